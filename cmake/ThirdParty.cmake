@@ -1,0 +1,52 @@
+# Builds the Debian sources unpacked by tools/setup.sh into third_party/.
+# Third-party code is compiled without the project's warning flags.
+set(QX_THIRD_PARTY ${PROJECT_SOURCE_DIR}/third_party)
+file(GLOB QX_LUA_DIR LIST_DIRECTORIES true ${QX_THIRD_PARTY}/lua5.3-*)
+file(GLOB QX_LPEG_DIR LIST_DIRECTORIES true ${QX_THIRD_PARTY}/lua-lpeg-*)
+file(GLOB QX_CJSON_DIR LIST_DIRECTORIES true ${QX_THIRD_PARTY}/lua-cjson-*)
+file(GLOB QX_JSONCPP_DIR LIST_DIRECTORIES true ${QX_THIRD_PARTY}/libjsoncpp-*)
+file(GLOB QX_GTEST_DIR LIST_DIRECTORIES true ${QX_THIRD_PARTY}/googletest-*)
+foreach(dir QX_LUA_DIR QX_LPEG_DIR QX_CJSON_DIR QX_JSONCPP_DIR QX_GTEST_DIR)
+  if(NOT ${dir})
+    message(FATAL_ERROR "${dir}: third-party sources missing; run tools/setup.sh")
+  endif()
+endforeach()
+
+set(lua_core lapi lcode lctype ldebug ldo ldump lfunc lgc llex lmem lobject lopcodes
+    lparser lstate lstring ltable ltm lundump lvm lzio lauxlib lbaselib lbitlib lcorolib
+    ldblib liolib lmathlib loslib lstrlib ltablib lutf8lib loadlib linit)
+list(TRANSFORM lua_core PREPEND ${QX_LUA_DIR}/src/)
+list(TRANSFORM lua_core APPEND .c)
+add_library(qx_lua STATIC ${lua_core})
+target_include_directories(qx_lua SYSTEM PUBLIC ${QX_LUA_DIR}/src)
+target_compile_definitions(qx_lua PUBLIC LUA_COMPAT_5_2)
+if(NOT WIN32)
+  target_compile_definitions(qx_lua PUBLIC LUA_USE_POSIX)
+  target_link_libraries(qx_lua PUBLIC m)
+endif()
+add_library(qx::lua ALIAS qx_lua)
+
+file(GLOB lpeg_src ${QX_LPEG_DIR}/lp*.c)
+add_library(qx_lpeg STATIC ${lpeg_src})
+target_link_libraries(qx_lpeg PUBLIC qx_lua)
+add_library(qx::lpeg ALIAS qx_lpeg)
+
+add_library(qx_cjson STATIC ${QX_CJSON_DIR}/lua_cjson.c ${QX_CJSON_DIR}/strbuf.c ${QX_CJSON_DIR}/fpconv.c)
+target_link_libraries(qx_cjson PUBLIC qx_lua)
+target_compile_definitions(qx_cjson PRIVATE ENABLE_CJSON_GLOBAL=0)
+if(WIN32)
+  target_compile_definitions(qx_cjson PRIVATE DISABLE_INVALID_NUMBERS)
+endif()
+add_library(qx::cjson ALIAS qx_cjson)
+
+file(GLOB jsoncpp_src ${QX_JSONCPP_DIR}/src/lib_json/*.cpp)
+add_library(qx_jsoncpp STATIC ${jsoncpp_src})
+target_include_directories(qx_jsoncpp SYSTEM PUBLIC ${QX_JSONCPP_DIR}/include)
+add_library(qx::jsoncpp ALIAS qx_jsoncpp)
+
+if(QX_BUILD_TESTS)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${QX_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()

@@ -1,0 +1,35 @@
+#pragma once
+// Answers message boxes of any process in the test's Wine session, so a test never
+// hangs on one, and records what each box said. Texts are in the ANSI code page.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qxtest {
+
+class DialogWatcher {
+public:
+  struct Box {
+    std::string caption;
+    std::string text;
+  };
+
+  // Starts watching at once; `answer` is the button pressed (IDOK, IDCANCEL, IDYES...).
+  explicit DialogWatcher(int answer = IDOK);
+  ~DialogWatcher();
+  DialogWatcher(const DialogWatcher&) = delete;
+  DialogWatcher& operator=(const DialogWatcher&) = delete;
+
+  void setAnswer(int answer);
+  std::vector<Box> boxes() const;
+  // Waits until at least `count` boxes were answered; false on timeout.
+  bool waitForBoxes(size_t count, DWORD timeoutMs) const;
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+} // namespace qxtest
