@@ -1,0 +1,119 @@
+// Named timers on thread timers: ticks, restart, stop, ticks queued before a stop.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "gui/Timer.h"
+#include "gui/TimerTable.h"
+
+namespace {
+
+class Counter : public EventListener {
+public:
+  void onEvent(const char* eventName, const char* type, EventArg a1, EventArg a2) override {
+    names.push_back(eventName);
+    types.push_back(type);
+    args += a1 + a2;
+  }
+  std::vector<std::string> names, types;
+  EventArg args = 0;
+};
+
+// Pumps this thread's queue until `done` or the time is up.
+template <typename F>
+bool pumpUntil(F done, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(2);
+  }
+  return true;
+}
+
+} // namespace
+
+TEST(TimerTest, TicksRaiseTimeoutWithTheTimerName) {
+  Timer timer("installCheckTimer");
+  Counter counter;
+  timer.connect(&counter);
+  EXPECT_FALSE(timer.isActive());
+  timer.start(10);
+  EXPECT_TRUE(timer.isActive());
+  ASSERT_TRUE(pumpUntil([&] { return counter.names.size() >= 3; }, 3000));
+  timer.stop();
+  EXPECT_FALSE(timer.isActive());
+  EXPECT_EQ(timer.timerId(), 0u);
+  EXPECT_EQ(counter.names[0], "installCheckTimer");
+  EXPECT_EQ(counter.types[2], "timeout");
+  EXPECT_EQ(counter.args, 0u);
+  timer.stop();  // stopping a stopped timer does nothing
+  EXPECT_FALSE(timer.isActive());
+}
+
+TEST(TimerTest, RestartKeepsOnlyTheSecondSystemTimer) {
+  const size_t before = TimerTable::instance().size();
+  Timer timer("carouselTimer");
+  timer.start(50);
+  const std::uintptr_t first = timer.timerId();
+  ASSERT_NE(first, 0u);
+  timer.start(20);
+  const std::uintptr_t second = timer.timerId();
+  ASSERT_NE(second, 0u);
+  EXPECT_EQ(TimerTable::instance().size(), before + 1);
+  EXPECT_EQ(TimerTable::instance().find(first), first == second ? &timer : nullptr);
+  EXPECT_EQ(TimerTable::instance().find(second), &timer);
+  // The first system timer is gone: killing it again fails (unless the system reused
+  // the identifier for the new one).
+  if (first != second) {
+    EXPECT_FALSE(KillTimer(nullptr, first));
+  }
+  timer.stop();
+  EXPECT_EQ(TimerTable::instance().size(), before);
+}
+
+TEST(TimerTest, TickQueuedBeforeStopOrDestructionIsIgnored) {
+  Counter counter;
+  MSG msg{};
+  {
+    Timer timer("switchTimer");
+    timer.connect(&counter);
+    timer.start(5);
+    // Take the tick out of the queue without delivering it, then stop the timer.
+    ASSERT_TRUE(pumpUntil([&] {
+      return PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE) != 0;
+    }, 3000));
+    timer.stop();
+    DispatchMessageA(&msg);
+    EXPECT_TRUE(counter.names.empty());
+    timer.start(5);
+    ASSERT_TRUE(pumpUntil([&] {
+      return PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE) != 0;
+    }, 3000));
+  }
+  DispatchMessageA(&msg);  // the timer is destroyed
+  EXPECT_TRUE(counter.names.empty());
+}
+
+TEST(TimerTest, ListenerMayDestroyTheTimerFromItsTick) {
+  struct Killer : EventListener {
+    Timer* timer = nullptr;
+    int ticks = 0;
+    void onEvent(const char*, const char*, EventArg, EventArg) override {
+      ++ticks;
+      delete timer;
+      timer = nullptr;
+    }
+  } killer;
+  killer.timer = new Timer("flashTimer");
+  killer.timer->connect(&killer);
+  killer.timer->start(5);
+  ASSERT_TRUE(pumpUntil([&] { return killer.ticks > 0; }, 3000));
+  Sleep(30);
+  pumpUntil([] { return false; }, 50);
+  EXPECT_EQ(killer.ticks, 1);
+}
