@@ -1,0 +1,175 @@
+// The MD5 checksum against RFC 1321's test suite, the chunk boundaries of the file loop
+// and md5sum's digests of random files (made by md5sum-cases.sh).
+#include "download/CMD5Checksum.h"
+#include "tests/download/HostPaths.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+std::string digestOf(const std::string& bytes) {
+  CMD5Checksum md5;
+  md5.update(bytes.data(), bytes.size());
+  return CMD5Checksum::toHex(md5.finish());
+}
+
+struct RfcCase {
+  const char* input;
+  const char* digest;
+};
+
+// The test suite of RFC 1321, appendix A.5.
+const RfcCase kRfcSuite[] = {
+    {"", "D41D8CD98F00B204E9800998ECF8427E"},
+    {"a", "0CC175B9C0F1B6A831C399E269772661"},
+    {"abc", "900150983CD24FB0D6963F7D28E17F72"},
+    {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
+    {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B"},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+     "D174AB98D277D9F5A5611C2C9F419D9F"},
+    {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+     "57EDF4A22BE3C955AC49DA2E2107B67A"},
+};
+
+TEST(MD5Checksum, RfcSuiteInMemoryAndFromFiles) {
+  const std::string dir = qxtest::scratchFolder("md5-rfc");
+  int n = 0;
+  for (const RfcCase& c : kRfcSuite) {
+    SCOPED_TRACE(c.input);
+    EXPECT_EQ(digestOf(c.input), c.digest);
+    const std::string path = dir + "/case" + std::to_string(n++) + ".txt";
+    ASSERT_TRUE(qxtest::writeFile(path, c.input));
+    CMD5Checksum md5;
+    EXPECT_EQ(md5.digestFile(path), c.digest);
+  }
+}
+
+// Any split of the input into update calls gives the same digest, also splits that
+// leave the block buffer partly filled across calls and those that cross the padding.
+TEST(MD5Checksum, SplitUpdatesMatchOneShot) {
+  std::string data;
+  for (int i = 0; i < 1000; ++i) data += static_cast<char>((i * 131 + 7) & 0xFF);
+  const std::string whole = digestOf(data);
+  for (size_t step : {1u, 3u, 55u, 56u, 63u, 64u, 65u, 127u, 999u}) {
+    SCOPED_TRACE(step);
+    CMD5Checksum md5;
+    for (size_t at = 0; at < data.size(); at += step)
+      md5.update(data.data() + at, std::min(step, data.size() - at));
+    EXPECT_EQ(CMD5Checksum::toHex(md5.finish()), whole);
+  }
+  // Lengths around the padding boundary (55, 56 and 64 bytes need one or two blocks).
+  EXPECT_EQ(digestOf(std::string(55, 'a')), "EF1772B6DFF9A122358552954AD0DF65");
+  EXPECT_EQ(digestOf(std::string(56, 'a')), "3B0C8AC703F828B04C6C197006D17218");
+  EXPECT_EQ(digestOf(std::string(64, 'a')), "014842D480B571495A4A0363793F7367");
+}
+
+TEST(MD5Checksum, ResetStartsAgainAndDigestFileStartsFresh) {
+  CMD5Checksum md5;
+  md5.update("garbage", 7);
+  md5.reset();
+  md5.update("abc", 3);
+  EXPECT_EQ(CMD5Checksum::toHex(md5.finish()), "900150983CD24FB0D6963F7D28E17F72");
+
+  const std::string path = qxtest::scratchFolder("md5-fresh") + "/abc.txt";
+  ASSERT_TRUE(qxtest::writeFile(path, "abc"));
+  md5.update("left over", 9);
+  EXPECT_EQ(md5.digestFile(path), "900150983CD24FB0D6963F7D28E17F72");
+  EXPECT_EQ(md5.digestFile(path), "900150983CD24FB0D6963F7D28E17F72");
+}
+
+TEST(MD5Checksum, EmptyAndMissingFilesGiveTheEmptyDigest) {
+  const std::string dir = qxtest::scratchFolder("md5-empty");
+  ASSERT_TRUE(qxtest::writeFile(dir + "/empty.bin", ""));
+  CMD5Checksum md5;
+  EXPECT_EQ(md5.digestFile(dir + "/empty.bin"), "D41D8CD98F00B204E9800998ECF8427E");
+  EXPECT_EQ(md5.digestFile(dir + "/missing.bin"), "D41D8CD98F00B204E9800998ECF8427E");
+  EXPECT_EQ(md5.digestFile(std::wstring(L"no such folder/missing.bin")),
+            "D41D8CD98F00B204E9800998ECF8427E");
+  // A folder is not a file.
+  EXPECT_EQ(md5.digestFile(dir), "D41D8CD98F00B204E9800998ECF8427E");
+}
+
+// A wide path with characters outside the ANSI code page reaches the file.
+TEST(MD5Checksum, WidePathWithChineseName) {
+  const std::string dir = qxtest::scratchFolder("md5-wide");
+  std::wstring wdir(dir.begin(), dir.end());
+  const std::wstring name = wdir + L"/\u5b89\u88c5\u5305.bin";
+  {
+#ifdef _WIN32
+    std::ofstream out(name.c_str(), std::ios::binary);
+#else
+    std::ofstream out(dir + "/\xe5\xae\x89\xe8\xa3\x85\xe5\x8c\x85.bin", std::ios::binary);
+#endif
+    out << "message digest";
+  }
+  CMD5Checksum md5;
+  EXPECT_EQ(md5.digestFile(name), "F96B697D7CB7938D525A2F31AAF161D0");
+}
+
+std::string hostFile(const std::string& dir, const std::string& name) {
+  return qxtest::hostPath(dir + "/" + name);
+}
+
+// Files from md5sum-cases.sh: sizes around one and two 4 MiB chunks and larger ones.
+TEST(MD5Checksum, RandomFilesMatchMd5sum) {
+  const std::string dir = qxtest::env("QX_MD5_CASES");
+  if (dir.empty()) GTEST_SKIP() << "run through md5sum-cases.sh";
+  std::ifstream sums(qxtest::hostPath(dir + "/SUMS"));
+  ASSERT_TRUE(sums) << "no SUMS in " << dir;
+  std::string line;
+  int checked = 0;
+  bool sawChunkEdges[3] = {false, false, false};
+  while (std::getline(sums, line)) {
+    std::istringstream fields(line);
+    std::string digest, name;
+    fields >> digest >> name;
+    SCOPED_TRACE(name);
+    const std::string path = hostFile(dir, name);
+    CMD5Checksum md5;
+    const std::string got = md5.digestFile(path);
+    EXPECT_EQ(got, upper(digest));
+    EXPECT_EQ(got.size(), 32u);
+    EXPECT_EQ(got.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    const std::string size = name.substr(7, name.size() - 11);
+    if (size == std::to_string(CMD5Checksum::kChunkSize - 1)) sawChunkEdges[0] = true;
+    if (size == std::to_string(CMD5Checksum::kChunkSize)) sawChunkEdges[1] = true;
+    if (size == std::to_string(CMD5Checksum::kChunkSize + 1)) sawChunkEdges[2] = true;
+    ++checked;
+  }
+  EXPECT_GE(checked, 9);
+  EXPECT_TRUE(sawChunkEdges[0] && sawChunkEdges[1] && sawChunkEdges[2]);
+}
+
+// More than 2^32 bits: the low word of the bit count carries into the high word.
+TEST(MD5Checksum, BitCountCarriesPast512MiB) {
+  const std::string spec = qxtest::env("QX_MD5_ZEROS");
+  if (spec.empty()) GTEST_SKIP() << "run through md5sum-cases.sh";
+  std::istringstream fields(spec);
+  size_t size = 0;
+  std::string digest;
+  fields >> size >> digest;
+  ASSERT_GT(size, size_t(512) << 20);
+  const std::vector<char> zeros(1 << 20, 0);
+  CMD5Checksum md5;
+  for (size_t left = size; left > 0;) {
+    const size_t n = std::min(left, zeros.size());
+    md5.update(zeros.data(), n);
+    left -= n;
+  }
+  EXPECT_EQ(CMD5Checksum::toHex(md5.finish()), upper(digest));
+}
+
+} // namespace

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs the MD5 test with reference digests from the system's md5sum:
+#   md5sum-cases.sh <test program> [runner...]
+# Random files around the 4 MiB chunk size and a large one are made in a temporary
+# folder, which is removed afterwards even when the test fails.
+set -u
+program=$1
+shift
+dir=$(mktemp -d "${TMPDIR:-/tmp}/qx-md5.XXXXXX") || exit 1
+trap 'rm -rf "$dir"' EXIT
+mib=$((1024 * 1024))
+for size in 1 63 64 65 $((4 * mib - 1)) $((4 * mib)) $((4 * mib + 1)) $((8 * mib + 4097)) $((37 * mib + 11)); do
+  head -c "$size" /dev/urandom >"$dir/random-$size.bin"
+done
+(cd "$dir" && md5sum random-*.bin >SUMS) || exit 1
+# Past 512 MiB the low word of the bit count wraps.
+zeros=$((512 * mib + 3))
+export QX_MD5_ZEROS="$zeros $(head -c "$zeros" /dev/zero | md5sum | cut -d' ' -f1)"
+export QX_MD5_CASES=$dir
+timeout 240 "$@" "$program" --gtest_color=no
