@@ -1,0 +1,53 @@
+#pragma once
+// The native top-level window hosting one widget tree: a borderless layered popup with a
+// magenta colour key, an off-screen 32-bit back buffer of the whole window repainted by
+// dirty rectangle, and the translation of window messages into widget calls.
+// UI thread only.
+#include <windows.h>
+
+#include <memory>
+
+#include "gui/QxGUIServiceProvider.h"
+#include "gui/Window.h"
+
+class QxWidget;
+
+class QxGUISPWnd : public simpleGUI::Window, public QxGUIServiceProvider {
+public:
+  // Pixels painted exactly this colour are transparent and let the mouse through.
+  static constexpr COLORREF kColourKey = 0xFF00FF;
+
+  QxGUISPWnd(HWND parentWindow, QxWidget* rootWidget, bool resizable, bool maximized,
+             bool appWindow, bool noActivate);
+  ~QxGUISPWnd() override;
+
+  // 18 by 18 pixel rounded corners.
+  void setRoundCorners();
+  // Made on first use; owned by the window.
+  HWND tooltipWindow();
+  QxWidget* root() const;
+
+  // simpleGUI::Window
+  LRESULT windowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+  bool preTranslateMessage(MSG* msg) override;
+
+  // QxGUIServiceProvider
+  void setRoot(QxWidget* widget) override;
+  void detachRoot() override;
+  void invalidateRect(int x, int y, int width, int height, QxWidget* widget) override;
+  void clientToScreen(int& x, int& y) override;
+  void setWindowBounds(int x, int y, int width, int height) override;
+  bool getImageSize(const std::string& imageName, int& width, int& height) override;
+  std::uint32_t getPixel(const std::string& imageName, int x, int y) override;
+  void showWindow(bool visible) override;
+  void measureText(const std::string& text, const std::string& fontFace, int size, bool bold,
+                   bool centred, bool singleLine, int& width, int& height) override;
+  void setCursor(const char* cursorName) override;
+  void setCapture(QxWidget* widget) override;
+  void releaseCapture() override;
+
+private:
+  friend class QxGUISPWndTestApi;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};

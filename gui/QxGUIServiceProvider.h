@@ -1,0 +1,31 @@
+#pragma once
+// What a widget tree may ask of the native window hosting its root. UI thread only.
+#include <cstdint>
+#include <string>
+
+class QxWidget;
+
+class QxGUIServiceProvider {
+public:
+  virtual ~QxGUIServiceProvider() = default;
+  virtual void setRoot(QxWidget* widget) = 0;
+  virtual void detachRoot() = 0;
+  // Repaints the rectangle (window coordinates) at once, walking the tree from `widget`.
+  virtual void invalidateRect(int x, int y, int width, int height, QxWidget* widget) = 0;
+  // Window coordinates in, screen coordinates out.
+  virtual void clientToScreen(int& x, int& y) = 0;
+  virtual void setWindowBounds(int x, int y, int width, int height) = 0;
+  // False and 0 by 0 when the image does not exist.
+  virtual bool getImageSize(const std::string& imageName, int& width, int& height) = 0;
+  // 0xAABBGGRR; 0xFFFFFFFF for a missing image, 0xFF000000 for an unreadable pixel.
+  virtual std::uint32_t getPixel(const std::string& imageName, int x, int y) = 0;
+  virtual void showWindow(bool visible) = 0;
+  // width and height come in as the layout limits and go out as the measured size.
+  virtual void measureText(const std::string& text, const std::string& fontFace, int size,
+                           bool bold, bool centred, bool singleLine, int& width,
+                           int& height) = 0;
+  // "arrow", "hand" or "ibeam"; anything else (or null) changes nothing.
+  virtual void setCursor(const char* cursorName) = 0;
+  virtual void setCapture(QxWidget* widget) = 0;
+  virtual void releaseCapture() = 0;
+};
