@@ -1,0 +1,36 @@
+#pragma once
+// The configuration record of one branded build. Texts are GBK byte strings.
+#include <map>
+#include <string>
+#include <vector>
+
+struct InstallOption {
+  std::string name;
+  std::string desc;
+  bool checked = false;
+  std::string type;
+};
+
+struct PicturePosition {
+  int x = 0;
+  int y = 0;
+};
+
+struct InstallConfig {
+  std::string installName = "QxGames";
+  std::string welcomeText = "Welcome to QxGames!";
+  std::string installFolder = "vantorworlds";
+  std::string licenseUrl;
+  std::string licenseDesc;
+  bool silentInstall = false;
+  bool runAfterInstall = true;
+  std::string promoteChannel;
+  bool installerInRes = false;
+  std::vector<InstallOption> options;
+  std::map<std::string, PicturePosition> pictures;
+  int carouselCount = 1;
+  int carouselTime = 3000;
+  double neededSpace = 100.0;
+  // Host of the update server (port 8901); a branded build names its own.
+  std::string updateServer = "update.example.com";
+};

@@ -1,0 +1,379 @@
+// Sections: drive probe and document source; construction; configuration and paths;
+// work folder and extraction; payload run and exit poll; completion.
+#include "app/InstallManager.h"
+
+#include <shlobj.h>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <sys/stat.h>
+
+#include "app/CommandLineOptions.h"
+#include "app/ConfigDocument.h"
+#include "app/DriveProbe.h"
+#include "app/InstallPathChooser.h"
+#include "app/SetupCommand.h"
+#include "gui/Timer.h"
+
+namespace {
+
+const char* const kRegistryKey = "Software//qxvantor//install";
+const char* const kRegistryValue = "installPath";
+const WORD kResourceType = 1056;
+
+std::atomic<int> extraction{0};
+
+bool pathExists(const std::string& path) {
+  struct _stat info;
+  return _stat(path.c_str(), &info) == 0;
+}
+
+void debugText(const std::string& text) { OutputDebugStringA(text.c_str()); }
+
+class WindowsDriveProbe : public DriveProbe {
+public:
+  uint32_t logicalDrives() override { return GetLogicalDrives(); }
+  bool isFixedDrive(char letter) override {
+    const std::string root = std::string(1, letter) + ":\\";
+    return GetDriveTypeA(root.c_str()) == DRIVE_FIXED && pathExists(std::string(1, letter) + ":");
+  }
+  bool freeBytes(char letter, uint64_t& bytes) override {
+    ULARGE_INTEGER available{};
+    const std::string drive = std::string(1, letter) + ":";
+    if (!GetDiskFreeSpaceExA(drive.c_str(), &available, nullptr, nullptr)) {
+      debugText("获取磁盘大小失败，ErrorCode：" + std::to_string(GetLastError()));
+      return false;
+    }
+    bytes = available.QuadPart;
+    return true;
+  }
+};
+
+WindowsDriveProbe windowsDrives;
+DriveProbe* driveProbe = &windowsDrives;
+
+// Resource bytes of this program's own module; false when it is missing or unreadable.
+bool readResource(const char* name, std::string& bytes) {
+  HRSRC info = FindResourceA(nullptr, name, MAKEINTRESOURCEA(kResourceType));
+  if (!info)
+    return false;
+  HGLOBAL handle = LoadResource(nullptr, info);
+  if (!handle)
+    return false;
+  const void* data = LockResource(handle);
+  if (!data) {
+    FreeResource(handle);
+    return false;
+  }
+  bytes.assign(static_cast<const char*>(data), SizeofResource(nullptr, info));
+  FreeResource(handle);
+  return true;
+}
+
+bool resourceDocument(std::string& bytes) { return readResource("CONFIG.JSON", bytes); }
+
+InstallManager::DocumentSource documentSource = resourceDocument;
+
+struct ExtractionJob {
+  std::string resourceName;
+  std::string folder;
+};
+
+DWORD WINAPI extractionThread(LPVOID parameter) {
+  std::unique_ptr<ExtractionJob> job(static_cast<ExtractionJob*>(parameter));
+  bool ok = false;
+  std::string bytes;
+  if (readResource(job->resourceName.c_str(), bytes) && !bytes.empty()) {
+    const std::string path = job->folder + job->resourceName;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+      CloseHandle(file);
+    }
+  }
+  extraction = ok ? 1 : 2;
+  return 0;
+}
+
+void allowMessageThroughFilter(UINT message) {
+  using ChangeFilterFn = BOOL(WINAPI*)(UINT, DWORD);
+  HMODULE user32 = LoadLibraryA("user32.dll");
+  if (!user32)
+    return;
+  auto change = reinterpret_cast<ChangeFilterFn>(GetProcAddress(user32, "ChangeWindowMessageFilter"));
+  if (change)
+    change(message, 1);
+  FreeLibrary(user32);
+}
+
+void writeSmallFile(const std::string& path, const std::string& text) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file)
+    return;
+  std::fwrite(text.data(), 1, text.size(), file);
+  std::fclose(file);
+}
+
+} // namespace
+
+struct InstallManager::Impl : public EventListener {
+  InstallManager* owner = nullptr;
+  std::string setupDir;
+  std::string installPath;
+  std::string defaultInstallPath;
+  std::string extraArguments;
+  InstallConfig config;
+  PROCESS_INFORMATION processInfo{};
+  Timer installCheckTimer{"installCheckTimer"};
+  HWND notifyWindow = nullptr;
+  int stage = 0;
+  std::string version;
+
+  Impl() { installCheckTimer.connect(this); }
+  ~Impl() override {
+    if (processInfo.hProcess)
+      CloseHandle(processInfo.hProcess);
+    if (processInfo.hThread)
+      CloseHandle(processInfo.hThread);
+  }
+
+  bool determineInstallPaths(std::string& errorText);
+  void onInstallComplete();
+
+  // EventListener
+  void onEvent(const char* eventName, const char* type, EventArg, EventArg) override;
+};
+
+// --- construction ----------------------------------------------------------------------
+
+InstallManager& InstallManager::instance() {
+  static InstallManager* manager = new InstallManager();
+  return *manager;
+}
+
+InstallManager::InstallManager() : impl_(std::make_unique<Impl>()) {
+  impl_->owner = this;
+  std::string errorText;
+  if (!readConfig(errorText)) {
+    const std::string text = "读取" + errorText + "出错。";
+    MessageBoxA(nullptr, text.c_str(), "错误", MB_ICONERROR);
+    PostQuitMessage(100);
+  }
+}
+
+InstallManager::~InstallManager() = default;
+
+Event& InstallManager::event() { return event_; }
+
+void InstallManager::setDocumentSource(DocumentSource source) {
+  documentSource = source ? source : resourceDocument;
+}
+
+void InstallManager::setDriveProbe(DriveProbe* probe) { driveProbe = probe ? probe : &windowsDrives; }
+
+// --- configuration and paths -----------------------------------------------------------
+
+bool InstallManager::readConfig(std::string& errorText) {
+  debugText("reading config...");
+  std::string folder;
+  if (!createWorkFolder(folder)) {
+    errorText = "临时目录";
+    return false;
+  }
+  impl_->config = InstallConfig();
+  std::string document;
+  if (!documentSource(document)) {
+    errorText = "配置文件config.json";
+    return false;
+  }
+  if (!document.empty() && !readConfigDocument(document, impl_->config, errorText))
+    return false;
+  return impl_->determineInstallPaths(errorText);
+}
+
+bool InstallManager::Impl::determineInstallPaths(std::string& errorText) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    std::string buffer(32767, '\0');
+    DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD type = 0;
+    const LONG result = RegQueryValueExA(key, kRegistryValue, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&buffer[0]), &size);
+    RegCloseKey(key);
+    if (result == ERROR_SUCCESS) {
+      defaultInstallPath = buffer.c_str();
+      installPath = defaultInstallPath;
+      return true;
+    }
+  }
+  debugText("获取系统Program Files 目录...\r\n");
+  char programFiles[261] = {};
+  if (!SHGetSpecialFolderPathA(nullptr, programFiles, 0x26, FALSE)) {
+    debugText("获取系统Program Files 目录失败。ErrorCode：" + std::to_string(GetLastError()));
+    errorText = "系统Program Files目录";
+    return false;
+  }
+  debugText(std::string("系统PF 目录：") + programFiles);
+  defaultInstallPath = chooseInstallRoot(programFiles, config.neededSpace, *driveProbe) + "\\" +
+                       config.installFolder;
+  installPath = defaultInstallPath;
+  return true;
+}
+
+InstallConfig InstallManager::getConfig() const { return impl_->config; }
+
+void InstallManager::overridePaths(const std::string& path) {
+  impl_->defaultInstallPath = path;
+  impl_->installPath = path;
+}
+
+void InstallManager::setInstallPath(const std::string& path) { impl_->installPath = path; }
+std::string InstallManager::getInstallPath() const { return impl_->installPath; }
+std::string InstallManager::getDefaultInstallPath() const { return impl_->defaultInstallPath; }
+bool InstallManager::silentInstall() const { return impl_->config.silentInstall; }
+void InstallManager::setSilentInstall(bool silent) { impl_->config.silentInstall = silent; }
+
+void InstallManager::addOption(const std::string& name, bool flag) {
+  impl_->extraArguments += "-" + name + " " + (flag ? "true" : "false") + " ";
+}
+
+std::string InstallManager::getExtraArguments() const { return impl_->extraArguments; }
+void InstallManager::setExtraArguments(const std::string& text) { impl_->extraArguments = text; }
+int InstallManager::stage() const { return impl_->stage; }
+void InstallManager::setStage(int stage) { impl_->stage = stage; }
+std::string InstallManager::version() const { return impl_->version; }
+void InstallManager::setVersion(const std::string& version) { impl_->version = version; }
+std::string InstallManager::setupDir() const { return impl_->setupDir; }
+void InstallManager::setSetupDir(const std::string& folder) { impl_->setupDir = folder; }
+HWND InstallManager::notifyWindow() const { return impl_->notifyWindow; }
+void InstallManager::setNotifyWindow(HWND window) { impl_->notifyWindow = window; }
+
+// --- work folder and extraction --------------------------------------------------------
+
+bool InstallManager::createWorkFolder(std::string& folder) {
+  const DWORD needed = GetTempPathA(0, nullptr);
+  std::string temp(needed + 1, '\0');
+  const DWORD length = needed ? GetTempPathA(needed + 1, &temp[0]) : 0;
+  if (length == 0) {
+    debugText("get tmp path failed");
+    return false;
+  }
+  temp.resize(length);
+  folder = temp + "Qx_Temp\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%u%u%u%u%u%u%u", unsigned{now.wYear}, unsigned{now.wMonth},
+                unsigned{now.wDay}, unsigned{now.wHour}, unsigned{now.wMinute}, unsigned{now.wSecond},
+                unsigned{now.wMilliseconds});
+  folder += std::string(stamp) + "\\";
+  const bool created = CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  debugText(folder);
+  return created;
+}
+
+int InstallManager::extractionState() { return extraction; }
+
+void InstallManager::extractSetup() {
+  extraction = 0;
+  if (!createWorkFolder(impl_->setupDir)) {
+    // The controller waits for a final state; without a folder there is nothing to wait for.
+    extraction = 2;
+    return;
+  }
+  if (pathExists(impl_->setupDir))
+    DeleteFileA((impl_->setupDir + "SETUP.EXE").c_str());
+  auto* job = new ExtractionJob{"SETUP.EXE", impl_->setupDir};
+  HANDLE thread = CreateThread(nullptr, 0, extractionThread, job, 0, nullptr);
+  if (!thread) {
+    delete job;
+    extraction = 2;
+    return;
+  }
+  CloseHandle(thread);
+}
+
+// --- payload run and exit poll ---------------------------------------------------------
+
+bool InstallManager::runSetup(const std::string& windowTitle, int mode) {
+  for (UINT message : {6365u, 6366u, 6367u})
+    allowMessageThroughFilter(message);
+  SetupCommandInput input;
+  input.setupDir = impl_->setupDir;
+  input.options = CommandLineOptions::get();
+  input.windowTitle = windowTitle;
+  input.installPath = mode == 1 ? impl_->defaultInstallPath : impl_->installPath;
+  input.silent = impl_->config.silentInstall;
+  input.extraArguments = impl_->extraArguments;
+  std::string command = buildSetupCommand(input);
+  debugText(command);
+
+  if (impl_->processInfo.hProcess) {
+    CloseHandle(impl_->processInfo.hProcess);
+    CloseHandle(impl_->processInfo.hThread);
+  }
+  impl_->processInfo = PROCESS_INFORMATION{};
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  const bool started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &impl_->processInfo);
+  // A payload that never started has no exit code to poll; the controller reports it.
+  if (started)
+    impl_->installCheckTimer.start(200);
+  return started;
+}
+
+void InstallManager::Impl::onEvent(const char*, const char* type, EventArg, EventArg) {
+  if (std::string(type) != "timeout")
+    return;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(processInfo.hProcess, &code)) {
+    installCheckTimer.stop();
+    PostQuitMessage(0);
+    return;
+  }
+  if (code == STILL_ACTIVE)
+    return;
+  installCheckTimer.stop();
+  if (code == 0) {
+    onInstallComplete();
+    return;
+  }
+  MessageBoxA(nullptr, "安装失败，请检查安装包是否完整后重新安装。", "出错", MB_ICONERROR);
+  PostQuitMessage(103);
+}
+
+// --- completion ------------------------------------------------------------------------
+
+void InstallManager::Impl::onInstallComplete() {
+  const std::string dataFolder = installPath + "\\Vantor_Data\\StreamingAssets\\";
+  if (!config.promoteChannel.empty())
+    writeSmallFile(dataFolder + "channel.txt", config.promoteChannel);
+  char moduleName[260] = {};
+  if (GetModuleFileNameA(nullptr, moduleName, sizeof moduleName)) {
+    const std::string code = spreaderCodeOf(moduleName);
+    if (!code.empty())
+      writeSmallFile(dataFolder + "spreader.txt", code);
+  }
+
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                    KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (key) {
+    RegSetValueExA(key, kRegistryValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(installPath.c_str()),
+                   static_cast<DWORD>(installPath.size() + 1));
+    RegCloseKey(key);
+  }
+
+  if (config.silentInstall) {
+    PostQuitMessage(0);
+    return;
+  }
+  owner->event_.raise("EVENT_INSTALL_COMPLETE", 0, 0);
+}

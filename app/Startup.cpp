@@ -1,0 +1,52 @@
+#include "app/Startup.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "app/CommandLineOptions.h"
+#include "app/Elevation.h"
+#include "app/InstallManager.h"
+#include "app/SingleInstance.h"
+
+int runInstaller(const std::string& commandLineText, const std::vector<std::string>& argv) {
+  if (relaunchElevatedIfNeeded(commandLineText))
+    return 0;
+
+  bool silent = false;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    if (argv[i] == "/verysilent") {
+      InstallManager::instance().setSilentInstall(true);
+      silent = true;
+    } else if (argv[i] == "/path" && i + 1 < argv.size()) {
+      InstallManager::instance().overridePaths(argv[i + 1]);
+    }
+  }
+
+  if (!silent && !acquireSingleInstance()) {
+    MessageBoxA(nullptr, "游戏已经启动了！", "提示", MB_ICONERROR);
+    return 104;
+  }
+
+  std::srand(static_cast<unsigned>(static_cast<uint32_t>(std::time(nullptr)) ^ GetTickCount()));
+  SetThreadLocale(2052);
+  InitCommonControls();
+  OleInitialize(nullptr);
+
+  const CommandLineMap& options = CommandLineOptions::get();
+  const auto notify = options.find("-notify_wnd");
+  if (notify != options.end())
+    InstallManager::instance().setNotifyWindow(FindWindowA(nullptr, notify->second.c_str()));
+
+  InstallManager::instance();
+  // The wizard's window and its controller end the loop with their own codes; until
+  // they are part of the build, start-up ends with a code already posted (a failed
+  // configuration) or 0.
+  MSG pending;
+  if (PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+    return static_cast<int>(pending.wParam);
+  return 0;
+}

@@ -1,0 +1,7 @@
+#pragma once
+// The installer's start-up sequence, from the elevation check to the clean-up after the
+// message loop; returns the process exit code.
+#include <string>
+#include <vector>
+
+int runInstaller(const std::string& commandLineText, const std::vector<std::string>& argv);

@@ -1,0 +1,326 @@
+#include "app/InstallManager.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "app/CommandLineOptions.h"
+#include "app/DriveProbe.h"
+#include "tests/support/DialogWatcher.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+const char* const kKey = "Software//qxvantor//install";
+constexpr uint64_t kGiB = 1024ull * 1024 * 1024;
+
+std::string registryInstallPath() {
+  char buffer[1024] = {};
+  DWORD size = sizeof buffer;
+  if (RegGetValueA(HKEY_CURRENT_USER, kKey, "installPath", RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+    return "<none>";
+  return buffer;
+}
+
+void setRegistryInstallPath(const std::string& path) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+  RegSetValueExA(key, "installPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()), static_cast<DWORD>(path.size() + 1));
+  RegCloseKey(key);
+}
+
+void removeRegistryInstallPath() { RegDeleteKeyA(HKEY_CURRENT_USER, kKey); }
+
+class TableProbe : public DriveProbe {
+public:
+  explicit TableProbe(std::map<char, uint64_t> drives) : drives_(std::move(drives)) {}
+  uint32_t logicalDrives() override {
+    uint32_t mask = 0;
+    for (const auto& d : drives_)
+      mask |= 1u << (d.first - 'A');
+    return mask;
+  }
+  bool isFixedDrive(char letter) override { return drives_.count(letter) > 0; }
+  bool freeBytes(char letter, uint64_t& bytes) override {
+    bytes = drives_.at(letter);
+    return true;
+  }
+
+private:
+  std::map<char, uint64_t> drives_;
+};
+
+std::string g_document;
+bool fromString(std::string& bytes) {
+  bytes = g_document;
+  return true;
+}
+bool missingDocument(std::string&) { return false; }
+
+std::string shippedDocument() { return qxtest::readFile(std::string(QX_SOURCE_DIR) + "/resources/CONFIG.JSON"); }
+
+// Records completion events.
+class CompletionListener : public EventListener {
+public:
+  void onEvent(const char* eventName, const char* type, EventArg a, EventArg b) override {
+    events.push_back(std::string(eventName) + "/" + type + "/" + std::to_string(a) + "/" + std::to_string(b));
+  }
+  std::vector<std::string> events;
+};
+
+// Pumps this thread's messages until `done` or the time is up; a quit message is kept.
+struct Pump {
+  bool quit = false;
+  int quitCode = 0;
+  template <class Done>
+  bool until(Done done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done() && !quit) {
+      if (GetTickCount() - start > timeoutMs)
+        return false;
+      MSG message;
+      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+          quit = true;
+          quitCode = static_cast<int>(message.wParam);
+          break;
+        }
+        DispatchMessageA(&message);
+      }
+      Sleep(5);
+    }
+    return true;
+  }
+};
+
+class InstallManagerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    removeRegistryInstallPath();
+    g_document = shippedDocument();
+    InstallManager::setDocumentSource(fromString);
+    manager().setSilentInstall(false);
+    manager().setExtraArguments("");
+  }
+  void TearDown() override {
+    removeRegistryInstallPath();
+    InstallManager::setDocumentSource(nullptr);
+    InstallManager::setDriveProbe(nullptr);
+    SetEnvironmentVariableA("QX_PAYLOAD_RECORD", nullptr);
+    SetEnvironmentVariableA("QX_PAYLOAD_EXIT", nullptr);
+  }
+  static InstallManager& manager() { return InstallManager::instance(); }
+
+  void reread() {
+    std::string error;
+    ASSERT_TRUE(manager().readConfig(error)) << error;
+  }
+
+  // Extracts the embedded payload into a fresh work folder; returns that folder.
+  std::string extract() {
+    manager().extractSetup();
+    Pump pump;
+    pump.until([] { return InstallManager::extractionState() != 0; }, 10000);
+    EXPECT_EQ(InstallManager::extractionState(), 1);
+    return manager().setupDir();
+  }
+
+  qxtest::DialogWatcher dialogs;
+};
+
+TEST_F(InstallManagerTest, RegistryValueIsUsedUnchanged) {
+  setRegistryInstallPath("E:\\Spiele\\Mein Spiel");
+  reread();
+  EXPECT_EQ(manager().getDefaultInstallPath(), "E:\\Spiele\\Mein Spiel");
+  EXPECT_EQ(manager().getInstallPath(), "E:\\Spiele\\Mein Spiel");
+}
+
+TEST_F(InstallManagerTest, DefaultPathOnTheDriveWithTheMostFreeSpace) {
+  TableProbe probe({{'C', kGiB * 3 / 2}, {'G', 40 * kGiB}});
+  InstallManager::setDriveProbe(&probe);
+  reread();
+  EXPECT_EQ(manager().getDefaultInstallPath(), "G:\\Program Files\\vantorworlds");
+  EXPECT_EQ(manager().getInstallPath(), manager().getDefaultInstallPath());
+}
+
+TEST_F(InstallManagerTest, RealDrivesGiveAFolderOnAFixedDrive) {
+  reread();
+  const std::string path = manager().getDefaultInstallPath();
+  EXPECT_EQ(path.substr(1), ":\\Program Files\\vantorworlds");
+}
+
+TEST_F(InstallManagerTest, DocumentFailuresAndEmptyDocument) {
+  g_document = R"({"neededSpace": 1, "options": [], "carouselPics": "x"})";
+  std::string error;
+  EXPECT_FALSE(manager().readConfig(error));
+  EXPECT_EQ(error, "carcouselPics");
+
+  InstallManager::setDocumentSource(missingDocument);
+  EXPECT_FALSE(manager().readConfig(error));
+  EXPECT_EQ(error, "配置文件config.json");
+
+  InstallManager::setDocumentSource(fromString);
+  g_document.clear();
+  ASSERT_TRUE(manager().readConfig(error));
+  EXPECT_EQ(manager().getConfig().carouselCount, 1);
+  EXPECT_EQ(manager().getConfig().installName, "QxGames");
+}
+
+TEST_F(InstallManagerTest, PathOverridesAndOptions) {
+  reread();
+  manager().overridePaths("F:\\x");
+  EXPECT_EQ(manager().getDefaultInstallPath(), "F:\\x");
+  manager().setInstallPath("F:\\y");
+  EXPECT_EQ(manager().getDefaultInstallPath(), "F:\\x");
+  EXPECT_EQ(manager().getInstallPath(), "F:\\y");
+  manager().addOption("desktopicon", true);
+  manager().addOption("music", false);
+  EXPECT_EQ(manager().getExtraArguments(), "-desktopicon true -music false ");
+}
+
+TEST_F(InstallManagerTest, WorkFolderIsStampedUnderTheTemporaryFolder) {
+  std::string folder;
+  ASSERT_TRUE(manager().createWorkFolder(folder));
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string prefix = std::string(temp) + "Qx_Temp\\";
+  ASSERT_EQ(folder.compare(0, prefix.size(), prefix), 0) << folder;
+  const std::string stamp = folder.substr(prefix.size(), folder.size() - prefix.size() - 1);
+  EXPECT_EQ(folder.back(), '\\');
+  EXPECT_GE(stamp.size(), 12u);
+  EXPECT_EQ(stamp.find_first_not_of("0123456789"), std::string::npos) << stamp;
+  EXPECT_NE(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(InstallManagerTest, ExtractionWritesThePayloadByteForByte) {
+  const std::string folder = extract();
+  HRSRC info = FindResourceA(nullptr, "SETUP.EXE", MAKEINTRESOURCEA(1056));
+  ASSERT_NE(info, nullptr);
+  const std::string resource(static_cast<const char*>(LockResource(LoadResource(nullptr, info))), SizeofResource(nullptr, info));
+  EXPECT_EQ(qxtest::readFile(folder + "SETUP.EXE"), resource);
+}
+
+TEST_F(InstallManagerTest, ExtractionFailsWhenTheWorkFolderCannotBeMade) {
+  char saved[MAX_PATH] = {};
+  GetEnvironmentVariableA("TMP", saved, MAX_PATH);
+  SetEnvironmentVariableA("TMP", "Q:\\no\\such\\drive\\");
+  manager().extractSetup();
+  SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
+  EXPECT_EQ(InstallManager::extractionState(), 2);
+}
+
+class PayloadRun : public InstallManagerTest {
+protected:
+  void SetUp() override {
+    InstallManagerTest::SetUp();
+    reread();
+    installPath = qxtest::scratchFolder("install path");
+    std::replace(installPath.begin(), installPath.end(), '/', '\\');
+    manager().setInstallPath(installPath);
+    record = qxtest::scratchFolder("record") + "/command.txt";
+    SetEnvironmentVariableA("QX_PAYLOAD_RECORD", record.c_str());
+    manager().event().connect(&listener);
+  }
+
+  // Runs the payload and pumps until completion or a quit message.
+  void runAndWait(int mode = 0) {
+    ASSERT_TRUE(manager().runSetup("星海奇遇记 安装", mode));
+    pump.until([this] { return !listener.events.empty(); }, 20000);
+  }
+
+  std::string gtestOptions() const {
+    std::string text;
+    for (const auto& [key, value] : CommandLineOptions::get())
+      text += " " + key + (value.empty() ? "" : " \"" + value + "\"");
+    return text;
+  }
+
+  std::string installPath;
+  std::string record;
+  CompletionListener listener;
+  Pump pump;
+};
+
+TEST_F(PayloadRun, SuccessWritesFilesRegistryAndRaisesCompletion) {
+  const std::string folder = extract();
+  manager().setExtraArguments("/MERGETASKS=\"quicklaunchicon,runafterinstall\"");
+  runAndWait();
+  ASSERT_EQ(listener.events, std::vector<std::string>{"InstallManager/EVENT_INSTALL_COMPLETE/0/0"});
+  EXPECT_FALSE(pump.quit);
+  EXPECT_EQ(qxtest::readFile(record),
+            "\"" + folder + "setup.exe\" /verysilent" + gtestOptions() + " -installPath \"" + installPath +
+                "\" -notify_wnd \"星海奇遇记 安装\" -silentInstall \"false\" -startGame \"false\""
+                " /MERGETASKS=\"quicklaunchicon,runafterinstall\"");
+  EXPECT_EQ(qxtest::readFile(installPath + "\\Vantor_Data\\StreamingAssets\\channel.txt"), "1007");
+  EXPECT_FALSE(qxtest::fileExists(installPath + "\\Vantor_Data\\StreamingAssets\\spreader.txt"));
+  EXPECT_EQ(registryInstallPath(), installPath);
+}
+
+TEST_F(PayloadRun, DefaultModeInstallsIntoTheDefaultPath) {
+  const std::string other = qxtest::scratchFolder("default path");
+  manager().overridePaths(other);
+  manager().setInstallPath(installPath);
+  extract();
+  runAndWait(1);
+  EXPECT_NE(qxtest::readFile(record).find("-installPath \"" + other + "\""), std::string::npos);
+}
+
+TEST_F(PayloadRun, NoChannelFileWithoutAChannel) {
+  g_document = qxtest::readFile(std::string(QX_SOURCE_DIR) + "/resources/CONFIG.2052.JSON");
+  reread();
+  manager().setInstallPath(installPath);
+  extract();
+  runAndWait();
+  ASSERT_EQ(listener.events.size(), 1u);
+  EXPECT_FALSE(qxtest::fileExists(installPath + "\\Vantor_Data\\StreamingAssets\\channel.txt"));
+}
+
+TEST_F(PayloadRun, NonZeroExitShowsTheFailureAndQuitsWith103) {
+  SetEnvironmentVariableA("QX_PAYLOAD_EXIT", "3");
+  extract();
+  runAndWait();
+  EXPECT_TRUE(listener.events.empty());
+  ASSERT_TRUE(pump.quit);
+  EXPECT_EQ(pump.quitCode, 103);
+  ASSERT_TRUE(dialogs.waitForBoxes(1, 5000));
+  EXPECT_EQ(dialogs.boxes()[0].caption, "出错");
+  EXPECT_EQ(dialogs.boxes()[0].text, "安装失败，请检查安装包是否完整后重新安装。");
+  EXPECT_EQ(registryInstallPath(), "<none>");
+}
+
+TEST_F(PayloadRun, SilentSuccessQuitsWithZeroAndRaisesNothing) {
+  manager().setSilentInstall(true);
+  extract();
+  runAndWait();
+  EXPECT_TRUE(listener.events.empty());
+  ASSERT_TRUE(pump.quit);
+  EXPECT_EQ(pump.quitCode, 0);
+  EXPECT_NE(qxtest::readFile(record).find("-silentInstall \"true\""), std::string::npos);
+  EXPECT_EQ(registryInstallPath(), installPath);
+}
+
+TEST_F(PayloadRun, TemporaryFolderWithASpace) {
+  char saved[MAX_PATH] = {};
+  GetEnvironmentVariableA("TMP", saved, MAX_PATH);
+  char full[MAX_PATH] = {};
+  GetFullPathNameA((qxtest::scratchFolder("user name") + "/Temp Folder/").c_str(), MAX_PATH, full, nullptr);
+  const std::string spaced = full;
+  CreateDirectoryA(spaced.c_str(), nullptr);
+  SetEnvironmentVariableA("TMP", spaced.c_str());
+  const std::string folder = extract();
+  SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
+  EXPECT_EQ(folder.compare(0, spaced.size(), spaced), 0) << folder;
+  runAndWait();
+  EXPECT_EQ(listener.events.size(), 1u);
+  EXPECT_EQ(qxtest::readFile(record).compare(0, folder.size() + 11, "\"" + folder + "setup.exe\""), 0);
+}
+
+TEST_F(PayloadRun, FailedStartIsReportedAndNotPolled) {
+  manager().setSetupDir("Q:\\nowhere\\");
+  EXPECT_FALSE(manager().runSetup("title", 0));
+  pump.until([] { return false; }, 600);
+  EXPECT_FALSE(pump.quit) << "a payload that never started must not end the program";
+}
+
+} // namespace

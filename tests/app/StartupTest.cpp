@@ -1,0 +1,74 @@
+// Start-up as a user meets it: real installer processes under Wine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "app/Elevation.h"
+#include "app/Startup.h"
+#include "tests/support/DialogWatcher.h"
+#include "tests/support/Process.h"
+
+namespace {
+
+const std::string kInstaller = std::string(QX_BINARY_DIR) + "/installer.exe";
+const std::string kBrokenInstaller = std::string(QX_BINARY_DIR) + "/tests/app/installer_broken_config.exe";
+
+TEST(Startup, SecondInstanceIsRefusedWhileASilentOneStarts) {
+  HANDLE first = CreateMutexW(nullptr, TRUE, L"星海奇遇记");
+  ASSERT_NE(first, nullptr);
+  qxtest::DialogWatcher dialogs;
+  EXPECT_EQ(qxtest::runProcess(qxtest::quoted(kInstaller), 60000), 104);
+  ASSERT_EQ(dialogs.boxes().size(), 1u);
+  EXPECT_EQ(dialogs.boxes()[0].caption, "提示");
+  EXPECT_EQ(dialogs.boxes()[0].text, "游戏已经启动了！");
+
+  EXPECT_EQ(qxtest::runProcess(qxtest::quoted(kInstaller) + " /verysilent", 60000), 0);
+  EXPECT_EQ(dialogs.boxes().size(), 1u) << "a silent start asks nothing";
+  CloseHandle(first);
+}
+
+TEST(Startup, FirstInstanceRunsWithoutAQuestion) {
+  qxtest::DialogWatcher dialogs;
+  EXPECT_EQ(qxtest::runProcess(qxtest::quoted(kInstaller), 60000), 0);
+  EXPECT_TRUE(dialogs.boxes().empty());
+}
+
+TEST(Startup, BrokenConfigurationShowsItsLabelAndEndsWith100) {
+  qxtest::DialogWatcher dialogs;
+  EXPECT_EQ(qxtest::runProcess(qxtest::quoted(kBrokenInstaller), 60000), 100);
+  ASSERT_EQ(dialogs.boxes().size(), 1u);
+  EXPECT_EQ(dialogs.boxes()[0].caption, "错误");
+  EXPECT_EQ(dialogs.boxes()[0].text, "读取carcouselPics出错。");
+}
+
+struct ShellCall {
+  std::string verb, file, parameters;
+  int show = -1;
+  int count = 0;
+} g_shell;
+
+bool notElevated() { return false; }
+void recordShell(const std::string& verb, const std::string& file, const std::string& parameters, int show) {
+  g_shell = {verb, file, parameters, show, g_shell.count + 1};
+}
+
+TEST(Startup, WithoutAdministratorRightsItStartsItselfElevatedAndEnds) {
+  setElevationSeams(notElevated, recordShell);
+  const int code = runInstaller("-installPath \"D:\\a b\" /verysilent", {"installer.exe", "-installPath", "D:\\a b", "/verysilent"});
+  setElevationSeams(nullptr, nullptr);
+  EXPECT_EQ(code, 0);
+  ASSERT_EQ(g_shell.count, 1);
+  EXPECT_EQ(g_shell.verb, "runas");
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  EXPECT_EQ(g_shell.file, self);
+  EXPECT_EQ(g_shell.parameters, "-installPath \"D:\\a b\" /verysilent");
+  EXPECT_EQ(g_shell.show, SW_SHOW);
+}
+
+TEST(Startup, WineCountsAsElevated) {
+  // The whole suite relies on it: otherwise every start would re-launch itself.
+  EXPECT_TRUE(isProcessElevated());
+}
+
+} // namespace

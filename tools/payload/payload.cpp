@@ -1,0 +1,62 @@
+// A stand-in for a game's install package, for the installer's tests. It behaves as the
+// installer expects of a package, steered by environment variables the test sets:
+//   QX_PAYLOAD_RECORD  file that receives this process's command line, byte for byte
+//   QX_PAYLOAD_EXIT    exit code (default 0)
+//   QX_PAYLOAD_STEPS   progress messages to send (default 5), QX_PAYLOAD_DELAY ms apart (default 40)
+//   QX_PAYLOAD_GAME    program copied to <install path>\Vantor.exe
+// It creates <install path>\Vantor_Data\StreamingAssets and posts message 6365
+// (done, total) to the window whose title follows "-notify_wnd".
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string environment(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value ? value : fallback;
+}
+
+std::string argumentAfter(const char* key) {
+  for (int i = 1; i + 1 < __argc; ++i)
+    if (std::string(__argv[i]) == key)
+      return __argv[i + 1];
+  return {};
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const std::string record = environment("QX_PAYLOAD_RECORD", "");
+  if (!record.empty()) {
+    if (FILE* file = std::fopen(record.c_str(), "wb")) {
+      const char* line = GetCommandLineA();
+      std::fwrite(line, 1, std::strlen(line), file);
+      std::fclose(file);
+    }
+  }
+
+  const std::string installPath = argumentAfter("-installPath");
+  if (!installPath.empty()) {
+    CreateDirectoryA(installPath.c_str(), nullptr);
+    CreateDirectoryA((installPath + "\\Vantor_Data").c_str(), nullptr);
+    CreateDirectoryA((installPath + "\\Vantor_Data\\StreamingAssets").c_str(), nullptr);
+    const std::string game = environment("QX_PAYLOAD_GAME", "");
+    if (!game.empty())
+      CopyFileA(game.c_str(), (installPath + "\\Vantor.exe").c_str(), FALSE);
+  }
+
+  const int steps = std::atoi(environment("QX_PAYLOAD_STEPS", "5").c_str());
+  const int delay = std::atoi(environment("QX_PAYLOAD_DELAY", "40").c_str());
+  const std::string title = argumentAfter("-notify_wnd");
+  HWND target = title.empty() ? nullptr : FindWindowA(nullptr, title.c_str());
+  for (int done = 1; done <= steps; ++done) {
+    if (target)
+      PostMessageA(target, 6365, static_cast<WPARAM>(done), static_cast<LPARAM>(steps));
+    Sleep(static_cast<DWORD>(delay));
+  }
+  return std::atoi(environment("QX_PAYLOAD_EXIT", "0").c_str());
+}
