@@ -21,6 +21,10 @@ add_library(qx_lua STATIC ${lua_core})
 target_include_directories(qx_lua SYSTEM PUBLIC ${QX_LUA_DIR}/src)
 target_compile_definitions(qx_lua PUBLIC LUA_COMPAT_5_2)
 if(NOT WIN32)
+  # Debian's luaconf.h includes a header its packaging generates; give it the same content.
+  file(WRITE ${CMAKE_BINARY_DIR}/lua-multiarch/lua5.3-deb-multiarch.h
+       "#define DEB_HOST_MULTIARCH \"${CMAKE_LIBRARY_ARCHITECTURE}\"\n")
+  target_include_directories(qx_lua SYSTEM PUBLIC ${CMAKE_BINARY_DIR}/lua-multiarch)
   target_compile_definitions(qx_lua PUBLIC LUA_USE_POSIX)
   target_link_libraries(qx_lua PUBLIC m)
 endif()

@@ -1,0 +1,2 @@
+-- JSON for the scripts: the native cjson module.
+return require "cjson"

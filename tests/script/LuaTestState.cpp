@@ -1,0 +1,64 @@
+#include "tests/script/LuaTestState.h"
+
+#include <cstdio>
+#include <string>
+
+#include <lua.hpp>
+
+#include "script/SprotoCoreModule.h"
+
+extern "C" int luaopen_lpeg(lua_State* L);
+
+namespace qxtest {
+
+LuaTestState::LuaTestState() : L_(luaL_newstate()) {
+  luaL_openlibs(L_);
+  luaL_requiref(L_, "sproto.core", luaopen_sproto_core, 0);
+  luaL_requiref(L_, "lpeg", luaopen_lpeg, 1);
+  lua_settop(L_, 0);
+  const std::string path = std::string(QX_SOURCE_DIR) + "/resources/scripts/?.lua";
+  lua_getglobal(L_, "package");
+  lua_pushstring(L_, path.c_str());
+  lua_setfield(L_, -2, "path");
+  lua_pop(L_, 1);
+  // The bytes of a string as hex, for exact comparisons.
+  eval("function hex(s) return (s:gsub('.', function(c) return string.format('%02X ', c:byte()) end)"
+       ":gsub(' $', '')) end return ''");
+}
+
+LuaTestState::~LuaTestState() { lua_close(L_); }
+
+std::string LuaTestState::eval(const std::string& chunk) {
+  const int top = lua_gettop(L_);
+  std::string out;
+  if (luaL_loadbuffer(L_, chunk.data(), chunk.size(), "=test") != LUA_OK ||
+      lua_pcall(L_, 0, 1, 0) != LUA_OK) {
+    const char* msg = lua_tostring(L_, -1);
+    std::string m = msg ? msg : "(no message)";
+    // Errors raised for a chunk carry its position ("test:3: "); tests compare the text.
+    if (m.compare(0, 5, "test:") == 0) {
+      const size_t end = m.find(": ", 5);
+      if (end != std::string::npos)
+        m.erase(0, end + 2);
+    }
+    out = "ERROR: " + m;
+  } else {
+    size_t n = 0;
+    const char* s = lua_tolstring(L_, -1, &n);
+    out = s ? std::string(s, n) : std::string("(not a string)");
+  }
+  lua_settop(L_, top);
+  return out;
+}
+
+std::string hex(const std::string& bytes) {
+  std::string out;
+  char buf[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", c);
+    out += buf;
+  }
+  return out;
+}
+
+} // namespace qxtest

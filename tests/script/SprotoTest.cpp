@@ -1,0 +1,360 @@
+// The sproto codec and "sproto.core" through the Lua module, with exact bytes; schemas
+// are compiled by the project's own schema compiler script.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "script/SprotoCodec.h"
+#include "script/SprotoSchema.h"
+#include "tests/script/LuaTestState.h"
+
+namespace {
+
+using qxtest::hex;
+
+class SprotoTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_EQ("", lua.eval(R"(
+      core = require "sproto.core"
+      parser = require "sprotoparser"
+      sp = core.newproto(parser.parse [[
+        .Ints { a 0 : integer }
+        .Gap { a 0 : integer  e 5 : integer }
+        .Str { s 0 : string }
+        .Arr { v 0 : *integer }
+        .Flags { b 0 : *boolean  t 1 : boolean }
+        .Item { id 0 : integer  name 1 : string }
+        .Box { items 0 : *Item  byid 1 : *Item(id)  one 2 : Item  names 3 : *string }
+        .Deep { next 0 : Deep }
+      ]])
+      function T(name) return core.querytype(sp, name) end
+      function enc(name, t) return hex(core.encode(T(name), t)) end
+      return "")"));
+  }
+
+  void TearDown() override {
+    lua.eval("core.deleteproto(sp) if sp2 then core.deleteproto(sp2) end return ''");
+  }
+
+  qxtest::LuaTestState lua;
+};
+
+struct EncodeCase {
+  const char* type;
+  const char* table;
+  const char* bytes;
+};
+
+TEST_F(SprotoTest, EncodesExactBytes) {
+  const EncodeCase cases[] = {
+      {"Ints", "{}", "00 00"},
+      {"Ints", "{a = 0}", "01 00 02 00"},
+      {"Ints", "{a = 32766}", "01 00 FE FF"},
+      {"Ints", "{a = 32767}", "01 00 00 00 04 00 00 00 FF 7F 00 00"},
+      {"Ints", "{a = -1}", "01 00 00 00 04 00 00 00 FF FF FF FF"},
+      {"Ints", "{a = 2^31 // 1}", "01 00 00 00 08 00 00 00 00 00 00 80 00 00 00 00"},
+      {"Ints", "{a = -2^31 // 1}", "01 00 00 00 04 00 00 00 00 00 00 80"},
+      {"Ints", "{a = 3.0}", "01 00 08 00"},
+      {"Gap", "{e = 1}", "02 00 09 00 04 00"},
+      {"Gap", "{a = 1, e = 1}", "03 00 04 00 07 00 04 00"},
+      {"Str", "{s = ''}", "01 00 00 00 00 00 00 00"},
+      {"Str", "{}", "00 00"},
+      {"Str", "{s = 12}", "01 00 00 00 02 00 00 00 31 32"},
+      {"Arr", "{v = {1, 2^40 // 1}}",
+       "01 00 00 00 11 00 00 00 08 01 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00"},
+      {"Arr", "{v = {1, -2}}", "01 00 00 00 09 00 00 00 04 01 00 00 00 FE FF FF FF"},
+      {"Arr", "{v = {}}", "00 00"},
+      {"Flags", "{b = {true, false}, t = true}", "02 00 00 00 04 00 02 00 00 00 01 00"},
+      {"Flags", "{t = false}", "02 00 01 00 02 00"},
+      {"Box", "{one = {id = 1}}", "02 00 03 00 00 00 04 00 00 00 01 00 04 00"},
+      {"Box", "{names = {'a', ''}}",
+       "02 00 05 00 00 00 09 00 00 00 01 00 00 00 61 00 00 00 00"},
+  };
+  for (const EncodeCase& c : cases) {
+    EXPECT_EQ(c.bytes, lua.eval(std::string("return enc('") + c.type + "', " + c.table + ")"))
+        << c.type << " " << c.table;
+  }
+}
+
+TEST_F(SprotoTest, DecodesWhatItEncodes) {
+  EXPECT_EQ("1|2|b|3|x|a|,", lua.eval(R"(
+    local t = core.decode(T "Box", core.encode(T "Box", {
+      items = {{id = 1, name = "a"}, {id = 2, name = "b"}},
+      byid = {{id = 3, name = "x"}},
+      names = {"a", ""}}))
+    return table.concat({t.items[1].id, t.items[2].id, t.items[2].name,
+      t.byid[3].id, t.byid[3].name, t.names[1], t.names[2]}, "|") .. ",")"));
+  EXPECT_EQ("true false true nil", lua.eval(R"(
+    local t = core.decode(T "Flags", core.encode(T "Flags", {b = {true, false}, t = true}))
+    return tostring(t.b[1]) .. " " .. tostring(t.b[2]) .. " " .. tostring(t.t) .. " " .. tostring(t.b[3]))"));
+  EXPECT_EQ("-1 1099511627776 32767 integer", lua.eval(R"(
+    local a = core.decode(T "Ints", core.encode(T "Ints", {a = -1})).a
+    local b = core.decode(T "Arr", core.encode(T "Arr", {v = {1, 2^40 // 1}})).v[2]
+    local c = core.decode(T "Ints", core.encode(T "Ints", {a = 32767})).a
+    return a .. " " .. b .. " " .. c .. " " .. math.type(c))"));
+  // An empty array is not written, so it comes back absent; the bytes consumed are the
+  // whole encoding, which lets a caller find what follows.
+  EXPECT_EQ("nil 2 6", lua.eval(R"(
+    local t, n = core.decode(T "Arr", core.encode(T "Arr", {v = {}}))
+    local _, m = core.decode(T "Gap", core.encode(T "Gap", {e = 1}) .. "\1\2\3")
+    return tostring(t.v) .. " " .. n .. " " .. m)"));
+  // Decoding into a given table keeps its other entries.
+  EXPECT_EQ("7 kept", lua.eval(R"(
+    local into = {other = "kept"}
+    local t = core.decode(T "Ints", core.encode(T "Ints", {a = 7}), into)
+    return (t == into and t.a or -1) .. " " .. into.other)"));
+}
+
+TEST_F(SprotoTest, RejectsMalformedEncodings) {
+  struct Case {
+    const char* type;
+    const char* bytes;
+  } cases[] = {
+      {"Ints", "\"\\1\""},                                // no full header
+      {"Ints", "\"\\2\\0\\2\\0\""},                       // header shorter than its count
+      {"Ints", "\"\\1\\0\\0\\0\\9\\0\\0\\0\\1\""},        // data item runs past the end
+      {"Ints", "\"\\1\\0\\0\\0\\3\\0\\0\\0\\1\\2\\3\""},  // integer of 3 bytes
+      {"Str", "\"\\1\\0\\4\\0\""},                        // string in place
+      {"Arr", "\"\\1\\0\\0\\0\\0\\0\\0\\0\""},            // integer array of zero bytes
+      {"Arr", "\"\\1\\0\\0\\0\\4\\0\\0\\0\\4\\1\\0\\0\""},// integer array not a whole width
+      {"Arr", "\"\\1\\0\\0\\0\\2\\0\\0\\0\\3\\0\""},      // width 3
+      {"Box", "\"\\2\\0\\3\\0\\0\\0\\5\\0\\0\\0\\1\\0\\4\\0\\0\""},  // nested one byte longer
+      {"Flags", "\"\\2\\0\\1\\0\\0\\0\\1\\0\\0\\0\\1\""},            // boolean as data item
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ("ERROR: decode error",
+              lua.eval(std::string("return core.decode(T '") + c.type + "', " + c.bytes + ")"))
+        << c.type << " " << c.bytes;
+  }
+  // A tag the type does not know is stepped over with its data.
+  EXPECT_EQ("5", lua.eval(R"(return tostring(core.decode(T "Ints",
+    "\3\0\12\0\1\0\0\0\2\0\0\0\1\2").a))"));
+}
+
+TEST_F(SprotoTest, ReportsValueErrors) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"core.encode(T 'Ints', {a = 'x'})", "ERROR: .a[0] is not an integer (Is a string)"},
+      {"core.encode(T 'Ints', {a = 1.5})", "ERROR: .a[0] is not an integer (Is a number)"},
+      {"core.encode(T 'Arr', {v = {1, true}})", "ERROR: .v[2] is not an integer (Is a boolean)"},
+      {"core.encode(T 'Arr', {v = 3})", "ERROR: .*v(1) should be a table (Is a number)"},
+      {"core.encode(T 'Flags', {t = 1})", "ERROR: .t[0] is not a boolean (Is a number)"},
+      {"core.encode(T 'Str', {s = {}})", "ERROR: .s[0] is not a string (Is a table)"},
+      {"core.encode(T 'Box', {one = 1})", "ERROR: .one[0] is not a table (Is a number)"},
+      {"(function() local t = {} local d = t for i = 1, 70 do d.next = {} d = d.next end "
+       "return core.encode(T 'Deep', t) end)()",
+       "ERROR: The table is too deep"},
+      {"core.decode(T 'Box', core.encode(T 'Box', {items = {{name = 'x'}}}))", ""},
+      {"core.querytype(sp, 'Nope')", "ERROR: type Nope not found"},
+      {"core.loadproto(16)", "ERROR: Invalid global slot index 16"},
+      {"core.saveproto(sp, 16)", "ERROR: Invalid global slot index 16"},
+      {"core.saveproto(sp, -1)", "ERROR: Invalid global slot index -1"},
+      {"core.loadproto(9)", "ERROR: nil sproto at index 9"},
+      {"core.unpack('\\255\\0\\1')", "ERROR: Invalid unpack stream"},
+      {"core.unpack('\\3\\1')", "ERROR: Invalid unpack stream"},
+  };
+  for (const auto& c : cases) {
+    std::string got = lua.eval(std::string("return (") + c.first + ") and '' or ''");
+    // Argument errors carry Lua's standard prefix; compare the message itself.
+    EXPECT_EQ(c.second, got) << c.first;
+  }
+  // A map element without its main key cannot be placed.
+  lua.eval("sp2 = core.newproto(parser.parse [[ .I { id 0 : integer  n 1 : integer } "
+           ".M { m 0 : *I(id) } .L { m 0 : *I } ]])");
+  EXPECT_EQ("ERROR: Can't find main index (tag=0) in [m]",
+            lua.eval("return core.decode(core.querytype(sp2, 'M'), "
+                     "core.encode(core.querytype(sp2, 'L'), {m = {{n = 1}}})) and ''"));
+  EXPECT_NE(std::string::npos, lua.eval("return core.decode(nil, '')").find("Need a sproto_type object"));
+  EXPECT_NE(std::string::npos, lua.eval("return core.decode(T 'Ints', 5)").find("Need a string or userdata"));
+  EXPECT_NE(std::string::npos, lua.eval("return core.protocol(sp, {})").find("Should be number or string"));
+  EXPECT_NE(std::string::npos, lua.eval("return core.deleteproto(nil)").find("Need a sproto object"));
+}
+
+TEST_F(SprotoTest, KeepsSchemasInGlobalSlots) {
+  EXPECT_EQ("true true", lua.eval(R"(
+    core.saveproto(sp)
+    core.saveproto(sp, 15)
+    return tostring(core.loadproto() == sp) .. " " .. tostring(core.loadproto(15) == sp))"));
+}
+
+TEST_F(SprotoTest, DefaultTablesHaveEveryField) {
+  EXPECT_EQ("0 false  Item 0 0", lua.eval(R"(
+    local b = core.default(T "Box")
+    local f = core.default(T "Flags")
+    local i = core.default(T "Item")
+    local s = core.default(T "Str")
+    return i.id .. " " .. tostring(f.t) .. " " .. s.s .. " " .. b.one.__type .. " " .. #b.items .. " " .. #f.b)"));
+}
+
+TEST_F(SprotoTest, PacksZeroRuns) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"string.rep('\\0', 8)", "00"},
+      {"'12345678'", "FF 00 31 32 33 34 35 36 37 38"},
+      {"''", ""},
+      {"'\\1\\0\\0\\0\\0\\0\\0\\2'", "81 01 02"},
+      {"'\\1\\2\\3'", "07 01 02 03"},
+      // Two full groups form one run; a group with 6 non-zero bytes joins it.
+      {"'1234567812345678'", "FF 01 31 32 33 34 35 36 37 38 31 32 33 34 35 36 37 38"},
+      {"'12345678123456\\0\\0'",
+       "FF 01 31 32 33 34 35 36 37 38 31 32 33 34 35 36 00 00"},
+      // A group with 5 or fewer closes the run and is written normally.
+      {"'12345678\\1\\0\\0\\0\\0\\0\\0\\0'", "FF 00 31 32 33 34 35 36 37 38 01 01"},
+      // A run reaching the end inside a short group is filled with zeros to whole groups.
+      {"'123456781234567'", "FF 01 31 32 33 34 35 36 37 38 31 32 33 34 35 36 37 00"},
+      {"'1234567812345'", "FF 00 31 32 33 34 35 36 37 38 1F 31 32 33 34 35"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.second, lua.eval(std::string("return hex(core.pack(") + c.first + "))")) << c.first;
+  }
+  // Runs close after 256 groups.
+  EXPECT_EQ("FF FF 2048 FF 00 2060", lua.eval(R"(
+    local p = core.pack(string.rep("x", 257 * 8))
+    return hex(p:sub(1, 2)) .. " " .. #p:sub(3, 2050) .. " " .. hex(p:sub(2051, 2052)) .. " " .. #p)"));
+}
+
+TEST_F(SprotoTest, UnpacksToWholeGroups) {
+  EXPECT_EQ("01 02 03 00 00 00 00 00", lua.eval("return hex(core.unpack(core.pack('\\1\\2\\3')))"));
+  EXPECT_EQ("00 00 00 00 00 00 00 00", lua.eval("return hex(core.unpack('\\0'))"));
+  // Padding after a structure is ignored by the decoder.
+  EXPECT_EQ("5", lua.eval("return tostring(core.decode(T 'Ints', "
+                          "core.unpack(core.pack(core.encode(T 'Ints', {a = 5})))).a)"));
+  // Round trip of a large mixed buffer; the scratch buffers grow as needed.
+  EXPECT_EQ("true", lua.eval(R"(
+    local parts = {}
+    for i = 1, 5000 do parts[i] = (i % 3 == 0) and "\0\0\0\0\0\0\0\0" or string.pack("<i8", i * 7919) end
+    local s = table.concat(parts)
+    return tostring(core.unpack(core.pack(s)) == s))"));
+  EXPECT_EQ("200000", lua.eval(R"(
+    local names = {} for i = 1, 20000 do names[i] = "abcdefghi" end
+    local t = core.decode(T "Box", core.encode(T "Box", {names = names}))
+    return tostring(#t.names * #t.names[1] + 20000))"));
+}
+
+TEST(SprotoPack, StaysWithinItsBound) {
+  // Mostly full groups, the worst case: raw runs broken now and then by a sparse group.
+  std::vector<uint8_t> in(5000);
+  for (size_t i = 0; i < in.size(); ++i)
+    in[i] = (i / 8) % 97 == 96 ? 0 : uint8_t(i | 1);
+  for (int size : {0, 1, 7, 8, 9, 13, 2047, 2048, 2049, 5000}) {
+    std::vector<uint8_t> out(size_t(sproto::packBound(size)) + 16, 0xAA);
+    const int n = sproto::pack(in.data(), size, out.data(), sproto::packBound(size));
+    EXPECT_LE(n, sproto::packBound(size)) << size;
+    EXPECT_EQ(0xAA, out[size_t(sproto::packBound(size))]) << size;
+    std::vector<uint8_t> back(size_t(size) + 8);
+    const int m = sproto::unpack(out.data(), n, back.data(), int(back.size()));
+    ASSERT_EQ((size + 7) / 8 * 8, m) << size;
+    EXPECT_TRUE(std::equal(in.begin(), in.begin() + size, back.begin())) << size;
+  }
+}
+
+// ---- bundles ----
+
+// Builds sproto structures by hand, to make bundles the compiler never would.
+struct Struct {
+  std::vector<uint16_t> entries;
+  std::string data;
+
+  Struct& value(int v) { entries.push_back(uint16_t((v + 1) * 2)); return *this; }
+  Struct& skip(int gap) { entries.push_back(uint16_t(2 * gap - 1)); return *this; }
+  Struct& item(const std::string& bytes) {
+    entries.push_back(0);
+    const uint32_t n = uint32_t(bytes.size());
+    data += std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + bytes;
+    return *this;
+  }
+  std::string bytes() const {
+    std::string out{char(entries.size()), char(entries.size() >> 8)};
+    for (uint16_t e : entries)
+      out += std::string{char(e), char(e >> 8)};
+    return out + data;
+  }
+};
+
+std::string items(const std::vector<std::string>& list) {
+  std::string out;
+  for (const std::string& s : list) {
+    const uint32_t n = uint32_t(s.size());
+    out += std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + s;
+  }
+  return out;
+}
+
+std::string field(const char* name, int buildin, int tag) {
+  return Struct().item(name).value(buildin).skip(1).value(tag).bytes();
+}
+
+std::string type(const char* name, const std::vector<std::string>& fields) {
+  return Struct().item(name).item(items(fields)).bytes();
+}
+
+bool reads(const std::string& bundle) {
+  return sproto::Schema::fromBundle(bundle.data(), bundle.size()) != nullptr;
+}
+
+TEST(SprotoBundle, ReadsWellFormedBundles) {
+  const std::string t = type("T", {field("a", 0, 0), field("b", 2, 3)});
+  const std::string proto = Struct().item("p").value(4).value(0).bytes();
+  const std::string bundle = Struct().item(items({t})).item(items({proto})).bytes();
+  auto s = sproto::Schema::fromBundle(bundle.data(), bundle.size());
+  ASSERT_TRUE(s);
+  const sproto::Type* tt = s->findType("T");
+  ASSERT_TRUE(tt);
+  EXPECT_EQ(-1, tt->base);
+  EXPECT_EQ(3, tt->maxn);
+  ASSERT_TRUE(tt->findField(3));
+  EXPECT_EQ("b", tt->findField(3)->name);
+  EXPECT_FALSE(tt->findField(1));
+  ASSERT_TRUE(s->findProtocol(4));
+  EXPECT_EQ(tt, s->findProtocol("p")->request);
+  EXPECT_FALSE(s->findProtocol(3));
+  // A type without fields has only its name.
+  EXPECT_TRUE(reads(Struct().item(items({Struct().item("E").bytes()})).bytes()));
+}
+
+TEST(SprotoBundle, RejectsBrokenRules) {
+  const std::string good = type("T", {field("a", 0, 0)});
+  auto group = [](const std::vector<std::string>& types) {
+    return Struct().item(items(types)).bytes();
+  };
+  ASSERT_TRUE(reads(group({good})));
+  const std::pair<const char*, std::string> cases[] = {
+      {"buildin 3", group({type("T", {field("a", 3, 0)})})},
+      {"fields out of tag order", group({type("T", {field("a", 0, 2), field("b", 0, 1)})})},
+      {"same tag twice", group({type("T", {field("a", 0, 1), field("b", 0, 1)})})},
+      {"type index out of range",
+       group({type("T", {Struct().item("a").skip(1).value(1).value(0).bytes()})})},
+      {"type and buildin together",
+       group({type("T", {Struct().item("a").value(0).value(0).value(0).bytes()})})},
+      {"no tag", group({type("T", {Struct().item("a").value(0).bytes()})})},
+      {"no name", group({type("T", {Struct().skip(1).value(0).skip(1).value(0).bytes()})})},
+      {"number as data item", group({type("T", {Struct().item("a").item("x").skip(1).value(0).bytes()})})},
+      {"member beyond tag 5",
+       group({type("T", {Struct().item("a").value(0).skip(1).value(0).value(1).value(0).value(0).bytes()})})},
+      {"key without array",
+       group({type("T", {Struct().item("a").value(0).skip(1).value(0).skip(1).value(0).bytes()})})},
+      {"three group entries", Struct().item(items({good})).item("").item("").bytes()},
+      {"group entry in place", Struct().value(1).bytes()},
+      {"type with three entries", group({Struct().item("T").item("").item("").bytes()})},
+      {"type with skip", group({Struct().skip(1).item("").bytes()})},
+      {"truncated", group({good}).substr(0, group({good}).size() - 1)},
+      {"protocols out of order",
+       Struct().item(items({good}))
+           .item(items({Struct().item("p").value(2).bytes(), Struct().item("q").value(1).bytes()}))
+           .bytes()},
+      {"protocol without tag", Struct().item(items({good})).item(items({Struct().item("p").bytes()})).bytes()},
+      {"protocol request out of range",
+       Struct().item(items({good})).item(items({Struct().item("p").value(1).value(5).bytes()})).bytes()},
+  };
+  for (const auto& c : cases)
+    EXPECT_FALSE(reads(c.second)) << c.first;
+}
+
+TEST_F(SprotoTest, NewprotoReturnsNothingForBadBundles) {
+  EXPECT_EQ("0 1", lua.eval(R"(
+    local empty = core.newproto("\0\0")
+    core.deleteproto(empty)
+    return select('#', core.newproto("\1\0\2\0")) .. " " .. select('#', empty))"));
+}
+
+} // namespace
