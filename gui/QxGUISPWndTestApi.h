@@ -14,4 +14,6 @@ public:
   // The top-left width by height pixels, row by row, top row first.
   static std::vector<std::uint32_t> backBufferPixels(const QxGUISPWnd& wnd, int width,
                                                      int height);
+  // How many texts measureText has measured with a new font (cache misses).
+  static int textMeasurements();
 };

@@ -10,6 +10,7 @@
 #include "gui/AutoReleasePool.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWnd.h"
+#include "gui/QxWidgetTestApi.h"
 #include "gui/QxWidgetVEIterator.h"
 
 namespace {
@@ -477,4 +478,11 @@ void QxWidget::registerToolTip() {
   SendMessageA(tip, TTM_ADDTOOLA, 0, LPARAM(&info));
   impl_->toolTipWindow = tip;
   impl_->toolTipRegistered = true;
+}
+
+void QxWidgetTestApi::host(QxWidget* root, QxGUIServiceProvider* provider) {
+  if (QxGUIServiceProvider* previous = root->provider()) previous->detachRoot();
+  root->setProvider(provider);
+  provider->setRoot(root);
+  root->onAttach(provider);
 }

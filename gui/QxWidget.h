@@ -134,6 +134,7 @@ public:
 private:
   friend class AutoReleasePool;
   friend class QxGUISPWnd;
+  friend class QxWidgetTestApi;
   struct Impl;
   std::unique_ptr<Impl> impl_;
   void setProvider(QxGUIServiceProvider* provider);

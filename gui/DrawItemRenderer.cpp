@@ -1,0 +1,96 @@
+#include "gui/DrawItemRenderer.h"
+
+#include "gui/DrawItem.h"
+#include "gui/ImageCache.h"
+
+namespace {
+
+RECT intersect(const RECT& a, const RECT& b) {
+  RECT r{};
+  if (!IntersectRect(&r, &a, &b)) return RECT{};
+  return r;
+}
+
+bool isEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
+
+void renderImage(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
+  ImageCache& cache = ImageCache::instance();
+  int pw = 0, ph = 0;
+  if (!cache.getImageSize(item.name, pw, ph)) return;
+  const RECT r{item.x + ox, item.y + oy, item.x + ox + pw, item.y + oy + ph};
+  const RECT i = intersect(r, dirty);
+  if (isEmpty(i)) return;
+  Gdiplus::Graphics g(dc);
+  if (EqualRect(&i, &r)) {
+    cache.drawImage(g, item.name, r.left, r.top);
+  } else {
+    const int w = i.right - i.left, h = i.bottom - i.top;
+    cache.drawImageSection(g, item.name, i.left, i.top, w, h, i.left - r.left, i.top - r.top, w,
+                           h);
+  }
+}
+
+void renderSection(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
+  const RECT r{item.x + ox, item.y + oy, item.x + ox + item.width, item.y + oy + item.height};
+  const RECT i = intersect(r, dirty);
+  if (isEmpty(i)) return;
+  const int iw = i.right - i.left, ih = i.bottom - i.top;
+  const int sx = (i.left - r.left) * item.srcWidth / item.width + item.srcX;
+  const int sy = (i.top - r.top) * item.srcHeight / item.height + item.srcY;
+  // A visible sliver may map to less than one source pixel; it still draws one.
+  int sw = item.srcWidth * iw / item.width;
+  int sh = item.srcHeight * ih / item.height;
+  if (sw == 0) sw = 1;
+  if (sh == 0) sh = 1;
+  Gdiplus::Graphics g(dc);
+  ImageCache::instance().drawImageSection(g, item.name, i.left, i.top, iw, ih, sx, sy, sw, sh);
+}
+
+void renderFill(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
+  const RECT r{item.x + ox, item.y + oy, item.x + ox + item.width, item.y + oy + item.height};
+  const RECT i = intersect(r, dirty);
+  if (isEmpty(i)) return;
+  HGDIOBJ previous = SelectObject(dc, GetStockObject(DC_BRUSH));
+  SetDCBrushColor(dc, item.colour);
+  FillRect(dc, &i, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+  SelectObject(dc, previous);
+}
+
+void renderText(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
+  RECT r{item.x + ox, item.y + oy, item.x + ox + item.width, item.y + oy + item.height};
+  if (isEmpty(intersect(r, dirty))) return;
+  HFONT font = CreateFontA(item.size, 0, 0, 0, item.bold ? FW_BOLD : FW_NORMAL, FALSE,
+                           item.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                           VARIABLE_PITCH, item.face.c_str());
+  UINT format = DT_END_ELLIPSIS;
+  switch (item.vAlign) {
+  case DrawItem::AlignMiddle: format |= DT_SINGLELINE | DT_WORDBREAK | DT_VCENTER; break;
+  case DrawItem::AlignBottom: format |= DT_EDITCONTROL | DT_WORDBREAK | DT_BOTTOM; break;
+  default: format |= DT_EDITCONTROL | DT_WORDBREAK; break;
+  }
+  switch (item.hAlign) {
+  case DrawItem::AlignCentre: format |= DT_CENTER; break;
+  case DrawItem::AlignRight: format |= DT_RIGHT; break;
+  default: format |= DT_LEFT; break;
+  }
+  SetTextColor(dc, item.colour);
+  HGDIOBJ previous = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  DrawTextA(dc, item.name.c_str(), -1, &r, format);
+  SelectObject(dc, previous);
+  DeleteObject(font);
+}
+
+} // namespace
+
+void DrawItemRenderer::render(HDC dc, const DrawItem& item, int originX, int originY,
+                              const RECT& dirty) {
+  switch (item.kind) {
+  case DrawItem::Image: renderImage(dc, item, originX, originY, dirty); break;
+  case DrawItem::ImageSection: renderSection(dc, item, originX, originY, dirty); break;
+  case DrawItem::Fill: renderFill(dc, item, originX, originY, dirty); break;
+  case DrawItem::Text: renderText(dc, item, originX, originY, dirty); break;
+  default: break;
+  }
+}

@@ -1,0 +1,42 @@
+#pragma once
+// Process-wide cache of the program's image resources (type 1056), each decoded once with
+// GDI+; a missing image is remembered as missing. Its creation starts GDI+ and its
+// destruction shuts it down. UI thread only.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "gui/LoadedPicture.h"
+
+class ImageCache {
+public:
+  static constexpr int kResourceType = 1056;
+
+  static ImageCache& instance();
+  ~ImageCache();
+  ImageCache(const ImageCache&) = delete;
+  ImageCache& operator=(const ImageCache&) = delete;
+
+  // Empty for a missing or undecodable image.
+  std::shared_ptr<LoadedPicture> getPicture(const std::string& name);
+  bool getImageSize(const std::string& name, int& width, int& height);
+  // 0xAABBGGRR; 0xFFFFFFFF when the image is missing, 0xFF000000 when the pixel cannot be
+  // read.
+  std::uint32_t getPixel(const std::string& name, int x, int y);
+  void drawImage(Gdiplus::Graphics& graphics, const std::string& name, int x, int y);
+  // Draws only the part of the source inside the picture, at the proportionally reduced
+  // destination.
+  void drawImageSection(Gdiplus::Graphics& graphics, const std::string& name, int dstX,
+                        int dstY, int dstWidth, int dstHeight, int srcX, int srcY,
+                        int srcWidth, int srcHeight);
+
+  // How many resources were decoded so far.
+  int decodeCount() const { return decodes_; }
+
+private:
+  ImageCache();
+  std::map<std::string, std::shared_ptr<LoadedPicture>> pictures_;
+  ULONG_PTR token_ = 0;
+  int decodes_ = 0;
+};

@@ -1,0 +1,56 @@
+#include "gui/MessageLoop.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "gui/Window.h"
+
+namespace {
+
+HINSTANCE g_instance = nullptr;
+
+HWND topLevelAncestor(HWND hwnd) {
+  for (HWND parent = GetParent(hwnd); parent; parent = GetParent(hwnd)) hwnd = parent;
+  return hwnd;
+}
+
+} // namespace
+
+void registerWindowClass(HINSTANCE instance) {
+  g_instance = instance;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+  wc.lpfnWndProc = simpleGUI::Window::staticWindowProc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(32512));
+  wc.hIconSm = wc.hIcon;
+  wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  wc.lpszClassName = "SimpleWindow";
+  if (!RegisterClassExA(&wc)) MessageBoxA(nullptr, "RegisterClassEx failed!", "SimpleWindow", MB_ICONERROR);
+  InitCommonControls();
+}
+
+HINSTANCE moduleInstance() { return g_instance ? g_instance : GetModuleHandleA(nullptr); }
+
+int runMessageLoop() {
+  MSG msg;
+  for (;;) {
+    BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got == -1) return -1;
+    if (got == 0) return int(msg.wParam);
+    if (msg.hwnd) {
+      HWND top = topLevelAncestor(msg.hwnd);
+      char className[64] = {};
+      GetClassNameA(top, className, sizeof(className));
+      if (std::strcmp(className, "SimpleWindow") == 0) {
+        auto* window = reinterpret_cast<simpleGUI::Window*>(GetWindowLongPtrA(top, GWLP_USERDATA));
+        if (window && window->preTranslateMessage(&msg)) continue;
+      }
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}

@@ -1,0 +1,493 @@
+// QxGUISPWnd: creation and destruction, the back buffer and its repaint, the service
+// provider operations, message translation, text measurement, and the test accessor.
+#include "gui/QxGUISPWnd.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "gui/DrawItemRenderer.h"
+#include "gui/ImageCache.h"
+#include "gui/MessageLoop.h"
+#include "gui/QxGUISPWndTestApi.h"
+#include "gui/QxWidget.h"
+#include "gui/QxWidgetVEIterator.h"
+#include "gui/TextSizeCache.h"
+
+namespace {
+
+constexpr UINT kRedrawMessage = 0x16B2;
+int g_textMeasurements = 0;
+
+} // namespace
+
+struct QxGUISPWnd::Impl : QxWidgetVEIterator {
+  // Marks the message handlers running on the stack so that they stop touching the
+  // object when a widget destroys the window object from inside a handler.
+  struct Frame {
+    bool destroyed = false;
+    Frame* previous = nullptr;
+  };
+
+  QxGUISPWnd* owner = nullptr;
+  QxWidget* root = nullptr;
+  HBITMAP backBuffer = nullptr;
+  std::uint32_t* bits = nullptr;  // top-down rows of backWidth pixels
+  int backWidth = 0;
+  int backHeight = 0;
+  bool trackingMouseLeave = false;
+  // Owned by the system once set on the window: never deleted here.
+  HRGN region = nullptr;
+  int cornerWidth = 0;
+  int cornerHeight = 0;
+  bool inSetRoot = false;
+  bool cursorSet = false;
+  bool noActivate = false;
+  bool painting = false;
+  RECT dirty{};
+  HDC memoryDc = nullptr;
+  HWND toolTip = nullptr;
+  QxWidget* captureWidget = nullptr;
+  Frame* frames = nullptr;
+
+  HWND hwnd() const { return owner->hwnd(); }
+
+  // QxWidgetVEIterator
+  bool enter(QxWidget* widget) override {
+    widget->onPrePaint(memoryDc, dirty.left, dirty.top, dirty.right - dirty.left,
+                       dirty.bottom - dirty.top);
+    return true;
+  }
+  void leave(QxWidget* widget) override {
+    widget->onPostPaint(memoryDc, dirty.left, dirty.top, dirty.right - dirty.left,
+                        dirty.bottom - dirty.top);
+  }
+  void visitItem(const DrawItem& item, int x, int y) override {
+    DrawItemRenderer::render(memoryDc, item, x, y, dirty);
+  }
+
+  // Grows in steps of 32 and never shrinks; always strictly larger than asked.
+  void ensureBackBuffer(int width, int height) {
+    if (backBuffer && backWidth >= width && backHeight >= height) return;
+    const int w = (std::max(width, 0) / 32 + 1) * 32;
+    const int h = (std::max(height, 0) / 32 + 1) * 32;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pixels = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    if (!bitmap || !pixels) return;
+    std::memset(pixels, 0, size_t(w) * size_t(h) * 4);
+    if (backBuffer) DeleteObject(backBuffer);
+    backBuffer = bitmap;
+    bits = static_cast<std::uint32_t*>(pixels);
+    backWidth = w;
+    backHeight = h;
+  }
+
+  void updateRegion(int width, int height) {
+    if (cornerWidth < 1 || cornerHeight < 1) return;
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    GetWindowPlacement(hwnd(), &placement);
+    HRGN next = placement.showCmd == SW_SHOWMAXIMIZED
+                    ? nullptr
+                    : CreateRoundRectRgn(0, 0, width + 1, height + 1, cornerWidth, cornerHeight);
+    // The system deletes the region it held before.
+    SetWindowRgn(hwnd(), next, TRUE);
+    region = next;
+  }
+
+  void paintMessage(HDC paintDc) {
+    if (!root) return;
+    RECT client;
+    GetClientRect(hwnd(), &client);
+    const int w = client.right - client.left, h = client.bottom - client.top;
+    const bool sizeDiffers = root->width() != w || root->height() != h;
+    if (!backBuffer || backWidth < w || backHeight < h || sizeDiffers) {
+      if (sizeDiffers) {
+        inSetRoot = painting = true;
+        root->setBounds(client.left, client.top, w, h);
+        inSetRoot = painting = false;
+      }
+      ensureBackBuffer(w, h);
+      updateRegion(w, h);
+      owner->invalidateRect(0, 0, w, h, root);
+      return;
+    }
+    HDC memory = CreateCompatibleDC(paintDc);
+    HGDIOBJ previous = SelectObject(memory, backBuffer);
+    BitBlt(paintDc, 0, 0, std::min(w, backWidth), std::min(h, backHeight), memory, 0, 0,
+           SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+  }
+
+  POINT cursorInWindow() const {
+    POINT p{};
+    GetCursorPos(&p);
+    ScreenToClient(hwnd(), &p);
+    return p;
+  }
+
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam, bool& handled, Frame& frame) {
+    handled = false;
+    if (root) {
+      LRESULT result = root->onWindowMessage(message, wParam, lParam, handled);
+      if (handled || frame.destroyed) return result;
+    }
+    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    switch (message) {
+    case WM_DESTROY:
+      if (root) root->onDestroy();
+      return 0;
+    case WM_SETFOCUS:
+      if (root) {
+        QxWidget* focus = root->getFocus();
+        (focus ? focus : root)->setFocus();
+      }
+      return 0;
+    case WM_KILLFOCUS:
+      if (root) {
+        if (QxWidget* focus = root->getFocus()) focus->onFocusLost(nullptr);
+      }
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd(), &ps);
+      paintMessage(dc);
+      if (!frame.destroyed) EndPaint(hwnd(), &ps);
+      handled = true;
+      return 0;
+    }
+    case WM_CLOSE:
+      if (root && !root->onClose()) {
+        if (!frame.destroyed) handled = true;
+      }
+      return 0;
+    case WM_ERASEBKGND:
+      handled = true;
+      return 1;
+    case WM_SETCURSOR:
+      if (!root) return 0;
+      {
+        cursorSet = false;
+        POINT p = cursorInWindow();
+        root->dispatchMouse(QxWidget::CursorQuery, p.x, p.y, LOWORD(lParam));
+        if (frame.destroyed) return 1;
+        handled = cursorSet;
+      }
+      return 1;
+    case WM_GETMINMAXINFO: {
+      RECT work{};
+      SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+      info->ptMaxSize.x = work.right - work.left;
+      info->ptMaxSize.y = work.bottom - work.top;
+      info->ptMaxPosition.x = work.left;
+      info->ptMaxPosition.y = work.top;
+      handled = true;
+      return 0;
+    }
+    case WM_NCCALCSIZE:
+      if (wParam) handled = true;
+      return 0;
+    case WM_NCHITTEST:
+      if (!root) return 0;
+      {
+        POINT p{x, y};
+        ScreenToClient(hwnd(), &p);
+        const int code = root->windowHitTest(p.x, p.y);
+        if (frame.destroyed) return HTCLIENT;
+        handled = true;
+        // Sign-extended, so the negative codes (transparent, error) survive.
+        return LRESULT(short(code & 0xFFFF));
+      }
+    case WM_NCPAINT:
+      handled = true;
+      return 0;
+    case WM_NCACTIVATE:
+      handled = true;
+      if (GetWindowLongA(hwnd(), GWL_STYLE) & WS_THICKFRAME)
+        PostMessageA(hwnd(), kRedrawMessage, 0, 0);
+      return 1;
+    case kRedrawMessage:
+      RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW);
+      return 0;
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+      if (root) {
+        const int type = message == WM_KEYDOWN ? QxWidget::KeyDown
+                         : message == WM_KEYUP ? QxWidget::KeyUp
+                                               : QxWidget::KeyChar;
+        root->dispatchKey(type, wParam, lParam);
+      }
+      return 0;
+    case WM_MOUSEMOVE:
+      if (!root) return 0;
+      root->dispatchMouse(QxWidget::MouseMove, x, y, unsigned(wParam));
+      if (!frame.destroyed && !trackingMouseLeave) {
+        TRACKMOUSEEVENT track{};
+        track.cbSize = sizeof(track);
+        track.dwFlags = TME_HOVER | TME_LEAVE;
+        track.hwndTrack = hwnd();
+        track.dwHoverTime = 1;
+        TrackMouseEvent(&track);
+        trackingMouseLeave = true;
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+      if (root) {
+        const int type = message == WM_LBUTTONDOWN   ? QxWidget::LeftDown
+                         : message == WM_LBUTTONUP   ? QxWidget::LeftUp
+                         : message == WM_LBUTTONDBLCLK ? QxWidget::LeftDoubleClick
+                         : message == WM_RBUTTONDOWN ? QxWidget::RightDown
+                                                     : QxWidget::RightUp;
+        root->dispatchMouse(type, x, y, unsigned(wParam));
+      }
+      return 0;
+    case WM_MOUSEWHEEL:
+      if (root) {
+        POINT p = cursorInWindow();
+        const int delta = GET_WHEEL_DELTA_WPARAM(wParam);
+        root->dispatchMouse(delta < 1 ? QxWidget::WheelDown : QxWidget::WheelUp, p.x, p.y,
+                            LOWORD(wParam));
+      }
+      return 0;
+    case WM_MOUSELEAVE:
+      trackingMouseLeave = false;
+      if (root) root->dispatchMouse(QxWidget::MouseLeave, 0, 0, 0);
+      return 0;
+    default:
+      return 0;
+    }
+  }
+};
+
+QxGUISPWnd::QxGUISPWnd(HWND parentWindow, QxWidget* rootWidget, bool resizable, bool maximized,
+                       bool appWindow, bool noActivate)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->owner = this;
+  impl_->noActivate = noActivate;
+  DWORD style = WS_POPUP | WS_CLIPCHILDREN;
+  if (rootWidget->isVisible()) style |= WS_VISIBLE;
+  if (appWindow) style |= WS_SYSMENU;
+  if (resizable) style |= WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+  if (maximized) style |= WS_MAXIMIZE;
+  DWORD exStyle = WS_EX_LAYERED | (appWindow ? WS_EX_APPWINDOW : WS_EX_TOOLWINDOW);
+  if (noActivate) exStyle |= WS_EX_NOACTIVATE;
+  CreateWindowExA(exStyle, "SimpleWindow", rootWidget->name().c_str(), style, rootWidget->x(),
+                  rootWidget->y(), rootWidget->width(), rootWidget->height(), parentWindow,
+                  nullptr, moduleInstance(), static_cast<simpleGUI::Window*>(this));
+  if (QxGUIServiceProvider* previous = rootWidget->provider()) previous->detachRoot();
+  rootWidget->setProvider(this);
+  setRoot(rootWidget);
+  rootWidget->onAttach(this);
+  SetLayeredWindowAttributes(hwnd_, kColourKey, 255, LWA_COLORKEY);
+}
+
+QxGUISPWnd::~QxGUISPWnd() {
+  for (Impl::Frame* f = impl_->frames; f; f = f->previous) f->destroyed = true;
+  if (QxWidget* root = impl_->root) {
+    if (QxGUIServiceProvider* provider = root->provider()) provider->detachRoot();
+    root->setProvider(nullptr);
+    root->QxWidget::onAttach(nullptr);
+  }
+  impl_->root = nullptr;
+  if (impl_->backBuffer) DeleteObject(impl_->backBuffer);
+  impl_->backBuffer = nullptr;
+  impl_->bits = nullptr;
+}
+
+void QxGUISPWnd::setRoundCorners() {
+  impl_->cornerWidth = impl_->cornerHeight = 18;
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  impl_->updateRegion(client.right - client.left, client.bottom - client.top);
+}
+
+HWND QxGUISPWnd::tooltipWindow() {
+  if (!impl_->toolTip) {
+    impl_->toolTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                     WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                     moduleInstance(), nullptr);
+    SetWindowPos(impl_->toolTip, HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+  }
+  return impl_->toolTip;
+}
+
+QxWidget* QxGUISPWnd::root() const { return impl_->root; }
+
+LRESULT QxGUISPWnd::windowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  Impl::Frame frame;
+  frame.previous = impl_->frames;
+  impl_->frames = &frame;
+  bool handled = false;
+  HWND hwnd = hwnd_;
+  LRESULT result = impl_->handle(message, wParam, lParam, handled, frame);
+  if (frame.destroyed) {
+    // The object is gone; only the window (if any) remains.
+    if (handled) return result;
+    if (message == WM_DESTROY) {
+      PostQuitMessage(0);
+      return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+  impl_->frames = frame.previous;
+  if (handled) return result;
+  return simpleGUI::Window::windowProc(message, wParam, lParam);
+}
+
+bool QxGUISPWnd::preTranslateMessage(MSG* msg) {
+  return impl_->root ? impl_->root->preTranslateMessage(msg) : false;
+}
+
+void QxGUISPWnd::setRoot(QxWidget* widget) {
+  impl_->root = widget;
+  if (!widget) return;
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  impl_->inSetRoot = impl_->painting = true;
+  widget->setBounds(client.left, client.top, client.right - client.left,
+                    client.bottom - client.top);
+  impl_->painting = false;
+  invalidateRect(0, 0, widget->width(), widget->height(), widget);
+  impl_->inSetRoot = false;
+}
+
+void QxGUISPWnd::detachRoot() { impl_->root = nullptr; }
+
+void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* widget) {
+  if (impl_->painting || !impl_->backBuffer || !widget) return;
+  impl_->painting = true;
+  HDC windowDc = GetDC(hwnd_);
+  HDC memory = CreateCompatibleDC(windowDc);
+  HGDIOBJ previous = SelectObject(memory, impl_->backBuffer);
+  impl_->dirty = RECT{x, y, x + width, y + height};
+  impl_->memoryDc = memory;
+  HRGN clip = CreateRectRgn(x, y, x + width, y + height);
+  SelectClipRgn(memory, clip);
+  const POINT origin = widget->mapToRoot(0, 0);
+  widget->accept(impl_.get(), origin.x, origin.y);
+  BitBlt(windowDc, x, y, width, height, memory, x, y, SRCCOPY);
+  SelectClipRgn(memory, nullptr);
+  DeleteObject(clip);
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  ReleaseDC(hwnd_, windowDc);
+  impl_->memoryDc = nullptr;
+  impl_->painting = false;
+}
+
+void QxGUISPWnd::clientToScreen(int& x, int& y) {
+  POINT p{x, y};
+  ClientToScreen(hwnd_, &p);
+  x = p.x;
+  y = p.y;
+}
+
+void QxGUISPWnd::setWindowBounds(int x, int y, int width, int height) {
+  if (impl_->root) impl_->root->paint();
+  impl_->ensureBackBuffer(width, height);
+  invalidateRect(0, 0, width, height, impl_->root);
+  if (impl_->inSetRoot) return;
+  impl_->updateRegion(width, height);
+  SetWindowPos(hwnd_, nullptr, x, y, width, height,
+               SWP_NOZORDER | (impl_->noActivate ? SWP_NOACTIVATE : 0));
+}
+
+bool QxGUISPWnd::getImageSize(const std::string& imageName, int& width, int& height) {
+  return ImageCache::instance().getImageSize(imageName, width, height);
+}
+
+std::uint32_t QxGUISPWnd::getPixel(const std::string& imageName, int x, int y) {
+  return ImageCache::instance().getPixel(imageName, x, y);
+}
+
+void QxGUISPWnd::showWindow(bool visible) {
+  ShowWindow(hwnd_, !visible ? SW_HIDE : impl_->noActivate ? SW_SHOWNOACTIVATE : SW_SHOW);
+}
+
+void QxGUISPWnd::measureText(const std::string& text, const std::string& fontFace, int size,
+                             bool bold, bool centred, bool singleLine, int& width, int& height) {
+  TextSizeCache::Key key{bold, centred, singleLine, size, width, height, fontFace, text};
+  TextSizeCache& cache = TextSizeCache::instance();
+  if (cache.find(key, width, height)) return;
+  ++g_textMeasurements;
+  HDC dc = GetDC(nullptr);
+  SetBkMode(dc, TRANSPARENT);
+  HFONT font = CreateFontA(size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           ANTIALIASED_QUALITY, VARIABLE_PITCH, fontFace.c_str());
+  HGDIOBJ previous = SelectObject(dc, font);
+  RECT r{0, 0, key.widthLimit, key.heightLimit};
+  UINT format = DT_CALCRECT | (singleLine ? DT_SINGLELINE | DT_VCENTER : DT_WORDBREAK);
+  if (centred) format |= DT_CENTER;
+  DrawTextA(dc, text.c_str(), -1, &r, format);
+  SelectObject(dc, previous);
+  DeleteObject(font);
+  ReleaseDC(nullptr, dc);
+  width = r.right - r.left;
+  height = r.bottom - r.top;
+  cache.insert(key, width, height);
+}
+
+void QxGUISPWnd::setCursor(const char* cursorName) {
+  impl_->cursorSet = true;
+  if (!cursorName) return;
+  LPCSTR id = nullptr;
+  if (std::strcmp(cursorName, "arrow") == 0)
+    id = IDC_ARROW;
+  else if (std::strcmp(cursorName, "hand") == 0)
+    id = IDC_HAND;
+  else if (std::strcmp(cursorName, "ibeam") == 0)
+    id = IDC_IBEAM;
+  if (id) SetCursor(LoadCursorA(nullptr, id));
+}
+
+void QxGUISPWnd::setCapture(QxWidget* widget) {
+  impl_->captureWidget = widget;
+  SetCapture(hwnd_);
+}
+
+void QxGUISPWnd::releaseCapture() {
+  impl_->captureWidget = nullptr;
+  ReleaseCapture();
+}
+
+void QxGUISPWndTestApi::backBufferSize(const QxGUISPWnd& wnd, int& width, int& height) {
+  width = wnd.impl_->backWidth;
+  height = wnd.impl_->backHeight;
+}
+
+std::uint32_t QxGUISPWndTestApi::backBufferPixel(const QxGUISPWnd& wnd, int x, int y) {
+  const auto& impl = *wnd.impl_;
+  if (!impl.bits || x < 0 || y < 0 || x >= impl.backWidth || y >= impl.backHeight) return 0;
+  GdiFlush();
+  return impl.bits[size_t(y) * size_t(impl.backWidth) + size_t(x)];
+}
+
+std::vector<std::uint32_t> QxGUISPWndTestApi::backBufferPixels(const QxGUISPWnd& wnd, int width,
+                                                               int height) {
+  std::vector<std::uint32_t> pixels;
+  pixels.reserve(size_t(std::max(width, 0)) * size_t(std::max(height, 0)));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) pixels.push_back(backBufferPixel(wnd, x, y));
+  return pixels;
+}
+
+int QxGUISPWndTestApi::textMeasurements() { return g_textMeasurements; }

@@ -1,0 +1,393 @@
+// The widget tree without a native window: ownership, routing, hover, capture, focus,
+// repaint requests, the tree walk and the draw list.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/AutoReleasePool.h"
+#include "gui/QxWidget.h"
+#include "gui/QxWidgetVEIterator.h"
+#include "tests/gui/FakeProvider.h"
+
+namespace {
+
+// Records every mouse, key and life-cycle call into a shared journal.
+struct Journal {
+  std::vector<std::string> lines;
+  void add(const std::string& line) { lines.push_back(line); }
+  std::vector<std::string> take() {
+    std::vector<std::string> out;
+    out.swap(lines);
+    return out;
+  }
+};
+
+const char* mouseName(int type) {
+  static const char* names[] = {"enter", "leave", "move",   "ldown", "lup", "rdown",
+                                "rup",   "wdown", "wup",    "dbl",   "cursor"};
+  return type >= 0 && type <= 10 ? names[type] : "?";
+}
+
+class Probe : public QxWidget {
+public:
+  Probe(const std::string& name, Journal& journal, int x, int y, int w, int h)
+      : QxWidget(name), journal_(journal) {
+    setBounds(x, y, w, h);
+  }
+  ~Probe() override { journal_.add(name() + " deleted"); }
+  bool onMouse(int type, int x, int y, unsigned keys) override {
+    if (type != MouseMove || logMoves)
+      journal_.add(name() + " " + mouseName(type) + " " + std::to_string(x) + "," +
+                   std::to_string(y));
+    QxWidget::onMouse(type, x, y, keys);
+    return consume;
+  }
+  bool onKey(int type, WPARAM wParam, LPARAM) override {
+    journal_.add(name() + " key" + std::to_string(type) + " " + std::to_string(wParam));
+    return true;
+  }
+  void onFocusLost(QxWidget* next) override {
+    journal_.add(name() + " lost focus to " + (next ? next->name() : "null"));
+  }
+  void refresh() override {
+    journal_.add(name() + " refresh");
+    QxWidget::refresh();
+  }
+  bool consume = true;
+  bool logMoves = true;
+
+private:
+  Journal& journal_;
+};
+
+class WidgetTest : public ::testing::Test {
+protected:
+  // root 0,0 400x300 with a (10,10 100x100), b (50,50 100x100) on top, and c inside b.
+  void SetUp() override {
+    root = new Probe("root", journal, 0, 0, 400, 300);
+    a = new Probe("a", journal, 10, 10, 100, 100);
+    b = new Probe("b", journal, 50, 50, 100, 100);
+    c = new Probe("c", journal, 20, 30, 40, 40);
+    root->addChild(a);
+    root->addChild(b);
+    b->addChild(c);
+    provider.host(root);
+    journal.take();
+  }
+  void TearDown() override {
+    delete root;
+    EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
+    EXPECT_EQ(QxWidget::capturedWidget(), nullptr);
+  }
+  void move(int x, int y) { root->dispatchMouse(QxWidget::MouseMove, x, y, 0); }
+
+  Journal journal;
+  qxtest::FakeProvider provider;
+  Probe* root = nullptr;
+  Probe* a = nullptr;
+  Probe* b = nullptr;
+  Probe* c = nullptr;
+};
+
+using Lines = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(WidgetTest, MouseGoesToTheTopmostVisibleHitChildInItsCoordinates) {
+  // (60, 60) is inside both a and b; b is later, so on top.
+  root->dispatchMouse(QxWidget::LeftDown, 60, 60, 1);
+  EXPECT_EQ(journal.take(), (Lines{"b ldown 10,10"}));
+  root->dispatchMouse(QxWidget::LeftDown, 75, 85, 1);
+  EXPECT_EQ(journal.take(), (Lines{"c ldown 5,5"}));
+  b->setVisible(false);
+  root->dispatchMouse(QxWidget::LeftDown, 75, 85, 1);
+  EXPECT_EQ(journal.take(), (Lines{"a ldown 65,75"}));
+  a->setMouseEnabled(false);
+  root->dispatchMouse(QxWidget::LeftDown, 75, 85, 1);
+  EXPECT_EQ(journal.take(), (Lines{"root ldown 75,85"}));
+  b->setVisible(true);
+  // A child that does not consume lets the event fall through to the next candidate.
+  c->consume = false;
+  b->consume = false;
+  root->dispatchMouse(QxWidget::RightUp, 75, 85, 0);
+  EXPECT_EQ(journal.take(), (Lines{"c rup 5,5", "b rup 25,35", "root rup 75,85"}));
+  EXPECT_EQ(root->childAt(75, 85), c);
+  EXPECT_EQ(root->childAt(300, 200), root);
+}
+
+TEST_F(WidgetTest, ChildAtPrefersTheFirstChildUnlikeRouting) {
+  EXPECT_EQ(root->childAt(60, 60), a);
+  a->setVisible(false);
+  EXPECT_EQ(root->childAt(60, 60), b);
+}
+
+TEST_F(WidgetTest, HoverSendsLeaveThenEnterOnceEach) {
+  a->logMoves = b->logMoves = c->logMoves = root->logMoves = false;
+  move(20, 20);
+  move(25, 25);
+  EXPECT_EQ(journal.take(), (Lines{"a enter 10,10"}));
+  EXPECT_EQ(QxWidget::hoveredWidget(), a);
+  move(140, 140);
+  move(145, 145);
+  EXPECT_EQ(journal.take(), (Lines{"a leave 0,0", "b enter 90,90"}));
+  EXPECT_EQ(QxWidget::hoveredWidget(), b);
+  // The window reports that the mouse left it.
+  root->dispatchMouse(QxWidget::MouseLeave, 0, 0, 0);
+  Lines lines = journal.take();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "b leave 0,0");
+  EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
+}
+
+TEST_F(WidgetTest, CapturedWidgetGetsEverythingInItsOwnCoordinates) {
+  EXPECT_EQ(c->captureMouse(), nullptr);
+  EXPECT_EQ(provider.captures, (std::vector<QxWidget*>{c}));
+  // Far outside c, and over a.
+  root->dispatchMouse(QxWidget::LeftUp, 20, 20, 0);
+  root->dispatchMouse(QxWidget::MouseMove, 390, 290, 0);
+  EXPECT_EQ(journal.take(), (Lines{"c lup -50,-60", "c move 320,210", "c enter 320,210"}));
+  c->releaseMouse();
+  EXPECT_EQ(provider.releases, 1);
+  EXPECT_EQ(QxWidget::capturedWidget(), nullptr);
+  root->dispatchMouse(QxWidget::LeftUp, 20, 20, 0);
+  Lines lines = journal.take();
+  EXPECT_EQ(lines.back(), "a lup 10,10");
+}
+
+TEST_F(WidgetTest, RootHoldingTheCaptureRoutesNormally) {
+  root->captureMouse();
+  root->dispatchMouse(QxWidget::LeftDown, 75, 85, 0);
+  root->dispatchMouse(QxWidget::LeftDown, 399, 299, 0);
+  EXPECT_EQ(journal.take(), (Lines{"c ldown 5,5", "root ldown 399,299"}));
+  root->releaseMouse();
+}
+
+TEST_F(WidgetTest, DestroyedWidgetLeavesNoCaptureHoverOrFocusBehind) {
+  c->logMoves = false;
+  move(75, 85);
+  c->captureMouse();
+  c->setFocus();
+  EXPECT_EQ(QxWidget::hoveredWidget(), c);
+  EXPECT_EQ(root->getFocus(), c);
+  b->removeChild(c).reset();
+  EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
+  EXPECT_EQ(QxWidget::capturedWidget(), nullptr);
+  EXPECT_EQ(root->getFocus(), nullptr);
+  c = nullptr;
+  // A focused grandchild of a removed subtree: the old root's focus must not dangle.
+  auto* d = new Probe("d", journal, 0, 0, 10, 10);
+  b->addChild(d);
+  d->setFocus();
+  EXPECT_EQ(root->getFocus(), d);
+  root->removeChild(b).reset();
+  EXPECT_EQ(root->getFocus(), nullptr);
+  root->dispatchKey(QxWidget::KeyDown, 65, 0);
+  Lines lines = journal.take();
+  EXPECT_EQ(lines.back(), "root key0 65");
+}
+
+TEST_F(WidgetTest, FocusMovesAndKeysGoToTheFocusedWidget) {
+  a->setFocus();
+  root->dispatchKey(QxWidget::KeyChar, 'x', 0);
+  c->setFocus();
+  c->setFocus();
+  root->dispatchKey(QxWidget::KeyDown, 13, 0);
+  EXPECT_EQ(journal.take(), (Lines{"a key2 120", "a lost focus to c", "c key0 13"}));
+  EXPECT_EQ(a->getFocus(), c);
+}
+
+TEST_F(WidgetTest, InsertChildReordersWithoutRefreshAndReparentsWithRefresh) {
+  root->insertChild(b, 0);
+  EXPECT_EQ(root->child(0), b);
+  EXPECT_EQ(root->child(1), a);
+  EXPECT_TRUE(journal.take().empty());
+  root->insertChild(b, 99);
+  EXPECT_EQ(root->child(1), b);
+  a->setFocus();
+  b->insertChild(a, 0);
+  EXPECT_EQ(journal.take(), (Lines{"a refresh"}));
+  EXPECT_EQ(root->childCount(), 1);
+  EXPECT_EQ(b->child(0), a);
+  EXPECT_EQ(b->child(1), c);
+  EXPECT_EQ(a->parent(), b);
+  EXPECT_EQ(root->getFocus(), nullptr) << "a re-parented widget loses the focus";
+  a->setFocus();
+  // Not a child: nothing happens.
+  EXPECT_EQ(root->removeChild(c), nullptr);
+  EXPECT_EQ(c->parent(), b);
+  std::unique_ptr<QxWidget> taken = b->removeChild(a);
+  EXPECT_EQ(taken.get(), a);
+  EXPECT_EQ(a->parent(), nullptr);
+  EXPECT_EQ(root->getFocus(), nullptr);
+  taken.reset();
+  EXPECT_EQ(journal.take(), (Lines{"a refresh", "a deleted"}));
+}
+
+TEST_F(WidgetTest, DeletingAParentDeletesAllDescendantsAndDetachesTheWindow) {
+  delete root;
+  root = nullptr;
+  Lines lines = journal.take();
+  EXPECT_EQ(lines, (Lines{"root deleted", "a refresh", "a deleted", "b refresh", "b deleted",
+                          "c refresh", "c deleted"}));
+  EXPECT_EQ(provider.detaches, 1);
+  EXPECT_EQ(provider.root, nullptr);
+  SetUp();
+}
+
+TEST_F(WidgetTest, UpdateOfAMovedWidgetRepaintsOldAndNewPlaceInOneRectangle) {
+  c->update();
+  ASSERT_EQ(provider.invalidations.size(), 1u);
+  auto r = provider.invalidations.back();
+  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{70, 80, 40, 40}));
+  EXPECT_EQ(r.widget, root);
+  c->setBounds(45, 5, 40, 40);
+  c->update();
+  r = provider.invalidations.back();
+  // Old (20,30)-(60,70) and new (45,5)-(85,45) in b, which is at (50,50).
+  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{70, 55, 65, 65}));
+  c->setBounds(45, 5, 0, 0);
+  c->update();
+  r = provider.invalidations.back();
+  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{95, 55, 40, 40}));
+  // The root subtracts its own (screen) position.
+  root->update();
+  r = provider.invalidations.back();
+  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{0, 0, 400, 300}));
+  root->setBounds(300, 200, 400, 300);
+  root->update();
+  r = provider.invalidations.back();
+  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{-300, -200, 700, 500}));
+}
+
+TEST_F(WidgetTest, UpdateWithoutAWindowDoesNothing) {
+  auto* lone = new Probe("lone", journal, 1, 2, 3, 4);
+  std::unique_ptr<QxWidget> owner(new QxWidget("owner"));
+  owner->addChild(lone);
+  lone->update();
+  EXPECT_TRUE(provider.invalidations.empty());
+  // The painted bounds were left alone: once hosted, the first update covers only now.
+  owner->setBounds(0, 0, 50, 50);
+  qxtest::FakeProvider second;
+  second.host(owner.get());
+  lone->setBounds(10, 10, 3, 4);
+  lone->update();
+  ASSERT_EQ(second.invalidations.size(), 1u);
+  EXPECT_EQ(second.invalidations[0].x, 10);
+  EXPECT_EQ(second.invalidations[0].width, 3);
+  owner.reset();
+  EXPECT_EQ(second.detaches, 1);
+}
+
+TEST_F(WidgetTest, GeometryAndVisibilityReachTheWindowOnlyForTheRoot) {
+  a->setBounds(1, 2, 3, 4);
+  a->setVisible(false);
+  EXPECT_TRUE(provider.windowBounds.empty());
+  EXPECT_TRUE(provider.shown.empty());
+  root->setBounds(0, 0, 400, 300);  // unchanged
+  EXPECT_TRUE(provider.windowBounds.empty());
+  root->setBounds(5, 6, 7, 8);
+  root->setVisible(false);
+  ASSERT_EQ(provider.windowBounds.size(), 1u);
+  EXPECT_EQ(provider.windowBounds[0].x, 5);
+  EXPECT_EQ(provider.windowBounds[0].height, 8);
+  EXPECT_EQ(provider.shown, (std::vector<bool>{false}));
+  EXPECT_TRUE(provider.invalidations.empty()) << "no repaint without update()";
+}
+
+TEST_F(WidgetTest, CursorQueryAsksTheWindowForTheHitWidgetsCursor) {
+  c->setCursor("hand");
+  root->dispatchMouse(QxWidget::CursorQuery, 75, 85, HTCLIENT);
+  root->dispatchMouse(QxWidget::CursorQuery, 300, 200, HTCLIENT);
+  EXPECT_EQ(provider.cursors, (std::vector<std::string>{"hand"}));
+}
+
+namespace {
+
+struct WalkRecorder : QxWidgetVEIterator {
+  std::vector<std::string> steps;
+  std::string skip;
+  bool enter(QxWidget* w) override {
+    steps.push_back("enter " + w->name());
+    return w->name() != skip;
+  }
+  void leave(QxWidget* w) override { steps.push_back("leave " + w->name()); }
+  void visitItem(const DrawItem& item, int x, int y) override {
+    steps.push_back(item.name + "@" + std::to_string(x) + "," + std::to_string(y));
+  }
+};
+
+} // namespace
+
+TEST_F(WidgetTest, AcceptWalksVisibleWidgetsInPaintingOrderWithWindowOrigins) {
+  root->addImage("bg", 0, 0);
+  b->addImage("b1", 0, 0);
+  b->addImage("b2", 5, 5);
+  c->addImage("c1", 0, 0);
+  a->setVisible(false);
+  WalkRecorder walk;
+  root->accept(&walk, 0, 0);
+  EXPECT_EQ(walk.steps, (Lines{"enter root", "bg@0,0", "enter b", "b1@50,50", "b2@50,50",
+                               "enter c", "c1@70,80", "leave c", "leave b", "leave root"}));
+  walk.steps.clear();
+  walk.skip = "b";
+  root->accept(&walk, 0, 0);
+  EXPECT_EQ(walk.steps, (Lines{"enter root", "bg@0,0", "enter b", "leave root"}));
+}
+
+TEST(DrawListTest, NineGridCutsSourceAndDestinationIntoCells) {
+  QxWidget w("w");
+  // Source column 100..130 of a 30x30 cell grid, borders 10, centre 10; destination 80x50.
+  w.addNineGrid("grid", 5, 80, 50, 100, 30, 30, 10, 10, 10, 10);
+  const auto& items = w.items();
+  ASSERT_EQ(items.size(), 9u);
+  struct Cell { int x, y, w, h, sx, sy, sw, sh; };
+  const Cell expected[9] = {
+      {5, 0, 10, 10, 100, 0, 10, 10},   {15, 0, 60, 10, 110, 0, 10, 10},
+      {75, 0, 10, 10, 120, 0, 10, 10},  {5, 10, 10, 30, 100, 10, 10, 10},
+      {15, 10, 60, 30, 110, 10, 10, 10}, {75, 10, 10, 30, 120, 10, 10, 10},
+      {5, 40, 10, 10, 100, 20, 10, 10}, {15, 40, 60, 10, 110, 20, 10, 10},
+      {75, 40, 10, 10, 120, 20, 10, 10}};
+  for (int i = 0; i < 9; ++i) {
+    const DrawItem& it = items[size_t(i)];
+    const Cell& e = expected[i];
+    EXPECT_EQ(it.kind, DrawItem::ImageSection);
+    EXPECT_EQ(it.name, "grid");
+    EXPECT_EQ((std::vector<int>{it.x, it.y, it.width, it.height, it.srcX, it.srcY, it.srcWidth,
+                                it.srcHeight}),
+              (std::vector<int>{e.x, e.y, e.w, e.h, e.sx, e.sy, e.sw, e.sh}))
+        << "cell " << i;
+  }
+  w.clearItems();
+  w.addNineGrid("grid", 0, 80, 50, 0, 30, 30, 10, 10, 10, 10, true);
+  ASSERT_EQ(w.items().size(), 8u);
+  EXPECT_EQ(w.items()[4].x, 70) << "the centre is left out";
+}
+
+TEST(DrawListTest, RemoveItemTakesOnlyTheFirstOfAName) {
+  QxWidget w("w");
+  w.addImage("res/btn.png", 0, 0);
+  w.addText("label", "SimSun", 12, false, 0x123456, 0, 0, 10, 10);
+  w.addImage("res/btn.png", 5, 0);
+  w.removeItem("res/btn.png");
+  ASSERT_EQ(w.items().size(), 2u);
+  EXPECT_EQ(w.items()[0].kind, DrawItem::Text);
+  EXPECT_EQ(w.items()[1].x, 5);
+  w.removeItem("missing");
+  EXPECT_EQ(w.items().size(), 2u);
+}
+
+TEST(AutoReleasePoolTest, DrainDeletesWidgetsWhoseCountDropsBelowOne) {
+  Journal journal;
+  auto* once = new Probe("once", journal, 0, 0, 1, 1);
+  auto* twice = new Probe("twice", journal, 0, 0, 1, 1);
+  once->autorelease();
+  twice->autorelease();
+  twice->autorelease();
+  AutoReleasePool& pool = AutoReleasePool::instance();
+  EXPECT_EQ(pool.pendingCount(), 3u);
+  pool.drain();
+  EXPECT_EQ(journal.take(), (Lines{"once deleted", "twice deleted"}));
+  EXPECT_EQ(pool.pendingCount(), 0u);
+}
