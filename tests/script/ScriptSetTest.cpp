@@ -1,0 +1,145 @@
+// The portable parts of the script set, run natively: the schema compiler, the schema
+// of the conversation, the message host and the table dump.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/script/LuaTestState.h"
+
+namespace {
+
+class ScriptSetTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_EQ("", lua.eval(R"(
+      core = require "sproto.core"
+      parser = require "sprotoparser"
+      sproto = require "sproto"
+      proto = require "proto"
+      return "")"));
+  }
+  qxtest::LuaTestState lua;
+};
+
+TEST_F(ScriptSetTest, CompilesTheConversationSchema) {
+  // Types are numbered by their full names; protocols by tag.
+  EXPECT_EQ("get_update_info.request get_update_info.response package unit_test.request unit_test.response",
+            lua.eval(R"(
+    local meta = core.newproto(parser.parse [[
+      .type { name 0 : string  fields 1 : *field }
+      .field { name 0 : string  buildin 1 : integer  type 2 : integer  tag 3 : integer
+               array 4 : boolean  key 5 : integer }
+      .protocol { name 0 : string  tag 1 : integer  request 2 : integer  response 3 : integer }
+      .group { type 0 : *type  protocol 1 : *protocol }
+    ]])
+    local bundle = core.decode(core.querytype(meta, "group"), proto.c2s)
+    core.deleteproto(meta)
+    local names = {}
+    for i, t in ipairs(bundle.type) do names[i] = t.name end
+    return table.concat(names, " "))"));
+  EXPECT_EQ("get_update_info true true|heartbeat false false|unit_test true true|nil", lua.eval(R"(
+    local sp = core.newproto(proto.c2s)
+    local out = {}
+    for tag = 1, 4 do
+      local name, req, resp = core.protocol(sp, tag)
+      out[tag] = name and (name .. " " .. tostring(req ~= nil) .. " " .. tostring(resp ~= nil)) or "nil"
+    end
+    core.deleteproto(sp)
+    return table.concat(out, "|"))"));
+}
+
+TEST_F(ScriptSetTest, CompilerResolvesNamesAndKeys) {
+  // Nested types first, then the enclosing scopes, then the top level.
+  EXPECT_EQ("7 9 x", lua.eval(R"(
+    local sp = sproto.parse [[
+      .Inner { v 0 : integer }
+      .Outer {
+        .Inner { w 0 : integer }
+        .Mid { a 0 : Inner  b 1 : *Leaf(k) }
+        .Leaf { k 0 : string }
+        m 0 : Mid
+      }
+    ]]
+    local t = sp:decode("Outer", sp:encode("Outer", {m = {a = {w = 7}, b = {{k = "x"}}}}))
+    local u = sp:decode("Inner", sp:encode("Inner", {v = 9}))
+    return t.m.a.w .. " " .. u.v .. " " .. t.m.b.x.k)"));
+}
+
+TEST_F(ScriptSetTest, CompilerReportsErrors) {
+  const std::pair<const char*, const char*> cases[] = {
+      {".A { a 0 : integer\n a 1 : integer }", "redefine a in type A"},
+      {".A { a 0 : integer\n b 0 : integer }", "redefine tag 0 in type A"},
+      {".A { }\n.A { }", "redefined A"},
+      {"p 1 {}\np 2 {}", "redefined p"},
+      {"p 1 {}\nq 1 {}", "redefined protocol tag 1 at q"},
+      {"p 1 { request X }", "Undefined request type X in protocol p"},
+      {"p 1 { response Y }", "Undefined response type Y in protocol p"},
+      {".A { a 0 : B }", "Undefined type B in type A"},
+      {".K { n 0 : integer }\n.A { a 0 : *K(m) }", "Invalid map index :m"},
+      {".A { a 0 : integer }\n\n# note\n.B { b : integer }", "syntax error at [=text] line (4)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(std::string("ERROR: ") + c.second,
+              lua.eval(std::string("return parser.parse([[") + c.first + "]])"))
+        << c.first;
+  }
+  EXPECT_EQ("ERROR: syntax error at [mine] line (1)", lua.eval("return parser.parse('.A {', 'mine')"));
+}
+
+TEST_F(ScriptSetTest, HostBuildsAndDispatchesMessages) {
+  // The heartbeat with session 1: header type 2, session 1, no body.
+  EXPECT_EQ("15 02 06 04", lua.eval(R"(
+    client = sproto.new(proto.s2c):host "package"
+    send = client:attach(sproto.new(proto.c2s))
+    return hex(send("heartbeat", nil, 1)))"));
+  // The server side of the same schema answers; the client matches sessions.
+  EXPECT_EQ("REQUEST get_update_info 2 1.0.0.1 test|RESPONSE 2 4 nil|RESPONSE 1 nil", lua.eval(R"(
+    local server = sproto.new(proto.c2s):host "package"
+    local msg = send("get_update_info", {phone_plat = 2, client_version = "1.0.0.1",
+      res_version = "1.0.0.1", login_channel = "test"}, 2)
+    local kind, name, req, respond = server:dispatch(msg)
+    local first = table.concat({kind, name, req.phone_plat, req.client_version, req.login_channel}, " ")
+    local k2, s2, r2 = client:dispatch(respond({error_code = 4}))
+    local k3, s3, r3 = client:dispatch(server:dispatch(send("heartbeat", nil, 1)) and
+      select(4, server:dispatch(send("heartbeat", nil, 1)))())
+    return first .. "|" .. k2 .. " " .. s2 .. " " .. r2.error_code .. " " .. tostring(r2.attach_msg)
+      .. "|" .. k3 .. " " .. s3 .. " " .. tostring(r3))"));
+  EXPECT_EQ("ERROR: Unknown session", lua.eval(R"(
+    local server = sproto.new(proto.c2s):host "package"
+    local _, _, _, respond = server:dispatch(send("get_update_info", {}, 9))
+    client:dispatch(respond({}))
+    return client:dispatch(respond({})))"));
+  EXPECT_EQ("ERROR: session not found",
+            lua.eval("return client:dispatch(core.pack(core.encode(client.__package, {})))"));
+  // The client's schema has no server requests.
+  EXPECT_EQ("ERROR: 3 not found",
+            lua.eval("return client:dispatch(core.pack(core.encode(client.__package, {type = 3})))"));
+  EXPECT_EQ("ERROR: nope not found", lua.eval("return send('nope')"));
+  EXPECT_EQ("ERROR: type not found", lua.eval("return sproto.new(proto.c2s):encode('nope', {})"));
+  EXPECT_NE(std::string::npos, lua.eval("return sproto.new(parser.parse '.x { }'):host()")
+                                  .find("type package not found"));
+  EXPECT_EQ("ERROR: Invalid type", lua.eval("return sproto.new(proto.c2s):default('unit_test', 'X')"));
+  EXPECT_EQ("0 ", lua.eval(R"(
+    local d = sproto.new(proto.c2s):default("get_update_info", "RESPONSE")
+    return d.error_code .. " " .. d.attach_msg)"));
+}
+
+TEST_F(ScriptSetTest, DumpsTablesReadably) {
+  EXPECT_EQ(R"({1, "two", a = true, [10] = 3, ["not id"] = {}, ["end"] = 1})", lua.eval(R"(
+    local futil = require "futil"
+    -- Keys other than the sequence come in traversal order; build one with a fixed order.
+    local s = futil.toStr({1, "two", a = true})
+    local k = futil.toStr({[10] = 3})
+    local n = futil.toStr({["not id"] = {}})
+    local e = futil.toStr({["end"] = 1})
+    return s:sub(1, -2) .. ", " .. k:sub(2, -2) .. ", " .. n:sub(2, -2) .. ", " .. e:sub(2))"));
+  EXPECT_EQ("true true nil", lua.eval(R"(
+    local futil = require "futil"
+    local t = {} t.self = t
+    local c = futil.toStr(t)
+    local f = futil.toStr({print})
+    return tostring(c == "{self = <cycle to " .. tostring(t) .. ">}") .. " "
+      .. tostring(f == "{<" .. tostring(print) .. ">}") .. " " .. tostring(futil.toStr(nil)))"));
+}
+
+} // namespace
