@@ -18,7 +18,10 @@ set(lua_core lapi lcode lctype ldebug ldo ldump lfunc lgc llex lmem lobject lopc
 list(TRANSFORM lua_core PREPEND ${QX_LUA_DIR}/src/)
 list(TRANSFORM lua_core APPEND .c)
 add_library(qx_lua STATIC ${lua_core})
-target_include_directories(qx_lua SYSTEM PUBLIC ${QX_LUA_DIR}/src)
+# Debian's luaconf.h names its multiarch folder in a generated header (POSIX paths only).
+file(WRITE ${CMAKE_BINARY_DIR}/lua-include/lua5.3-deb-multiarch.h
+  "#define DEB_HOST_MULTIARCH \"${CMAKE_LIBRARY_ARCHITECTURE}\"\n")
+target_include_directories(qx_lua SYSTEM PUBLIC ${QX_LUA_DIR}/src ${CMAKE_BINARY_DIR}/lua-include)
 target_compile_definitions(qx_lua PUBLIC LUA_COMPAT_5_2)
 if(NOT WIN32)
   # Debian's luaconf.h includes a header its packaging generates; give it the same content.
