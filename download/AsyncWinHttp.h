@@ -1,0 +1,54 @@
+#pragma once
+// Downloads one package over HTTP(S) with WinHTTP in asynchronous mode, continuing a
+// partial file when its ".info" side file shows it belongs to the same package.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// One object per download attempt. init, download, cancel and the destructor run on the
+// UI thread; WinHTTP's worker threads run the status callback and so the progress
+// callback. Everything they share is held in the Impl under its mutex.
+class AsyncWinHttp {
+public:
+  // Status 1: progress after a chunk was written. Status 2: the transfer has ended,
+  // complete or not; delivered exactly once per download (unless cancelled).
+  enum Status { kProgress = 1, kEnded = 2 };
+  using ProgressCallback = void (*)(void* context, AsyncWinHttp* downloader, int status,
+                                    std::int64_t downloaded, std::int64_t total);
+
+  // Posted by postToWindow: 6366 (total, downloaded) and 6367 (downloaded, total).
+  static constexpr UINT kProgressMessage = 6366;
+  static constexpr UINT kDoneMessage = 6367;
+
+  AsyncWinHttp();
+  // Ends a running transfer (delivering its status-2 report) and waits, bounded, until
+  // WinHTTP has let go of the request before the state is freed.
+  virtual ~AsyncWinHttp();
+  AsyncWinHttp(const AsyncWinHttp&) = delete;
+  AsyncWinHttp& operator=(const AsyncWinHttp&) = delete;
+
+  // Stores the callback and its context and opens the WinHTTP session.
+  bool init(ProgressCallback callback, void* context);
+  // Prepares the target and side files and sends the request. True when the request
+  // was sent; the end is always reported through status 2, also when this fails.
+  bool download(const std::wstring& url, const std::wstring& targetPath, std::int64_t expectedSize,
+                const std::string& expectedMd5);
+  // Ends the transfer without a status-2 report, for a receiver that is going away.
+  void cancel();
+
+  const std::wstring& targetPath() const;
+  const std::wstring& infoPath() const;
+  bool failed() const;
+  std::wstring failureText() const;
+
+  // The callback for a window: context is the HWND. Progress goes out in units of
+  // 1000 bytes when the total exceeds 1,000,000,000 bytes.
+  static void postToWindow(void* context, AsyncWinHttp* downloader, int status,
+                           std::int64_t downloaded, std::int64_t total);
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,519 @@
+// The downloader against nginx and odd-server.py on loopback (started by
+// with-servers.sh): fresh, continued, restarted and already complete downloads, answers
+// without Content-Length, error statuses, a server ignoring Range, a cut-off transfer,
+// failed writes, and the reports posted to a window.
+#include "download/AsyncWinHttp.h"
+#include "download/CMD5Checksum.h"
+#include "tests/download/HostPaths.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kTransferTimeoutMs = 30000;
+
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+struct Report {
+  int status;
+  std::int64_t downloaded;
+  std::int64_t total;
+};
+
+struct Posted {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+// Messages the test window received; UI thread only.
+std::vector<Posted> g_posted;
+
+LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == AsyncWinHttp::kProgressMessage || message == AsyncWinHttp::kDoneMessage) {
+    g_posted.push_back({message, wParam, lParam});
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A message-only window that receives the downloader's posted reports.
+class TestWindow {
+public:
+  TestWindow() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = testWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QxDownloadTestWindow";
+    RegisterClassW(&wc);
+    window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                              nullptr);
+  }
+  ~TestWindow() { DestroyWindow(window_); }
+  HWND handle() const { return window_; }
+
+  // Dispatches messages until a 6367 arrives; false after timeoutMs without one.
+  bool pumpUntilDone(DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&msg);
+        if (msg.message == AsyncWinHttp::kDoneMessage) return true;
+      }
+      const ULONGLONG now = GetTickCount64();
+      if (now >= deadline) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    }
+  }
+  // Dispatches what is queued now, without waiting.
+  void drain() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+
+private:
+  HWND window_ = nullptr;
+};
+
+// Records every report (on WinHTTP's threads) and passes it on to the window.
+struct Recorder {
+  std::mutex mutex;
+  std::vector<Report> reports;
+  HWND window = nullptr;
+
+  static void callback(void* context, AsyncWinHttp* downloader, int status, std::int64_t downloaded,
+                       std::int64_t total) {
+    auto* self = static_cast<Recorder*>(context);
+    {
+      std::lock_guard<std::mutex> lock(self->mutex);
+      self->reports.push_back({status, downloaded, total});
+    }
+    AsyncWinHttp::postToWindow(self->window, downloader, status, downloaded, total);
+  }
+  std::vector<Report> snapshot() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return reports;
+  }
+};
+
+struct Outcome {
+  bool sent = false;
+  bool doneInTime = false;
+  bool failed = false;
+  std::wstring failureText;
+  std::vector<Report> reports;
+  std::vector<Posted> posted;
+
+  const Report& last() const { return reports.back(); }
+  int count(int status) const {
+    return static_cast<int>(std::count_if(reports.begin(), reports.end(),
+                                          [&](const Report& r) { return r.status == status; }));
+  }
+};
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line))
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+class AsyncWinHttpTest : public testing::Test {
+protected:
+  void SetUp() override {
+    base_ = qxtest::env("QX_HTTP_BASE");
+    odd_ = qxtest::env("QX_ODD_BASE");
+    if (base_.empty() || odd_.empty()) GTEST_SKIP() << "run through with-servers.sh";
+    source_ = qxtest::readFile(qxtest::hostPath(qxtest::env("QX_HTTP_ROOT") + "/package.bin"));
+    ASSERT_GT(source_.size(), 3u << 20);
+    sourceMd5_ = md5Lower(source_);
+    dir_ = qxtest::hostPath(qxtest::scratchFolder("download"));
+    target_ = dir_ + "\\setup.exe";
+    g_posted.clear();
+  }
+
+  static std::string md5Lower(const std::string& bytes) {
+    CMD5Checksum md5;
+    md5.update(bytes.data(), bytes.size());
+    std::string text = CMD5Checksum::toHex(md5.finish());
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+  }
+
+  std::string infoText() const { return std::to_string(source_.size()) + sourceMd5_; }
+
+  // A partial target of n source bytes with the side file of this package.
+  void leavePartial(size_t n) {
+    ASSERT_TRUE(qxtest::writeFile(target_, source_.substr(0, n)));
+    ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
+  }
+
+  Outcome run(const std::string& url, std::int64_t size, const std::string& md5) {
+    Outcome out;
+    Recorder recorder;
+    recorder.window = window_.handle();
+    {
+      auto downloader = std::make_unique<AsyncWinHttp>();
+      EXPECT_TRUE(downloader->init(&Recorder::callback, &recorder));
+      out.sent = downloader->download(widen(url), widen(target_), size, md5);
+      out.doneInTime = window_.pumpUntilDone(kTransferTimeoutMs);
+      out.failed = downloader->failed();
+      out.failureText = downloader->failureText();
+      EXPECT_EQ(downloader->targetPath(), widen(target_));
+      EXPECT_EQ(downloader->infoPath(), widen(target_ + ".info"));
+    }
+    window_.drain();
+    out.reports = recorder.snapshot();
+    out.posted = g_posted;
+    g_posted.clear();
+    return out;
+  }
+
+  Outcome runPackage(const std::string& url) {
+    return run(url, static_cast<std::int64_t>(source_.size()), sourceMd5_);
+  }
+
+  // nginx writes its log line when the request is done, a moment after the client has
+  // everything: wait for the count, bounded.
+  std::vector<std::string> nginxLog(size_t atLeast) const { return waitForLog("QX_HTTP_LOG", atLeast); }
+  std::vector<std::string> oddLog(size_t atLeast) const { return waitForLog("QX_ODD_LOG", atLeast); }
+  static std::vector<std::string> waitForLog(const char* variable, size_t atLeast) {
+    const std::string path = qxtest::hostPath(qxtest::env(variable));
+    std::vector<std::string> lines = readLines(path);
+    for (int i = 0; i < 100 && lines.size() < atLeast; ++i) {
+      Sleep(20);
+      lines = readLines(path);
+    }
+    return lines;
+  }
+
+  // The reports form one well-made sequence: progress reports with growing counts and
+  // the right total, then exactly one end report, the last one; and the window got the
+  // same, in order.
+  void expectWellFormed(const Outcome& out) {
+    ASSERT_TRUE(out.doneInTime);
+    ASSERT_FALSE(out.reports.empty());
+    EXPECT_EQ(out.count(AsyncWinHttp::kEnded), 1);
+    EXPECT_EQ(out.last().status, AsyncWinHttp::kEnded);
+    std::int64_t previous = -1;
+    for (const Report& r : out.reports) {
+      if (r.status != AsyncWinHttp::kProgress) continue;
+      EXPECT_GT(r.downloaded, previous);
+      // A total of 0 is unknown: no Content-Length and no size from the caller.
+      if (r.total != 0) {
+        EXPECT_LE(r.downloaded, r.total);
+      }
+      previous = r.downloaded;
+    }
+    ASSERT_EQ(out.posted.size(), out.reports.size());
+    for (size_t i = 0; i < out.reports.size(); ++i) {
+      const Report& r = out.reports[i];
+      const Posted& p = out.posted[i];
+      if (r.status == AsyncWinHttp::kProgress) {
+        EXPECT_EQ(p.message, 6366u);
+        EXPECT_EQ(p.wParam, static_cast<WPARAM>(r.total));
+        EXPECT_EQ(p.lParam, static_cast<LPARAM>(r.downloaded));
+      } else {
+        EXPECT_EQ(p.message, 6367u);
+        EXPECT_EQ(p.wParam, static_cast<WPARAM>(r.downloaded));
+        EXPECT_EQ(p.lParam, static_cast<LPARAM>(r.total));
+      }
+    }
+  }
+
+  void expectComplete(const Outcome& out) {
+    expectWellFormed(out);
+    EXPECT_FALSE(out.failed) << std::string(out.failureText.begin(), out.failureText.end());
+    EXPECT_EQ(out.last().downloaded, static_cast<std::int64_t>(source_.size()));
+    EXPECT_EQ(out.last().total, static_cast<std::int64_t>(source_.size()));
+    EXPECT_TRUE(qxtest::readFile(target_) == source_) << "target differs from the source";
+  }
+
+  void expectFailedWithNothing(const Outcome& out) {
+    expectWellFormed(out);
+    EXPECT_TRUE(out.failed);
+    EXPECT_EQ(out.last().downloaded, 0);
+  }
+
+  TestWindow window_;
+  std::string base_, odd_, source_, sourceMd5_, dir_, target_;
+};
+
+TEST_F(AsyncWinHttpTest, FreshDownloadHasNoRangeAndWritesTheSideFile) {
+  const size_t before = nginxLog(0).size();
+  const Outcome out = runPackage(base_ + "/package.bin");
+  EXPECT_TRUE(out.sent);
+  expectComplete(out);
+  EXPECT_GE(out.count(AsyncWinHttp::kProgress), 1);
+  EXPECT_EQ(out.reports.front().total, static_cast<std::int64_t>(source_.size()));
+  // The side file: the size in decimal, then the digest text as passed, no terminator.
+  EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
+  const auto log = nginxLog(before + 1);
+  ASSERT_EQ(log.size(), before + 1);
+  EXPECT_EQ(log.back(), "/package.bin \"-\" 200");
+}
+
+TEST_F(AsyncWinHttpTest, MatchingSideFileContinuesWithRange) {
+  const size_t n = 1234567;
+  leavePartial(n);
+  const size_t before = nginxLog(0).size();
+  const Outcome out = runPackage(base_ + "/package.bin");
+  expectComplete(out);
+  // Total is what was on disk plus the Content-Length of the rest.
+  for (const Report& r : out.reports) EXPECT_EQ(r.total, static_cast<std::int64_t>(source_.size()));
+  const auto log = nginxLog(before + 1);
+  ASSERT_EQ(log.size(), before + 1);
+  EXPECT_EQ(log.back(), "/package.bin \"bytes=1234567-\" 206");
+}
+
+TEST_F(AsyncWinHttpTest, SideFileOfAnotherPackageRestartsFromZero) {
+  struct Case {
+    const char* label;
+    std::string info;  // empty: no side file
+  };
+  const std::string otherMd5 = "0123456789abcdef0123456789abcdef";
+  const Case cases[] = {
+      {"other size", std::to_string(source_.size() + 1) + sourceMd5_},
+      {"other digest", std::to_string(source_.size()) + otherMd5},
+      {"digest in other case", std::to_string(source_.size()) + upper(sourceMd5_)},
+      {"trailing newline", infoText() + "\n"},
+      {"no side file", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ASSERT_TRUE(qxtest::writeFile(target_, "stale bytes of an older package"));
+    DeleteFileA((target_ + ".info").c_str());
+    if (!c.info.empty()) {
+      ASSERT_TRUE(qxtest::writeFile(target_ + ".info", c.info));
+    }
+    const size_t before = nginxLog(0).size();
+    const Outcome out = runPackage(base_ + "/package.bin");
+    expectComplete(out);
+    EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
+    const auto log = nginxLog(before + 1);
+    ASSERT_EQ(log.size(), before + 1);
+    EXPECT_EQ(log.back(), "/package.bin \"-\" 200");
+  }
+}
+
+TEST_F(AsyncWinHttpTest, CompleteTargetSendsNoRequest) {
+  leavePartial(source_.size());
+  const size_t before = nginxLog(0).size();
+  const Outcome out = runPackage(base_ + "/package.bin");
+  EXPECT_FALSE(out.sent);
+  expectWellFormed(out);
+  ASSERT_EQ(out.reports.size(), 1u);
+  EXPECT_EQ(out.last().downloaded, static_cast<std::int64_t>(source_.size()));
+  EXPECT_EQ(out.last().total, static_cast<std::int64_t>(source_.size()));
+  EXPECT_TRUE(qxtest::readFile(target_) == source_);
+  Sleep(200);
+  EXPECT_EQ(nginxLog(0).size(), before);
+}
+
+// A partial file longer than the package is not continued past its end.
+TEST_F(AsyncWinHttpTest, PartialLongerThanThePackageStartsOver) {
+  ASSERT_TRUE(qxtest::writeFile(target_, source_ + "tail"));
+  ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
+  const size_t before = nginxLog(0).size();
+  expectComplete(runPackage(base_ + "/package.bin"));
+  const auto log = nginxLog(before + 1);
+  ASSERT_EQ(log.size(), before + 1);
+  EXPECT_EQ(log.back(), "/package.bin \"-\" 200");
+}
+
+TEST_F(AsyncWinHttpTest, ChunkedAnswerWithoutContentLength) {
+  expectComplete(runPackage(odd_ + "/chunked/package.bin"));
+  // Continued: the count includes what was on disk, the range continues the file.
+  const size_t n = 777777;
+  leavePartial(n);
+  const size_t before = oddLog(0).size();
+  expectComplete(runPackage(odd_ + "/chunked/package.bin"));
+  const auto log = oddLog(before + 1);
+  ASSERT_EQ(log.size(), before + 1);
+  EXPECT_EQ(log.back(), "/chunked/package.bin bytes=777777-");
+}
+
+// Without a size from the caller the end of the body tells the total.
+TEST_F(AsyncWinHttpTest, ChunkedAnswerWithoutExpectedSize) {
+  const Outcome out = run(odd_ + "/chunked/package.bin", 0, sourceMd5_);
+  expectComplete(out);
+}
+
+TEST_F(AsyncWinHttpTest, ErrorStatusWritesNothingAndFails) {
+  struct Case {
+    std::string url;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {base_ + "/missing.bin", L"WinHttpQueryHeaders: HTTP status 404"},
+      {odd_ + "/status/500", L"WinHttpQueryHeaders: HTTP status 500"},
+      {odd_ + "/status/403", L"WinHttpQueryHeaders: HTTP status 403"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    DeleteFileA(target_.c_str());
+    DeleteFileA((target_ + ".info").c_str());
+    Outcome out = runPackage(c.url);
+    expectFailedWithNothing(out);
+    EXPECT_EQ(out.failureText, c.text);
+    EXPECT_EQ(qxtest::readFile(target_), "");
+    // A continued download keeps its partial file as it was.
+    leavePartial(1000);
+    out = runPackage(c.url);
+    expectFailedWithNothing(out);
+    EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, 1000));
+  }
+}
+
+TEST_F(AsyncWinHttpTest, ServerIgnoringRangeGivesAWholeFile) {
+  leavePartial(500000);
+  const size_t before = oddLog(0).size();
+  const Outcome out = runPackage(odd_ + "/norange/package.bin");
+  expectComplete(out);
+  // After the 200 the count starts from zero.
+  for (const Report& r : out.reports) EXPECT_EQ(r.total, static_cast<std::int64_t>(source_.size()));
+  const auto log = oddLog(before + 1);
+  ASSERT_EQ(log.size(), before + 1);
+  EXPECT_EQ(log.back(), "/norange/package.bin bytes=500000-");
+}
+
+TEST_F(AsyncWinHttpTest, CutOffTransferIsContinuedByTheNextAttempt) {
+  const size_t keep = 1500000;
+  const std::string url = odd_ + "/cut/" + std::to_string(keep) + "/package.bin";
+  Outcome first = runPackage(url);
+  expectWellFormed(first);
+  EXPECT_NE(first.last().downloaded, first.last().total);
+  const std::string partial = qxtest::readFile(target_);
+  EXPECT_EQ(partial.size(), keep);
+  EXPECT_TRUE(partial == source_.substr(0, partial.size()));
+
+  const size_t before = oddLog(0).size();
+  expectComplete(runPackage(url));
+  const auto log = oddLog(before + 1);
+  ASSERT_EQ(log.size(), before + 1);
+  EXPECT_EQ(log.back(), "/cut/1500000/package.bin bytes=" + std::to_string(partial.size()) + "-");
+}
+
+TEST_F(AsyncWinHttpTest, UnreachableServerAndBadUrlFail) {
+  Outcome out = runPackage("http://127.0.0.1:" + qxtest::env("QX_CLOSED_PORT") + "/package.bin");
+  expectFailedWithNothing(out);
+  EXPECT_EQ(out.failureText.rfind(L"WinHttpSendRequest: REQUEST_ERROR - error ", 0), 0u)
+      << std::string(out.failureText.begin(), out.failureText.end());
+  EXPECT_NE(out.failureText.find(L", result API_"), std::wstring::npos);
+
+  out = runPackage("not a url");
+  EXPECT_FALSE(out.sent);
+  expectFailedWithNothing(out);
+  EXPECT_EQ(out.failureText, L"WinHttpCrackURL failed with error 12006");
+}
+
+// A full disk: with-servers.sh links the target to the Linux device that refuses every
+// write with ENOSPC.
+TEST_F(AsyncWinHttpTest, FailedWriteEndsTheTransfer) {
+  const std::string full = qxtest::env("QX_FULL_TARGET");
+  ASSERT_FALSE(full.empty());
+  target_ = qxtest::hostPath(full);
+  ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
+  const Outcome out = runPackage(base_ + "/package.bin");
+  expectFailedWithNothing(out);
+  EXPECT_EQ(out.failureText, L"WriteFile failed with error 112");
+}
+
+// Deleting the downloader mid-transfer ends it with one end report, keeps what arrived
+// for the next attempt, and leaves no callback running into freed state.
+TEST_F(AsyncWinHttpTest, DestructionMidTransferReportsOnceAndKeepsThePrefix) {
+  Recorder recorder;
+  recorder.window = window_.handle();
+  auto downloader = std::make_unique<AsyncWinHttp>();
+  ASSERT_TRUE(downloader->init(&Recorder::callback, &recorder));
+  ASSERT_TRUE(downloader->download(widen(odd_ + "/slow/package.bin"), widen(target_),
+                                   static_cast<std::int64_t>(source_.size()), sourceMd5_));
+  const ULONGLONG deadline = GetTickCount64() + kTransferTimeoutMs;
+  while (recorder.snapshot().empty() && GetTickCount64() < deadline) Sleep(10);
+  ASSERT_FALSE(recorder.snapshot().empty()) << "no progress from the slow server";
+  downloader.reset();
+  const std::vector<Report> reports = recorder.snapshot();
+  ASSERT_GE(reports.size(), 2u);
+  EXPECT_EQ(reports.back().status, AsyncWinHttp::kEnded);
+  EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
+                          [](const Report& r) { return r.status == AsyncWinHttp::kEnded; }),
+            1);
+  const std::string partial = qxtest::readFile(target_);
+  EXPECT_GE(partial.size(), 65536u);
+  EXPECT_LT(partial.size(), source_.size());
+  EXPECT_EQ(reports.back().downloaded, static_cast<std::int64_t>(partial.size()));
+  EXPECT_TRUE(partial == source_.substr(0, partial.size()));
+  window_.drain();
+}
+
+TEST_F(AsyncWinHttpTest, CancelEndsWithoutAReport) {
+  Recorder recorder;
+  recorder.window = window_.handle();
+  auto downloader = std::make_unique<AsyncWinHttp>();
+  ASSERT_TRUE(downloader->init(&Recorder::callback, &recorder));
+  ASSERT_TRUE(downloader->download(widen(odd_ + "/slow/package.bin"), widen(target_),
+                                   static_cast<std::int64_t>(source_.size()), sourceMd5_));
+  downloader->cancel();
+  const size_t afterCancel = recorder.snapshot().size();
+  Sleep(300);
+  downloader.reset();
+  const std::vector<Report> reports = recorder.snapshot();
+  EXPECT_EQ(reports.size(), afterCancel);
+  for (const Report& r : reports) EXPECT_EQ(r.status, AsyncWinHttp::kProgress);
+  EXPECT_FALSE(window_.pumpUntilDone(100));
+}
+
+// The window callback alone: units of 1000 bytes above 1,000,000,000 bytes of total.
+TEST(AsyncWinHttpPost, ProgressUnitsAndEndMessage) {
+  TestWindow window;
+  g_posted.clear();
+  struct Case {
+    std::int64_t downloaded, total;
+    WPARAM wParam;
+    LPARAM lParam;
+  };
+  const Case progress[] = {
+      {5, 10, 10, 5},
+      {999999999, 1000000000, 1000000000, 999999999},
+      {1000000000, 1000000001, 1000000, 1000000},
+      {1500000000, 2000000000, 2000000, 1500000},
+      {0, 4000000000LL, 4000000, 0},
+  };
+  for (const Case& c : progress) AsyncWinHttp::postToWindow(window.handle(), nullptr, 1, c.downloaded, c.total);
+  AsyncWinHttp::postToWindow(window.handle(), nullptr, 2, 1500000000, 2000000000);
+  AsyncWinHttp::postToWindow(window.handle(), nullptr, 2, 0, 3000000);
+  window.drain();
+  ASSERT_EQ(g_posted.size(), 7u);
+  for (size_t i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(g_posted[i].message, 6366u);
+    EXPECT_EQ(g_posted[i].wParam, progress[i].wParam);
+    EXPECT_EQ(g_posted[i].lParam, progress[i].lParam);
+  }
+  EXPECT_EQ(g_posted[5].message, 6367u);
+  EXPECT_EQ(g_posted[5].wParam, 1500000000u);
+  EXPECT_EQ(g_posted[5].lParam, 2000000000);
+  EXPECT_EQ(g_posted[6].wParam, 0u);
+  EXPECT_EQ(g_posted[6].lParam, 3000000);
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+# Loopback nginx for the download tests and the benchmark; source it from bash.
+#   qx_free_port               prints a free loopback port
+#   qx_wait_port PORT          waits up to 5 s for a listener
+#   qx_nginx_start DIR WWW     nginx for WWW with config, logs and temp files in DIR;
+#                              sets QX_NGINX_PORT and QX_NGINX_PID, access log DIR/access.log
+# The caller stops it: kill "$QX_NGINX_PID"; wait "$QX_NGINX_PID".
+
+qx_free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+qx_wait_port() {
+  local _
+  for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+qx_nginx_start() {
+  local dir=$1 www=$2 nginx=${QX_NGINX:-/usr/sbin/nginx} user_line="" candidate pid _
+  mkdir -p "$dir/tmp"
+  # The workers must read the files: as root they keep root's rights.
+  [ "$(id -u)" = 0 ] && user_line="user root;"
+  for _ in 1 2 3; do
+    candidate=$(qx_free_port) || return 1
+    cat >"$dir/nginx.conf" <<CONF
+$user_line
+worker_processes 1;
+daemon off;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 64; }
+http {
+  default_type application/octet-stream;
+  sendfile on;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  log_format ranges '\$request_uri "\$http_range" \$status';
+  server {
+    listen 127.0.0.1:$candidate;
+    root $www;
+    access_log $dir/access.log ranges;
+  }
+}
+CONF
+    "$nginx" -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" &
+    pid=$!
+    if qx_wait_port "$candidate" && kill -0 "$pid" 2>/dev/null; then
+      QX_NGINX_PORT=$candidate
+      QX_NGINX_PID=$pid
+      return 0
+    fi
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  echo "nginx did not start:" >&2
+  cat "$dir/error.log" >&2
+  return 1
+}

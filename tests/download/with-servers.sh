@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs the downloader test against nginx and odd-server.py on loopback:
+#   with-servers.sh <test program> [runner...]
+# Both servers get free ports and a temporary root; they are stopped and the root is
+# removed when the test ends, also when it fails or times out.
+set -u
+program=$1
+shift
+runner=${1:-}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/servers-lib.sh"
+root=$(mktemp -d "${TMPDIR:-/tmp}/qx-http.XXXXXX") || exit 1
+pids=()
+stop() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$root"
+}
+trap stop EXIT
+# Loopback only: a proxy from the environment would take the requests elsewhere.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+
+mkdir -p "$root/www"
+chmod 755 "$root" "$root/www"
+head -c $((3 * 1024 * 1024 + 12345)) /dev/urandom >"$root/www/package.bin"
+chmod 644 "$root/www"/*
+# A target on a full disk.
+mkdir -p "$root/full"
+ln -s /dev/full "$root/full/setup.exe"
+
+qx_nginx_start "$root/nginx" "$root/www" || exit 1
+pids+=("$QX_NGINX_PID")
+
+python3 "$here/odd-server.py" "$root/www" "$root/odd.port" "$root/odd.log" &
+pids+=("$!")
+for _ in $(seq 50); do
+  [ -s "$root/odd.port" ] && break
+  sleep 0.1
+done
+[ -s "$root/odd.port" ] || { echo "odd-server.py did not start" >&2; exit 1; }
+odd_port=$(cat "$root/odd.port")
+qx_wait_port "$odd_port" || { echo "odd-server.py does not answer" >&2; exit 1; }
+: >"$root/odd.log"
+
+export QX_HTTP_BASE="http://127.0.0.1:$QX_NGINX_PORT"
+export QX_HTTP_LOG="$root/nginx/access.log"
+export QX_ODD_BASE="http://127.0.0.1:$odd_port"
+export QX_ODD_LOG="$root/odd.log"
+export QX_HTTP_ROOT="$root/www"
+export QX_FULL_TARGET="$root/full/setup.exe"
+export QX_CLOSED_PORT=$(qx_free_port)
+
+# Under Wine (a runner is given) the Linux file system is drive Z:.
+host_path() {
+  if [ -n "$runner" ]; then
+    local p=${1//\//\\}
+    echo "Z:$p"
+  else
+    echo "$1"
+  fi
+}
+# A crash under Wine does not always show in the exit code: the XML report is written
+# only by a run that got to its end.
+report="$root/report.xml"
+timeout 240 "$@" "$program" --gtest_color=no "--gtest_output=xml:$(host_path "$report")"
+rc=$?
+[ "$rc" = 0 ] || exit "$rc"
+grep -q '<testsuites[^>]* failures="0"[^>]* errors="0"' "$report" 2>/dev/null || {
+  echo "the test program ended without a clean report" >&2
+  exit 1
+}
