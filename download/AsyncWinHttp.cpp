@@ -106,6 +106,7 @@ struct AsyncWinHttp::Impl {
   void onHeaders();
   void onReadComplete(DWORD bytes);
   void onRequestError(const WINHTTP_ASYNC_RESULT& result);
+  long long rangeStart();
   void queryNext();
   void onDataAvailable(DWORD bytes);
   void endOfBody();
@@ -306,6 +307,11 @@ void AsyncWinHttp::Impl::onHeaders() {
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     SetEndOfFile(file);
     downloaded = total = 0;
+  } else if (code == 206 && rangeRequested && rangeStart() != downloaded) {
+    // Another part than the one asked for would be stitched in at the wrong place.
+    fail(format(L"%ls: HTTP status %lld with another range", lastApi.c_str(), code));
+    cleanup();
+    return;
   } else if (!(code == 200 || (code == 206 && rangeRequested))) {
     // An error page is not part of the package: none of it reaches the file.
     fail(format(L"%ls: HTTP status %lld", lastApi.c_str(), code));
@@ -327,6 +333,19 @@ void AsyncWinHttp::Impl::onHeaders() {
   buffer.resize(kBufferSize);
   lastWrite = GetTickCount64();
   queryNext();
+}
+
+// The first byte of a 206 answer, from "Content-Range: bytes N-M/T"; -1 without one.
+long long AsyncWinHttp::Impl::rangeStart() {
+  wchar_t text[128] = {};
+  DWORD size = sizeof text;
+  unsigned long long start = 0;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX) ||
+      std::swscanf(text, L"bytes %llu-", &start) != 1) {
+    return -1;
+  }
+  return static_cast<long long>(start);
 }
 
 void AsyncWinHttp::Impl::queryNext() {

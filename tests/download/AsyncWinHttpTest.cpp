@@ -396,6 +396,15 @@ TEST_F(AsyncWinHttpTest, ServerIgnoringRangeGivesAWholeFile) {
   EXPECT_EQ(log.back(), "/norange/package.bin bytes=500000-");
 }
 
+// A 206 for another part than the one asked for is not stitched in.
+TEST_F(AsyncWinHttpTest, PartialAnswerForAnotherRangeFails) {
+  leavePartial(4096);
+  const Outcome out = runPackage(odd_ + "/badrange/package.bin");
+  expectFailedWithNothing(out);
+  EXPECT_EQ(out.failureText, L"WinHttpQueryHeaders: HTTP status 206 with another range");
+  EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, 4096));
+}
+
 TEST_F(AsyncWinHttpTest, CutOffTransferIsContinuedByTheNextAttempt) {
   const size_t keep = 1500000;
   const std::string url = odd_ + "/cut/" + std::to_string(keep) + "/package.bin";

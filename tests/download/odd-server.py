@@ -5,6 +5,7 @@
   /norange/NAME     ignores Range: always 200 with the whole file
   /cut/N/NAME       without Range: announces the whole file, sends N bytes, hangs up;
                     with Range: 206 with the rest, whole
+  /badrange/NAME    answers a Range with 206 and the file from its start
   /slow/NAME        64 KiB at once, then 4 KiB every 50 ms
   /status/CODE      that status with a short error page
 
@@ -63,6 +64,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.chunked(self.file_bytes(parts[1]))
             elif kind == "cut":
                 self.cut(int(parts[1]), self.file_bytes(parts[2]))
+            elif kind == "badrange":
+                data = self.file_bytes(parts[1])
+                self.send(206, data, [("Content-Range", "bytes 0-%d/%d" % (len(data) - 1, len(data)))])
             elif kind == "slow":
                 self.slow(self.file_bytes(parts[1]))
             else:
