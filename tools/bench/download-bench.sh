@@ -7,7 +7,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
-build=${1:-$src/build/x86_64}
+build=$(cd "${1:-$src/build/x86_64}" && pwd) || exit 1
 mib=${2:-200}
 bench=$build/tests/download/download_bench.exe
 [ -f "$bench" ] || { echo "no $bench: build the target download_bench" >&2; exit 1; }
