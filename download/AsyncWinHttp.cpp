@@ -44,10 +44,10 @@ const wchar_t* asyncCallName(DWORD_PTR result) {
   }
 }
 
-std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number,
-                    const wchar_t* extra = L"") {
+// A failure text from a pattern with the API name (%ls) and a number (%lld).
+std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number) {
   wchar_t text[600];
-  std::swprintf(text, sizeof text / sizeof text[0], pattern, api, number, extra);
+  std::swprintf(text, sizeof text / sizeof text[0], pattern, api, number);
   return text;
 }
 
@@ -200,18 +200,18 @@ bool AsyncWinHttp::Impl::sendRequest(const std::wstring& url) {
   parts.dwSchemeLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
 
+  // Each step names itself in lastApi first; a failing one leaves its error code here.
   DWORD error = 0;
-  auto step = [&](const wchar_t* api, bool ok) {
+  auto step = [&](bool ok) {
     if (!ok) error = GetLastError();
-    if (ok) lastApi = api;
     return ok;
   };
   lastApi = L"WinHttpCrackURL";
-  bool ok = step(L"WinHttpCrackURL", WinHttpCrackUrl(url.c_str(), 0, 0, &parts) != FALSE);
+  bool ok = step(WinHttpCrackUrl(url.c_str(), 0, 0, &parts) != FALSE);
   if (ok) {
     lastApi = L"WinHttpConnect";
     connection = WinHttpConnect(session, host, parts.nPort, 0);
-    ok = step(L"WinHttpConnect", connection != nullptr);
+    ok = step(connection != nullptr);
   }
   if (ok) {
     lastApi = L"WinHttpOpenRequest";
@@ -221,7 +221,7 @@ bool AsyncWinHttp::Impl::sendRequest(const std::wstring& url) {
     const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
     request = WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                  WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-    ok = step(L"WinHttpOpenRequest", request != nullptr);
+    ok = step(request != nullptr);
   }
   if (ok) {
     // The context rides on the handle itself, so even the closing notice of a request
@@ -233,21 +233,18 @@ bool AsyncWinHttp::Impl::sendRequest(const std::wstring& url) {
     lastApi = L"WinHttpAddRequestHeaders";
     wchar_t range[64];
     std::swprintf(range, sizeof range / sizeof range[0], L"Range: bytes=%u-\r\n", downloaded);
-    ok = step(L"WinHttpAddRequestHeaders",
-              WinHttpAddRequestHeaders(request, range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD) != FALSE);
+    ok = step(WinHttpAddRequestHeaders(request, range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD) != FALSE);
     rangeRequested = ok;
   }
   if (ok) {
     lastApi = L"WinHttpSetStatusCallback";
-    ok = step(L"WinHttpSetStatusCallback",
-              WinHttpSetStatusCallback(request, statusCallback, kCallbackFlags, 0) !=
+    ok = step(WinHttpSetStatusCallback(request, statusCallback, kCallbackFlags, 0) !=
                   WINHTTP_INVALID_STATUS_CALLBACK);
     awaitingClose = ok;
   }
   if (ok) {
     lastApi = L"WinHttpSendRequest";
-    ok = step(L"WinHttpSendRequest",
-              WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+    ok = step(WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                                  reinterpret_cast<DWORD_PTR>(this)) != FALSE);
   }
   if (!ok) {

@@ -155,9 +155,9 @@ TEST(MD5Checksum, RandomFilesMatchMd5sum) {
 
 // More than 2^32 bits: the low word of the bit count carries into the high word.
 TEST(MD5Checksum, BitCountCarriesPast512MiB) {
-  const std::string spec = qxtest::env("QX_MD5_ZEROS");
-  if (spec.empty()) GTEST_SKIP() << "run through md5sum-cases.sh";
-  std::istringstream fields(spec);
+  const std::string zeros = qxtest::env("QX_MD5_ZEROS");
+  if (zeros.empty()) GTEST_SKIP() << "run through md5sum-cases.sh";
+  std::istringstream fields(zeros);
   size_t size = 0;
   std::string digest;
   fields >> size >> digest;
