@@ -24,10 +24,6 @@ file(WRITE ${CMAKE_BINARY_DIR}/lua-include/lua5.3-deb-multiarch.h
 target_include_directories(qx_lua SYSTEM PUBLIC ${QX_LUA_DIR}/src ${CMAKE_BINARY_DIR}/lua-include)
 target_compile_definitions(qx_lua PUBLIC LUA_COMPAT_5_2)
 if(NOT WIN32)
-  # Debian's luaconf.h includes a header its packaging generates; give it the same content.
-  file(WRITE ${CMAKE_BINARY_DIR}/lua-multiarch/lua5.3-deb-multiarch.h
-       "#define DEB_HOST_MULTIARCH \"${CMAKE_LIBRARY_ARCHITECTURE}\"\n")
-  target_include_directories(qx_lua SYSTEM PUBLIC ${CMAKE_BINARY_DIR}/lua-multiarch)
   target_compile_definitions(qx_lua PUBLIC LUA_USE_POSIX)
   target_link_libraries(qx_lua PUBLIC m)
 endif()
