@@ -1,0 +1,45 @@
+#include "gui/ProgressBar.h"
+
+#include <string>
+
+#include "gui/ImageCache.h"
+
+struct ProgressBar::Impl {
+  ProgressBar* owner = nullptr;
+  int maximum = 1;
+  int value = 0;
+  std::string barImage = "res/progress.png";
+  std::string backgroundImage = "res/progressBg.png";
+};
+
+ProgressBar::ProgressBar(int y) : QxWidget("ProgressBar"), barImpl_(std::make_unique<Impl>()) {
+  barImpl_->owner = this;
+  int w = 0, h = 0;
+  if (ImageCache::instance().getImageSize(barImpl_->backgroundImage, w, h)) setBounds(39, y, w, h);
+  paint();
+}
+
+ProgressBar::~ProgressBar() = default;
+
+void ProgressBar::setProgress(int maximum, int value) {
+  barImpl_->maximum = maximum;
+  barImpl_->value = value;
+  paint();
+  update();
+}
+
+int ProgressBar::maximum() const { return barImpl_->maximum; }
+
+int ProgressBar::value() const { return barImpl_->value; }
+
+void ProgressBar::paint() {
+  const Impl& d = *barImpl_;
+  clearItems();
+  addImage(d.backgroundImage, 0, 0);
+  if (d.maximum <= 0 || d.value <= 0) return;
+  // In double precision: the byte counts of a large download overflow 32-bit products.
+  double fill = static_cast<double>(d.value) * width() / d.maximum;
+  int w = fill >= width() ? width() : static_cast<int>(fill);
+  if (w < 1) return;
+  addImageSection(d.barImage, 0, 0, w, height(), 0, 0, w, height());
+}

@@ -1,0 +1,311 @@
+// Buttons on a real frame window: strip frames by state, alpha hit test, the mouse rules
+// (click on release, check box toggling first), minimum click interval, flashing,
+// check box sizing and the hyperlink's state colours and cursor.
+#include "tests/gui/ControlsTestSupport.h"
+
+#include "gui/ImageCache.h"
+#include "gui/QxButton.h"
+#include "gui/QxCheckBox.h"
+#include "gui/QxGUIServiceProvider.h"
+#include "gui/QxHyperlink.h"
+#include "gui/QxTextButton.h"
+
+using namespace controls_test;
+
+namespace {
+
+class ButtonTest : public FrameTest {
+protected:
+  // Adds a button to the frame at (x, y); the frame owns it.
+  template <typename T>
+  T* add(T* widget) {
+    frame->addChild(widget);
+    widget->update();
+    return widget;
+  }
+};
+
+int frameShown(const QxButton& b) {
+  auto sections = itemsOfKind(b, DrawItem::ImageSection);
+  return sections.empty() ? -1 : sections[0].srcX / b.width();
+}
+
+} // namespace
+
+TEST_F(ButtonTest, StripFrameFollowsStateAndTwoFrameStripFallsBackToFrameZero) {
+  auto* custom = add(new QxButton("CustomInstall", "res/btnCustomInstall.png", 300, 300, 87, 15, 2));
+  const struct {
+    int state, frame;
+  } cases[] = {{0, 0}, {1, 1}, {2, 0}, {3, 0}};
+  for (const auto& c : cases) {
+    custom->setState(c.state);
+    EXPECT_EQ(frameShown(*custom), c.frame) << "state " << c.state;
+    auto s = itemsOfKind(*custom, DrawItem::ImageSection);
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].name, "res/btnCustomInstall.png");
+    EXPECT_EQ(s[0].width, 87);
+    EXPECT_EQ(s[0].height, 15);
+    EXPECT_EQ(s[0].srcWidth, 87);
+  }
+  auto* three = add(new QxButton("b3", "res/btn.png", 10, 300, 89, 30, 3));
+  three->setState(2);
+  EXPECT_EQ(frameShown(*three), 2);
+  three->setState(3);
+  EXPECT_EQ(frameShown(*three), 0);
+}
+
+TEST_F(ButtonTest, PaintedFramesReachTheBackBuffer) {
+  auto* b = add(new QxButton("b", "res/btn.png", 200, 300, 89, 30, 3));
+  ImageCache& cache = ImageCache::instance();
+  // The centre pixel of each frame, compared with what the window drew there.
+  for (int state = 0; state < 3; ++state) {
+    b->setState(state);
+    std::uint32_t expected = cache.getPixel("res/btn.png", state * 89 + 44, 15);  // 0xAABBGGRR
+    std::uint32_t drawn = QxGUISPWndTestApi::backBufferPixel(*frame->window(), 244, 315);
+    std::uint32_t rgb = ((expected & 0xFF) << 16) | (expected & 0xFF00) | ((expected >> 16) & 0xFF);
+    EXPECT_EQ(drawn & 0xFFFFFF, rgb) << "state " << state;
+  }
+  std::uint32_t normal = cache.getPixel("res/btn.png", 44, 15);
+  std::uint32_t pressed = cache.getPixel("res/btn.png", 2 * 89 + 44, 15);
+  EXPECT_NE(normal, pressed);
+}
+
+TEST_F(ButtonTest, AlphaHitTestIgnoresTransparentPixels) {
+  // Frame 0 of the minimise strip is transparent except for its glyph.
+  auto* b = add(new QxButton("glyph", "res/btmin.png", 100, 200, 32, 19, 3));
+  Recorder recorder;
+  b->setAction("glyph", &recorder);
+  ASSERT_EQ(ImageCache::instance().getPixel("res/btmin.png", 2, 2) >> 24, 0u);
+  ASSERT_NE(ImageCache::instance().getPixel("res/btmin.png", 16, 10) >> 24, 0u);
+
+  EXPECT_FALSE(b->hitTest(2, 2));
+  EXPECT_TRUE(b->hitTest(16, 10));
+  click(hwnd, 102, 202);
+  EXPECT_TRUE(recorder.commands.empty());
+  EXPECT_EQ(b->state(), 0);
+
+  b->setAlphaHitTest(false);
+  EXPECT_TRUE(b->hitTest(2, 2));
+  EXPECT_FALSE(b->hitTest(32, 2));
+  EXPECT_FALSE(b->hitTest(-1, 2));
+  click(hwnd, 102, 202);
+  EXPECT_EQ(recorder.commands, std::vector<std::string>{"glyph"});
+}
+
+TEST_F(ButtonTest, MouseRulesHoverPressAndClickOnRelease) {
+  auto* b = add(new QxButton("b", "res/btn.png", 200, 300, 89, 30, 3));
+  b->setAlphaHitTest(false);
+  struct Probe : QxActionListener {
+    QxButton* button = nullptr;
+    int stateAtClick = -1;
+    int clicks = 0;
+    void actionPerformed(const std::string&) override {
+      stateAtClick = button->state();
+      ++clicks;
+    }
+  } probe;
+  probe.button = b;
+  b->setAction("cmd", &probe);
+
+  moveTo(hwnd, 210, 310);
+  EXPECT_EQ(b->state(), 1);
+  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(210, 310));
+  EXPECT_EQ(b->state(), 2);
+  EXPECT_EQ(probe.clicks, 0);
+  // Moving while pressed keeps the pressed look.
+  moveTo(hwnd, 211, 311);
+  EXPECT_EQ(b->state(), 2);
+  SendMessageA(hwnd, WM_LBUTTONUP, 0, point(211, 311));
+  EXPECT_EQ(probe.clicks, 1);
+  EXPECT_EQ(probe.stateAtClick, 1) << "the hover look is back before the click";
+  // Leaving the button returns it to normal.
+  moveTo(hwnd, 20, 300);
+  EXPECT_EQ(b->state(), 0);
+
+  // A release without a press on the button does nothing.
+  moveTo(hwnd, 210, 310);
+  SendMessageA(hwnd, WM_LBUTTONUP, 0, point(210, 310));
+  EXPECT_EQ(probe.clicks, 1);
+
+  // No mouse rule leaves the disabled state.
+  b->setState(3);
+  click(hwnd, 210, 310);
+  moveTo(hwnd, 20, 300);
+  EXPECT_EQ(b->state(), 3);
+  EXPECT_EQ(probe.clicks, 1);
+}
+
+TEST_F(ButtonTest, MinimumClickIntervalDisablesUntilTheTimerRunsOut) {
+  auto* b = add(new QxButton("b", "res/btn.png", 200, 300, 89, 30, 3));
+  b->setAlphaHitTest(false);
+  Recorder recorder;
+  b->setAction("cmd", &recorder);
+  b->setMinClickInterval(150);
+  click(hwnd, 210, 310);
+  EXPECT_EQ(recorder.commands.size(), 1u);
+  EXPECT_EQ(b->state(), 3);
+  click(hwnd, 210, 310);
+  EXPECT_EQ(recorder.commands.size(), 1u);
+  EXPECT_TRUE(pumpUntil([&] { return b->state() == 0; }, 3000));
+  click(hwnd, 210, 310);
+  EXPECT_EQ(recorder.commands.size(), 2u);
+}
+
+TEST_F(ButtonTest, FlashAlternatesFramesAndStopsOnClick) {
+  auto* b = add(new QxButton("b", "res/btn.png", 200, 300, 89, 30, 3));
+  Recorder recorder;
+  b->setAction("cmd", &recorder);
+  b->startFlash(1, 2, true);
+  EXPECT_TRUE(b->isFlashing());
+  std::vector<int> seen;
+  EXPECT_TRUE(pumpUntil(
+      [&] {
+        int f = frameShown(*b);
+        if (seen.empty() || seen.back() != f) seen.push_back(f);
+        return seen.size() >= 3;
+      },
+      4000));
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(seen[1], 1) << "the first tick shows frame A";
+  EXPECT_EQ(seen[2], 2);
+  b->performClick();
+  EXPECT_FALSE(b->isFlashing());
+  EXPECT_EQ(frameShown(*b), 0);
+  EXPECT_EQ(recorder.commands.size(), 1u);
+  pumpFor(700);
+  EXPECT_EQ(frameShown(*b), 0) << "no tick after the flash stopped";
+
+  b->startFlash(1, 2, false);
+  b->performClick();
+  EXPECT_TRUE(b->isFlashing());
+  b->stopFlash();
+  EXPECT_FALSE(b->isFlashing());
+  EXPECT_EQ(b->state(), 0);
+}
+
+TEST_F(ButtonTest, CheckBoxToggleIsVisibleToItsListener) {
+  auto* box = add(new QxCheckBox(40, 300, "userLicense", "我已阅读并同意"));
+  struct Reader : QxActionListener {
+    QxCheckBox* box = nullptr;
+    std::vector<bool> seen;
+    std::string command;
+    void actionPerformed(const std::string& c) override {
+      seen.push_back(box->isChecked());
+      command = c;
+    }
+  } reader;
+  reader.box = box;
+  box->setAction("ckbUserLisence", &reader);
+  EXPECT_EQ(box->getKey(), "userLicense");
+
+  // Sized from the measured label: label width + 16 by 13.
+  int w = 65535, h = 12;
+  frame->window()->measureText("我已阅读并同意", "simsun", 12, false, false, false, w, h);
+  EXPECT_GT(w, 0);
+  EXPECT_EQ(box->width(), w + 16);
+  EXPECT_EQ(box->height(), 13);
+
+  click(hwnd, 45, 305);
+  click(hwnd, 45, 305);
+  EXPECT_EQ(reader.seen, (std::vector<bool>{true, false}));
+  EXPECT_EQ(reader.command, "ckbUserLisence");
+  EXPECT_EQ(box->state(), 1);
+
+  // Drawn: the checked strip's frame for the state, then the grey label after it.
+  box->setChecked(true);
+  auto sections = itemsOfKind(*box, DrawItem::ImageSection);
+  ASSERT_EQ(sections.size(), 1u);
+  EXPECT_EQ(sections[0].name, "res/check2.png");
+  EXPECT_EQ(sections[0].srcX, 14);
+  EXPECT_EQ(sections[0].width, 14);
+  auto texts = itemsOfKind(*box, DrawItem::Text);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].name, "我已阅读并同意");
+  EXPECT_EQ(texts[0].colour, 0x555555u);
+  EXPECT_EQ(texts[0].x, 17);
+  EXPECT_EQ(texts[0].y, 1);
+  EXPECT_EQ(texts[0].face, "simsun");
+}
+
+TEST_F(ButtonTest, HyperlinkStateColoursUnderlineAndHandCursor) {
+  auto* link = new QxHyperlink("《用户许可协议》");
+  add(link);
+  EXPECT_EQ(link->x(), 136);
+  EXPECT_EQ(link->y(), 409);
+  int w = 65535, h = 65535;
+  frame->window()->measureText("《用户许可协议》", "宋体", 12, false, false, false, w, h);
+  EXPECT_EQ(link->width(), w);
+  EXPECT_EQ(link->height(), h + 1);
+
+  auto text = [&] { return itemsOfKind(*link, DrawItem::Text).at(0); };
+  EXPECT_EQ(text().colour, 0xB25C00u);
+  EXPECT_FALSE(text().underline);
+  moveTo(hwnd, 140, 412);
+  EXPECT_EQ(link->state(), 1);
+  EXPECT_EQ(text().colour, 0x8E4900u);
+  EXPECT_TRUE(text().underline);
+  EXPECT_EQ(text().face, "宋体");
+
+  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(140, 412));
+  EXPECT_EQ(text().colour, 0x8E4900u);
+  EXPECT_EQ(link->stateColour(3), 0x5A5A5Au);
+
+  HCURSOR hand = LoadCursor(nullptr, IDC_HAND);
+  SetCursor(LoadCursor(nullptr, IDC_ARROW));
+  link->onMouse(QxWidget::CursorQuery, 4, 4, HTCLIENT);
+  EXPECT_EQ(GetCursor(), hand);
+}
+
+TEST_F(ButtonTest, TextButtonStretchesItsFrameAndOffsetsPressedText) {
+  auto* b = add(new QxTextButton(449, 187, 120, 36, "res/btn.png", "浏览", 0x986800, 12, "simsun"));
+  b->setTextColors(1, 2, 3, 4);
+  b->setState(2);
+  auto sections = itemsOfKind(*b, DrawItem::ImageSection);
+  ASSERT_EQ(sections.size(), 9u);
+  // Corners 1:1 (29 by 10), centre stretched over what is left.
+  EXPECT_EQ(sections[0].srcX, 178);
+  EXPECT_EQ(sections[0].width, 29);
+  EXPECT_EQ(sections[0].height, 10);
+  EXPECT_EQ(sections[4].x, 29);
+  EXPECT_EQ(sections[4].y, 10);
+  EXPECT_EQ(sections[4].width, 120 - 29 - 29);
+  EXPECT_EQ(sections[4].height, 36 - 10 - 10);
+  EXPECT_EQ(sections[8].x + sections[8].width, 120);
+  EXPECT_EQ(sections[8].y + sections[8].height, 36);
+  auto texts = itemsOfKind(*b, DrawItem::Text);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].y, 1);
+  EXPECT_EQ(texts[0].height, 37);
+  EXPECT_EQ(texts[0].colour, 3u);
+  EXPECT_EQ(texts[0].hAlign, DrawItem::AlignCentre);
+  EXPECT_EQ(texts[0].vAlign, DrawItem::AlignMiddle);
+
+  b->setState(0);
+  EXPECT_EQ(itemsOfKind(*b, DrawItem::Text).at(0).y, 0);
+  EXPECT_EQ(itemsOfKind(*b, DrawItem::Text).at(0).colour, 1u);
+  b->setText("确定");
+  EXPECT_EQ(b->getText(), "确定");
+  EXPECT_EQ(itemsOfKind(*b, DrawItem::Text).at(0).name, "确定");
+  // Text buttons take clicks anywhere in their rectangle.
+  EXPECT_TRUE(b->hitTest(0, 0));
+}
+
+TEST(HyperlinkColourTest, LightColoursLightenDarkOnesDarken) {
+  const struct {
+    std::uint32_t base, hover, disabled;
+  } cases[] = {
+      {0xB25C00, 0x8E4900, 0x5A5A5A},  // sum 270
+      {0xC0C0C0, 0xE6E6E6, 0xC0C0C0},  // sum 576
+      {0xF0F0F0, 0xFFFFFF, 0xF0F0F0},  // capped at 255
+      {0x7F7F7F, 0x656565, 0x7F7F7F},  // a sum of 381 still counts as dark
+      {0x0000FF, 0x0000CC, 0x555555},  // red stays in the low byte
+  };
+  QxHyperlink link("x");
+  for (const auto& c : cases) {
+    link.setBaseColour(c.base);
+    EXPECT_EQ(link.stateColour(0), c.base);
+    EXPECT_EQ(link.stateColour(1), c.hover) << std::hex << c.base;
+    EXPECT_EQ(link.stateColour(2), c.hover) << std::hex << c.base;
+    EXPECT_EQ(link.stateColour(3), c.disabled) << std::hex << c.base;
+  }
+}

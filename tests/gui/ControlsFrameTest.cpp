@@ -1,0 +1,297 @@
+// The frame and its containers on real windows: cascade placement, caption drag area and
+// hit-test codes, the exit confirmation and the disabled close button, the progress bar's
+// fill and the step indicator's labels.
+#include "tests/gui/ControlsTestSupport.h"
+
+#include "gui/ImageCache.h"
+#include "gui/NoMouseWidget.h"
+#include "gui/Panel.h"
+#include "gui/ProgressBar.h"
+#include "gui/QxButton.h"
+#include "gui/QxTextField.h"
+#include "gui/StepsPanel.h"
+#include "gui/TopLevelRegistry.h"
+
+using namespace controls_test;
+
+namespace {
+
+POINT windowOrigin(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  return {r.left, r.top};
+}
+
+} // namespace
+
+TEST(FramePlacementTest, CascadesFromTheFirstAndCentresAgainAfterIt) {
+  int cx = GetSystemMetrics(SM_CXFULLSCREEN), cy = GetSystemMetrics(SM_CYFULLSCREEN);
+  auto* first = new StandardWidget("first");
+  // Before its window the frame's position is its place on the screen.
+  EXPECT_EQ(first->x(), (cx - 660) / 2);
+  EXPECT_EQ(first->y(), (cy - 480) / 2);
+  EXPECT_EQ(first->width(), 660);
+  EXPECT_EQ(first->height(), 480);
+  first->createWindow();
+  auto* second = new StandardWidget("second");
+  second->createWindow();
+  POINT a = windowOrigin(first->hwnd()), b = windowOrigin(second->hwnd());
+  EXPECT_EQ(b.x - a.x, 28);
+  EXPECT_EQ(b.y - a.y, 25);
+  EXPECT_EQ(a.x, (cx - 660) / 2);
+  EXPECT_EQ(a.y, (cy - 480) / 2);
+  delete second;
+  delete first;
+  auto* third = new StandardWidget("third");
+  third->createWindow();
+  POINT c = windowOrigin(third->hwnd());
+  EXPECT_EQ(c.x, (cx - 660) / 2);
+  EXPECT_EQ(c.y, (cy - 480) / 2);
+  delete third;
+  pumpFor(10);
+}
+
+using FrameWidgetTest = FrameTest;
+
+TEST_F(FrameWidgetTest, BuildsItsButtonsBorderAndBackground) {
+  QxButton* min = frame->minimizeButton();
+  QxButton* close = frame->closeButton();
+  EXPECT_EQ(min->name(), "btmin");
+  EXPECT_EQ(min->x(), 584);
+  EXPECT_EQ(min->width(), 32);
+  EXPECT_EQ(min->height(), 19);
+  EXPECT_EQ(close->name(), "btclose");
+  EXPECT_EQ(close->x(), 615);
+  EXPECT_EQ(close->width(), 39);
+  // The border overlay is the last child and takes no mouse input.
+  ASSERT_EQ(frame->childCount(), 3);
+  QxWidget* border = frame->child(2);
+  EXPECT_EQ(border->name(), "border");
+  EXPECT_FALSE(border->hitTest(10, 10));
+  EXPECT_EQ(border->width(), 660);
+  EXPECT_EQ(itemsOfKind(*border, DrawItem::ImageSection).size(), 8u);
+
+  // Background: the stretched picture, then the picture itself at the right edge.
+  const auto& items = frame->items();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].kind, DrawItem::ImageSection);
+  EXPECT_EQ(items[0].name, "res/bg.jpg");
+  EXPECT_EQ(items[0].srcX, 1);
+  EXPECT_EQ(items[0].srcWidth, 658);
+  EXPECT_EQ(items[0].width, 660);
+  EXPECT_EQ(items[1].kind, DrawItem::Image);
+  EXPECT_EQ(items[1].x, 0);
+
+  char title[64] = {};
+  GetWindowTextA(hwnd, title, sizeof title);
+  EXPECT_STREQ(title, "控件测试");
+  EXPECT_TRUE(GetWindowLongA(hwnd, GWL_STYLE) & WS_MINIMIZEBOX);
+  // The background reached the window: a pixel of the picture's centre.
+  std::uint32_t expected = ImageCache::instance().getPixel("res/bg.jpg", 330, 300);
+  std::uint32_t drawn = QxGUISPWndTestApi::backBufferPixel(*frame->window(), 330, 300);
+  EXPECT_EQ(drawn & 0xFF, (expected >> 16) & 0xFF);
+  EXPECT_EQ((drawn >> 16) & 0xFF, expected & 0xFF);
+}
+
+TEST_F(FrameWidgetTest, CaptionDragsOnlyWhereNoChildLies) {
+  auto* page = new Panel(0, 660, 480);
+  frame->addChild(page);
+  auto* button = new QxButton("pageButton", "res/btn.png", 300, 50, 89, 30, 3);
+  page->addChild(button);
+  button->setAlphaHitTest(false);
+
+  EXPECT_EQ(frame->windowHitTest(100, 60), HTCAPTION);
+  EXPECT_EQ(frame->windowHitTest(310, 60), HTCLIENT);
+  EXPECT_EQ(frame->windowHitTest(590, 5), HTCLIENT) << "the minimise button";
+  EXPECT_EQ(frame->windowHitTest(100, 139), HTCAPTION);
+  EXPECT_EQ(frame->windowHitTest(100, 140), HTCLIENT);
+  // The frame is not resizable: its 4-pixel border is client area.
+  EXPECT_EQ(frame->windowHitTest(1, 300), HTCLIENT);
+  EXPECT_EQ(frame->windowHitTest(1, 60), HTCLIENT);
+
+  // The same through the window's own hit test (screen coordinates).
+  POINT o = windowOrigin(hwnd);
+  auto nc = [&](int x, int y) {
+    return SendMessageA(hwnd, WM_NCHITTEST, 0, MAKELPARAM(o.x + x, o.y + y));
+  };
+  EXPECT_EQ(nc(100, 60), HTCAPTION);
+  EXPECT_EQ(nc(310, 60), HTCLIENT);
+  EXPECT_EQ(nc(100, 300), HTCLIENT);
+
+  // A hidden child no longer blocks the drag.
+  button->setVisible(false);
+  EXPECT_EQ(frame->windowHitTest(310, 60), HTCAPTION);
+}
+
+TEST_F(FrameWidgetTest, CursorQueriesOnTheBorderAreLeftToTheSystem) {
+  auto* page = new Panel(0, 660, 480);
+  frame->addChild(page);
+  auto* probe = new QxButton("probe", nullptr, 0, 0, 660, 480, 1);
+  page->addChild(probe);
+  probe->setCursor("hand");
+  HCURSOR arrow = LoadCursor(nullptr, IDC_ARROW), hand = LoadCursor(nullptr, IDC_HAND);
+  SetCursor(arrow);
+  EXPECT_TRUE(frame->dispatchMouse(QxWidget::CursorQuery, 2, 200, HTCLIENT));
+  EXPECT_EQ(GetCursor(), arrow);
+  EXPECT_TRUE(frame->dispatchMouse(QxWidget::CursorQuery, 200, 200, HTCLIENT));
+  EXPECT_EQ(GetCursor(), hand);
+}
+
+TEST_F(FrameWidgetTest, DisabledCloseNeitherClosesNorAsks) {
+  ExpectBoxes watcher(IDOK);
+  frame->setCloseEnabled(false);
+  EXPECT_EQ(frame->closeButton()->state(), 3);
+  click(hwnd, 630, 8);
+  frame->requestClose();
+  SendMessageA(hwnd, WM_CLOSE, 0, 0);
+  SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  pumpFor(300);
+  EXPECT_TRUE(watcher.boxes().empty());
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_TRUE(frame->isVisible());
+  EXPECT_FALSE(TopLevelRegistry::instance().isAdopted(frame));
+  EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 0u);
+
+  frame->setCloseEnabled(true);
+  EXPECT_EQ(frame->closeButton()->state(), 0);
+}
+
+TEST_F(FrameWidgetTest, CancelInTheConfirmationChangesNothing) {
+  ExpectBoxes watcher(IDCANCEL);
+  click(hwnd, 630, 8);
+  ASSERT_EQ(watcher.boxes().size(), 1u);
+  EXPECT_EQ(watcher.boxes()[0].text, "真的要退出安装吗？");
+  EXPECT_EQ(watcher.boxes()[0].caption, "提示");
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_TRUE(frame->isVisible());
+  EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 0u);
+
+  // The system's close gesture asks the same question.
+  SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(watcher.boxes().size(), 2u);
+  EXPECT_TRUE(IsWindow(hwnd));
+}
+
+TEST(FrameCloseTest, OkInTheConfirmationClosesAndQueuesTheFrame) {
+  auto* frame = new StandardWidget("closing");
+  frame->createWindow();
+  HWND hwnd = frame->hwnd();
+  ExpectBoxes watcher(IDOK);
+  click(hwnd, 630, 8);
+  EXPECT_EQ(watcher.boxes().size(), 1u);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_FALSE(frame->isVisible());
+  // The destroyed window's frame waits in the deletion queue for the next purge.
+  EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 1u);
+  TopLevelRegistry::instance().purge();
+  EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 0u);
+  pumpFor(10);
+}
+
+TEST_F(FrameWidgetTest, ProgressBarFillsFromTheLeftWithoutOverflow) {
+  auto* bar = new ProgressBar(431);
+  frame->addChild(bar);
+  EXPECT_EQ(bar->name(), "ProgressBar");
+  EXPECT_EQ(bar->x(), 39);
+  EXPECT_EQ(bar->y(), 431);
+  EXPECT_EQ(bar->width(), 577);
+  EXPECT_EQ(bar->height(), 29);
+
+  auto barWidth = [&] {
+    auto s = itemsOfKind(*bar, DrawItem::ImageSection);
+    return s.empty() ? 0 : s[0].width;
+  };
+  const struct {
+    int maximum, value, width;
+  } cases[] = {
+      {0x7FFFFFFF, 0x7FFFFFFF, 577}, {0x7FFFFFFF, 0x40000000, 288}, {100, 0, 0},
+      {100, 50, 288},                {3, 1, 192},                   {100, 150, 577},
+      {0, 5, 0},                     {100, -5, 0},
+  };
+  for (const auto& c : cases) {
+    bar->setProgress(c.maximum, c.value);
+    EXPECT_EQ(barWidth(), c.width) << c.maximum << " " << c.value;
+    ASSERT_GE(bar->items().size(), 1u);
+    EXPECT_EQ(bar->items()[0].kind, DrawItem::Image);
+    EXPECT_EQ(bar->items()[0].name, "res/progressBg.png");
+  }
+  bar->setProgress(100, 0);
+  EXPECT_EQ(bar->items().size(), 1u) << "only the background";
+  bar->setProgress(0x7FFFFFFF, 0x7FFFFFFF);
+  auto s = itemsOfKind(*bar, DrawItem::ImageSection).at(0);
+  EXPECT_EQ(s.name, "res/progress.png");
+  EXPECT_EQ(s.srcWidth, 577);
+  EXPECT_EQ(s.height, 29);
+
+  // The bar's last column reached the window in the bar picture's colour.
+  std::uint32_t expected = ImageCache::instance().getPixel("res/progress.png", 570, 14);
+  std::uint32_t drawn = QxGUISPWndTestApi::backBufferPixel(*frame->window(), 39 + 570, 431 + 14);
+  EXPECT_NEAR(static_cast<int>(drawn & 0xFF), static_cast<int>((expected >> 16) & 0xFF), 40);
+  EXPECT_NEAR(static_cast<int>((drawn >> 16) & 0xFF), static_cast<int>(expected & 0xFF), 40);
+}
+
+TEST(ProgressBarTest, TakesItsSizeFromTheBackgroundBeforeAnyWindow) {
+  ProgressBar bar(100);
+  EXPECT_EQ(bar.x(), 39);
+  EXPECT_EQ(bar.y(), 100);
+  EXPECT_EQ(bar.width(), 577);
+  EXPECT_EQ(bar.height(), 29);
+  EXPECT_EQ(bar.maximum(), 1);
+  EXPECT_EQ(bar.value(), 0);
+}
+
+TEST_F(FrameWidgetTest, StepLabelsSitInARowWithOneBoldLabel) {
+  const std::string steps[3] = {"欢迎", "下载安装", "完成"};
+  auto* panel = new StepsPanel(steps, 660);
+  frame->addChild(panel);
+  EXPECT_EQ(panel->name(), "Panel");
+  EXPECT_EQ(panel->y(), 30);
+  EXPECT_EQ(panel->height(), 30);
+  // Children: label 0, then separator and label for each further step.
+  ASSERT_EQ(panel->childCount(), 5);
+  EXPECT_EQ(panel->child(0), panel->label(0));
+  EXPECT_EQ(panel->child(1), panel->separator(0));
+  EXPECT_EQ(panel->child(2), panel->label(1));
+
+  const struct {
+    QxTextField* field;
+    const char* text;
+    int x, width;
+  } expected[] = {
+      {panel->label(0), "欢迎", 512, 26},     {panel->separator(0), ">", 543, 6},
+      {panel->label(1), "下载安装", 554, 52}, {panel->separator(1), ">", 611, 6},
+      {panel->label(2), "完成", 622, 26},
+  };
+  for (const auto& e : expected) {
+    ASSERT_NE(e.field, nullptr);
+    EXPECT_EQ(e.field->text(), e.text);
+    EXPECT_EQ(e.field->x(), e.x) << e.text;
+    EXPECT_EQ(e.field->y(), 40);
+    EXPECT_EQ(e.field->width(), e.width) << e.text;
+    EXPECT_EQ(e.field->height(), 14);
+    auto t = itemsOfKind(*e.field, DrawItem::Text);
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].colour, 0xB25C00u);
+    EXPECT_EQ(t[0].face, "simsun");
+    EXPECT_EQ(t[0].size, 12);
+  }
+  auto bold = [&] {
+    std::vector<int> out;
+    for (int i = 0; i < 3; ++i)
+      if (itemsOfKind(*panel->label(i), DrawItem::Text).at(0).bold) out.push_back(i);
+    return out;
+  };
+  EXPECT_EQ(bold(), std::vector<int>{0});
+  panel->moveStep(1);
+  EXPECT_EQ(bold(), std::vector<int>{1});
+  panel->moveStep(1);
+  panel->moveStep(1);
+  EXPECT_EQ(panel->currentStep(), 2);
+  EXPECT_EQ(bold(), std::vector<int>{2});
+  panel->moveStep(-1);
+  EXPECT_EQ(bold(), std::vector<int>{1});
+  panel->moveStep(-5);
+  EXPECT_EQ(panel->currentStep(), 0);
+  EXPECT_EQ(bold(), std::vector<int>{0});
+}

@@ -1,0 +1,111 @@
+#pragma once
+// Shared by the control tests: a real frame window (StandardWidget with its QxGUISPWnd)
+// made per test, message pumping with bounded waits, and synchronous mouse messages in
+// window coordinates.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "gui/DrawItem.h"
+#include "gui/MessageLoop.h"
+#include "gui/QxActionListener.h"
+#include "gui/QxGUISPWnd.h"
+#include "gui/QxGUISPWndTestApi.h"
+#include "gui/QxWidget.h"
+#include "gui/StandardWidget.h"
+#include "tests/support/DialogWatcher.h"
+
+namespace controls_test {
+
+// Runs this thread's queue for `ms` milliseconds; WM_QUIT (posted when a test window is
+// destroyed) is dropped.
+inline void pumpFor(DWORD ms) {
+  DWORD start = GetTickCount();
+  do {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    Sleep(2);
+  } while (GetTickCount() - start < ms);
+}
+
+template <typename F>
+bool pumpUntil(F done, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    pumpFor(5);
+  }
+  return true;
+}
+
+struct Recorder : QxActionListener {
+  void actionPerformed(const std::string& command) override { commands.push_back(command); }
+  std::vector<std::string> commands;
+};
+
+// The run's message-box watcher (ControlsTestMain.cpp); it answers IDCANCEL unless a test
+// asks for another answer.
+extern qxtest::DialogWatcher* g_dialogs;
+
+// Sets the answer for the boxes of one test and reports the boxes answered since.
+class ExpectBoxes {
+public:
+  explicit ExpectBoxes(int answer) : start_(g_dialogs->boxes().size()) { g_dialogs->setAnswer(answer); }
+  ~ExpectBoxes() { g_dialogs->setAnswer(IDCANCEL); }
+  std::vector<qxtest::DialogWatcher::Box> boxes() const {
+    auto all = g_dialogs->boxes();
+    return std::vector<qxtest::DialogWatcher::Box>(all.begin() + static_cast<long>(start_), all.end());
+  }
+
+private:
+  size_t start_;
+};
+
+inline LPARAM point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
+
+// A press and release at (x, y) of the window, as the system would send them.
+inline void click(HWND hwnd, int x, int y) {
+  SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y));
+  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(x, y));
+  SendMessageA(hwnd, WM_LBUTTONUP, 0, point(x, y));
+}
+
+inline void moveTo(HWND hwnd, int x, int y) { SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y)); }
+
+// The widget's items of one kind, in list order.
+inline std::vector<DrawItem> itemsOfKind(const QxWidget& w, int kind) {
+  std::vector<DrawItem> out;
+  for (const DrawItem& item : w.items())
+    if (item.kind == kind) out.push_back(item);
+  return out;
+}
+
+// A fresh frame window per test (the window class is registered by the test main); tests
+// add their widgets to `frame`.
+class FrameTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    frame = new StandardWidget("控件测试");
+    frame->createWindow();
+    hwnd = frame->hwnd();
+    ASSERT_TRUE(IsWindow(hwnd));
+    pumpFor(20);
+  }
+
+  void TearDown() override {
+    delete frame;
+    frame = nullptr;
+    pumpFor(10);
+  }
+
+  StandardWidget* frame = nullptr;
+  HWND hwnd = nullptr;
+};
+
+} // namespace controls_test

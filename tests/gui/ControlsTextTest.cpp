@@ -1,0 +1,204 @@
+// Text widgets on a real frame window: the native edit control of the text box (place,
+// size, font, visibility, text, focus by a click on its frame), the drawn frame, and the
+// text field's sizing rules.
+#include "tests/gui/ControlsTestSupport.h"
+
+#include "gui/Panel.h"
+#include "gui/QxGUIServiceProvider.h"
+#include "gui/QxTextBox.h"
+#include "gui/QxTextField.h"
+
+using namespace controls_test;
+
+namespace {
+
+// A page that shows and hides its path box with itself, as the option page does.
+class FormPage : public Panel {
+public:
+  FormPage() : Panel(0, 660, 480) {}
+  QxTextBox* box = nullptr;
+  void setVisible(bool visible) override {
+    Panel::setVisible(visible);
+    if (box) box->setVisible(visible);
+  }
+};
+
+class TextBoxTest : public FrameTest {
+protected:
+  void SetUp() override {
+    FrameTest::SetUp();
+    page = new FormPage;
+    frame->addChild(page);
+    page->box = new QxTextBox(page, "D:\\游戏\\Vantor");
+    pumpFor(20);
+  }
+
+  // The edit control's rectangle in the frame window's client coordinates.
+  RECT editRect() const {
+    RECT r{};
+    GetWindowRect(page->box->editWindow(), &r);
+    MapWindowPoints(HWND_DESKTOP, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+
+  FormPage* page = nullptr;
+};
+
+} // namespace
+
+TEST_F(TextBoxTest, EditControlSitsInsideTheDrawnFrame) {
+  QxTextBox* box = page->box;
+  EXPECT_EQ(box->name(), "QxTextBox");
+  EXPECT_EQ(box->parent(), page);
+  EXPECT_EQ(box->x(), 131);
+  EXPECT_EQ(box->y(), 189);
+  EXPECT_EQ(box->width(), 312);
+  EXPECT_EQ(box->height(), 26);
+  HWND edit = box->editWindow();
+  ASSERT_TRUE(IsWindow(edit));
+  EXPECT_EQ(GetParent(edit), hwnd);
+  char cls[16] = {};
+  GetClassNameA(edit, cls, sizeof cls);
+  EXPECT_STRCASEEQ(cls, "Edit");
+  EXPECT_TRUE(GetWindowLongA(edit, GWL_STYLE) & ES_AUTOHSCROLL);
+
+  RECT r = editRect();
+  EXPECT_EQ(r.left, 131 + 7);
+  EXPECT_EQ(r.top, 189 + 7);
+  EXPECT_EQ(r.right - r.left, 298);
+  EXPECT_EQ(r.bottom - r.top, 12);
+
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(edit, WM_GETFONT, 0, 0));
+  ASSERT_NE(font, nullptr);
+  LOGFONTA lf{};
+  GetObjectA(font, sizeof lf, &lf);
+  EXPECT_EQ(lf.lfHeight, 12);
+  EXPECT_STRCASEEQ(lf.lfFaceName, "simsun");
+
+  // Background, then the four 1-pixel border lines in 0xCFC5BA.
+  auto fills = itemsOfKind(*box, DrawItem::Fill);
+  ASSERT_EQ(fills.size(), 5u);
+  EXPECT_EQ(fills[0].colour, 0xFFFFFFu);
+  EXPECT_EQ(fills[0].width, 312);
+  EXPECT_EQ(fills[0].height, 26);
+  const int lines[4][4] = {{0, 0, 312, 1}, {0, 25, 312, 1}, {0, 0, 1, 26}, {311, 0, 1, 26}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(fills[i + 1].colour, 0xCFC5BAu);
+    EXPECT_EQ(fills[i + 1].x, lines[i][0]);
+    EXPECT_EQ(fills[i + 1].y, lines[i][1]);
+    EXPECT_EQ(fills[i + 1].width, lines[i][2]);
+    EXPECT_EQ(fills[i + 1].height, lines[i][3]);
+  }
+  // The border colour reached the back buffer (0xAARRGGBB there).
+  EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*frame->window(), 131, 189 + 13) & 0xFFFFFF,
+            0xBAC5CFu);
+}
+
+TEST_F(TextBoxTest, EditControlFollowsTheBoxAndItsPage) {
+  HWND edit = page->box->editWindow();
+  EXPECT_TRUE(IsWindowVisible(edit));
+  page->setVisible(false);
+  EXPECT_FALSE(IsWindowVisible(edit));
+  page->setVisible(true);
+  EXPECT_TRUE(IsWindowVisible(edit));
+
+  // Moving the page moves the control with it (window coordinates).
+  page->setBounds(10, 20, 660, 480);
+  page->box->setBounds(131, 189, 312, 26);
+  RECT r = editRect();
+  EXPECT_EQ(r.left, 10 + 131 + 7);
+  EXPECT_EQ(r.top, 20 + 189 + 7);
+
+  // A second attach keeps the one control.
+  page->box->refresh();
+  EXPECT_EQ(page->box->editWindow(), edit);
+}
+
+TEST_F(TextBoxTest, TextGoesThroughTheEditControlInTheAnsiCodePage) {
+  QxTextBox* box = page->box;
+  EXPECT_EQ(box->getText(), "D:\\游戏\\Vantor");
+  box->setText("E:\\新建文件夹");
+  EXPECT_EQ(box->getText(), "E:\\新建文件夹");
+  wchar_t wide[64] = {};
+  GetWindowTextW(box->editWindow(), wide, 64);
+  EXPECT_EQ(std::wstring(wide), L"E:\\新建文件夹");
+  box->setText("");
+  EXPECT_EQ(box->getText(), "");
+}
+
+TEST_F(TextBoxTest, ClickOnTheFrameFocusesTheEditControl) {
+  HWND edit = page->box->editWindow();
+  SetForegroundWindow(hwnd);
+  SetFocus(hwnd);
+  ASSERT_NE(GetFocus(), edit);
+  // The 7-pixel margin around the control belongs to the drawn frame.
+  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(131 + 2, 189 + 2));
+  EXPECT_EQ(GetFocus(), edit);
+  SetFocus(hwnd);
+  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(131 + 311, 189 + 25));
+  EXPECT_EQ(GetFocus(), edit);
+
+  HCURSOR ibeam = LoadCursor(nullptr, IDC_IBEAM);
+  SetCursor(LoadCursor(nullptr, IDC_ARROW));
+  EXPECT_TRUE(page->box->onMouse(QxWidget::CursorQuery, 1, 1, HTCLIENT));
+  EXPECT_EQ(GetCursor(), ibeam);
+}
+
+TEST(TextBoxWithoutWindowTest, DrawsItsFrameButHasNoEditControl) {
+  Panel page(0, 660, 480);
+  auto* box = new QxTextBox(&page, "abc");
+  EXPECT_EQ(box->editWindow(), nullptr);
+  EXPECT_EQ(box->getText(), "");
+  box->setText("ignored");
+  EXPECT_EQ(box->getText(), "");
+  EXPECT_EQ(itemsOfKind(*box, DrawItem::Fill).size(), 5u);
+}
+
+using TextFieldTest = FrameTest;
+
+TEST_F(TextFieldTest, SizesItselfOnlyWhenAsked) {
+  auto* field = new QxTextField("所需磁盘空间：1000 MB", 131, 229, 0, 20, 12, 0x999999,
+                                DrawItem::AlignLeft, DrawItem::AlignTop, "simsun");
+  frame->addChild(field);
+  // Built with width 0: construction leaves auto sizing off, attaching keeps the 0 width.
+  EXPECT_EQ(field->width(), 0);
+  field->onAttach(frame->window());
+  field->refresh();
+  EXPECT_EQ(field->width(), 0);
+  EXPECT_EQ(field->height(), 20);
+
+  int w = 65535, h = 65535;
+  frame->window()->measureText("所需磁盘空间：1000 MB", "simsun", 12, false, false, false, w, h);
+  field->setText(field->text(), true, false);
+  EXPECT_EQ(field->width(), w);
+  EXPECT_EQ(field->height(), h);
+  // The flags stay for the next refresh.
+  field->refresh();
+  EXPECT_EQ(field->width(), w);
+
+  auto texts = itemsOfKind(*field, DrawItem::Text);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].width, w);
+  EXPECT_EQ(texts[0].colour, 0x999999u);
+
+  field->setText("x", false, false);
+  EXPECT_EQ(field->width(), 0);
+}
+
+TEST_F(TextFieldTest, FontStyleRebuildsOnlyTheTextItem) {
+  auto* field = new QxTextField("欢迎", 512, 40, 26, 14, 12, 0xB25C00, DrawItem::AlignLeft,
+                                DrawItem::AlignTop, "simsun");
+  frame->addChild(field);
+  field->addFill(0x123456, 0, 0, 1, 1);
+  field->setFontStyle(true);
+  ASSERT_EQ(field->items().size(), 2u);
+  EXPECT_EQ(field->items()[0].kind, DrawItem::Fill);
+  EXPECT_EQ(field->items()[1].kind, DrawItem::Text);
+  EXPECT_TRUE(field->items()[1].bold);
+  EXPECT_EQ(field->items()[1].width, 26);
+  EXPECT_EQ(field->items()[1].height, 14);
+  field->setFontStyle(true);
+  EXPECT_EQ(field->items().size(), 2u);
+  field->setFontStyle(false);
+  EXPECT_FALSE(field->items()[1].bold);
+}
