@@ -1,0 +1,97 @@
+// Lua binding of the socket node; uses only the official Lua API. Handles are the
+// addresses of live wrappers, checked against the set of wrappers this module made.
+#include "script/ClientSocketModule.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <set>
+
+#include <lua.hpp>
+
+#include "script/SocketDelayResumer.h"
+#include "script/SocketNode.h"
+#include "script/SocketNodeWrapper.h"
+
+namespace {
+
+std::set<SocketNodeWrapper*>& liveWrappers() {
+  static std::set<SocketNodeWrapper*> wrappers;
+  return wrappers;
+}
+
+// The wrapper behind a handle: only non-zero handles that connect returned and close has
+// not destroyed are accepted.
+SocketNodeWrapper* wrapperArg(lua_State* L, int index) {
+  const lua_Integer handle = luaL_checkinteger(L, index);
+  auto* wrapper = reinterpret_cast<SocketNodeWrapper*>(static_cast<intptr_t>(handle));
+  if (handle == 0 || liveWrappers().count(wrapper) == 0)
+    luaL_argerror(L, index, "invalid socket handle");
+  return wrapper;
+}
+
+int lconnect(lua_State* L) {
+  const char* host = luaL_checkstring(L, 1);
+  const int port = static_cast<int>(luaL_checkinteger(L, 2));
+  auto* wrapper = new SocketNodeWrapper;
+  wrapper->attach(qx::SocketNode::create(host, port, wrapper));
+  // Blocks the UI thread until the receive thread knows: name lookup plus at most about
+  // three seconds of connecting.
+  while (wrapper->state() == SocketNodeWrapper::Pending) {
+    Sleep(10);
+    wrapper->node()->tick(0.01f);
+  }
+  if (wrapper->state() != SocketNodeWrapper::Connected) {
+    delete wrapper;
+    lua_pushinteger(L, 0);
+    return 1;
+  }
+  liveWrappers().insert(wrapper);
+  lua_pushinteger(L, static_cast<lua_Integer>(reinterpret_cast<intptr_t>(wrapper)));
+  return 1;
+}
+
+int lrecv(lua_State* L) {
+  SocketNodeWrapper* wrapper = wrapperArg(L, 1);
+  if (!wrapper->hasPacket())
+    return 0;
+  const std::string& packet = wrapper->frontPacket();
+  lua_pushlstring(L, packet.data(), packet.size());
+  wrapper->popPacket();
+  return 1;
+}
+
+int lsend(lua_State* L) {
+  SocketNodeWrapper* wrapper = wrapperArg(L, 1);
+  size_t size = 0;
+  const char* bytes = luaL_checklstring(L, 2, &size);
+  wrapper->node()->send(bytes, static_cast<int>(size));
+  return 0;
+}
+
+int lclose(lua_State* L) {
+  if (luaL_checkinteger(L, 1) == 0)
+    return 0;
+  SocketNodeWrapper* wrapper = wrapperArg(L, 1);
+  liveWrappers().erase(wrapper);
+  delete wrapper;
+  return 0;
+}
+
+int lusleep(lua_State* L) {
+  const lua_Number micros = luaL_checknumber(L, 1);
+  const lua_Number ms = micros / 1000;
+  SocketDelayResumer::instance().schedule(ms > 0 ? static_cast<unsigned>(ms) : 0u);
+  return 0;
+}
+
+} // namespace
+
+extern "C" int luaopen_clientsocket(lua_State* L) {
+  const luaL_Reg functions[] = {
+      {"connect", lconnect}, {"recv", lrecv}, {"send", lsend},
+      {"close", lclose},     {"usleep", lusleep}, {nullptr, nullptr},
+  };
+  luaL_newlib(L, functions);
+  return 1;
+}

@@ -1,0 +1,9 @@
+#pragma once
+// Receiver of a socket node's notifications, on the UI thread. `data` is valid only
+// during the call.
+
+class SocketNodeDelegate {
+public:
+  virtual ~SocketNodeDelegate() = default;
+  virtual void onSocketNotification(int type, const char* data, int size) = 0;
+};

@@ -1,0 +1,39 @@
+#include "script/SocketNodeWrapper.h"
+
+#include "script/SocketNode.h"
+#include "script/SocketNotification.h"
+
+SocketNodeWrapper::SocketNodeWrapper() : QxWidget("SocketNodeWrapper") {}
+
+SocketNodeWrapper::~SocketNodeWrapper() {
+  if (node_) {
+    node_->setDelegate(nullptr);
+    node_->close();
+  }
+}
+
+void SocketNodeWrapper::attach(qx::SocketNode* node) { node_ = node; }
+
+void SocketNodeWrapper::onSocketNotification(int type, const char* data, int size) {
+  switch (type) {
+  case SocketNotification::Connected:
+    OutputDebugStringA("NOTIFY_CONNECTED\n");
+    state_ = Connected;
+    break;
+  case SocketNotification::ConnectFailed:
+    OutputDebugStringA("NOTIFY_CONNECT_FAILED\n");
+    state_ = ConnectFailed;
+    break;
+  case SocketNotification::Disconnected:
+    // A lost connection is not recorded: recv simply finds nothing more.
+    OutputDebugStringA("NOTIFY_DISCONNECTED\n");
+    break;
+  case SocketNotification::Packet:
+    OutputDebugStringA("NOTIFY_PACKET\n");
+    packets_.emplace_back(data, size_t(size));
+    break;
+  default:
+    OutputDebugStringA("");
+    break;
+  }
+}

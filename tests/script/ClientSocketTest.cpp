@@ -1,0 +1,144 @@
+// The module "clientsocket" and the socket node against a loopback peer of the test.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/script/LuaScriptTestApi.h"
+#include "tests/script/ScriptTestSupport.h"
+
+namespace {
+
+using qxtest::runLua;
+
+class ClientSocketTest : public ::testing::Test {
+protected:
+  void SetUp() override { LuaScriptTestApi::reset(); }
+  void TearDown() override { LuaScriptTestApi::reset(); }
+
+  // Connects the global `h` to the peer; true when a handle came back.
+  bool connectTo(qxtest::LoopbackPeer& peer) {
+    const std::string r = runLua("h = clientsocket.connect('127.0.0.1', " + std::to_string(peer.port()) +
+                                 ") return tostring(h ~= 0)");
+    return r == "true" && peer.waitAccepted(5000);
+  }
+
+  // The packets that arrive within the time, hex-free: "|"-joined, "" for none.
+  std::vector<std::string> packets(unsigned ms, size_t want) {
+    std::vector<std::string> got;
+    qxtest::pumpUntil([&] {
+      for (;;) {
+        const std::string r = runLua("local p = clientsocket.recv(h) return p and '+' .. p or '-'");
+        if (r == "-")
+          break;
+        got.push_back(r.substr(1));
+      }
+      return got.size() >= want;
+    }, ms);
+    return got;
+  }
+};
+
+TEST_F(ClientSocketTest, JoinsAPacketSentInPieces) {
+  qxtest::LoopbackPeer peer;
+  ASSERT_TRUE(connectTo(peer));
+  ASSERT_TRUE(peer.sendRaw(std::string("\0", 1)));
+  qxtest::pumpFor(250);
+  ASSERT_TRUE(peer.sendRaw(std::string("\x05he", 3)));
+  EXPECT_TRUE(packets(300, 1).empty());
+  ASSERT_TRUE(peer.sendRaw("llo"));
+  EXPECT_EQ(std::vector<std::string>{"hello"}, packets(2000, 1));
+  EXPECT_TRUE(packets(300, 1).empty());
+}
+
+TEST_F(ClientSocketTest, SplitsSeveralPacketsOfOneSegment) {
+  qxtest::LoopbackPeer peer;
+  ASSERT_TRUE(connectTo(peer));
+  const std::string big(300, 'z');
+  ASSERT_TRUE(peer.sendRaw(std::string("\0\1a\0\0\0\2bc\x01\x2c", 11) + big));
+  const std::vector<std::string> want{"a", "", "bc", big};
+  EXPECT_EQ(want, packets(2000, 4));
+}
+
+TEST_F(ClientSocketTest, SendsBytesUnchanged) {
+  qxtest::LoopbackPeer peer;
+  ASSERT_TRUE(connectTo(peer));
+  runLua("clientsocket.send(h, '\\0\\1x\\0') clientsocket.send(h, string.pack('>s2', 'abc')) return ''");
+  EXPECT_EQ(std::string("\0\1x\0\0\3abc", 9), peer.receive(9, 3000));
+}
+
+TEST_F(ClientSocketTest, RecvOnAnEmptyQueueReturnsNothing) {
+  qxtest::LoopbackPeer peer;
+  ASSERT_TRUE(connectTo(peer));
+  EXPECT_EQ("0 nil", runLua("local p = clientsocket.recv(h) return select('#', clientsocket.recv(h)) .. ' ' .. tostring(p)"));
+}
+
+TEST_F(ClientSocketTest, ConnectFailsWithoutALookupResult) {
+  const DWORD start = GetTickCount();
+  EXPECT_EQ("0", runLua("return tostring(clientsocket.connect('no-such-host.invalid', 8901))"));
+  EXPECT_EQ("0", runLua("return tostring(clientsocket.connect('', 8901))"));
+  EXPECT_LT(GetTickCount() - start, 15000u);
+  EXPECT_EQ("0", runLua("return tostring(clientsocket.connect('127.0.0.1', " +
+                        std::to_string(qxtest::closedPort()) + "))"));
+}
+
+TEST_F(ClientSocketTest, ConnectGivesUpAfterThreeSeconds) {
+  // A listener with a full backlog that never accepts: further handshakes get no answer.
+  qxtest::LoopbackPeer peer(1, false);
+  std::vector<SOCKET> fillers;
+  for (int i = 0; i < 8; ++i) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(u_short(peer.port()));
+    connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(s);
+  }
+  Sleep(200);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ("0", runLua("return tostring(clientsocket.connect('127.0.0.1', " + std::to_string(peer.port()) + "))"));
+  const DWORD elapsed = GetTickCount() - start;
+  EXPECT_GE(elapsed, 2800u);
+  EXPECT_LT(elapsed, 6000u);
+  for (SOCKET s : fillers)
+    closesocket(s);
+}
+
+TEST_F(ClientSocketTest, ClosedHandlesAreForgottenAndTheirConnectionEnds) {
+  qxtest::LoopbackPeer peer;
+  ASSERT_TRUE(connectTo(peer));
+  EXPECT_EQ("", runLua("clientsocket.close(0) clientsocket.close(h) return ''"));
+  // The node goes with its wrapper: the peer sees the end, and what it sends later
+  // reaches nobody.
+  EXPECT_TRUE(peer.waitClosed(3000));
+  peer.sendRaw(std::string("\0\1x", 3));
+  qxtest::pumpFor(300);
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.recv(h)").find("invalid socket handle"));
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.send(h, 'x')").find("invalid socket handle"));
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.recv(12345)").find("invalid socket handle"));
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.recv(0)").find("invalid socket handle"));
+}
+
+TEST_F(ClientSocketTest, ALostConnectionLeavesRecvEmpty) {
+  auto peer = std::make_unique<qxtest::LoopbackPeer>();
+  ASSERT_TRUE(connectTo(*peer));
+  ASSERT_TRUE(peer->sendRaw(std::string("\0\2ok", 4)));
+  EXPECT_EQ(std::vector<std::string>{"ok"}, packets(2000, 1));
+  // The peer goes away; the script is not told and recv finds nothing more.
+  peer.reset();
+  qxtest::pumpFor(400);
+  EXPECT_EQ("nil", runLua("local p = clientsocket.recv(h) return tostring(p)"));
+  EXPECT_EQ("", runLua("clientsocket.send(h, 'late') return ''"));
+}
+
+TEST_F(ClientSocketTest, ChecksArguments) {
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.connect({}, 2)").find("string expected"));
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.connect('h', 1.5)").find("number has no integer representation"));
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.close('x')").find("number expected"));
+}
+
+} // namespace

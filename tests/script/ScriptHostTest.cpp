@@ -1,0 +1,177 @@
+// The script host through its real interpreter, with stand-in scripts bound as resources
+// of type 1057 (host_tests.rc).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+
+#include "script/LuaScript.h"
+#include "script/NotifyRecord.h"
+#include "script/SocketDelayResumer.h"
+#include "tests/script/LuaScriptTestApi.h"
+#include "tests/script/ScriptTestSupport.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+using qxtest::runLua;
+
+class ScriptHostTest : public ::testing::Test {
+protected:
+  void SetUp() override { LuaScriptTestApi::reset(); }
+  void TearDown() override { LuaScriptTestApi::reset(); }
+};
+
+TEST_F(ScriptHostTest, OpensItsModulesWithoutAnyLookup) {
+  qxtest::LogCapture log;
+  EXPECT_EQ("true", runLua(R"(
+    local same = require "sproto.core" == package.loaded["sproto.core"]
+      and require "sproto.core" == _G["sproto.core"]
+      and require "lpeg" == lpeg and require "cjson" == cjson
+      and require "clientsocket" == clientsocket and require "app" == app
+      and require "string" == string and require "_G" == _G
+    return tostring(same))"));
+  EXPECT_FALSE(log.contains("can not get file data")) << log.all();
+  // Preload first, the resources second, then the standard searchers.
+  EXPECT_EQ("5 pre module x", runLua(R"(
+    package.preload.pre = function() return "pre" end
+    return #package.searchers .. " " .. require "pre" .. " " .. package.searchers[2]("x")())"));
+}
+
+TEST_F(ScriptHostTest, FindsTheMainScriptUnderEachName) {
+  EXPECT_EQ("3", runLua(R"(
+    require "main.lua"
+    require "main"
+    require "MAIN"
+    return tostring(main_loads))"));
+}
+
+TEST_F(ScriptHostTest, MapsModuleNamesToResourceNames) {
+  qxtest::LogCapture log;
+  EXPECT_EQ("module x|module x|module a/b", runLua(R"(
+    return require "x.luac.y" .. "|" .. require "x.lua" .. "|" .. require "a.b")"));
+  EXPECT_FALSE(log.contains("can not get file data")) << log.all();
+  const std::string err = runLua("local ok, e = pcall(require, 'c.d') return e");
+  EXPECT_NE(std::string::npos, err.find("module 'c.d' not found")) << err;
+  // The standard searchers were tried after the resources.
+  EXPECT_NE(std::string::npos, err.find("no file")) << err;
+  EXPECT_TRUE(log.contains("[lua] can not get file data of c/d.lua\n")) << log.all();
+  EXPECT_TRUE(runLua("local ok = pcall(require, 'q.luac') return tostring(ok)") == "false");
+  EXPECT_TRUE(log.contains("[lua] can not get file data of q.lua\n")) << log.all();
+}
+
+TEST_F(ScriptHostTest, LogsAScriptThatDoesNotLoad) {
+  qxtest::LogCapture log;
+  const std::string err = runLua("local ok, e = pcall(require, 'broken') return e");
+  // The loader's message joins require's not-found message.
+  EXPECT_NE(std::string::npos, err.find("module 'broken' not found")) << err;
+  EXPECT_NE(std::string::npos, err.find("[string \"broken.lua\"]:2:")) << err;
+  EXPECT_TRUE(log.contains(
+      "[lua] [LUA ERROR] load \"broken.lua\", error: syntax error during pre-compilation.\n"))
+      << log.all();
+}
+
+TEST_F(ScriptHostTest, PrintWritesEverythingButLogsWhatFits) {
+  const std::string folder = qxtest::scratchFolder("print");
+  const std::string out = folder + "/stdout.txt";
+  qxtest::LogCapture log;
+  std::fflush(stdout);
+  const int saved = _dup(1);
+  const int fd = _open(out.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0644);
+  ASSERT_GE(fd, 0);
+  _dup2(fd, 1);
+  const std::string result = runLua(R"(
+    print(string.rep("a", 6000), string.rep("b", 6000), "c")
+    print(1, nil, true)
+    return "")");
+  std::fflush(stdout);
+  _dup2(saved, 1);
+  _close(fd);
+  _close(saved);
+  ASSERT_EQ("", result);
+  const std::string a(6000, 'a'), b(6000, 'b');
+  EXPECT_EQ(a + "\t" + b + "\tc\n1\tnil\ttrue\n", qxtest::readFile(out));
+  ASSERT_EQ(2u, log.lines.size());
+  // The second argument does not fit whole beside the first and is left out.
+  EXPECT_EQ("[lua] " + a + "\t\tc\n", log.lines[0]);
+  EXPECT_EQ("[lua] 1\tnil\ttrue\n", log.lines[1]);
+  EXPECT_EQ("'tostring' must return a string to 'print'", runLua(R"(
+    local saved = tostring
+    tostring = function() return {} end
+    local ok, e = pcall(print, 1)
+    tostring = saved
+    return e)"));
+}
+
+TEST_F(ScriptHostTest, NotifyRaisesTheRecord) {
+  qxtest::NotifyRecorder recorder;
+  qxtest::LogCapture log;
+  EXPECT_EQ("", runLua("app.notify('installer', '', '', '', '') return ''"));
+  ASSERT_EQ(1u, recorder.records.size());
+  EXPECT_EQ("installer", recorder.records[0].kind);
+  EXPECT_EQ("", recorder.records[0].url);
+  EXPECT_EQ("", recorder.records[0].md5);
+  EXPECT_EQ("", recorder.records[0].size);
+  EXPECT_EQ("", recorder.records[0].version);
+  EXPECT_EQ(sizeof(NotifyRecord), recorder.records[0].length);
+  EXPECT_TRUE(log.contains("[lua]  [result] installer = , , , \n")) << log.all();
+
+  EXPECT_EQ("", runLua("app.notify('installer', 'http://h/p.exe', 'ab', 123, 4.5) return ''"));
+  ASSERT_EQ(2u, recorder.records.size());
+  EXPECT_EQ("http://h/p.exe", recorder.records[1].url);
+  EXPECT_EQ("123", recorder.records[1].size);
+  EXPECT_EQ("4.5", recorder.records[1].version);
+
+  const std::string err = runLua("app.notify('installer', {}, '', '', '') return ''");
+  EXPECT_NE(std::string::npos, err.find("bad argument #2 to 'notify' (string expected, got table)")) << err;
+  EXPECT_EQ(2u, recorder.records.size());
+  EXPECT_EQ("update.example.com 8901", runLua("return app.server() .. ' ' .. app.port()"));
+}
+
+TEST_F(ScriptHostTest, ResumesOnceAfterTheLastSchedule) {
+  qxtest::NotifyRecorder recorder;
+  ASSERT_EQ("true", runLua("return tostring(require 'step')"));
+  SocketDelayResumer::instance().schedule(50);
+  SocketDelayResumer::instance().schedule(400);
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(qxtest::pumpUntil([] { return runLua("return tostring(steps)") != "0"; }, 3000));
+  EXPECT_GE(GetTickCount() - start, 300u);
+  qxtest::pumpFor(600);
+  EXPECT_EQ("1", runLua("return tostring(steps)"));
+  // The step scheduled nothing more and reported nothing: the query has ended without
+  // a result, which the host reports as a failed one, once.
+  ASSERT_EQ(1u, recorder.records.size());
+  EXPECT_EQ("installer", recorder.records[0].kind);
+  EXPECT_EQ("", recorder.records[0].url);
+}
+
+TEST_F(ScriptHostTest, UsleepPacesTheCoroutine) {
+  ASSERT_EQ("true", runLua("return tostring(require 'step')"));
+  // 999 microseconds ask for the shortest period the system timer gives.
+  runLua("clientsocket.usleep(999) return ''");
+  EXPECT_TRUE(SocketDelayResumer::instance().isPending());
+  EXPECT_TRUE(qxtest::pumpUntil([] { return runLua("return tostring(steps)") == "1"; }, 1000));
+  runLua("clientsocket.usleep(100000) return ''");
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(qxtest::pumpUntil([] { return runLua("return tostring(steps)") == "2"; }, 2000));
+  EXPECT_GE(GetTickCount() - start, 80u);
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.usleep('x')").find("number expected"));
+}
+
+TEST_F(ScriptHostTest, RunCallsWhatTheMainScriptReturns) {
+  qxtest::NotifyRecorder recorder;
+  qxtest::LogCapture log;
+  EXPECT_EQ(0, LuaScript::instance().run());
+  EXPECT_EQ("true", runLua("return tostring(main_called)"));
+  // The stand-in reports nothing and schedules nothing: one failed result.
+  ASSERT_EQ(1u, recorder.records.size());
+  EXPECT_EQ("", recorder.records[0].url);
+  EXPECT_TRUE(log.contains("[LUA ERROR] update query failed")) << log.all();
+  qxtest::pumpFor(200);
+  EXPECT_EQ(1u, recorder.records.size());
+}
+
+} // namespace

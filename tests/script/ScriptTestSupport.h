@@ -1,0 +1,87 @@
+#pragma once
+// Helpers of the script host and socket tests under Wine: a bounded message pump, a
+// recorder of "EVENT_NOTIFY", a watcher of the host's log, a loopback peer and the
+// development update server.
+#include <winsock2.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gui/EventListener.h"
+
+namespace qxtest {
+
+// Dispatches the thread's messages (timers) until `done` or the time is up.
+bool pumpUntil(const std::function<bool()>& done, unsigned timeoutMs);
+void pumpFor(unsigned ms);
+
+// Runs a chunk in the host's interpreter; one string result, or "ERROR: message".
+std::string runLua(const std::string& chunk);
+
+struct NotifyCopy {
+  std::string kind, url, md5, size, version;
+  EventArg length = 0;
+};
+
+// Connected to the host's "LuaScript" event for its lifetime.
+class NotifyRecorder : public EventListener {
+public:
+  NotifyRecorder();
+  std::vector<NotifyCopy> records;
+  void onEvent(const char* eventName, const char* type, EventArg arg1, EventArg arg2) override;
+};
+
+// Collects the host's log lines ("[lua] ...") for its lifetime.
+class LogCapture {
+public:
+  LogCapture();
+  ~LogCapture();
+  std::vector<std::string> lines;
+  bool contains(const std::string& text) const;
+  std::string all() const;
+};
+
+// A TCP peer on 127.0.0.1 driven by the test: a listener on a free port whose one
+// connection is accepted by a background thread, so that the test thread may block in
+// the module's connect meanwhile.
+class LoopbackPeer {
+public:
+  explicit LoopbackPeer(int backlog = 4, bool accept = true);
+  ~LoopbackPeer();
+  int port() const { return port_; }
+  bool waitAccepted(unsigned timeoutMs);
+  bool sendRaw(const std::string& bytes);
+  // Whatever arrives within the time (stops early once `want` bytes are there).
+  std::string receive(size_t want, unsigned timeoutMs);
+  // True when the client has closed its end within the time.
+  bool waitClosed(unsigned timeoutMs);
+
+private:
+  SOCKET listener_ = INVALID_SOCKET;
+  SOCKET peer_ = INVALID_SOCKET;
+  HANDLE thread_ = nullptr;
+  int port_ = 0;
+  static DWORD WINAPI acceptThread(void* self);
+};
+
+// The native development update server, started through Wine from QX_DEVSERVER; it stops
+// when the test ends (stop file, parent exit, or its own time limit).
+class DevServer {
+public:
+  static const char* binary();  // null when QX_DEVSERVER is not set
+  explicit DevServer(const std::string& arguments);
+  ~DevServer();
+  bool started() const { return port_ > 0; }
+  int port() const { return port_; }
+  std::string log() const;
+
+private:
+  std::string folder_;
+  int port_ = 0;
+};
+
+// A port on 127.0.0.1 that nothing listens on.
+int closedPort();
+
+} // namespace qxtest
