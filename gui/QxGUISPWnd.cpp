@@ -38,8 +38,6 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
   int backWidth = 0;
   int backHeight = 0;
   bool trackingMouseLeave = false;
-  // Owned by the system once set on the window: never deleted here.
-  HRGN region = nullptr;
   int cornerWidth = 0;
   int cornerHeight = 0;
   bool inSetRoot = false;
@@ -91,17 +89,27 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     backHeight = h;
   }
 
-  void updateRegion(int width, int height) {
-    if (cornerWidth < 1 || cornerHeight < 1) return;
-    WINDOWPLACEMENT placement{};
-    placement.length = sizeof(placement);
-    GetWindowPlacement(hwnd(), &placement);
-    HRGN next = placement.showCmd == SW_SHOWMAXIMIZED
-                    ? nullptr
-                    : CreateRoundRectRgn(0, 0, width + 1, height + 1, cornerWidth, cornerHeight);
-    // The system deletes the region it held before.
-    SetWindowRgn(hwnd(), next, TRUE);
-    region = next;
+  // Rounded corners: the pixels outside the (0, 0, width + 1, height + 1) rounded rectangle
+  // are painted with the colour key after every repaint, so they are transparent and let
+  // the mouse through like every other keyed pixel. No window region is used: where a
+  // colour-keyed window's shape is made from its pixels, a region disables that shape.
+  // A maximized window has square corners.
+  void keyOutCorners(HDC dc, const RECT& area) {
+    if (cornerWidth < 1 || cornerHeight < 1 || IsZoomed(hwnd())) return;
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    // During a resize the root already has the new size, the window not yet.
+    const int width = root ? root->width() : client.right;
+    const int height = root ? root->height() : client.bottom;
+    HRGN round = CreateRoundRectRgn(0, 0, width + 1, height + 1, cornerWidth, cornerHeight);
+    HRGN outside = CreateRectRgnIndirect(&area);
+    if (CombineRgn(outside, outside, round, RGN_DIFF) > NULLREGION) {
+      HBRUSH key = CreateSolidBrush(kColourKey);
+      FillRgn(dc, outside, key);
+      DeleteObject(key);
+    }
+    DeleteObject(outside);
+    DeleteObject(round);
   }
 
   void paintMessage(HDC paintDc) {
@@ -117,7 +125,6 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
         inSetRoot = painting = false;
       }
       ensureBackBuffer(w, h);
-      updateRegion(w, h);
       owner->invalidateRect(0, 0, w, h, root);
       return;
     }
@@ -314,7 +321,8 @@ void QxGUISPWnd::setRoundCorners() {
   impl_->cornerWidth = impl_->cornerHeight = 18;
   RECT client{};
   GetClientRect(hwnd_, &client);
-  impl_->updateRegion(client.right - client.left, client.bottom - client.top);
+  if (impl_->root) invalidateRect(0, 0, client.right - client.left, client.bottom - client.top,
+                                  impl_->root);
 }
 
 HWND QxGUISPWnd::tooltipWindow() {
@@ -364,6 +372,12 @@ void QxGUISPWnd::setRoot(QxWidget* widget) {
   impl_->inSetRoot = impl_->painting = true;
   widget->setBounds(client.left, client.top, client.right - client.left,
                     client.bottom - client.top);
+  // A root already at the client rectangle did not reach setWindowBounds: give it its
+  // buffer and draw list here, or nothing could paint before the first WM_PAINT.
+  if (!impl_->backBuffer) {
+    widget->paint();
+    impl_->ensureBackBuffer(client.right - client.left, client.bottom - client.top);
+  }
   impl_->painting = false;
   invalidateRect(0, 0, widget->width(), widget->height(), widget);
   impl_->inSetRoot = false;
@@ -383,6 +397,7 @@ void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* w
   SelectClipRgn(memory, clip);
   const POINT origin = widget->mapToRoot(0, 0);
   widget->accept(impl_.get(), origin.x, origin.y);
+  impl_->keyOutCorners(memory, impl_->dirty);
   BitBlt(windowDc, x, y, width, height, memory, x, y, SRCCOPY);
   SelectClipRgn(memory, nullptr);
   DeleteObject(clip);
@@ -405,7 +420,6 @@ void QxGUISPWnd::setWindowBounds(int x, int y, int width, int height) {
   impl_->ensureBackBuffer(width, height);
   invalidateRect(0, 0, width, height, impl_->root);
   if (impl_->inSetRoot) return;
-  impl_->updateRegion(width, height);
   SetWindowPos(hwnd_, nullptr, x, y, width, height,
                SWP_NOZORDER | (impl_->noActivate ? SWP_NOACTIVATE : 0));
 }

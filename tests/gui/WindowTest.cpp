@@ -1,0 +1,257 @@
+// The native window host under Wine: back buffer, message translation, text measurement
+// and the message loop.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+
+#include "gui/MessageLoop.h"
+#include "gui/QxGUISPWnd.h"
+#include "gui/QxGUISPWndTestApi.h"
+#include "tests/gui/Canvas.h"
+#include "tests/gui/ScreenTools.h"
+
+using qxtest::Canvas;
+
+namespace {
+
+void white(Canvas& c) { c.addFill(0xFFFFFF, 0, 0, c.width(), c.height()); }
+
+class WindowTest : public ::testing::Test {
+protected:
+  void open(int x, int y, int w, int h, std::function<void(Canvas&)> build = white) {
+    root = new Canvas("window-test", x, y, w, h, std::move(build));
+    // Unmapped: messages and the back buffer work the same, and the display stays out of it.
+    root->setVisible(false);
+    wnd = std::make_unique<QxGUISPWnd>(nullptr, root, false, false, true, false);
+  }
+  void TearDown() override {
+    wnd.reset();
+    delete root;
+    // The destroyed window posted its quit message; keep it from ending a later loop.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+  Canvas* root = nullptr;
+  std::unique_ptr<QxGUISPWnd> wnd;
+};
+
+} // namespace
+
+TEST_F(WindowTest, HostingPutsTheRootAtTheClientOriginAndAttachesIt) {
+  open(120, 90, 200, 100);
+  EXPECT_EQ(root->provider(), wnd.get());
+  EXPECT_EQ(wnd->root(), root);
+  EXPECT_EQ(root->x(), 0);
+  EXPECT_EQ(root->y(), 0);
+  EXPECT_EQ(root->width(), 200);
+  RECT r{};
+  GetWindowRect(wnd->hwnd(), &r);
+  EXPECT_EQ(r.left, 120);
+  EXPECT_EQ(r.right - r.left, 200);
+  char title[64] = {};
+  GetWindowTextA(wnd->hwnd(), title, sizeof(title));
+  EXPECT_STREQ(title, "window-test");
+  const LONG ex = GetWindowLongA(wnd->hwnd(), GWL_EXSTYLE);
+  EXPECT_TRUE(ex & WS_EX_LAYERED);
+  EXPECT_TRUE(ex & WS_EX_APPWINDOW);
+  COLORREF key = 0;
+  BYTE alpha = 0;
+  DWORD flags = 0;
+  ASSERT_TRUE(GetLayeredWindowAttributes(wnd->hwnd(), &key, &alpha, &flags));
+  EXPECT_EQ(key, 0xFF00FFu);
+  EXPECT_EQ(flags, DWORD(LWA_COLORKEY));
+}
+
+TEST_F(WindowTest, BackBufferGrowsInStepsOf32AndNeverShrinks) {
+  open(0, 0, 200, 100);
+  int w = 0, h = 0;
+  QxGUISPWndTestApi::backBufferSize(*wnd, w, h);
+  EXPECT_EQ(w, 224);
+  EXPECT_EQ(h, 128);
+  root->setBounds(40, 30, 640, 480);
+  QxGUISPWndTestApi::backBufferSize(*wnd, w, h);
+  EXPECT_EQ(w, 672);
+  EXPECT_EQ(h, 512);
+  RECT r{};
+  GetWindowRect(wnd->hwnd(), &r);
+  EXPECT_EQ((std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top}),
+            (std::vector<LONG>{40, 30, 640, 480}));
+  // The new size was painted at once: the root's fill reaches the bottom-right pixel.
+  EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 639, 479) & 0xFFFFFFu, 0xFFFFFFu);
+  EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 640, 480) & 0xFFFFFFu, 0u);
+  root->setBounds(40, 30, 600, 400);
+  QxGUISPWndTestApi::backBufferSize(*wnd, w, h);
+  EXPECT_EQ(w, 672);
+  EXPECT_EQ(h, 512);
+}
+
+TEST_F(WindowTest, ButtonWheelAndKeyMessagesReachTheTree) {
+  open(0, 0, 200, 100);
+  HWND hwnd = wnd->hwnd();
+  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 20));
+  SendMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(11, 21));
+  SendMessageA(hwnd, WM_LBUTTONDBLCLK, 0, MAKELPARAM(12, 22));
+  SendMessageA(hwnd, WM_RBUTTONDOWN, 0, MAKELPARAM(13, 23));
+  SendMessageA(hwnd, WM_RBUTTONUP, 0, MAKELPARAM(14, 24));
+  SendMessageA(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, 0), 0);
+  SendMessageA(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
+  SendMessageA(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(-120)), 0);
+  std::vector<int> types;
+  for (const auto& m : root->mouse) types.push_back(m.type);
+  EXPECT_EQ(types, (std::vector<int>{QxWidget::LeftDown, QxWidget::LeftUp,
+                                     QxWidget::LeftDoubleClick, QxWidget::RightDown,
+                                     QxWidget::RightUp, QxWidget::WheelDown, QxWidget::WheelUp,
+                                     QxWidget::WheelDown}));
+  ASSERT_GE(root->mouse.size(), 5u);
+  EXPECT_EQ(root->mouse[4].x, 14);
+  EXPECT_EQ(root->mouse[4].y, 24);
+  SendMessageA(hwnd, WM_KEYDOWN, VK_RETURN, 0);
+  SendMessageA(hwnd, WM_CHAR, 'q', 0);
+  SendMessageA(hwnd, WM_KEYUP, VK_RETURN, 0);
+  ASSERT_EQ(root->keys.size(), 3u);
+  EXPECT_EQ(root->keys[0].type, QxWidget::KeyDown);
+  EXPECT_EQ(root->keys[1].type, QxWidget::KeyChar);
+  EXPECT_EQ(root->keys[1].x, 'q');
+  EXPECT_EQ(root->keys[2].type, QxWidget::KeyUp);
+}
+
+TEST_F(WindowTest, HitTestCloseAndNonClientMessages) {
+  open(0, 0, 200, 100);
+  HWND hwnd = wnd->hwnd();
+  root->hitCode = HTCAPTION;
+  EXPECT_EQ(SendMessageA(hwnd, WM_NCHITTEST, 0, MAKELPARAM(5, 5)), HTCAPTION);
+  root->hitCode = HTTRANSPARENT;
+  EXPECT_EQ(SendMessageA(hwnd, WM_NCHITTEST, 0, MAKELPARAM(5, 5)), HTTRANSPARENT);
+  EXPECT_EQ(SendMessageA(hwnd, WM_ERASEBKGND, 0, 0), 1);
+  EXPECT_EQ(SendMessageA(hwnd, WM_NCACTIVATE, 0, 0), 1);
+  root->allowClose = false;
+  SendMessageA(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ(root->destroys, 0);
+  root->allowClose = true;
+  SendMessageA(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(root->closes, 2);
+  EXPECT_EQ(root->destroys, 1);
+  MSG quit{};
+  EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST_F(WindowTest, CursorQueryHandledByAnyNamedCursorKeepsTheClassCursorAway) {
+  open(0, 0, 200, 100);
+  HWND hwnd = wnd->hwnd();
+  HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
+  HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+  // No cursor name: the default processing sets the class cursor.
+  SetCursor(wait);
+  SendMessageA(hwnd, WM_SETCURSOR, WPARAM(hwnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(GetCursor(), arrow);
+  root->setCursor("hand");
+  SendMessageA(hwnd, WM_SETCURSOR, WPARAM(hwnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, IDC_HAND));
+  // An unknown name changes nothing but still counts as handled.
+  root->setCursor("bogus");
+  SetCursor(wait);
+  SendMessageA(hwnd, WM_SETCURSOR, WPARAM(hwnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(GetCursor(), wait);
+}
+
+TEST_F(WindowTest, SecondMeasurementWithTheSameArgumentsCreatesNoFont) {
+  open(0, 0, 200, 100);
+  const int before = QxGUISPWndTestApi::textMeasurements();
+  int w = 300, h = 40;
+  wnd->measureText("measure me", "Tahoma", 14, false, false, true, w, h);
+  EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 1);
+  EXPECT_GT(w, 20);
+  EXPECT_LT(w, 300);
+  EXPECT_GT(h, 5);
+  const int firstW = w, firstH = h;
+  w = 300;
+  h = 40;
+  wnd->measureText("measure me", "Tahoma", 14, false, false, true, w, h);
+  EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 1);
+  EXPECT_EQ(w, firstW);
+  EXPECT_EQ(h, firstH);
+  // Bold is another key, and wider text measures wider.
+  w = 300;
+  h = 40;
+  wnd->measureText("measure me", "Tahoma", 14, true, false, true, w, h);
+  EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 2);
+  w = 300;
+  h = 40;
+  wnd->measureText("measure me measure me", "Tahoma", 14, false, false, true, w, h);
+  EXPECT_GT(w, firstW);
+  // Word wrapping within the width limit grows the height.
+  int ww = 40, wh = 400;
+  wnd->measureText("several words to wrap here", "Tahoma", 14, false, false, false, ww, wh);
+  EXPECT_GT(wh, firstH);
+}
+
+namespace {
+
+LRESULT CALLBACK plainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+void CALLBACK safetyQuit(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  PostQuitMessage(99);
+}
+
+} // namespace
+
+TEST_F(WindowTest, LoopOffersChildWindowMessagesToTheTopLevelObjectAndReturnsTheQuitCode) {
+  open(0, 0, 200, 100);
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = plainProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "QxTestPlainChild";
+  RegisterClassA(&wc);
+  HWND child = CreateWindowExA(0, "QxTestPlainChild", "", WS_CHILD, 0, 0, 10, 10, wnd->hwnd(),
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_TRUE(child);
+  root->swallow = WM_USER + 5;
+  PostMessageA(child, WM_USER + 5, 1, 2);
+  PostMessageA(child, WM_USER + 6, 3, 4);
+  PostQuitMessage(7);
+  UINT_PTR guard = SetTimer(nullptr, 0, 5000, safetyQuit);
+  EXPECT_EQ(runMessageLoop(), 7);
+  KillTimer(nullptr, guard);
+  ASSERT_EQ(root->swallowed.size(), 1u);
+  EXPECT_EQ(root->swallowed[0].hwnd, child);
+  EXPECT_EQ(root->swallowed[0].wParam, 1u);
+}
+
+TEST_F(WindowTest, DestroyingTheWindowObjectEndsTheMessageLoop) {
+  open(0, 0, 200, 100);
+  HWND hwnd = wnd->hwnd();
+  wnd.reset();
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(root->provider(), nullptr);
+  EXPECT_EQ(root->destroys, 0) << "only the base window procedure answers by then";
+  UINT_PTR guard = SetTimer(nullptr, 0, 5000, safetyQuit);
+  EXPECT_EQ(runMessageLoop(), 0);
+  KillTimer(nullptr, guard);
+}
+
+TEST_F(WindowTest, RepaintRequestsDuringARepaintAreDropped) {
+  int nested = 0;
+  open(0, 0, 100, 50, [&](Canvas& c) { c.addFill(0x0000FF, 0, 0, c.width(), c.height()); });
+  struct Nesting : QxWidget {
+    explicit Nesting(int& n) : QxWidget("nesting"), count(n) {}
+    void onPrePaint(HDC, int, int, int, int) override {
+      ++count;
+      update();
+    }
+    int& count;
+  };
+  auto* child = new Nesting(nested);
+  child->setBounds(10, 10, 20, 20);
+  root->addChild(child);
+  child->update();
+  EXPECT_EQ(nested, 1);
+  EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 50, 25) & 0xFFFFFFu, 0xFF0000u);
+}
