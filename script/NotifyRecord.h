@@ -9,3 +9,6 @@ struct NotifyRecord {
   const char* size;     // size in bytes, decimal text
   const char* version;  // newest version
 };
+
+// Five 32-bit pointers on the product: listeners are told a data length of 20.
+static_assert(sizeof(void*) != 4 || sizeof(NotifyRecord) == 20, "NotifyRecord layout");

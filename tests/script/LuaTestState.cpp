@@ -8,6 +8,7 @@
 #include "script/SprotoCoreModule.h"
 
 extern "C" int luaopen_lpeg(lua_State* L);
+extern "C" int luaopen_cjson(lua_State* L);
 
 namespace qxtest {
 
@@ -15,6 +16,7 @@ LuaTestState::LuaTestState() : L_(luaL_newstate()) {
   luaL_openlibs(L_);
   luaL_requiref(L_, "sproto.core", luaopen_sproto_core, 0);
   luaL_requiref(L_, "lpeg", luaopen_lpeg, 1);
+  luaL_requiref(L_, "cjson", luaopen_cjson, 1);
   lua_settop(L_, 0);
   const std::string path = std::string(QX_SOURCE_DIR) + "/resources/scripts/?.lua";
   lua_getglobal(L_, "package");

@@ -1,6 +1,6 @@
 #pragma once
 // A bare interpreter for tests of the portable script code: the standard libraries,
-// "lpeg" and "sproto.core" preloaded, and the script set found on package.path.
+// "lpeg", "cjson" and "sproto.core" opened, and the script set found on package.path.
 #include <string>
 
 struct lua_State;
