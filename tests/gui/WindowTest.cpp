@@ -9,6 +9,8 @@
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxGUISPWndTestApi.h"
+#include "gui/QxPopUp.h"
+#include "gui/TopLevelRegistry.h"
 #include "tests/gui/Canvas.h"
 #include "tests/gui/ScreenTools.h"
 
@@ -254,4 +256,42 @@ TEST_F(WindowTest, RepaintRequestsDuringARepaintAreDropped) {
   child->update();
   EXPECT_EQ(nested, 1);
   EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 50, 25) & 0xFFFFFFu, 0xFF0000u);
+}
+
+namespace {
+
+class CountedPopUp : public QxPopUp {
+public:
+  CountedPopUp(int& deletions) : QxPopUp("popup"), deletions_(deletions) {
+    setBounds(0, 0, 80, 40);
+    setVisible(false);
+  }
+  ~CountedPopUp() override { ++deletions_; }
+
+private:
+  int& deletions_;
+};
+
+} // namespace
+
+TEST(PopUpWindowTest, ClosedPopUpIsHiddenAtOnceAndDeletedAtTheNextPurge) {
+  int deletions = 0;
+  auto* popup = new CountedPopUp(deletions);
+  auto wnd = std::make_unique<QxGUISPWnd>(nullptr, popup, false, false, false, true);
+  popup->show();
+  EXPECT_TRUE(IsWindowVisible(wnd->hwnd()));
+  // The user closes the window: it is destroyed, the pop-up closes itself.
+  SendMessageA(wnd->hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(wnd->hwnd()));
+  EXPECT_EQ(deletions, 0);
+  EXPECT_FALSE(popup->isVisible());
+  EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 1u);
+  const DWORD start = GetTickCount();
+  EXPECT_TRUE(qxtest::pumpUntil([&] { return deletions == 1; }, 3000));
+  EXPECT_LE(GetTickCount() - start, 1000u);
+  EXPECT_EQ(wnd->root(), nullptr) << "the deleted root detached itself";
+  wnd.reset();
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
 }
