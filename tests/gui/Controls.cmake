@@ -7,3 +7,12 @@ if(WIN32)
     RC ${CMAKE_BINARY_DIR}/installer.rc
     TIMEOUT 300)
 endif()
+
+# Needs xdotool and ImageMagick on the host; the script starts its own Xvfb when no
+# display is set and ends everything it started.
+if(WIN32 AND TARGET controls-demo)
+  add_test(NAME gui_controls_demo_test
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ControlsDemoTest.sh $<TARGET_FILE:controls-demo>
+            ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  set_tests_properties(gui_controls_demo_test PROPERTIES TIMEOUT 240)
+endif()
