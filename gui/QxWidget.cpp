@@ -57,6 +57,12 @@ QxWidget::QxWidget(std::string name) : impl_(std::make_unique<Impl>()) {
 }
 
 QxWidget::~QxWidget() {
+  // Deleted directly while still a child: leave no dangling entry in the parent.
+  if (QxWidget* parent = impl_->parent) {
+    auto& siblings = parent->impl_->children;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+    impl_->parent = nullptr;
+  }
   std::vector<QxWidget*> children = impl_->children;
   for (QxWidget* child : children) removeChild(child).reset();
   if (impl_->provider) {

@@ -1,7 +1,8 @@
 #pragma once
 // Base of every widget: a node of a retained tree with geometry, a draw list, mouse and
 // key routing, focus, capture, hover and tooltips. A parent owns its children; a hosted
-// root holds the provider of its native window. UI thread only.
+// root holds the provider of its native window; a child deleted directly leaves its
+// parent. UI thread only.
 #include <windows.h>
 
 #include <cstdint>

@@ -236,6 +236,16 @@ TEST_F(WidgetTest, DeletingAParentDeletesAllDescendantsAndDetachesTheWindow) {
   SetUp();
 }
 
+TEST_F(WidgetTest, ChildDeletedDirectlyLeavesItsParent) {
+  delete a;
+  a = nullptr;
+  ASSERT_EQ(root->childCount(), 1);
+  EXPECT_EQ(root->child(0), b);
+  root->dispatchMouse(QxWidget::LeftDown, 20, 20, 0);
+  Lines lines = journal.take();
+  EXPECT_EQ(lines.back(), "root ldown 20,20");
+}
+
 TEST_F(WidgetTest, UpdateOfAMovedWidgetRepaintsOldAndNewPlaceInOneRectangle) {
   c->update();
   ASSERT_EQ(provider.invalidations.size(), 1u);
