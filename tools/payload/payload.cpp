@@ -6,6 +6,8 @@
 //   QX_PAYLOAD_GAME    program copied to <install path>\Vantor.exe
 // It creates <install path>\Vantor_Data\StreamingAssets and posts message 6365
 // (done, total) to the window whose title follows "-notify_wnd".
+// Copied into the install path as the game, it is started without "-installPath": it then
+// only writes its command line to "started.txt" beside itself and ends with 0.
 #include <windows.h>
 
 #include <cstdio>
@@ -29,7 +31,23 @@ std::string argumentAfter(const char* key) {
 
 } // namespace
 
+void recordGameStart() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string file = path;
+  file = file.substr(0, file.find_last_of('\\') + 1) + "started.txt";
+  if (FILE* out = std::fopen(file.c_str(), "wb")) {
+    const char* line = GetCommandLineA();
+    std::fwrite(line, 1, std::strlen(line), out);
+    std::fclose(out);
+  }
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  if (argumentAfter("-installPath").empty()) {
+    recordGameStart();
+    return 0;
+  }
   const std::string record = environment("QX_PAYLOAD_RECORD", "");
   if (!record.empty()) {
     if (FILE* file = std::fopen(record.c_str(), "wb")) {
