@@ -165,6 +165,7 @@ struct LuaScript::Impl : EventListener {
   Timer watchdog{"queryTimer"};
   unsigned timeoutMs = kQueryTimeoutMs;
   bool resultRaised = false;
+  bool failedByHost = false;  // the host ended the query; the script has no say any more
 
   Impl() {
     watchdog.connect(this);
@@ -203,6 +204,7 @@ struct LuaScript::Impl : EventListener {
     if (resultRaised)
       return;
     LuaScript::logf("[LUA ERROR] update query failed: %s", reason);
+    failedByHost = true;
     SocketDelayResumer::instance().cancel();
     const NotifyRecord empty{"installer", "", "", "", ""};
     raise(empty);
@@ -228,6 +230,9 @@ int LuaScript::luaNotify(lua_State* L) {
   const char* size = luaL_checkstring(L, 4);
   const char* version = luaL_checkstring(L, 5);
   LuaScript::logf(" [result] %s = %s, %s, %s, %s", kind, url, md5, size, version);
+  // After the host has reported the query as failed, a late result would be a second one.
+  if (instance().impl_->failedByHost)
+    return 0;
   const NotifyRecord record{kind, url, md5, size, version};
   instance().impl_->raise(record);
   return 0;
@@ -286,6 +291,7 @@ void LuaScript::reset() {
   lua_close(impl_->L);
   impl_->openState();
   impl_->resultRaised = false;
+  impl_->failedByHost = false;
 }
 
 void LuaScript::setQueryTimeout(unsigned milliseconds) { impl_->timeoutMs = milliseconds; }

@@ -172,6 +172,9 @@ TEST_F(ScriptHostTest, RunCallsWhatTheMainScriptReturns) {
   EXPECT_TRUE(log.contains("[LUA ERROR] update query failed")) << log.all();
   qxtest::pumpFor(200);
   EXPECT_EQ(1u, recorder.records.size());
+  // Once the host has ended the query, a late result from the script is not a second one.
+  runLua("app.notify('installer', 'http://late', '', '', '') return ''");
+  EXPECT_EQ(1u, recorder.records.size());
 }
 
 } // namespace
