@@ -29,6 +29,8 @@ protected:
       c.addFill(0xFF00FF, 0, 0, c.width() / 2, c.height());
     });
     aboveWnd = std::make_unique<QxGUISPWnd>(nullptr, above, false, false, true, false);
+    // Both above whatever else the display shows, the upper one last.
+    SetWindowPos(belowWnd->hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetWindowPos(aboveWnd->hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     qxtest::pump(600);
   }
