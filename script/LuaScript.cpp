@@ -11,6 +11,7 @@
 #include <lua.hpp>
 
 #include "gui/Timer.h"
+#include "gui/TimerTable.h"
 #include "script/ClientSocketModule.h"
 #include "script/NotifyRecord.h"
 #include "script/SocketDelayResumer.h"
@@ -239,6 +240,8 @@ int LuaScript::luaNotify(lua_State* L) {
 }
 
 LuaScript& LuaScript::instance() {
+  // The timer table first, so that it outlives the host's timer at process exit.
+  TimerTable::instance();
   static LuaScript host;
   return host;
 }

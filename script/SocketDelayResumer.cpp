@@ -1,8 +1,11 @@
 #include "script/SocketDelayResumer.h"
 
+#include "gui/TimerTable.h"
 #include "script/LuaScript.h"
 
 SocketDelayResumer& SocketDelayResumer::instance() {
+  // The timer table first, so that it outlives a pending resume at process exit.
+  TimerTable::instance();
   static SocketDelayResumer resumer;
   return resumer;
 }
