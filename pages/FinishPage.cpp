@@ -1,0 +1,60 @@
+#include "pages/FinishPage.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/InstallManager.h"
+#include "gui/QxActionListener.h"
+#include "gui/QxTextButton.h"
+
+namespace {
+
+const char* const kGameProgram = "\\Vantor.exe";
+
+// A game that does not start is not reported: the install itself has succeeded.
+void startGame(const std::string& installPath) {
+  // Quoted, so a folder with spaces cannot make the system run a program named after
+  // the path's first words instead.
+  const std::string command = "\"" + installPath + kGameProgram + "\"";
+  std::vector<char> buffer(command.begin(), command.end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     installPath.c_str(), &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+}
+
+} // namespace
+
+struct FinishPage::Impl : public QxActionListener {
+  FinishPage* owner = nullptr;
+
+  // QxActionListener
+  void actionPerformed(const std::string& command) override {
+    if (command != "btnFinishInstall")
+      return;
+    InstallManager& manager = InstallManager::instance();
+    // A parent program that follows the install starts the game itself.
+    if (!manager.notifyWindow())
+      startGame(manager.getInstallPath());
+    PostMessageA(nullptr, WM_QUIT, 0, 0);
+  }
+};
+
+FinishPage::FinishPage(int width, int height)
+    : Panel(0, width, height), pageImpl_(std::make_unique<Impl>()) {
+  pageImpl_->owner = this;
+  addImage("res/bg2.jpg", 0, 0);
+  auto* finish = new QxTextButton(241, 406, 177, 43, "res/btnOneKeyInstall.png", "完成安装",
+                                  0xFFFFFF, 28, "微软雅黑");
+  finish->setAction("btnFinishInstall", pageImpl_.get());
+  addChild(finish);
+}
+
+FinishPage::~FinishPage() = default;

@@ -1,0 +1,300 @@
+// Sections: shared download-speed state; the page record (timers, fade); construction;
+// progress texts; carousel painting; test view.
+#include "pages/InstallPage.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <utility>
+
+#include "app/InstallManager.h"
+#include "gui/EventListener.h"
+#include "gui/GdiPlus.h"
+#include "gui/ImageCache.h"
+#include "gui/ProgressBar.h"
+#include "gui/QxActionListener.h"
+#include "gui/QxTextField.h"
+#include "gui/Timer.h"
+#include "pages/InstallPageTestApi.h"
+
+namespace {
+
+constexpr float kFullAngle = 1.570795f;
+constexpr double kAngleStep = 0.052359833333333335;  // 3 degrees: 30 ticks per fade
+constexpr unsigned kSampleWindowMs = 3000;
+constexpr unsigned kSpeedPeriodMs = 1000;
+const char* const kFont = "微软雅黑";
+const char* const kDownloading = "正在为您下载游戏 ";
+
+unsigned systemTicks() { return GetTickCount(); }
+unsigned (*tickSource)() = systemTicks;
+
+// One value for every install page of the process: a second download goes on from the
+// speed and the fade of the first.
+struct SharedState {
+  bool fadeRising = true;
+  std::deque<std::pair<int, unsigned>> samples;  // (bytes done, tick)
+  unsigned lastSpeedTick = 0;
+  double speed = 0.0;  // bytes per second
+};
+SharedState shared;
+
+// Keeps the newest sample at least 3 s old and everything after it, then recomputes the
+// speed over what is kept, at most once a second.
+double sampleSpeed(int done, unsigned now) {
+  shared.samples.emplace_back(done, now);
+  auto& samples = shared.samples;
+  size_t oldEnough = samples.size();
+  for (size_t i = samples.size(); i-- > 0;) {
+    if (now - samples[i].second >= kSampleWindowMs) {
+      oldEnough = i;
+      break;
+    }
+  }
+  if (oldEnough < samples.size())
+    samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(oldEnough));
+  if (now - shared.lastSpeedTick > kSpeedPeriodMs && samples.size() >= 2) {
+    const unsigned span = samples.back().second - samples.front().second;
+    // Samples of one tick give no rate; the previous speed stands until they differ.
+    if (span > 0) {
+      shared.lastSpeedTick = now;
+      const double bytes = static_cast<double>(static_cast<std::int64_t>(samples.back().first) -
+                                               samples.front().first);
+      shared.speed = bytes / (span / 1000.0);
+    }
+  }
+  return shared.speed;
+}
+
+int percentOf(int total, int done) {
+  if (total <= 0)
+    return 0;
+  const std::int64_t percent = static_cast<std::int64_t>(done) * 100 / total;
+  return static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100));
+}
+
+// "游戏包体123.45M，速度2500K/s (V1.0.3)  ": size in hundredths of a megabyte of
+// 1,000,000 bytes, truncated; speed in kilobytes of 1000 bytes, rounded.
+std::string packageLine(int total, double speed, const std::string& version) {
+  const int size = static_cast<int>(total / 10000.0);
+  const int kilobytes = static_cast<int>(speed / 1000.0 + 0.5);
+  char hundredths[8];
+  std::snprintf(hundredths, sizeof hundredths, "%02d", size % 100);
+  return "游戏包体" + std::to_string(size / 100) + "." + hundredths + "M，速度" +
+         std::to_string(kilobytes) + "K/s (V" + version + ")  ";
+}
+
+} // namespace
+
+// --- the page record ---------------------------------------------------------------------
+
+struct InstallPage::Impl : public QxActionListener, public EventListener {
+  InstallPage* owner = nullptr;
+  ProgressBar* progressBar = nullptr;
+  int carouselIndex = 0;
+  Timer carouselTimer{"carouselTimer"};
+  Timer switchTimer{"switchTimer"};
+  bool switching = true;
+  float angle = 0.0f;
+  QxTextField* upperShadow = nullptr;
+  QxTextField* upperText = nullptr;
+  QxTextField* lowerShadow = nullptr;
+  QxTextField* lowerText = nullptr;
+
+  void setUpper(const std::string& text) {
+    setLine(upperShadow, text);
+    setLine(upperText, text);
+  }
+  void setLower(const std::string& text) {
+    setLine(lowerShadow, text);
+    setLine(lowerText, text);
+  }
+  static void setLine(QxTextField* field, const std::string& text) {
+    if (field->text() == text)
+      return;
+    field->setText(text, false, false);
+    field->update();
+  }
+
+  void fadeStep() {
+    if (shared.fadeRising) {
+      angle = static_cast<float>(angle + kAngleStep);
+      if (angle >= kFullAngle) {
+        angle = kFullAngle;
+        switching = false;
+        shared.fadeRising = false;
+      }
+    } else {
+      angle = static_cast<float>(angle - kAngleStep);
+      if (angle <= 0.0f) {
+        angle = 0.0f;
+        shared.fadeRising = true;
+        const int count = InstallManager::instance().getConfig().carouselCount;
+        // Without a picture count there is nothing to move on to; the first one stays.
+        carouselIndex = count > 0 ? (carouselIndex + 1) % count : 0;
+      }
+    }
+    owner->update();
+  }
+
+  // QxActionListener
+  void actionPerformed(const std::string&) override {}
+
+  // EventListener
+  void onEvent(const char* eventName, const char* type, EventArg, EventArg) override {
+    if (std::string(type) != "timeout")
+      return;
+    const std::string name = eventName;
+    if (name == "carouselTimer") {
+      switching = true;
+    } else if (name == "switchTimer" && switching) {
+      fadeStep();
+    }
+  }
+};
+
+// --- construction ------------------------------------------------------------------------
+
+InstallPage::InstallPage(int width, int height)
+    : Panel(0, width, height), pageImpl_(std::make_unique<Impl>()) {
+  Impl& d = *pageImpl_;
+  d.owner = this;
+  const int h = height;
+  d.progressBar = new ProgressBar(h - 49);
+  const auto field = [&](int x, int y, std::uint32_t colour, const std::string& text) {
+    return new QxTextField(text, x, y, width, 32, 22, colour, DrawItem::AlignCentre,
+                           DrawItem::AlignMiddle, kFont);
+  };
+  d.upperShadow = field(1, h - 75, 0x000000, kDownloading);
+  d.upperText = field(0, h - 76, 0xFFFFFF, kDownloading);
+  d.lowerShadow = field(1, h - 29, 0x000000, "");
+  d.lowerText = field(0, h - 30, 0xFFFFFF, "");
+  // Each shadow comes before its text, so it lies under it.
+  addChild(d.progressBar);
+  addChild(d.upperShadow);
+  addChild(d.upperText);
+  addChild(d.lowerShadow);
+  addChild(d.lowerText);
+  d.carouselTimer.connect(&d);
+  d.switchTimer.connect(&d);
+}
+
+InstallPage::~InstallPage() = default;
+
+void InstallPage::startCarousel(int intervalMs) {
+  Impl& d = *pageImpl_;
+  d.switchTimer.stop();
+  d.switchTimer.start(5);
+  d.carouselTimer.stop();
+  d.carouselTimer.start(static_cast<unsigned>(std::max(intervalMs, 0) + 150));
+}
+
+void InstallPage::stopTimers() {
+  pageImpl_->switchTimer.stop();
+  pageImpl_->carouselTimer.stop();
+}
+
+// --- progress texts ----------------------------------------------------------------------
+
+void InstallPage::setProgress(int total, int done) {
+  Impl& d = *pageImpl_;
+  d.progressBar->setProgress(total, done);
+  update();
+  const int percent = percentOf(total, done);
+  InstallManager& manager = InstallManager::instance();
+  switch (manager.stage()) {
+  case 3: {
+    d.setUpper("正在为您下载游戏  " + std::to_string(percent) + "% ");
+    const double speed = sampleSpeed(done, tickSource());
+    d.setLower(packageLine(total, speed, manager.version()));
+    break;
+  }
+  case 5:
+    d.setUpper("正在为您安装游戏  " + std::to_string(percent) + "% ");
+    d.setLower("");
+    break;
+  case 2:
+    d.setUpper("");
+    d.setLower("");
+    break;
+  default:
+    break;
+  }
+}
+
+// --- carousel painting -------------------------------------------------------------------
+
+void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
+  const Impl& d = *pageImpl_;
+  const std::string name = "CAROUSELPIC" + std::to_string(d.carouselIndex);
+  std::shared_ptr<LoadedPicture> picture = ImageCache::instance().getPicture(name);
+  if (!picture)
+    return;
+  // The page shows the picture's top-left W by H pixels 1:1; only the part under the
+  // repainted area is drawn.
+  const POINT at = mapToRoot(0, 0);
+  const int ox = static_cast<int>(at.x), oy = static_cast<int>(at.y);
+  const int left = std::max({x, ox, 0});
+  const int top = std::max({y, oy, 0});
+  const int right = std::min({x + width, ox + this->width(), ox + picture->width});
+  const int bottom = std::min({y + height, oy + this->height(), oy + picture->height});
+  if (right <= left || bottom <= top)
+    return;
+  const float alpha = static_cast<float>(std::sin(d.angle));
+  if (alpha <= 0.0f)
+    return;
+  Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0},
+                                  {0, 1, 0, 0, 0},
+                                  {0, 0, 1, 0, 0},
+                                  {0, 0, 0, alpha, 0},
+                                  {0, 0, 0, 0, 1}}};
+  Gdiplus::ImageAttributes attributes;
+  attributes.SetColorMatrix(&matrix);
+  Gdiplus::Graphics graphics(dc);
+  // A fading picture has to blend with the frame behind it, so it is drawn over it even
+  // though the picture itself is opaque.
+  graphics.SetCompositingMode(Gdiplus::CompositingModeSourceOver);
+  graphics.SetInterpolationMode(Gdiplus::InterpolationModeDefault);
+  graphics.SetSmoothingMode(Gdiplus::SmoothingModeNone);
+  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeNone);
+  graphics.SetCompositingQuality(Gdiplus::CompositingQualityHighSpeed);
+  graphics.DrawImage(picture->bitmap.get(),
+                     Gdiplus::Rect(left, top, right - left, bottom - top),
+                     left - ox, top - oy, right - left, bottom - top,
+                     Gdiplus::UnitPixel, &attributes);
+}
+
+// --- test view ---------------------------------------------------------------------------
+
+std::string InstallPageTestApi::upperText(const InstallPage& page) {
+  return page.pageImpl_->upperText->text();
+}
+std::string InstallPageTestApi::upperShadow(const InstallPage& page) {
+  return page.pageImpl_->upperShadow->text();
+}
+std::string InstallPageTestApi::lowerText(const InstallPage& page) {
+  return page.pageImpl_->lowerText->text();
+}
+std::string InstallPageTestApi::lowerShadow(const InstallPage& page) {
+  return page.pageImpl_->lowerShadow->text();
+}
+ProgressBar* InstallPageTestApi::progressBar(const InstallPage& page) {
+  return page.pageImpl_->progressBar;
+}
+int InstallPageTestApi::carouselIndex(const InstallPage& page) {
+  return page.pageImpl_->carouselIndex;
+}
+float InstallPageTestApi::fadeAngle(const InstallPage& page) { return page.pageImpl_->angle; }
+bool InstallPageTestApi::switching(const InstallPage& page) { return page.pageImpl_->switching; }
+bool InstallPageTestApi::timersActive(const InstallPage& page) {
+  return page.pageImpl_->switchTimer.isActive() || page.pageImpl_->carouselTimer.isActive();
+}
+void InstallPageTestApi::setTickSource(unsigned (*ticks)()) {
+  tickSource = ticks ? ticks : systemTicks;
+}
+void InstallPageTestApi::resetShared() { shared = SharedState(); }

@@ -1,0 +1,35 @@
+#pragma once
+// The download and install progress page: a cross-fading carousel of full-page pictures
+// behind a progress bar and two shadowed text lines (phase and percent; package size,
+// speed and version).
+//
+// Surface for the controller:
+//   InstallPage(width, height)        built hidden by the caller; the timers do not run.
+//   startCarousel(intervalMs)         (re)starts the fade ticks (5 ms) and the picture
+//                                     change (intervalMs + 150 ms).
+//   setProgress(total, done)          shows the pair; the texts follow the install
+//                                     manager's stage (3 downloading, 5 installing,
+//                                     2 query failed: texts cleared).
+//   stopTimers()                      stops both carousel timers.
+// UI thread only.
+#include <memory>
+
+#include "gui/Panel.h"
+
+class InstallPage : public Panel {
+public:
+  InstallPage(int width, int height);
+  ~InstallPage() override;
+
+  void startCarousel(int intervalMs);
+  void setProgress(int total, int done);
+  void stopTimers();
+
+  // QxWidget
+  void onPrePaint(HDC dc, int x, int y, int width, int height) override;
+
+private:
+  friend class InstallPageTestApi;
+  struct Impl;
+  std::unique_ptr<Impl> pageImpl_;
+};

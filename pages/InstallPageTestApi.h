@@ -1,0 +1,24 @@
+#pragma once
+// Test-only view of an install page: its texts, its carousel state and the clock of the
+// speed computation.
+#include <string>
+
+class InstallPage;
+class ProgressBar;
+
+class InstallPageTestApi {
+public:
+  static std::string upperText(const InstallPage& page);
+  static std::string upperShadow(const InstallPage& page);
+  static std::string lowerText(const InstallPage& page);
+  static std::string lowerShadow(const InstallPage& page);
+  static ProgressBar* progressBar(const InstallPage& page);
+  static int carouselIndex(const InstallPage& page);
+  static float fadeAngle(const InstallPage& page);
+  static bool switching(const InstallPage& page);
+  static bool timersActive(const InstallPage& page);
+  // Replaces the millisecond tick count of the speed samples; null restores the system's.
+  static void setTickSource(unsigned (*ticks)());
+  // Forgets the speed samples and the fade direction shared by all install pages.
+  static void resetShared();
+};

@@ -1,0 +1,27 @@
+#pragma once
+// Test-only view of an option page: its widgets, the folder browser, and the free-space
+// query at the one place the page asks the system for it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class OptionPage;
+class QxCheckBox;
+class QxTextBox;
+class QxTextButton;
+class QxTextField;
+
+class OptionPageTestApi {
+public:
+  static QxTextBox* pathBox(const OptionPage& page);
+  static QxTextButton* nextButton(const OptionPage& page);
+  static QxTextButton* browseButton(const OptionPage& page);
+  static QxTextField* warningLabel(const OptionPage& page);
+  static QxTextField* neededLabel(const OptionPage& page);
+  static QxTextField* availableLabel(const OptionPage& page);
+  static std::vector<QxCheckBox*> optionBoxes(const OptionPage& page);
+  // The bytes free to the caller on the volume of `root`; false when the query fails.
+  // Null restores the system's answer.
+  using FreeBytesQuery = bool (*)(const std::string& root, std::uint64_t& bytes);
+  static void setFreeBytesQuery(FreeBytesQuery query);
+};

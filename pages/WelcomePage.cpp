@@ -1,0 +1,186 @@
+// Sections: the page record (licence line); construction; headline; test view.
+#include "pages/WelcomePage.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <sstream>
+#include <string>
+
+#include "app/InstallManager.h"
+#include "gui/GdiPlus.h"
+#include "gui/PathTextEffect.h"
+#include "gui/QxActionListener.h"
+#include "gui/QxButton.h"
+#include "gui/QxCheckBox.h"
+#include "gui/QxHyperlink.h"
+#include "gui/QxTextButton.h"
+#include "pages/WelcomePageTestApi.h"
+
+namespace {
+
+constexpr int kHeadlineX = 291;
+constexpr int kHeadlineY = 188;
+constexpr int kGlyphWidth = 34;
+constexpr int kHeadlineHeight = 32;
+constexpr Gdiplus::ARGB kHeadlineColour = 0xFF005CB2;
+
+// The ANSI text in UTF-16 under the user's default locale.
+std::wstring toWide(const std::string& text) {
+  if (text.empty())
+    return std::wstring();
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                    nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
+// The first family of the comma-separated list that the system has; null when none.
+std::unique_ptr<Gdiplus::FontFamily> findFamily(const std::string& faces) {
+  std::istringstream list(faces);
+  std::string face;
+  while (std::getline(list, face, ',')) {
+    auto family = std::make_unique<Gdiplus::FontFamily>(toWide(face).c_str());
+    if (family->GetLastStatus() == Gdiplus::Ok && family->IsAvailable())
+      return family;
+  }
+  return nullptr;
+}
+
+} // namespace
+
+// --- the page record ---------------------------------------------------------------------
+
+struct WelcomePage::Impl : public QxActionListener {
+  WelcomePage* owner = nullptr;
+  QxButton* customButton = nullptr;
+  QxTextButton* oneKeyButton = nullptr;
+  QxCheckBox* licenceBox = nullptr;
+  QxHyperlink* licenceLink = nullptr;
+  QxActionListener* controller = nullptr;
+  std::unique_ptr<Gdiplus::Bitmap> headline;
+  bool headlineBuilt = false;
+  // The check box until the page adopts it as a child.
+  std::unique_ptr<QxCheckBox> unadoptedBox;
+
+  void buildHeadline();
+
+  // QxActionListener
+  void actionPerformed(const std::string& command) override {
+    if (command == "ckbUserLisence") {
+      const int state = licenceBox->isChecked() ? QxButton::Normal : QxButton::Disabled;
+      oneKeyButton->setState(state);
+      customButton->setState(state);
+      oneKeyButton->update();
+      customButton->update();
+    } else if (command == "linkUserLisence") {
+      const std::string url = InstallManager::instance().getConfig().licenseUrl;
+      ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+    }
+  }
+};
+
+// --- construction ------------------------------------------------------------------------
+
+WelcomePage::WelcomePage(QxActionListener* listener, int width, int height)
+    : Panel(0, width, height), pageImpl_(std::make_unique<Impl>()) {
+  Impl& d = *pageImpl_;
+  d.owner = this;
+  d.controller = listener;
+  const InstallConfig config = InstallManager::instance().getConfig();
+
+  d.customButton = new QxButton("CustomInstall", "res/btnCustomInstall.png", 543, 408, 87, 15, 2);
+  d.oneKeyButton = new QxTextButton(291, 259, 177, 43, "res/btnOneKeyInstall.png", "一键安装",
+                                    0xFFFFFF, 28, "微软雅黑");
+  d.oneKeyButton->setAction("btnOneKeyInstall", listener);
+  d.customButton->setAlphaHitTest(false);
+  d.customButton->setAction("btnCustomInstall", listener);
+  d.customButton->setCursor("hand");
+  d.unadoptedBox = std::make_unique<QxCheckBox>(31, 408, "userLicense", "我已阅读并同意");
+  d.licenceBox = d.unadoptedBox.get();
+  d.licenceBox->setChecked(true);
+  d.licenceBox->setAction("ckbUserLisence", &d);
+  d.licenceLink = new QxHyperlink(config.licenseDesc);
+  d.licenceLink->setAction("linkUserLisence", &d);
+  addChild(d.licenceLink);
+  addChild(d.customButton);
+  addChild(d.oneKeyButton);
+
+  PicturePosition character;
+  const auto found = config.pictures.find("QxCharacter");
+  if (found != config.pictures.end())
+    character = found->second;
+  addImage("QxCharacter", character.x, character.y);
+  // The shadow's top edge is the one-key button's bottom edge.
+  addImage("res/oneKeyShadow.png", 291, 302);
+}
+
+WelcomePage::~WelcomePage() = default;
+
+void WelcomePage::refresh() {
+  Panel::refresh();
+  Impl& d = *pageImpl_;
+  // Taken as the last child only once the page has a parent, so it lies above the rest.
+  d.unadoptedBox.release();
+  addChild(d.licenceBox);
+  update();
+}
+
+// --- headline ----------------------------------------------------------------------------
+
+void WelcomePage::Impl::buildHeadline() {
+  headlineBuilt = true;
+  const std::wstring text = toWide(InstallManager::instance().getConfig().welcomeText);
+  const int length = static_cast<int>(text.size());
+  if (length == 0)
+    return;
+  const int width = kGlyphWidth * length;
+  headline = std::make_unique<Gdiplus::Bitmap>(width, kHeadlineHeight, PixelFormat32bppPARGB);
+  std::unique_ptr<Gdiplus::FontFamily> family = findFamily("微软雅黑,黑体,宋体");
+  // Without any of the faces the headline stays transparent; the page works otherwise.
+  if (!family)
+    return;
+  PathTextEffect effect;
+  effect.setup(family.get(), static_cast<float>(width), kHeadlineColour, text, 0.2f);
+  Gdiplus::Graphics graphics(headline.get());
+  graphics.Clear(Gdiplus::Color(0x00FFFFFF));
+  if (effect.image())
+    graphics.DrawImage(effect.image(), 0, 0, width, kHeadlineHeight);
+}
+
+void WelcomePage::onPostPaint(HDC dc, int, int, int, int) {
+  Impl& d = *pageImpl_;
+  // Built once: a later change of the welcome text shows only on a new page.
+  if (!d.headlineBuilt)
+    d.buildHeadline();
+  if (!d.headline)
+    return;
+  const POINT at = mapToRoot(kHeadlineX, kHeadlineY);
+  Gdiplus::Graphics graphics(dc);
+  graphics.DrawImage(d.headline.get(), static_cast<INT>(at.x), static_cast<INT>(at.y),
+                     static_cast<INT>(d.headline->GetWidth()),
+                     static_cast<INT>(d.headline->GetHeight()));
+}
+
+// --- test view ---------------------------------------------------------------------------
+
+QxTextButton* WelcomePageTestApi::oneKeyButton(const WelcomePage& page) {
+  return page.pageImpl_->oneKeyButton;
+}
+QxButton* WelcomePageTestApi::customButton(const WelcomePage& page) {
+  return page.pageImpl_->customButton;
+}
+QxCheckBox* WelcomePageTestApi::licenceBox(const WelcomePage& page) {
+  return page.pageImpl_->licenceBox;
+}
+QxHyperlink* WelcomePageTestApi::licenceLink(const WelcomePage& page) {
+  return page.pageImpl_->licenceLink;
+}
+bool WelcomePageTestApi::headlineSize(const WelcomePage& page, int& width, int& height) {
+  const auto& headline = page.pageImpl_->headline;
+  width = headline ? static_cast<int>(headline->GetWidth()) : 0;
+  height = headline ? static_cast<int>(headline->GetHeight()) : 0;
+  return headline != nullptr;
+}

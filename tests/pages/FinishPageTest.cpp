@@ -1,0 +1,74 @@
+// The finish page in a real frame window: its button starts the game at the install path
+// (a path with a space, with a decoy where an unquoted command would lead) and ends the
+// installer with code 0; with a window to notify it starts nothing.
+#include <windows.h>
+
+#include "gui/QxTextButton.h"
+#include "pages/FinishPage.h"
+#include "tests/pages/PageTestSupport.h"
+#include "tests/support/TestFiles.h"
+
+using namespace pages_test;
+
+namespace {
+
+class FinishPageTest : public PageTest {
+protected:
+  void SetUp() override {
+    useConfig(configDocument(""));
+    folder = windowsPath(qxtest::scratchFolder("pages-finish"));
+    game = folder + "\\Vantor Game";
+    ASSERT_TRUE(CreateDirectoryA(game.c_str(), nullptr));
+    const std::string fake = windowsPath(QX_FAKE_GAME);
+    ASSERT_TRUE(CopyFileA(fake.c_str(), (game + "\\Vantor.exe").c_str(), FALSE));
+    // Where the system would look first for an unquoted "...\Vantor Game\Vantor.exe".
+    ASSERT_TRUE(CopyFileA(fake.c_str(), (folder + "\\Vantor.exe").c_str(), FALSE));
+    InstallManager::instance().setInstallPath(game);
+    page = new FinishPage(660, 480);
+    host(page);
+    pump.quit = false;
+  }
+  void TearDown() override {
+    InstallManager::instance().setNotifyWindow(nullptr);
+    PageTest::TearDown();
+  }
+
+  void pressFinish() { click(241 + 88, 406 + 21); }
+
+  std::string folder, game;
+  FinishPage* page = nullptr;
+};
+
+TEST_F(FinishPageTest, StartsTheGameInItsFolderAndQuitsWithZero) {
+  ASSERT_EQ(page->childCount(), 1);
+  auto* button = static_cast<QxTextButton*>(page->child(0));
+  EXPECT_EQ(button->getText(), "完成安装");
+  EXPECT_EQ(button->actionCommand(), "btnFinishInstall");
+  EXPECT_EQ(button->x(), 241);
+  EXPECT_EQ(button->y(), 406);
+  ASSERT_FALSE(page->items().empty());
+  EXPECT_EQ(page->items()[0].name, "res/bg2.jpg");
+  screenshot("pages-finish.png");
+
+  pressFinish();
+  ASSERT_TRUE(pump.until([&] { return pump.quit; }, 5000));
+  EXPECT_EQ(pump.quitCode, 0);
+  const std::string record = waitForFile(game + "\\started.txt", 15000);
+  ASSERT_FALSE(record.empty()) << "the game did not start";
+  const size_t first = record.find('\n'), second = record.find('\n', first + 1);
+  EXPECT_EQ(record.substr(0, first), game + "\\Vantor.exe");
+  EXPECT_EQ(record.substr(first + 1, second - first - 1), game);
+  EXPECT_FALSE(qxtest::fileExists(folder + "\\started.txt")) << "the decoy ran";
+}
+
+TEST_F(FinishPageTest, WithANotifyWindowOnlyQuits) {
+  InstallManager::instance().setNotifyWindow(hwnd);
+  pressFinish();
+  ASSERT_TRUE(pump.until([&] { return pump.quit; }, 5000));
+  EXPECT_EQ(pump.quitCode, 0);
+  pump.runFor(1500);
+  EXPECT_FALSE(qxtest::fileExists(game + "\\started.txt"));
+  EXPECT_FALSE(qxtest::fileExists(folder + "\\started.txt"));
+}
+
+} // namespace

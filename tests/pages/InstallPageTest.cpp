@@ -1,0 +1,221 @@
+// The install page in a real frame window: progress texts for given totals and stages,
+// the download speed over its sample window, and the carousel's cross-fade.
+#include <windows.h>
+
+#include <cmath>
+
+#include "gui/ImageCache.h"
+#include "gui/ProgressBar.h"
+#include "pages/InstallPage.h"
+#include "pages/InstallPageTestApi.h"
+#include "tests/pages/PageTestSupport.h"
+
+using namespace pages_test;
+
+namespace {
+
+using Api = InstallPageTestApi;
+
+unsigned g_now = 0;
+unsigned testTicks() { return g_now; }
+
+class InstallPageTest : public PageTest {
+protected:
+  void SetUp() override {
+    Api::resetShared();
+    Api::setTickSource(testTicks);
+    useConfig(configDocument("", R"("carouselPics": ["a", "b", "c"],)"));
+    InstallManager::instance().setVersion("1.0.3");
+    page = new InstallPage(660, 480);
+    host(page);
+  }
+  void TearDown() override {
+    PageTest::TearDown();
+    Api::setTickSource(nullptr);
+    InstallManager::instance().setStage(0);
+  }
+
+  // A download progress pair at tick `now`.
+  void progress(int total, int done, unsigned now) {
+    g_now = now;
+    page->setProgress(total, done);
+  }
+  void expectLines(const std::string& upper, const std::string& lower) {
+    EXPECT_EQ(Api::upperText(*page), upper);
+    EXPECT_EQ(Api::upperShadow(*page), upper);
+    EXPECT_EQ(Api::lowerText(*page), lower);
+    EXPECT_EQ(Api::lowerShadow(*page), lower);
+  }
+
+  InstallPage* page = nullptr;
+};
+
+TEST_F(InstallPageTest, LayoutShadowsLieUnderTheirTexts) {
+  ASSERT_EQ(page->childCount(), 5);
+  EXPECT_EQ(page->child(0), static_cast<QxWidget*>(Api::progressBar(*page)));
+  EXPECT_EQ(Api::progressBar(*page)->y(), 480 - 49);
+  EXPECT_EQ(Api::progressBar(*page)->x(), 39);
+  const struct {
+    int x, y;
+  } places[] = {{1, 405}, {0, 404}, {1, 451}, {0, 450}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(page->child(i + 1)->x(), places[i].x) << i;
+    EXPECT_EQ(page->child(i + 1)->y(), places[i].y) << i;
+    EXPECT_EQ(page->child(i + 1)->width(), 660) << i;
+    EXPECT_EQ(page->child(i + 1)->height(), 32) << i;
+  }
+  expectLines("正在为您下载游戏 ", "");
+  EXPECT_FALSE(Api::timersActive(*page)) << "the carousel starts only when asked";
+}
+
+TEST_F(InstallPageTest, DownloadLineShowsSizeSpeedAndVersion) {
+  InstallManager::instance().setStage(3);
+  progress(123456789, 0, 10000);
+  expectLines("正在为您下载游戏  0% ", "游戏包体123.45M，速度0K/s (V1.0.3)  ");
+  // The first pair of samples gives a speed at once: 1,250,000 bytes in 0.5 s.
+  progress(123456789, 1250000, 10500);
+  expectLines("正在为您下载游戏  1% ", "游戏包体123.45M，速度2500K/s (V1.0.3)  ");
+  EXPECT_EQ(Api::progressBar(*page)->maximum(), 123456789);
+  EXPECT_EQ(Api::progressBar(*page)->value(), 1250000);
+  // Recomputed at most once a second.
+  progress(123456789, 1400000, 11000);
+  EXPECT_EQ(Api::lowerText(*page), "游戏包体123.45M，速度2500K/s (V1.0.3)  ");
+  // Under 3 s of samples: the rate over all of them, 2,500,000 bytes in 1.6 s.
+  progress(123456789, 2500000, 11600);
+  EXPECT_EQ(Api::lowerText(*page), "游戏包体123.45M，速度1563K/s (V1.0.3)  ");
+  // The newest sample at least 3 s old (tick 11000) starts the window.
+  progress(123456789, 7400000, 14000);
+  EXPECT_EQ(Api::lowerText(*page), "游戏包体123.45M，速度2000K/s (V1.0.3)  ");
+  EXPECT_EQ(Api::upperText(*page), "正在为您下载游戏  5% ");
+}
+
+TEST_F(InstallPageTest, SamplesOfOneTickKeepThePreviousSpeed) {
+  InstallManager::instance().setStage(3);
+  progress(1000000, 0, 5000);
+  progress(1000000, 500000, 5000);
+  EXPECT_EQ(Api::lowerText(*page), "游戏包体1.00M，速度0K/s (V1.0.3)  ");
+  progress(1000000, 600000, 7000);
+  EXPECT_EQ(Api::lowerText(*page), "游戏包体1.00M，速度300K/s (V1.0.3)  ");
+}
+
+TEST_F(InstallPageTest, PercentAndSizeEdges) {
+  InstallManager::instance().setStage(3);
+  const struct {
+    int total, done;
+    const char* upper;
+    const char* size;
+  } cases[] = {
+      {0, 10, "正在为您下载游戏  0% ", "游戏包体0.00M"},
+      {-5, 10, "正在为您下载游戏  0% ", "游戏包体0.00M"},
+      {1000, 2000, "正在为您下载游戏  100% ", "游戏包体0.00M"},
+      {1050000, 525000, "正在为您下载游戏  50% ", "游戏包体1.05M"},
+      {999999, 999998, "正在为您下载游戏  99% ", "游戏包体0.99M"},
+      {0x7FFFFFFF, 0x7FFFFFFE, "正在为您下载游戏  99% ", "游戏包体2147.48M"},
+  };
+  unsigned now = 1000;
+  for (const auto& c : cases) {
+    progress(c.total, c.done, now += 10);
+    EXPECT_EQ(Api::upperText(*page), c.upper) << c.total << "/" << c.done;
+    EXPECT_EQ(Api::lowerText(*page).substr(0, std::string(c.size).size()), c.size)
+        << c.total << "/" << c.done;
+  }
+}
+
+TEST_F(InstallPageTest, InstallingFailedAndIdleStages) {
+  InstallManager& manager = InstallManager::instance();
+  manager.setStage(3);
+  progress(100, 30, 1000);
+  manager.setStage(5);
+  progress(100, 42, 1010);
+  expectLines("正在为您安装游戏  42% ", "");
+  EXPECT_EQ(Api::progressBar(*page)->value(), 42);
+  screenshot("pages-install-installing.png");
+  manager.setStage(0);
+  progress(100, 70, 1020);
+  expectLines("正在为您安装游戏  42% ", "");
+  EXPECT_EQ(Api::progressBar(*page)->value(), 70) << "the bar follows in every stage";
+  manager.setStage(2);
+  progress(100, 70, 1030);
+  expectLines("", "");
+}
+
+// The carousel against the frame behind it: pictures 0, 1, 2 (missing), 0 in turn, each
+// fading in from the background and out again.
+TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
+  const int px = 330, py = 150;  // clear of the texts and the bar
+  page->setVisible(false);
+  frame->update();
+  const std::uint32_t background = pixel(px, py);
+  page->setVisible(true);
+  page->update();
+  const std::uint32_t picture0 = ImageCache::instance().getPixel("CAROUSELPIC0", px, py);
+  // 0xAABBGGRR to 0x00RRGGBB.
+  const std::uint32_t shown0 =
+      ((picture0 & 0xFF) << 16) | (picture0 & 0xFF00) | ((picture0 >> 16) & 0xFF);
+  ASSERT_GT(channelDistance(background, shown0), 30) << "the test needs a visible difference";
+  EXPECT_EQ(pixel(px, py), background) << "nothing shows before the first fade";
+
+  page->startCarousel(50);
+  std::vector<int> shownIndices{Api::carouselIndex(*page)};
+  bool sawPartial = false, sawFull = false;
+  const bool cycled = pump.untilEachMessage(
+      [&] {
+        const int index = Api::carouselIndex(*page);
+        if (index != shownIndices.back())
+          shownIndices.push_back(index);
+        const float angle = Api::fadeAngle(*page);
+        if (index == 0 && shownIndices.size() == 1) {
+          const std::uint32_t now = pixel(px, py);
+          if (angle >= 1.5707f) {
+            sawFull = true;
+            EXPECT_LE(channelDistance(now, shown0), 2);
+          } else if (angle > 0.5f && angle < 1.0f) {
+            // A blend: every channel between the background's and the picture's.
+            sawPartial = true;
+            for (int shift = 0; shift <= 16; shift += 8) {
+              const int b = (background >> shift) & 0xFF, p = (shown0 >> shift) & 0xFF;
+              const int v = (now >> shift) & 0xFF;
+              EXPECT_GE(v, std::min(b, p) - 2);
+              EXPECT_LE(v, std::max(b, p) + 2);
+            }
+            if (channelDistance(now, background) <= 2 || channelDistance(now, shown0) <= 2)
+              ADD_FAILURE() << "no blend at angle " << angle;
+          }
+        }
+        return shownIndices.size() >= 4;
+      },
+      30000);
+  ASSERT_TRUE(cycled) << "indices seen: " << shownIndices.size();
+  EXPECT_EQ(shownIndices, (std::vector<int>{0, 1, 2, 0}));
+  EXPECT_TRUE(sawFull);
+  EXPECT_TRUE(sawPartial);
+
+  page->stopTimers();
+  EXPECT_FALSE(Api::timersActive(*page));
+  const float angle = Api::fadeAngle(*page);
+  pump.runFor(100);
+  EXPECT_EQ(Api::fadeAngle(*page), angle);
+}
+
+TEST_F(InstallPageTest, WithoutConfiguredPicturesTheFirstOneStays) {
+  useConfig(configDocument("", R"("carouselPics": [],)"));
+  page->startCarousel(10);
+  ASSERT_TRUE(pump.until([&] { return !Api::switching(*page); }, 10000));
+  // Out, through zero, and in again.
+  ASSERT_TRUE(pump.until([&] { return Api::fadeAngle(*page) < 0.3f; }, 10000));
+  ASSERT_TRUE(pump.until([&] { return Api::fadeAngle(*page) > 1.0f; }, 10000));
+  EXPECT_EQ(Api::carouselIndex(*page), 0) << "no pictures configured: the index stays";
+  EXPECT_TRUE(Api::timersActive(*page));
+}
+
+TEST_F(InstallPageTest, ScreenshotWhileDownloading) {
+  InstallManager::instance().setStage(3);
+  progress(123456789, 0, 10000);
+  progress(123456789, 46913580, 12000);
+  page->startCarousel(60000);
+  ASSERT_TRUE(pump.until([&] { return !Api::switching(*page); }, 10000));
+  EXPECT_EQ(Api::upperText(*page), "正在为您下载游戏  38% ");
+  screenshot("pages-install-download.png");
+}
+
+} // namespace

@@ -1,0 +1,396 @@
+// The option page in a real frame window: option columns, the live path check with both
+// warnings governing "下一步", the folder browser, the task list and the reset.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "gui/QxCheckBox.h"
+#include "gui/QxTextBox.h"
+#include "gui/QxTextButton.h"
+#include "gui/QxTextField.h"
+#include "pages/OptionPage.h"
+#include "pages/OptionPageTestApi.h"
+#include "tests/pages/PageTestSupport.h"
+
+using namespace pages_test;
+
+namespace {
+
+using Api = OptionPageTestApi;
+constexpr std::uint64_t kGiB = 1024ull * 1024 * 1024;
+
+// Free bytes by volume root; a root missing from the table fails like the system call.
+std::map<std::string, std::uint64_t> g_free;
+bool tableFreeBytes(const std::string& root, std::uint64_t& bytes) {
+  auto found = g_free.find(root);
+  if (found == g_free.end())
+    return false;
+  bytes = found->second;
+  return true;
+}
+
+const char* const kFiveOptions = R"(
+    { "name": "quicklaunchicon", "type": "task", "checked": true, "desc": "快速启动栏" },
+    { "name": "desktopicon", "type": "task", "checked": false, "desc": "桌面图标" },
+    { "name": "autoupdate", "type": "option", "checked": true, "desc": "自动更新" },
+    { "name": "beta", "type": "option", "checked": false, "desc": "测试版" },
+    { "name": "readme", "type": "Task", "checked": true, "desc": "说明" })";
+
+const char* const kOneTask =
+    R"({ "name": "quicklaunchicon", "type": "task", "checked": true, "desc": "快速启动栏" })";
+
+class OptionPageTest : public PageTest {
+protected:
+  void SetUp() override {
+    g_free = {{"C:", 50 * kGiB}, {"C:\\", 50 * kGiB}};
+    Api::setFreeBytesQuery(tableFreeBytes);
+    InstallManager::instance().setExtraArguments("");
+  }
+  void TearDown() override {
+    PageTest::TearDown();
+    Api::setFreeBytesQuery(nullptr);
+    InstallManager::instance().setExtraArguments("");
+  }
+
+  void open(const char* options, const std::string& extra = "", bool shown = false) {
+    useConfig(configDocument(options, extra));
+    InstallManager::instance().setInstallPath("C:\\Program Files\\vantorworlds");
+    page = new OptionPage(&controller, 660, 480);
+    host(page, shown);
+    frame->optionPage = page;
+  }
+
+  // Replaces the path box's text as a paste would; the edit control reports the change.
+  void type(const std::string& text) {
+    SetWindowTextA(Api::pathBox(*page)->editWindow(), text.c_str());
+    pump.runFor(5);
+  }
+
+  std::string installPath() const { return InstallManager::instance().getInstallPath(); }
+  int nextState() const { return Api::nextButton(*page)->state(); }
+  bool warningShown() const { return Api::warningLabel(*page)->isVisible(); }
+  std::string warning() const { return Api::warningLabel(*page)->text(); }
+
+  Recorder controller;
+  OptionPage* page = nullptr;
+};
+
+// The first drive letter from Q on that this machine does not have.
+std::string missingDrive() {
+  const DWORD drives = GetLogicalDrives();
+  for (char letter = 'Q'; letter <= 'Y'; ++letter)
+    if (!(drives & (1u << (letter - 'A'))))
+      return std::string(1, letter);
+  return "Y";
+}
+
+TEST_F(OptionPageTest, FiveOptionsFillTwoColumnsUnderTheSpaceLabels) {
+  open(kFiveOptions);
+  const std::vector<QxCheckBox*> boxes = Api::optionBoxes(*page);
+  ASSERT_EQ(boxes.size(), 5u);
+  const struct {
+    int x, y;
+    const char* key;
+    bool checked;
+  } expected[] = {{131, 259, "quicklaunchicon", true},
+                  {131, 287, "desktopicon", false},
+                  {131, 315, "autoupdate", true},
+                  {331, 259, "beta", false},
+                  {331, 287, "readme", true}};
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    EXPECT_EQ(boxes[i]->x(), expected[i].x) << i;
+    EXPECT_EQ(boxes[i]->y(), expected[i].y) << i;
+    EXPECT_EQ(boxes[i]->getKey(), expected[i].key) << i;
+    EXPECT_EQ(boxes[i]->actionCommand(), expected[i].key) << i;
+    EXPECT_EQ(boxes[i]->isChecked(), expected[i].checked) << i;
+  }
+  EXPECT_EQ(Api::neededLabel(*page)->text(), "所需磁盘空间：1000 MB");
+  EXPECT_EQ(Api::availableLabel(*page)->text(), "可用磁盘空间：50 GB");
+  EXPECT_EQ(Api::availableLabel(*page)->x(), 301);
+  EXPECT_EQ(Api::availableLabel(*page)->y(), 229);
+  EXPECT_FALSE(warningShown());
+  EXPECT_EQ(nextState(), 0);
+  EXPECT_EQ(Api::pathBox(*page)->getText(), "C:\\Program Files\\vantorworlds");
+  // Children: path box, previous, next, needed, available, browse, warning, options.
+  ASSERT_EQ(page->childCount(), 12);
+  EXPECT_EQ(page->child(0), static_cast<QxWidget*>(Api::pathBox(*page)));
+  EXPECT_EQ(page->child(1)->name(), "上一步");
+  EXPECT_EQ(page->child(2), static_cast<QxWidget*>(Api::nextButton(*page)));
+  EXPECT_EQ(page->child(5), static_cast<QxWidget*>(Api::browseButton(*page)));
+  EXPECT_EQ(page->child(6), static_cast<QxWidget*>(Api::warningLabel(*page)));
+  EXPECT_EQ(page->child(7), static_cast<QxWidget*>(boxes[0]));
+}
+
+TEST_F(OptionPageTest, FreeSpaceIsRoundedToHundredthsOfAGigabyte) {
+  const struct {
+    std::uint64_t bytes;
+    const char* label;
+  } cases[] = {{kGiB * 123451 / 10000, "可用磁盘空间：12.35 GB"},
+               {kGiB * 123449 / 10000, "可用磁盘空间：12.34 GB"},
+               {2 * kGiB, "可用磁盘空间：2 GB"},
+               {kGiB / 1000, "可用磁盘空间：0 GB"},
+               {kGiB * 4096, "可用磁盘空间：4096 GB"}};
+  useConfig(configDocument(kOneTask));
+  InstallManager::instance().setInstallPath("C:\\Games");
+  for (const auto& c : cases) {
+    g_free["C:"] = c.bytes;
+    // The label is made with the page; no window is needed for it.
+    OptionPage lone(&controller, 660, 480);
+    EXPECT_EQ(Api::availableLabel(lone)->text(), c.label) << c.bytes;
+  }
+}
+
+TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
+  open(kOneTask);
+  const std::string absent = missingDrive();
+  g_free["D:\\"] = kGiB / 2;  // 512 MB: less than the 1000 MB needed
+  const struct {
+    std::string text;
+    const char* warning;  // null: no warning shown
+    std::string path;     // install path afterwards
+    const char* available;
+  } cases[] = {
+      {"C:", nullptr, "C:\\vantorworlds", "可用磁盘空间：50GB"},
+      {"C:\\Games", nullptr, "C:\\Games", "可用磁盘空间：50GB"},
+      {"C:/Games", "该目录为无效路径，请重新选择其他路径", "C:\\Games", "可用磁盘空间：50GB"},
+      {"C:\\Ga*mes", "该目录为无效路径，请重新选择其他路径", "C:\\Games", "可用磁盘空间：50GB"},
+      {"C:\\Ga|mes", "该目录为无效路径，请重新选择其他路径", "C:\\Games", "可用磁盘空间：50GB"},
+      {"Games", "该目录为无效路径，请重新选择其他路径", "C:\\Games", "可用磁盘空间：50GB"},
+      {absent + ":\\Games", "该目录为无效路径，请重新选择其他路径", "C:\\Games", "可用磁盘空间：50GB"},
+      {"C:\\游戏\\星海", nullptr, "C:\\游戏\\星海", "可用磁盘空间：50GB"},
+  };
+  for (const auto& c : cases) {
+    type(c.text);
+    EXPECT_EQ(installPath(), c.path) << c.text;
+    EXPECT_EQ(warningShown(), c.warning != nullptr) << c.text;
+    if (c.warning) {
+      EXPECT_EQ(warning(), c.warning) << c.text;
+    }
+    EXPECT_EQ(nextState(), c.warning ? 3 : 0) << c.text;
+    EXPECT_EQ(Api::availableLabel(*page)->text(), c.available) << c.text;
+  }
+}
+
+TEST_F(OptionPageTest, TooLittleSpaceWarnsButTakesThePath) {
+  open(kOneTask);
+  g_free["C:\\"] = kGiB / 2;
+  type("C:\\Small");
+  EXPECT_EQ(installPath(), "C:\\Small");
+  EXPECT_TRUE(warningShown());
+  EXPECT_EQ(warning(), "可用磁盘空间不足，请重新选择其他路径");
+  EXPECT_EQ(nextState(), 3);
+  EXPECT_EQ(Api::availableLabel(*page)->text(), "可用磁盘空间：0.5GB");
+  screenshot("pages-option-warning.png");
+
+  // A failed query counts as nothing free.
+  g_free.erase("C:\\");
+  type("C:\\Other");
+  EXPECT_EQ(warning(), "可用磁盘空间不足，请重新选择其他路径");
+  EXPECT_EQ(Api::availableLabel(*page)->text(), "可用磁盘空间：0GB");
+
+  // Room again: the warning goes and "下一步" works.
+  g_free["C:\\"] = 2 * kGiB;
+  type("C:\\Roomy");
+  EXPECT_FALSE(warningShown());
+  EXPECT_EQ(nextState(), 0);
+  click(563 + 40, 420 + 15);
+  EXPECT_EQ(controller.commands, std::vector<std::string>{"btnNext"});
+}
+
+TEST_F(OptionPageTest, DisabledNextSendsNothingAndAnEmptyBoxChangesNothing) {
+  open(kOneTask);
+  type("C:/bad");
+  ASSERT_EQ(nextState(), 3);
+  click(563 + 40, 420 + 15);
+  click(473 + 40, 420 + 15);
+  EXPECT_EQ(controller.commands, std::vector<std::string>{"btnPrevious"});
+  type("");
+  EXPECT_EQ(nextState(), 3);
+  EXPECT_EQ(installPath(), "C:\\Program Files\\vantorworlds");
+}
+
+TEST_F(OptionPageTest, TypedKeysAreCheckedLive) {
+  open(kOneTask);
+  HWND edit = Api::pathBox(*page)->editWindow();
+  SetFocus(edit);
+  SendMessageA(edit, EM_SETSEL, 0, -1);
+  for (char c : std::string("C:\\Live"))
+    SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(c)), 1);
+  pump.runFor(5);
+  EXPECT_EQ(installPath(), "C:\\Live");
+  SendMessageA(edit, WM_CHAR, '?', 1);
+  EXPECT_EQ(installPath(), "C:\\Live");
+  EXPECT_EQ(warning(), "该目录为无效路径，请重新选择其他路径");
+  EXPECT_EQ(nextState(), 3);
+}
+
+TEST_F(OptionPageTest, OtherCommandNotificationsAreIgnored) {
+  open(kOneTask);
+  HWND edit = Api::pathBox(*page)->editWindow();
+  // The change is handed over below by hand, under other codes first.
+  frame->optionPage = nullptr;
+  SetWindowTextA(edit, "C:/bad");
+  page->onEditNotify(0x0100, edit);  // EN_SETFOCUS
+  page->onEditNotify(0x0300, hwnd);  // not the path box
+  page->onEditNotify(0x0300, nullptr);
+  EXPECT_EQ(nextState(), 0);
+  EXPECT_FALSE(warningShown());
+  page->onEditNotify(0x0300, edit);
+  EXPECT_EQ(nextState(), 3);
+}
+
+TEST_F(OptionPageTest, HidingThePageHidesTheEditControl) {
+  open(kOneTask, "", true);
+  HWND edit = Api::pathBox(*page)->editWindow();
+  ASSERT_TRUE(IsWindow(edit));
+  EXPECT_TRUE(IsWindowVisible(edit));
+  page->setVisible(false);
+  EXPECT_FALSE(IsWindowVisible(edit));
+  page->setVisible(true);
+  EXPECT_TRUE(IsWindowVisible(edit));
+}
+
+TEST_F(OptionPageTest, TaskListAndOptionArguments) {
+  open(kFiveOptions);
+  InstallManager& manager = InstallManager::instance();
+  manager.setExtraArguments("-channel 7 ");
+  page->applyOptions();
+  EXPECT_EQ(manager.getExtraArguments(), "-channel 7 -autoupdate true -beta false ");
+  page->applyTasks();
+  // "Task" is not "task": only exact types count.
+  EXPECT_EQ(manager.getExtraArguments(),
+            "-channel 7 -autoupdate true -beta false "
+            " /MERGETASKS=\"quicklaunchicon,!desktopicon,runafterinstall\"");
+
+  // The user's clicks decide, not the configuration.
+  const std::vector<QxCheckBox*> boxes = Api::optionBoxes(*page);
+  click(boxes[0]->x() + 5, boxes[0]->y() + 5);
+  click(boxes[1]->x() + 5, boxes[1]->y() + 5);
+  click(boxes[3]->x() + 5, boxes[3]->y() + 5);
+  manager.setExtraArguments("");
+  page->applyOptions();
+  page->applyTasks();
+  EXPECT_EQ(manager.getExtraArguments(),
+            "-autoupdate true -beta true  /MERGETASKS=\"!quicklaunchicon,desktopicon,runafterinstall\"");
+  EXPECT_TRUE(controller.commands.empty()) << "option boxes talk to the page only";
+}
+
+TEST_F(OptionPageTest, ShippedTaskAndNoRunAfterInstall) {
+  open(kOneTask);
+  InstallManager& manager = InstallManager::instance();
+  page->applyOptions();
+  page->applyTasks();
+  EXPECT_EQ(manager.getExtraArguments(), " /MERGETASKS=\"quicklaunchicon,runafterinstall\"");
+
+  PageTest::TearDown();
+  manager.setExtraArguments("");
+  open(kOneTask, R"("runAfterInstall": false,)");
+  Api::optionBoxes(*page)[0]->setChecked(false);
+  page->applyTasks();
+  EXPECT_EQ(manager.getExtraArguments(), " /MERGETASKS=\"!quicklaunchicon,!runafterinstall\"");
+}
+
+TEST_F(OptionPageTest, ResetOptionsRestoresTheConfiguredChecks) {
+  open(kFiveOptions);
+  const std::vector<QxCheckBox*> boxes = Api::optionBoxes(*page);
+  for (QxCheckBox* box : boxes)
+    click(box->x() + 5, box->y() + 5);
+  EXPECT_FALSE(boxes[0]->isChecked());
+  EXPECT_TRUE(boxes[1]->isChecked());
+  page->resetOptions();
+  const bool configured[] = {true, false, true, false, true};
+  for (size_t i = 0; i < boxes.size(); ++i)
+    EXPECT_EQ(boxes[i]->isChecked(), configured[i]) << i;
+}
+
+// Answers the folder browser from another thread: optionally selects `folder`, then
+// presses OK or Cancel. Records whether a browser was seen.
+class BrowserAnswerer {
+public:
+  BrowserAnswerer(HWND owner, std::string folder, int answer)
+      : owner_(owner), folder_(std::move(folder)), answer_(answer),
+        thread_([this] { run(); }) {}
+  ~BrowserAnswerer() {
+    running_ = false;
+    thread_.join();
+  }
+  bool seen() const { return seen_; }
+  std::string title() const { return title_; }
+
+private:
+  static BOOL CALLBACK visit(HWND window, LPARAM param) {
+    auto* self = reinterpret_cast<BrowserAnswerer*>(param);
+    char cls[64] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    if (std::string(cls) != "#32770" || !IsWindowVisible(window) ||
+        GetWindow(window, GW_OWNER) != self->owner_)
+      return TRUE;
+    self->found_ = window;
+    return FALSE;
+  }
+  void run() {
+    const DWORD start = GetTickCount();
+    while (running_ && GetTickCount() - start < 15000) {
+      found_ = nullptr;
+      EnumWindows(&BrowserAnswerer::visit, reinterpret_cast<LPARAM>(this));
+      if (found_) {
+        Sleep(300);  // let the dialog finish its start-up and the callback run
+        char caption[256] = {};
+        GetWindowTextA(found_, caption, sizeof caption);
+        title_ = caption;
+        if (!folder_.empty())
+          SendMessageA(found_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder_.c_str()));
+        Sleep(100);
+        seen_ = true;
+        PostMessageA(found_, WM_COMMAND, MAKEWPARAM(answer_, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(found_, answer_)));
+        return;
+      }
+      Sleep(50);
+    }
+  }
+
+  HWND owner_;
+  std::string folder_;
+  int answer_;
+  std::atomic<bool> running_{true};
+  std::atomic<bool> seen_{false};
+  HWND found_ = nullptr;
+  std::string title_;
+  std::thread thread_;
+};
+
+TEST_F(OptionPageTest, CancelledFolderBrowserChangesNothing) {
+  open(kOneTask);
+  {
+    BrowserAnswerer answerer(hwnd, "", IDCANCEL);
+    click(449 + 40, 187 + 15);  // returns when the modal browser has ended
+    EXPECT_TRUE(answerer.seen());
+  }
+  EXPECT_EQ(installPath(), "C:\\Program Files\\vantorworlds");
+  EXPECT_EQ(Api::pathBox(*page)->getText(), "C:\\Program Files\\vantorworlds");
+}
+
+TEST_F(OptionPageTest, PickedFolderGetsTheInstallFolderAppended) {
+  open(kOneTask);
+  const struct {
+    const char* picked;
+    const char* path;
+  } cases[] = {{"C:\\windows", "C:\\windows\\vantorworlds"}, {"C:\\", "C:\\vantorworlds"}};
+  for (const auto& c : cases) {
+    {
+      BrowserAnswerer answerer(hwnd, c.picked, IDOK);
+      click(449 + 40, 187 + 15);
+      ASSERT_TRUE(answerer.seen()) << c.picked;
+    }
+    pump.runFor(10);
+    EXPECT_EQ(installPath(), c.path) << c.picked;
+    EXPECT_EQ(Api::pathBox(*page)->getText(), c.path) << c.picked;
+    EXPECT_FALSE(warningShown()) << c.picked;
+  }
+}
+
+} // namespace

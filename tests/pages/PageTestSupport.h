@@ -1,0 +1,103 @@
+#pragma once
+// Shared by the page tests: a frame window built the way the controller builds its own
+// (pages added before the window exists, WM_COMMAND handed to the option page), the
+// test configuration, bounded message pumping, mouse input as the system sends it, and
+// screenshots of the window's back buffer.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/InstallManager.h"
+#include "gui/QxActionListener.h"
+#include "gui/QxGUISPWnd.h"
+#include "gui/QxWidget.h"
+#include "gui/StandardWidget.h"
+#include "pages/OptionPage.h"
+
+namespace pages_test {
+
+// The shipped configuration's shape with test values; `options` is the JSON array body.
+std::string configDocument(const std::string& options, const std::string& extra = "");
+// Makes the install manager read `document`; fails the test when it is not accepted.
+void useConfig(const std::string& document);
+
+// Runs this thread's queue for `ms` milliseconds. A quit message is kept in `quitCode`.
+struct Pump {
+  bool quit = false;
+  int quitCode = -1;
+  void runFor(DWORD ms);
+  // Dispatches one queued message, or waits a millisecond when there is none.
+  void step();
+  template <typename F>
+  bool until(F done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > timeoutMs)
+        return false;
+      runFor(5);
+    }
+    return true;
+  }
+  // As `until`, but looks after every single message: a queue that never runs dry (timer
+  // ticks slower to handle than their period) still shows each intermediate state.
+  template <typename F>
+  bool untilEachMessage(F done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > timeoutMs)
+        return false;
+      step();
+    }
+    return true;
+  }
+};
+
+struct Recorder : QxActionListener {
+  void actionPerformed(const std::string& command) override { commands.push_back(command); }
+  std::vector<std::string> commands;
+};
+
+// The frame of the controller, reduced to what the pages need of it.
+class HostFrame : public StandardWidget {
+public:
+  HostFrame() : StandardWidget("页面测试") {}
+  OptionPage* optionPage = nullptr;
+
+  LRESULT onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override {
+    if (message == WM_COMMAND && optionPage)
+      optionPage->onEditNotify(HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+    return StandardWidget::onWindowMessage(message, wParam, lParam, handled);
+  }
+};
+
+// Hosts one page: the page is added first, then the window is made and shown.
+class PageTest : public ::testing::Test {
+protected:
+  void TearDown() override;
+  // Takes ownership of the page. The window is drawn either way; only a shown one has
+  // visible child windows (and costs seconds to hide again without a window manager).
+  void host(QxWidget* page, bool shown = false);
+  // Left press and release at (x, y) of the window, as the system sends them.
+  void click(int x, int y);
+  void moveTo(int x, int y);
+  // Window pixel as 0x00RRGGBB.
+  std::uint32_t pixel(int x, int y) const;
+  // Writes <build>/screenshots/<name> from the back buffer; the colour key is transparent.
+  void screenshot(const std::string& name) const;
+
+  HostFrame* frame = nullptr;
+  HWND hwnd = nullptr;
+  Pump pump;
+};
+
+// A Windows path ("Z:\\...") for a path of the build tree.
+std::string windowsPath(const std::string& path);
+// Waits for a file to appear and be non-empty; its content, or empty on timeout.
+std::string waitForFile(const std::string& path, DWORD timeoutMs);
+// |a - b| per channel of two 0x00RRGGBB pixels, the largest of the three.
+int channelDistance(std::uint32_t a, std::uint32_t b);
+
+} // namespace pages_test

@@ -1,0 +1,193 @@
+// Entry point of the page tests and the shared fixture's implementation.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "gui/GdiPlus.h"
+#include "gui/ImageCache.h"
+#include "gui/MessageLoop.h"
+#include "gui/QxGUISPWndTestApi.h"
+#include "tests/pages/PageTestSupport.h"
+#include "tests/support/TestFiles.h"
+
+namespace pages_test {
+
+namespace {
+
+std::string g_document;
+bool fromString(std::string& bytes) {
+  bytes = g_document;
+  return true;
+}
+
+bool pngEncoder(CLSID& clsid) {
+  UINT count = 0, size = 0;
+  Gdiplus::GetImageEncodersSize(&count, &size);
+  if (size == 0)
+    return false;
+  std::vector<char> buffer(size);
+  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+  Gdiplus::GetImageEncoders(count, size, codecs);
+  for (UINT i = 0; i < count; ++i) {
+    if (std::wstring(codecs[i].MimeType) == L"image/png") {
+      clsid = codecs[i].Clsid;
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace
+
+std::string configDocument(const std::string& options, const std::string& extra) {
+  return R"({
+    "installName": "星海奇遇记",
+    "welcomeText": "欢迎安装星海奇遇记！",
+    "installFolder": "vantorworlds",
+    "userLicense": { "url": "https://127.0.0.1/license.html", "desc": "《星河游戏许可协议》" },
+    "silentInstall": false,
+    "runAfterInstall": true,
+    "installerInRes": false,
+    "options": [)" + options + R"(],
+    "pics": [
+        { "name": "logo", "x": 13, "y": 16 },
+        { "name": "QxCharacter", "x": 95, "y": 134 }
+    ],
+    "carouselPics": ["pics/carousel1.jpg", "pics/carousel2.jpg"],
+    "carouselTime": 6000,
+    )" + extra + R"(
+    "neededSpace": 1000
+  })";
+}
+
+void useConfig(const std::string& document) {
+  g_document = document;
+  InstallManager::setDocumentSource(fromString);
+  std::string error;
+  ASSERT_TRUE(InstallManager::instance().readConfig(error)) << error;
+}
+
+void Pump::runFor(DWORD ms) {
+  const DWORD start = GetTickCount();
+  do {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit = true;
+        quitCode = static_cast<int>(msg.wParam);
+        continue;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    Sleep(2);
+  } while (GetTickCount() - start < ms);
+}
+
+void Pump::step() {
+  MSG msg;
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    Sleep(1);
+    return;
+  }
+  if (msg.message == WM_QUIT) {
+    quit = true;
+    quitCode = static_cast<int>(msg.wParam);
+    return;
+  }
+  TranslateMessage(&msg);
+  DispatchMessageA(&msg);
+}
+
+void PageTest::host(QxWidget* page, bool shown) {
+  frame = new HostFrame();
+  frame->addChild(page);
+  frame->createWindow();
+  hwnd = frame->hwnd();
+  ASSERT_TRUE(IsWindow(hwnd));
+  if (shown)
+    frame->show();
+  pump.runFor(30);
+}
+
+void PageTest::TearDown() {
+  delete frame;
+  frame = nullptr;
+  pump.runFor(10);
+}
+
+static LPARAM point(int x, int y) {
+  return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y));
+}
+
+void PageTest::click(int x, int y) {
+  SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y));
+  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(x, y));
+  SendMessageA(hwnd, WM_LBUTTONUP, 0, point(x, y));
+}
+
+void PageTest::moveTo(int x, int y) { SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y)); }
+
+std::uint32_t PageTest::pixel(int x, int y) const {
+  return QxGUISPWndTestApi::backBufferPixel(*frame->window(), x, y) & 0xFFFFFF;
+}
+
+void PageTest::screenshot(const std::string& name) const {
+  const int w = frame->width(), h = frame->height();
+  std::vector<std::uint32_t> pixels = QxGUISPWndTestApi::backBufferPixels(*frame->window(), w, h);
+  ASSERT_EQ(pixels.size(), static_cast<size_t>(w) * static_cast<size_t>(h));
+  for (std::uint32_t& p : pixels) {
+    const std::uint32_t rgb = p & 0xFFFFFF;
+    p = rgb == 0xFF00FF ? 0 : (rgb | 0xFF000000u);
+  }
+  ImageCache::instance();  // GDI+ runs while the cache lives
+  Gdiplus::Bitmap bitmap(w, h, w * 4, PixelFormat32bppARGB,
+                         reinterpret_cast<BYTE*>(pixels.data()));
+  CLSID png{};
+  ASSERT_TRUE(pngEncoder(png));
+  const std::filesystem::path folder = std::filesystem::path(QX_BINARY_DIR) / "screenshots";
+  std::filesystem::create_directories(folder);
+  const std::wstring file = (folder / name).wstring();
+  ASSERT_EQ(bitmap.Save(file.c_str(), &png, nullptr), Gdiplus::Ok) << name;
+}
+
+std::string windowsPath(const std::string& path) {
+  char full[MAX_PATH] = {};
+  GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  return full;
+}
+
+std::string waitForFile(const std::string& path, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  do {
+    std::string content = qxtest::readFile(path);
+    if (!content.empty())
+      return content;
+    Sleep(20);
+  } while (GetTickCount() - start < timeoutMs);
+  return std::string();
+}
+
+int channelDistance(std::uint32_t a, std::uint32_t b) {
+  int worst = 0;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    worst = std::max(worst, d < 0 ? -d : d);
+  }
+  return worst;
+}
+
+} // namespace pages_test
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  // The folder browser's new dialog style needs OLE on this thread.
+  OleInitialize(nullptr);
+  registerWindowClass(GetModuleHandleA(nullptr));
+  const int result = RUN_ALL_TESTS();
+  OleUninitialize();
+  return result;
+}

@@ -1,0 +1,158 @@
+// The welcome page in a real frame window: the licence line governing both install
+// buttons, the commands reaching the controller, the headline and the licence link.
+#include <windows.h>
+
+#include <filesystem>
+
+#include "gui/QxButton.h"
+#include "gui/QxCheckBox.h"
+#include "gui/QxHyperlink.h"
+#include "gui/QxTextButton.h"
+#include "pages/WelcomePage.h"
+#include "pages/WelcomePageTestApi.h"
+#include "tests/pages/PageTestSupport.h"
+#include "tests/support/TestFiles.h"
+
+using namespace pages_test;
+
+namespace {
+
+using Api = WelcomePageTestApi;
+
+class WelcomePageTest : public PageTest {
+protected:
+  void SetUp() override { useConfig(configDocument(kOneTask)); }
+
+  void open() {
+    page = new WelcomePage(&controller, 660, 480);
+    host(page);
+  }
+
+  static constexpr const char* kOneTask =
+      R"({ "name": "quicklaunchicon", "type": "task", "checked": true, "desc": "快速启动栏" })";
+  Recorder controller;
+  WelcomePage* page = nullptr;
+};
+
+TEST_F(WelcomePageTest, LicenceBoxBecomesTheLastChildWhenThePageGetsAParent) {
+  auto* lone = new WelcomePage(&controller, 660, 480);
+  for (int i = 0; i < lone->childCount(); ++i)
+    EXPECT_NE(lone->child(i), static_cast<QxWidget*>(Api::licenceBox(*lone)));
+  ASSERT_EQ(lone->childCount(), 3);
+  EXPECT_EQ(lone->child(0), static_cast<QxWidget*>(Api::licenceLink(*lone)));
+  EXPECT_EQ(lone->child(1), static_cast<QxWidget*>(Api::customButton(*lone)));
+  EXPECT_EQ(lone->child(2), static_cast<QxWidget*>(Api::oneKeyButton(*lone)));
+  host(lone);
+  page = lone;
+  ASSERT_EQ(page->childCount(), 4);
+  EXPECT_EQ(page->child(3), static_cast<QxWidget*>(Api::licenceBox(*page)));
+  EXPECT_TRUE(Api::licenceBox(*page)->isChecked());
+  EXPECT_EQ(Api::licenceBox(*page)->getKey(), "userLicense");
+  EXPECT_EQ(Api::oneKeyButton(*page)->state(), 0);
+  EXPECT_EQ(Api::customButton(*page)->state(), 0);
+}
+
+TEST_F(WelcomePageTest, UncheckingTheLicenceDisablesBothInstallButtons) {
+  open();
+  QxCheckBox* box = Api::licenceBox(*page);
+  QxTextButton* oneKey = Api::oneKeyButton(*page);
+  QxButton* custom = Api::customButton(*page);
+  EXPECT_EQ(box->x(), 31);
+  EXPECT_EQ(box->y(), 408);
+  ASSERT_GT(box->width(), 16);
+
+  click(box->x() + 5, box->y() + 5);
+  EXPECT_FALSE(box->isChecked());
+  EXPECT_EQ(oneKey->state(), QxButton::Disabled);
+  EXPECT_EQ(custom->state(), QxButton::Disabled);
+  click(291 + 88, 259 + 21);
+  click(543 + 40, 408 + 7);
+  moveTo(291 + 88, 259 + 21);
+  EXPECT_EQ(oneKey->state(), QxButton::Disabled) << "no mouse rule leaves the disabled state";
+  EXPECT_TRUE(controller.commands.empty());
+
+  click(box->x() + 5, box->y() + 5);
+  EXPECT_TRUE(box->isChecked());
+  EXPECT_EQ(oneKey->state(), QxButton::Normal);
+  EXPECT_EQ(custom->state(), QxButton::Normal);
+  click(291 + 88, 259 + 21);
+  click(543 + 40, 408 + 7);
+  EXPECT_EQ(controller.commands, (std::vector<std::string>{"btnOneKeyInstall", "btnCustomInstall"}));
+}
+
+TEST_F(WelcomePageTest, LayoutOfButtonsPicturesAndLink) {
+  open();
+  QxTextButton* oneKey = Api::oneKeyButton(*page);
+  EXPECT_EQ(oneKey->x(), 291);
+  EXPECT_EQ(oneKey->y(), 259);
+  EXPECT_EQ(oneKey->width(), 177);
+  EXPECT_EQ(oneKey->height(), 43);
+  EXPECT_EQ(oneKey->getText(), "一键安装");
+  QxButton* custom = Api::customButton(*page);
+  EXPECT_EQ(custom->name(), "CustomInstall");
+  EXPECT_EQ(custom->cursorName(), "hand");
+  EXPECT_EQ(custom->x(), 543);
+  EXPECT_EQ(custom->width(), 87);
+  // Alpha hit test off: a point anywhere in the rectangle hits.
+  EXPECT_TRUE(custom->hitTest(0, 0));
+  QxHyperlink* link = Api::licenceLink(*page);
+  EXPECT_EQ(link->name(), "《星河游戏许可协议》");
+  EXPECT_EQ(link->x(), 136);
+  EXPECT_EQ(link->y(), 409);
+
+  const auto& items = page->items();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].name, "QxCharacter");
+  EXPECT_EQ(items[0].x, 95);
+  EXPECT_EQ(items[0].y, 134);
+  EXPECT_EQ(items[1].name, "res/oneKeyShadow.png");
+  EXPECT_EQ(items[1].x, 291);
+  EXPECT_EQ(items[1].y, 302);
+}
+
+TEST_F(WelcomePageTest, HeadlineIs34PixelsPerCharacterAndDrawnInBlue) {
+  open();
+  int w = 0, h = 0;
+  ASSERT_TRUE(Api::headlineSize(*page, w, h));
+  EXPECT_EQ(w, 340);  // ten characters
+  EXPECT_EQ(h, 32);
+  // The headline's colour (R 0x00, G 0x5C, B 0xB2) covers part of its rectangle.
+  int ink = 0;
+  for (int y = 188; y < 220; ++y)
+    for (int x = 291; x < 291 + 340; ++x)
+      if (channelDistance(pixel(x, y), 0x005CB2) < 40)
+        ++ink;
+  EXPECT_GT(ink, 300);
+  screenshot("pages-welcome.png");
+}
+
+TEST_F(WelcomePageTest, MissingPictureIsPlacedAtTheOrigin) {
+  useConfig(R"({ "options": [], "neededSpace": 10, "welcomeText": "" })");
+  open();
+  ASSERT_FALSE(page->items().empty());
+  EXPECT_EQ(page->items()[0].x, 0);
+  EXPECT_EQ(page->items()[0].y, 0);
+  int w = 0, h = 0;
+  EXPECT_FALSE(Api::headlineSize(*page, w, h)) << "an empty text makes no headline";
+}
+
+TEST_F(WelcomePageTest, LicenceLinkOpensTheConfiguredAddress) {
+  const std::string folder = windowsPath(qxtest::scratchFolder("pages-licence"));
+  const std::string program = folder + "\\licence.exe";
+  ASSERT_TRUE(CopyFileA(windowsPath(QX_FAKE_GAME).c_str(), program.c_str(), FALSE));
+  useConfig(R"({ "options": [], "neededSpace": 10,
+                 "userLicense": { "url": ")" + [&] {
+    std::string escaped;
+    for (char c : program) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return escaped;
+  }() + R"(", "desc": "许可协议" } })");
+  open();
+  QxHyperlink* link = Api::licenceLink(*page);
+  click(link->x() + 3, link->y() + 3);
+  const std::string record = waitForFile(folder + "\\started.txt", 15000);
+  ASSERT_FALSE(record.empty()) << "the shell did not open " << program;
+  EXPECT_EQ(record.substr(0, record.find('\n')), program);
+  EXPECT_TRUE(controller.commands.empty());
+}
+
+} // namespace
