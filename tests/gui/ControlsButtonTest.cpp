@@ -14,7 +14,7 @@ using namespace controls_test;
 
 namespace {
 
-class ButtonTest : public FrameTest {
+class ButtonTest : public SharedFrameTest {
 protected:
   // Adds a button to the frame at (x, y); the frame owns it.
   template <typename T>

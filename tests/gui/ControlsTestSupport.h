@@ -87,7 +87,7 @@ inline std::vector<DrawItem> itemsOfKind(const QxWidget& w, int kind) {
 }
 
 // A fresh frame window per test (the window class is registered by the test main); tests
-// add their widgets to `frame`.
+// add their widgets to `frame`. For tests that change the frame itself.
 class FrameTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -106,6 +106,50 @@ protected:
 
   StandardWidget* frame = nullptr;
   HWND hwnd = nullptr;
+};
+
+// One frame window for a whole suite of tests that only add widgets to it: each test's
+// widgets are deleted after it, and the mouse leaves the window. (Wine under a bare X
+// server takes about two seconds to take a window down, so this keeps the run short.)
+class SharedFrameTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    shared() = new StandardWidget("控件测试");
+    shared()->createWindow();
+    pumpFor(20);
+  }
+
+  static void TearDownTestSuite() {
+    delete shared();
+    shared() = nullptr;
+    pumpFor(10);
+  }
+
+  void SetUp() override {
+    frame = shared();
+    ASSERT_NE(frame, nullptr);
+    hwnd = frame->hwnd();
+    ASSERT_TRUE(IsWindow(hwnd));
+    baseChildren = frame->childCount();
+  }
+
+  void TearDown() override {
+    SendMessageA(hwnd, WM_MOUSELEAVE, 0, 0);
+    while (frame->childCount() > baseChildren)
+      frame->removeChild(frame->child(frame->childCount() - 1)).reset();
+    frame->update();
+    pumpFor(10);
+  }
+
+  StandardWidget* frame = nullptr;
+  HWND hwnd = nullptr;
+
+private:
+  static StandardWidget*& shared() {
+    static StandardWidget* frame = nullptr;
+    return frame;
+  }
+  int baseChildren = 0;
 };
 
 } // namespace controls_test

@@ -23,10 +23,10 @@ public:
   }
 };
 
-class TextBoxTest : public FrameTest {
+class TextBoxTest : public SharedFrameTest {
 protected:
   void SetUp() override {
-    FrameTest::SetUp();
+    SharedFrameTest::SetUp();
     page = new FormPage;
     frame->addChild(page);
     page->box = new QxTextBox(page, "D:\\游戏\\Vantor");
@@ -154,7 +154,7 @@ TEST(TextBoxWithoutWindowTest, DrawsItsFrameButHasNoEditControl) {
   EXPECT_EQ(itemsOfKind(*box, DrawItem::Fill).size(), 5u);
 }
 
-using TextFieldTest = FrameTest;
+using TextFieldTest = SharedFrameTest;
 
 TEST_F(TextFieldTest, SizesItselfOnlyWhenAsked) {
   auto* field = new QxTextField("所需磁盘空间：1000 MB", 131, 229, 0, 20, 12, 0x999999,
