@@ -402,3 +402,54 @@ TEST_F(SprotoTest, NewprotoReturnsNothingForBadBundles) {
 }
 
 } // namespace
+
+namespace {
+
+// Walks a decode like the Lua binding does, nested structures included, keeping nothing.
+int walk(sproto::Arg& a) {
+  if (a.kind == sproto::kStruct && a.phase != sproto::ArrayPhase::Begin &&
+      a.phase != sproto::ArrayPhase::End)
+    return sproto::decode(*a.structType, static_cast<const uint8_t*>(a.value), a.length, walk, nullptr);
+  return 0;
+}
+
+TEST_F(SprotoTest, SurvivesDamagedBundlesAndMessages) {
+  const std::string bundle = lua.eval("return require('proto').c2s");
+  ASSERT_GT(bundle.size(), 100u);
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  // Every byte of a real bundle changed in turn, and truncated at every length.
+  for (size_t i = 0; i < bundle.size(); ++i) {
+    std::string damaged = bundle;
+    damaged[i] = char(damaged[i] ^ (1 << (next() % 8)));
+    sproto::Schema::fromBundle(damaged.data(), damaged.size());
+    sproto::Schema::fromBundle(bundle.data(), i);
+  }
+  auto schema = sproto::Schema::fromBundle(bundle.data(), bundle.size());
+  ASSERT_TRUE(schema);
+  const std::string message = lua.eval(R"(
+    local s = core.newproto(require('proto').c2s)
+    local m = core.encode(core.querytype(s, "get_update_info.response"),
+      {error_code = 70000, attach_msg = string.rep("m", 40), update_bonus = "", update_text = "t"})
+    core.deleteproto(s)
+    return m)");
+  for (const sproto::Type& type : schema->types()) {
+    for (size_t i = 0; i < message.size(); ++i) {
+      std::string damaged = message;
+      damaged[i] = char(next());
+      sproto::decode(type, reinterpret_cast<const uint8_t*>(damaged.data()), int(damaged.size()), walk, nullptr);
+      sproto::decode(type, reinterpret_cast<const uint8_t*>(message.data()), int(i), walk, nullptr);
+    }
+  }
+  // Random packed streams: unpacking either fails or yields whole groups.
+  std::vector<uint8_t> in(64), out(4096);
+  for (int round = 0; round < 2000; ++round) {
+    const int n = int(next() % in.size());
+    for (int i = 0; i < n; ++i)
+      in[size_t(i)] = uint8_t(next() >> 16);
+    const int r = sproto::unpack(in.data(), n, out.data(), int(out.size()));
+    EXPECT_TRUE(r == -1 || r % 8 == 0) << r;
+  }
+}
+
+} // namespace
