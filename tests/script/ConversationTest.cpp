@@ -64,6 +64,9 @@ TEST_F(ConversationTest, ReportsThePackageOfTheObjectForm) {
   EXPECT_EQ("123", r.size);
   EXPECT_EQ("1.2.3.4", r.version);
   EXPECT_TRUE(log.contains("[lua] Hello world!\n")) << log.all();
+  // The heartbeat's answer has no body and is taken silently.
+  EXPECT_FALSE(log.contains("[lua] nil\n")) << log.all();
+  EXPECT_FALSE(log.contains("LUA ERROR")) << log.all();
   // The first message on the wire is the heartbeat with session 1 and no body, then the
   // request with session 2.
   const std::string wire = server->log();
