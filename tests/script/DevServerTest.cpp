@@ -221,4 +221,29 @@ TEST_F(DevServerTest, TestModesMisbehaveAsAsked) {
   }
 }
 
+TEST(DevServerLifetime, EndsWithItsParentWhenAsked) {
+  const std::string folder = qxtest::scratchFolder("devserver-parent");
+  const std::string script = std::string("'") + QX_DEVSERVER_BIN + "' --port 0 --port-file " + folder +
+                             "/port --max-seconds 60 --exit-with-parent & sleep 1";
+  const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
+  pid_t shell = -1;
+  ASSERT_EQ(0, posix_spawn(&shell, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ));
+  int port = 0;
+  for (int i = 0; i < 500 && port == 0; ++i) {
+    std::ifstream in(folder + "/port");
+    if (!(in >> port))
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(port, 0);
+  EXPECT_TRUE(Connection(port).connected());
+  waitpid(shell, nullptr, 0);
+  bool gone = false;
+  for (int i = 0; i < 150 && !gone; ++i) {
+    gone = !Connection(port).connected();
+    if (!gone)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(gone);
+}
+
 } // namespace

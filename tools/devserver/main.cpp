@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,13 +35,15 @@ const char kUsage[] =
     "                 [--package FILE | --url U --md5 M --size S --version V] [--array]\n"
     "                 [--error-code N | --bad-json | --close | --silent | --server-request |\n"
     "                  --empty-packet] [--max-seconds N] [--stop-file F]\n"
+    "                 [--exit-with-parent]\n"
     "                 [--scripts DIR]\n"
     "Answers heartbeat and get_update_info on A:P (default 127.0.0.1:8901; port 0 picks a\n"
     "free one, written to --port-file). --package reads key=value lines: url, md5, size,\n"
     "version and form (object or array). The test modes answer get_update_info with an\n"
     "error_code and no attach_msg, with invalid JSON, close each connection at once, never\n"
     "answer, send a request of the server's own, or send an empty packet. It stops after\n"
-    "--max-seconds or when the --stop-file appears.\n";
+    "--max-seconds, when the --stop-file appears, or with the process that started it\n"
+    "(--exit-with-parent; Wine starts Unix programs detached, so not under Wine).\n";
 
 struct Options {
   std::string address = "127.0.0.1";
@@ -61,6 +64,7 @@ struct Options {
   bool emptyPacket = false;
   int maxSeconds = 0;
   std::string stopFile;
+  bool exitWithParent = false;
   std::string scripts = QX_SCRIPTS_DIR;
 };
 
@@ -121,6 +125,8 @@ bool parseOptions(int argc, char** argv, Options& o) {
     } else if (a == "--max-seconds" && value(v)) {
       o.maxSeconds = std::atoi(v.c_str());
     } else if (a == "--stop-file" && value(o.stopFile)) {
+    } else if (a == "--exit-with-parent") {
+      o.exitWithParent = true;
     } else if (a == "--scripts" && value(o.scripts)) {
     } else {
       return false;
@@ -333,6 +339,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   ::signal(SIGPIPE, SIG_IGN);
+  if (o.exitWithParent)
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
   Script script;
   std::string error;
   if (!script.load(o, error)) {
