@@ -25,6 +25,7 @@ namespace {
 const char* const kFont = "simsun";
 constexpr std::uint32_t kButtonColour = 0x986800;
 constexpr std::uint32_t kLabelColour = 0x999999;
+constexpr std::uint32_t kDisabledColour = 0xB0B0B0;
 constexpr int kEditChange = 0x0300;  // EN_CHANGE
 
 void debugText(const std::string& text) { OutputDebugStringA(text.c_str()); }
@@ -148,6 +149,8 @@ OptionPage::OptionPage(QxActionListener* listener, int width, int height)
       new QxTextField("可用磁盘空间：" + number(freeGigabytes(drive)) + " GB",
                       d.neededLabel->x() + 170, labelY, 140, 20, 12, kLabelColour,
                       DrawItem::AlignLeft, DrawItem::AlignTop, kFont);
+  // A disabled "下一步" would otherwise look exactly like an enabled one.
+  d.nextButton->setTextColors(kButtonColour, kButtonColour, kButtonColour, kDisabledColour);
   d.browseButton->setAction("btnBrowse", &d);
   d.previousButton->setAction("btnPrevious", listener);
   d.nextButton->setAction("btnNext", listener);

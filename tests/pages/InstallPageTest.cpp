@@ -129,7 +129,6 @@ TEST_F(InstallPageTest, InstallingFailedAndIdleStages) {
   progress(100, 42, 1010);
   expectLines("正在为您安装游戏  42% ", "");
   EXPECT_EQ(Api::progressBar(*page)->value(), 42);
-  screenshot("pages-install-installing.png");
   manager.setStage(0);
   progress(100, 70, 1020);
   expectLines("正在为您安装游戏  42% ", "");
@@ -208,14 +207,20 @@ TEST_F(InstallPageTest, WithoutConfiguredPicturesTheFirstOneStays) {
   EXPECT_TRUE(Api::timersActive(*page));
 }
 
-TEST_F(InstallPageTest, ScreenshotWhileDownloading) {
-  InstallManager::instance().setStage(3);
+TEST_F(InstallPageTest, ScreenshotsWhileDownloadingAndInstalling) {
+  InstallManager& manager = InstallManager::instance();
+  manager.setStage(3);
   progress(123456789, 0, 10000);
   progress(123456789, 46913580, 12000);
   page->startCarousel(60000);
   ASSERT_TRUE(pump.until([&] { return !Api::switching(*page); }, 10000));
   EXPECT_EQ(Api::upperText(*page), "正在为您下载游戏  38% ");
+  EXPECT_EQ(Api::lowerText(*page), "游戏包体123.45M，速度23457K/s (V1.0.3)  ");
   screenshot("pages-install-download.png");
+  manager.setStage(5);
+  progress(100, 73, 12100);
+  EXPECT_EQ(Api::upperText(*page), "正在为您安装游戏  73% ");
+  screenshot("pages-install-installing.png");
 }
 
 } // namespace

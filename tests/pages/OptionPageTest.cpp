@@ -175,7 +175,7 @@ TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
 }
 
 TEST_F(OptionPageTest, TooLittleSpaceWarnsButTakesThePath) {
-  open(kOneTask);
+  open(kOneTask, "", true);
   g_free["C:\\"] = kGiB / 2;
   type("C:\\Small");
   EXPECT_EQ(installPath(), "C:\\Small");

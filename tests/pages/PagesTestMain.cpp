@@ -104,7 +104,8 @@ void Pump::step() {
 
 void PageTest::host(QxWidget* page, bool shown) {
   frame = new HostFrame();
-  frame->addChild(page);
+  // Under the frame's own buttons, as the controller stacks its full-window pages.
+  frame->insertChild(page, 0);
   frame->createWindow();
   hwnd = frame->hwnd();
   ASSERT_TRUE(IsWindow(hwnd));
@@ -139,6 +140,41 @@ void PageTest::screenshot(const std::string& name) const {
   const int w = frame->width(), h = frame->height();
   std::vector<std::uint32_t> pixels = QxGUISPWndTestApi::backBufferPixels(*frame->window(), w, h);
   ASSERT_EQ(pixels.size(), static_cast<size_t>(w) * static_cast<size_t>(h));
+  // Native child windows (the path box's edit control) are not in the back buffer: each
+  // visible one prints itself into the picture at its place.
+  for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!(GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE))
+      continue;
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    const int cw = r.right - r.left, ch = r.bottom - r.top;
+    if (cw <= 0 || ch <= 0)
+      continue;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = cw;
+    info.bmiHeader.biHeight = -ch;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, dib);
+    SendMessageA(child, WM_PRINT, reinterpret_cast<WPARAM>(dc),
+                 PRF_CLIENT | PRF_NONCLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
+    GdiFlush();
+    const auto* printed = static_cast<const std::uint32_t*>(bits);
+    for (int y = 0; y < ch; ++y)
+      for (int x = 0; x < cw; ++x) {
+        const int px = r.left + x, py = r.top + y;
+        if (px >= 0 && py >= 0 && px < w && py < h)
+          pixels[static_cast<size_t>(py) * w + px] = printed[y * cw + x];
+      }
+    SelectObject(dc, old);
+    DeleteObject(dib);
+    DeleteDC(dc);
+  }
   for (std::uint32_t& p : pixels) {
     const std::uint32_t rgb = p & 0xFFFFFF;
     p = rgb == 0xFF00FF ? 0 : (rgb | 0xFF000000u);
