@@ -80,8 +80,13 @@ int lclose(lua_State* L) {
 
 int lusleep(lua_State* L) {
   const lua_Number micros = luaL_checknumber(L, 1);
-  const lua_Number ms = micros / 1000;
-  SocketDelayResumer::instance().schedule(ms > 0 ? static_cast<unsigned>(ms) : 0u);
+  // Truncated toward zero; a system timer period holds at most 0x7FFFFFFF milliseconds.
+  lua_Number ms = micros / 1000;
+  if (!(ms > 0))
+    ms = 0;
+  if (ms > 0x7FFFFFFF)
+    ms = 0x7FFFFFFF;
+  SocketDelayResumer::instance().schedule(static_cast<unsigned>(ms));
   return 0;
 }
 
