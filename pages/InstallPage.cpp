@@ -203,8 +203,9 @@ void InstallPage::stopTimers() {
 
 void InstallPage::setProgress(int total, int done) {
   Impl& d = *pageImpl_;
+  // The bar and the text fields repaint themselves; the carousel behind them is only
+  // redrawn where they are.
   d.progressBar->setProgress(total, done);
-  update();
   const int percent = percentOf(total, done);
   InstallManager& manager = InstallManager::instance();
   switch (manager.stage()) {
