@@ -16,8 +16,10 @@ struct Timer::Impl {
 };
 
 TimerTable& TimerTable::instance() {
-  static TimerTable table;
-  return table;
+  // Never destroyed: timers owned by other process-wide objects stop themselves during
+  // static destruction, in whatever order that runs.
+  static TimerTable* table = new TimerTable;
+  return *table;
 }
 
 void TimerTable::insert(std::uintptr_t id, Timer* timer) { timers_[id] = timer; }
