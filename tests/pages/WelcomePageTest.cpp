@@ -77,6 +77,11 @@ TEST_F(WelcomePageTest, UncheckingTheLicenceDisablesBothInstallButtons) {
   EXPECT_TRUE(box->isChecked());
   EXPECT_EQ(oneKey->state(), QxButton::Normal);
   EXPECT_EQ(custom->state(), QxButton::Normal);
+  // The custom button's strip has two frames: hover shows the second.
+  moveTo(543 + 40, 408 + 7);
+  EXPECT_EQ(custom->state(), QxButton::Hover);
+  ASSERT_FALSE(custom->items().empty());
+  EXPECT_EQ(custom->items()[0].srcX, 87);
   click(291 + 88, 259 + 21);
   click(543 + 40, 408 + 7);
   EXPECT_EQ(controller.commands, (std::vector<std::string>{"btnOneKeyInstall", "btnCustomInstall"}));
