@@ -122,9 +122,9 @@ WelcomePage::~WelcomePage() = default;
 void WelcomePage::refresh() {
   Panel::refresh();
   Impl& d = *pageImpl_;
-  // Taken as the last child only once the page has a parent, so it lies above the rest.
-  d.unadoptedBox.release();
-  addChild(d.licenceBox);
+  // Taken as the last child only once the page has a parent, so it lies above the rest;
+  // from then on the tree owns it and a later refresh only moves it back to the end.
+  addChild(d.unadoptedBox ? d.unadoptedBox.release() : d.licenceBox);
   update();
 }
 
