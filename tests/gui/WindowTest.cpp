@@ -120,6 +120,21 @@ TEST_F(WindowTest, ButtonWheelAndKeyMessagesReachTheTree) {
   EXPECT_EQ(root->keys[2].type, QxWidget::KeyUp);
 }
 
+TEST_F(WindowTest, MouseLeavingTheWindowEndsTheHover) {
+  open(0, 0, 200, 100);
+  HWND hwnd = wnd->hwnd();
+  SendMessageA(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(30, 40));
+  EXPECT_EQ(QxWidget::hoveredWidget(), root);
+  SendMessageA(hwnd, WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
+  ASSERT_GE(root->mouse.size(), 2u);
+  EXPECT_EQ(root->mouse[0].type, QxWidget::MouseMove);
+  EXPECT_EQ(root->mouse[1].type, QxWidget::MouseLeave);
+  // Hovering again after the leave starts a new hover.
+  SendMessageA(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(31, 41));
+  EXPECT_EQ(QxWidget::hoveredWidget(), root);
+}
+
 TEST_F(WindowTest, HitTestCloseAndNonClientMessages) {
   open(0, 0, 200, 100);
   HWND hwnd = wnd->hwnd();
