@@ -11,6 +11,10 @@
 #include "app/Elevation.h"
 #include "app/InstallManager.h"
 #include "app/SingleInstance.h"
+#include "app/Updater.h"
+#include "gui/MessageLoop.h"
+#include "gui/TopLevelRegistry.h"
+#include "script/LuaScript.h"
 
 int runInstaller(const std::string& commandLineText, const std::vector<std::string>& argv) {
   if (relaunchElevatedIfNeeded(commandLineText))
@@ -41,12 +45,18 @@ int runInstaller(const std::string& commandLineText, const std::vector<std::stri
   if (notify != options.end())
     InstallManager::instance().setNotifyWindow(FindWindowA(nullptr, notify->second.c_str()));
 
-  InstallManager::instance();
-  // The wizard's window and its controller end the loop with their own codes; until
-  // they are part of the build, start-up ends with a code already posted (a failed
-  // configuration) or 0.
-  MSG pending;
-  if (PeekMessageA(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
-    return static_cast<int>(pending.wParam);
-  return 0;
+  registerWindowClass(GetModuleHandleA(nullptr));
+  LuaScript& script = LuaScript::instance();
+  const InstallConfig config = InstallManager::instance().getConfig();
+  script.setUpdateServer(config.updateServer);
+
+  auto* updater = new Updater(config.installName);
+  TopLevelRegistry& registry = TopLevelRegistry::instance();
+  updater->show();
+  registry.adopt(0, updater);
+
+  const int code = runMessageLoop();
+  registry.purge();
+  registry.destroyAll();
+  return code;
 }

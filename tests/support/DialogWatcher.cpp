@@ -20,7 +20,10 @@ struct DialogWatcher::Impl {
     auto* self = reinterpret_cast<Impl*>(param);
     char cls[64] = {};
     GetClassNameA(hwnd, cls, sizeof cls);
-    if (std::string(cls) != "#32770" || !IsWindowVisible(hwnd) || self->answered.count(hwnd))
+    // Message boxes only: their text is the static control 0xFFFF. Other dialogs (the
+    // folder browser) are left to the test that opened them.
+    if (std::string(cls) != "#32770" || !IsWindowVisible(hwnd) || self->answered.count(hwnd) ||
+        !GetDlgItem(hwnd, 0xFFFF))
       return TRUE;
     char caption[512] = {};
     char text[4096] = {};

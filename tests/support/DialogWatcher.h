@@ -1,5 +1,5 @@
 #pragma once
-// Answers message boxes of any process in the test's Wine session, so a test never
+// Answers message boxes (not other dialogs) of any process in the test's Wine session, so a test never
 // hangs on one, and records what each box said. Texts are in the ANSI code page.
 #include <windows.h>
 

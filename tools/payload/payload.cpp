@@ -59,9 +59,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   const std::string installPath = argumentAfter("-installPath");
   if (!installPath.empty()) {
-    CreateDirectoryA(installPath.c_str(), nullptr);
-    CreateDirectoryA((installPath + "\\Vantor_Data").c_str(), nullptr);
-    CreateDirectoryA((installPath + "\\Vantor_Data\\StreamingAssets").c_str(), nullptr);
+    // Every level, as a real package would: the chosen folder need not exist yet.
+    const std::string data = installPath + "\\Vantor_Data\\StreamingAssets\\";
+    for (size_t at = data.find('\\', 3); at != std::string::npos; at = data.find('\\', at + 1))
+      CreateDirectoryA(data.substr(0, at).c_str(), nullptr);
     const std::string game = environment("QX_PAYLOAD_GAME", "");
     if (!game.empty())
       CopyFileA(game.c_str(), (installPath + "\\Vantor.exe").c_str(), FALSE);

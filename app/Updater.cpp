@@ -1,0 +1,429 @@
+// Sections: implementation record; construction; buttons and the flow; events; window
+// messages; download end and digest check; install start; restart; destruction.
+#include "app/Updater.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstdlib>
+
+#include "app/InstallManager.h"
+#include "app/SingleInstance.h"
+#include "download/AsyncWinHttp.h"
+#include "download/CMD5Checksum.h"
+#include "gui/Panel.h"
+#include "gui/QxActionListener.h"
+#include "gui/QxButton.h"
+#include "gui/StepsPanel.h"
+#include "gui/Timer.h"
+#include "pages/FinishPage.h"
+#include "pages/InstallPage.h"
+#include "pages/OptionPage.h"
+#include "pages/WelcomePage.h"
+#include "script/LuaScript.h"
+#include "script/NotifyRecord.h"
+
+namespace {
+
+constexpr UINT kInstallProgressMessage = 6365;
+constexpr UINT kDownloadProgressMessage = 6366;
+constexpr UINT kDownloadDoneMessage = 6367;
+
+std::wstring widen(const std::string& text) {
+  if (text.empty())
+    return {};
+  const int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
+std::string narrow(const std::wstring& text) {
+  if (text.empty())
+    return {};
+  const int length = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length, nullptr, nullptr);
+  return bytes;
+}
+
+std::wstring lowercase(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c < 128)
+      c = static_cast<wchar_t>(std::tolower(c));
+  return text;
+}
+
+// The visible button that sends `command`, searched below `widget`.
+QxButton* findButton(QxWidget* widget, const std::string& command) {
+  auto* button = dynamic_cast<QxButton*>(widget);
+  if (button && button->actionCommand() == command)
+    return button;
+  for (int i = 0; i < widget->childCount(); ++i)
+    if (QxButton* found = findButton(widget->child(i), command))
+      return found;
+  return nullptr;
+}
+
+} // namespace
+
+struct Updater::Impl : public QxActionListener, public EventListener {
+  Updater* owner = nullptr;
+  WelcomePage* welcomePage = nullptr;
+  OptionPage* optionPage = nullptr;
+  InstallPage* installPage = nullptr;
+  FinishPage* finishPage = nullptr;
+  StepsPanel* stepsPanel = nullptr;
+  Panel* overlay = nullptr;
+  Timer extractTimer{"extractTimer"};
+  Timer progressTimer{"progressTimer"};
+  unsigned progressDone = 0;
+  unsigned progressTotal = 0;
+  int installMode = 1;
+  std::wstring packageUrl;
+  std::wstring packageMd5;
+  int packageSize = 0;
+  std::wstring packagePath;
+  std::unique_ptr<AsyncWinHttp> downloader;
+  InstallConfig config;
+
+  explicit Impl(Updater* window);
+  ~Impl() override;
+
+  InstallManager& manager() { return InstallManager::instance(); }
+  HWND window() const { return owner->hwnd(); }
+  bool silent() { return manager().silentInstall(); }
+
+  void buildPages();
+  void beginFlow();
+  void silentStart();
+  void showInstallPage(int mode);
+  void onNotify(const NotifyRecord& record);
+  void onDownloadDone(WPARAM received, LPARAM total);
+  void startInstall(int mode);
+  void restartSelf();
+  void onEnter();
+  void repaint() {
+    owner->paint();
+    owner->update();
+  }
+  bool buttonEnabled(QxWidget* page, const std::string& command) {
+    QxButton* button = findButton(page, command);
+    return button && button->state() != QxButton::Disabled;
+  }
+
+  // QxActionListener
+  void actionPerformed(const std::string& command) override;
+  // EventListener
+  void onEvent(const char* eventName, const char* type, EventArg arg1, EventArg arg2) override;
+};
+
+// --- construction ----------------------------------------------------------------------
+
+Updater::Updater(const std::string& installName) : StandardWidget(installName + "安装") {
+  impl_ = std::make_unique<Impl>(this);
+  if (impl_->config.silentInstall) {
+    InstallManager::instance().setSilentInstall(true);
+    setVisible(false);
+    if (hwnd())
+      ShowWindow(hwnd(), SW_HIDE);
+  }
+  createWindow();
+  if (impl_->config.silentInstall)
+    impl_->silentStart();
+}
+
+Updater::Impl::Impl(Updater* window) : owner(window), config(InstallManager::instance().getConfig()) {
+  installMode = 1;
+  buildPages();
+  extractTimer.connect(this);
+  progressTimer.connect(this);
+  manager().event().connect(this);
+}
+
+void Updater::Impl::buildPages() {
+  if (config.installerInRes) {
+    OutputDebugStringA("extracting start...");
+    manager().extractSetup();
+  }
+  const int width = owner->width();
+  const int height = owner->height();
+  welcomePage = new WelcomePage(this, width, height);
+  owner->addChild(welcomePage);
+  static const std::string steps[StepsPanel::kStepCount] = {"欢迎", "下载安装", "完成"};
+  stepsPanel = new StepsPanel(steps, width);
+  owner->addChild(stepsPanel);
+  optionPage = new OptionPage(this, width, height);
+  owner->addChild(optionPage);
+  optionPage->setVisible(false);
+  installPage = new InstallPage(width, height);
+  owner->insertChild(installPage, 0);
+  installPage->setVisible(false);
+  finishPage = new FinishPage(width, height);
+  owner->insertChild(finishPage, 0);
+  finishPage->setVisible(false);
+  overlay = new Panel(0, width, height);
+  const PicturePosition logo = config.pictures.count("logo") ? config.pictures.at("logo") : PicturePosition{};
+  const PicturePosition logoText = config.pictures.count("logoText") ? config.pictures.at("logoText") : PicturePosition{};
+  overlay->addImage("logo", logo.x, logo.y);
+  overlay->addImage("logoText", logoText.x, logoText.y);
+  owner->addChild(overlay);
+}
+
+void Updater::show() {
+  if (isVisible())
+    StandardWidget::show();
+}
+
+// --- buttons and the flow --------------------------------------------------------------
+
+void Updater::Impl::showInstallPage(int mode) {
+  installPage->setVisible(true);
+  installPage->startCarousel(config.carouselTime);
+  stepsPanel->moveStep(1);
+  repaint();
+  installMode = mode;
+  beginFlow();
+}
+
+void Updater::Impl::actionPerformed(const std::string& command) {
+  if (command == "btnOneKeyInstall") {
+    welcomePage->setVisible(false);
+    showInstallPage(1);
+  } else if (command == "btnCustomInstall") {
+    welcomePage->setVisible(false);
+    optionPage->setVisible(true);
+    repaint();
+  } else if (command == "btnPrevious") {
+    optionPage->setVisible(false);
+    optionPage->resetOptions();
+    welcomePage->setVisible(true);
+    if (stepsPanel->currentStep() > 0)
+      stepsPanel->moveStep(-1);
+    repaint();
+  } else if (command == "btnNext") {
+    optionPage->setVisible(false);
+    showInstallPage(2);
+  }
+}
+
+void Updater::Impl::beginFlow() {
+  manager().setStage(0);
+  if (config.installerInRes) {
+    extractTimer.start(100);
+    return;
+  }
+  if (manager().stage() == 0) {
+    manager().setStage(1);
+    LuaScript::instance().event().connect(this);
+    LuaScript::instance().run();
+  }
+}
+
+void Updater::Impl::silentStart() {
+  // Without an embedded package a silent run does the web install itself.
+  if (!config.installerInRes) {
+    beginFlow();
+    return;
+  }
+  if (InstallManager::extractionState() == 1)
+    startInstall(installMode);
+  else
+    extractTimer.start(100);
+}
+
+// --- events ----------------------------------------------------------------------------
+
+void Updater::Impl::onEvent(const char* eventName, const char* type, EventArg arg1, EventArg) {
+  const std::string source = eventName;
+  const std::string kind = type;
+  if (source == "extractTimer" && kind == "timeout") {
+    const int state = InstallManager::extractionState();
+    if (state == 0)
+      return;
+    extractTimer.stop();
+    if (state == 1) {
+      startInstall(installMode);
+      return;
+    }
+    MessageBoxW(window(), L"无法提取安装包", L"提示", MB_ICONERROR);
+    PostMessageA(window(), WM_QUIT, 101, 0);
+  } else if (source == "LuaScript" && kind == "EVENT_NOTIFY") {
+    if (manager().stage() == 1 && arg1)
+      onNotify(*reinterpret_cast<const NotifyRecord*>(arg1));
+  } else if (source == "progressTimer" && kind == "timeout") {
+    progressTimer.stop();
+    installPage->setProgress(static_cast<int>(progressTotal), static_cast<int>(progressDone));
+  } else if (source == "InstallManager" && kind == "EVENT_INSTALL_COMPLETE") {
+    progressTimer.stop();
+    installPage->stopTimers();
+    installPage->setVisible(false);
+    finishPage->setVisible(true);
+    stepsPanel->moveStep(1);
+    // Nothing runs any more: the frame may close again (after its question).
+    owner->setCloseEnabled(true);
+    repaint();
+  }
+}
+
+void Updater::Impl::onNotify(const NotifyRecord& record) {
+  auto text = [](const char* value) { return std::string(value ? value : ""); };
+  const std::string url = text(record.url);
+  const std::string md5 = text(record.md5);
+  if (url.empty()) {
+    manager().setStage(2);
+    MessageBoxW(window(), L"服务器出错了！请稍后再试。", L"提示", MB_ICONINFORMATION);
+    restartSelf();
+    return;
+  }
+  packageUrl = widen(url);
+  packageMd5 = widen(md5);
+  packageSize = static_cast<int>(std::strtol(text(record.size).c_str(), nullptr, 10));
+  manager().setVersion(text(record.version));
+  const std::string installPath = manager().getDefaultInstallPath();
+  const std::string folder = std::string(1, installPath.empty() ? 'C' : installPath[0]) + ":\\vantorsetup";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  packagePath = widen(folder) + L"\\setup.exe";
+  manager().setSetupDir(narrow(widen(folder + "\\")));
+  manager().setStage(3);
+  downloader = std::make_unique<AsyncWinHttp>();
+  downloader->init(AsyncWinHttp::postToWindow, window());
+  downloader->download(packageUrl, packagePath, static_cast<std::int64_t>(packageSize), md5);
+}
+
+// --- window messages -------------------------------------------------------------------
+
+LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+  Impl& impl = *impl_;
+  switch (message) {
+  case kInstallProgressMessage:
+    impl.progressDone = static_cast<unsigned>(wParam);
+    impl.progressTotal = static_cast<unsigned>(lParam);
+    if (!impl.progressTimer.isActive())
+      impl.progressTimer.start(16);
+    if (HWND notify = InstallManager::instance().notifyWindow())
+      PostMessageA(notify, kInstallProgressMessage, wParam, lParam);
+    break;
+  case kDownloadProgressMessage:
+    impl.progressDone = static_cast<unsigned>(lParam);
+    impl.progressTotal = static_cast<unsigned>(wParam);
+    if (!impl.progressTimer.isActive())
+      impl.progressTimer.start(16);
+    break;
+  case kDownloadDoneMessage:
+    impl.onDownloadDone(wParam, lParam);
+    break;
+  case WM_KEYUP:
+    if (wParam == VK_RETURN)
+      impl.onEnter();
+    break;
+  case WM_COMMAND:
+    if (impl.optionPage)
+      impl.optionPage->onEditNotify(HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+    break;
+  case WM_GETMINMAXINFO: {
+    auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+    info->ptMinTrackSize.x = width();
+    info->ptMinTrackSize.y = height();
+    break;
+  }
+  default:
+    break;
+  }
+  return StandardWidget::onWindowMessage(message, wParam, lParam, handled);
+}
+
+// Enter acts as the page's button would, so not while that button is disabled.
+void Updater::Impl::onEnter() {
+  if (welcomePage->isVisible()) {
+    if (buttonEnabled(welcomePage, "btnOneKeyInstall"))
+      actionPerformed("btnOneKeyInstall");
+  } else if (optionPage->isVisible()) {
+    if (buttonEnabled(optionPage, "btnNext"))
+      actionPerformed("btnNext");
+  }
+}
+
+// The keyboard focus may rest in a child window (the path box) rather than the frame;
+// Enter there is Enter on the page too.
+bool Updater::preTranslateMessage(MSG* msg) {
+  if (msg->message == WM_KEYUP && msg->wParam == VK_RETURN && msg->hwnd != hwnd() && IsChild(hwnd(), msg->hwnd))
+    impl_->onEnter();
+  return StandardWidget::preTranslateMessage(msg);
+}
+
+// --- download end and digest check -----------------------------------------------------
+
+void Updater::Impl::onDownloadDone(WPARAM received, LPARAM total) {
+  if (static_cast<LPARAM>(received) != total || total == 0) {
+    MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
+    restartSelf();
+    return;
+  }
+  if (manager().stage() != 3)
+    return;
+  CMD5Checksum md5;
+  const std::wstring computed = lowercase(widen(md5.digestFile(narrow(packagePath))));
+  // Servers announce digests in either case; only the digits matter.
+  if (computed != lowercase(packageMd5)) {
+    DeleteFileW(downloader->targetPath().c_str());
+    DeleteFileW(downloader->infoPath().c_str());
+    const std::wstring text = std::wstring(L"下载的文件损坏了！请重新打开安装程序，再试一次。") +
+                              L"\r\n Hash expected = " + packageMd5 + L"\r\n Hash caled    = " + computed +
+                              L"\r\n url = " + packageUrl;
+    MessageBoxW(window(), text.c_str(), L"出错了", MB_ICONERROR);
+    ExitProcess(1);
+  }
+  manager().setStage(5);
+  progressDone = 0;
+  progressTotal = 100;
+  startInstall(installMode);
+}
+
+// --- install start ---------------------------------------------------------------------
+
+void Updater::Impl::startInstall(int mode) {
+  const std::string title = owner->title() + std::to_string(reinterpret_cast<std::uintptr_t>(this));
+  SetWindowTextA(window(), title.c_str());
+  optionPage->applyOptions();
+  optionPage->applyTasks();
+  owner->setCloseEnabled(false);
+  if (!manager().runSetup(title, mode)) {
+    MessageBoxA(window(), "正在安装中...", "提示", MB_ICONERROR);
+    owner->setCloseEnabled(true);
+    PostMessageA(window(), WM_QUIT, 102, 0);
+  }
+}
+
+// --- restart ---------------------------------------------------------------------------
+
+void Updater::Impl::restartSelf() {
+  // A silent run has nobody to start over for: it ends with the failure code.
+  if (silent())
+    ExitProcess(1);
+  std::wstring path(10240, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, &path[0], 10239);
+  path.resize(length);
+  // Quoted, so a folder with a space still names this program and nothing else.
+  std::wstring command = L"\"" + path + L"\"";
+  if (HANDLE mutex = singleInstanceMutex())
+    ReleaseMutex(mutex);
+  Sleep(50);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  ExitProcess(1);
+}
+
+// --- destruction -----------------------------------------------------------------------
+
+Updater::Impl::~Impl() {
+  if (downloader)
+    downloader->cancel();
+}
+
+Updater::~Updater() { impl_.reset(); }

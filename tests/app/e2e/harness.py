@@ -1,0 +1,324 @@
+"""Drives the installer under Wine as a user would, against real peers on loopback.
+
+Every scenario gets its own folder under <build>/e2e/<name>/ (screenshots, logs, the
+package server's root). Peers: nginx (packages), the development update server
+(port 8901, the installer's fixed port), the test payload, and dialog_watch.exe, which
+answers and logs message boxes. Every wait is bounded; every process is stopped at the
+end, also on failure.
+"""
+import contextlib
+import re
+import hashlib
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+UPDATE_PORT = 8901
+TITLE = "星海奇遇记安装"
+REGISTRY_KEY = r"HKCU\Software//qxvantor//install"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(predicate, seconds, what):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise Failure("timed out after %ss waiting for %s" % (seconds, what))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def port_open(port):
+    with socket.socket() as s:
+        s.settimeout(0.2)
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+class Run:
+    """One scenario: its folder, its Wine prefix state and its peers."""
+
+    def __init__(self, build, name):
+        self.build = build
+        self.name = name
+        self.folder = os.path.join(build, "e2e", name)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        os.makedirs(self.folder)
+        self.prefix = os.environ.get("QX_WINEPREFIX") or os.path.join(build, "wineprefix")
+        self.env = dict(os.environ)
+        self.env["QX_WINEPREFIX"] = self.prefix
+        self.env.setdefault("WINEDEBUG", "-all")
+        self.stack = contextlib.ExitStack()
+        self.screens = os.path.join(build, "screenshots")
+        os.makedirs(self.screens, exist_ok=True)
+        self.shot_count = 0
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stack.close()
+        return False
+
+    # --- Windows side -----------------------------------------------------------------
+    def windows_path(self, path):
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    def drive_c(self, *parts):
+        return os.path.join(self.prefix, "drive_c", *parts)
+
+    def wine(self, *args, env=None, timeout=60):
+        return subprocess.run([os.path.join(SOURCE, "tools", "wine-run")] + list(args),
+                              env=env or self.env, capture_output=True, timeout=timeout)
+
+    def registry_install_path(self):
+        out = self.wine("reg", "query", REGISTRY_KEY, "/v", "installPath").stdout
+        text = out.decode("gbk", "replace")
+        for line in text.splitlines():
+            if "installPath" in line and "REG_SZ" in line:
+                return line.split("REG_SZ", 1)[1].strip()
+        return None
+
+    def clean_machine(self):
+        """Forgets earlier installs: registry value, download folder, install folder."""
+        self.wine("reg", "delete", REGISTRY_KEY, "/f")
+        for leftover in ("vantorsetup", "vantorworlds", "My Games", os.path.join("Program Files", "vantorworlds")):
+            shutil.rmtree(self.drive_c(leftover), ignore_errors=True)
+
+    def start_dialog_watch(self, answer=1, seconds=280):
+        """Answers message boxes with button `answer` (1 OK, 2 Cancel) until the end."""
+        log = os.path.join(self.folder, "dialogs-%d.txt" % answer)
+        open(log, "wb").close()
+        exe = os.path.join(self.build, "tests", "support", "dialog_watch.exe")
+        process = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe,
+                                    self.windows_path(log), str(answer), str(seconds)],
+                                   env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def stop():
+            open(log + ".stop", "w").close()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        self.stack.callback(stop)
+        self.dialog_log = log
+        time.sleep(1.0)
+        return log
+
+    def dialogs(self, log=None):
+        with open(log or self.dialog_log, "rb") as f:
+            lines = f.read().decode("gbk", "replace").splitlines()
+        return [tuple(line.split("\t", 1)) for line in lines if line]
+
+    def wait_for_dialog(self, seconds, log=None):
+        return wait_for(lambda: self.dialogs(log), seconds, "a message box")[0]
+
+    def start_installer(self, exe, *args, env_extra=None):
+        """Starts the installer; at the end it and every copy it restarted are killed."""
+        env = dict(self.env)
+        env.update(env_extra or {})
+        self.installer = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe] + list(args),
+                                          env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        name = os.path.basename(exe)
+
+        def stop():
+            if self.installer.poll() is None:
+                self.installer.kill()
+                self.installer.wait(10)
+            subprocess.run(["pkill", "-f", re.escape(name)], capture_output=True)
+            time.sleep(0.5)
+        self.stack.callback(stop)
+        return self.installer
+
+    def installer_processes(self, name):
+        out = subprocess.run(["pgrep", "-f", re.escape(name)], capture_output=True).stdout.decode()
+        return [pid for pid in out.split() if pid]
+
+    def start_notify_target(self, title, seconds=280):
+        log = os.path.join(self.folder, "notify.txt")
+        open(log, "wb").close()
+        exe = os.path.join(self.build, "tests", "support", "notify_target.exe")
+        process = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe, title,
+                                    self.windows_path(log), str(seconds)],
+                                   env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def stop():
+            open(log + ".stop", "w").close()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        self.stack.callback(stop)
+        return log
+
+    def installer_exit(self, seconds):
+        try:
+            return self.installer.wait(seconds)
+        except subprocess.TimeoutExpired:
+            raise Failure("installer still running after %ss" % seconds)
+
+    # --- peers --------------------------------------------------------------------------
+    def package(self, pad_bytes=0):
+        """The test payload as a package; padding after the image slows its download."""
+        www = os.path.join(self.folder, "www", "pkg")
+        os.makedirs(www, exist_ok=True)
+        target = os.path.join(www, "setup.exe")
+        shutil.copyfile(os.path.join(self.build, "tools", "payload", "payload.exe"), target)
+        if pad_bytes:
+            with open(target, "ab") as f:
+                f.write(os.urandom(pad_bytes))
+        data = open(target, "rb").read()
+        return target, hashlib.md5(data).hexdigest(), len(data)
+
+    def start_nginx(self, rate="0"):
+        port = free_port()
+        root = os.path.join(self.folder, "www")
+        conf_dir = os.path.join(self.folder, "nginx")
+        os.makedirs(os.path.join(conf_dir, "logs"), exist_ok=True)
+        conf = os.path.join(conf_dir, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write("""
+worker_processes 1;
+error_log %(d)s/logs/error.log;
+pid %(d)s/nginx.pid;
+events { worker_connections 64; }
+http {
+  access_log %(d)s/logs/access.log;
+  client_body_temp_path %(d)s/tmp;
+  proxy_temp_path %(d)s/tmp;
+  fastcgi_temp_path %(d)s/tmp;
+  uwsgi_temp_path %(d)s/tmp;
+  scgi_temp_path %(d)s/tmp;
+  server {
+    listen 127.0.0.1:%(port)d;
+    root %(root)s;
+    limit_rate %(rate)s;
+  }
+}
+""" % {"d": conf_dir, "port": port, "root": root, "rate": rate})
+        process = subprocess.Popen(["/usr/sbin/nginx", "-p", conf_dir, "-c", conf, "-g", "daemon off;"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
+        wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
+        self.nginx_log = os.path.join(conf_dir, "logs", "access.log")
+        return port
+
+    def start_update_server(self, *args):
+        devserver = os.environ.get("QX_DEVSERVER")
+        check(devserver and os.path.exists(devserver), "QX_DEVSERVER does not name the development update server")
+        wait_for(lambda: not port_open(UPDATE_PORT), 20, "port %d to be free" % UPDATE_PORT)
+        log = os.path.join(self.folder, "devserver.log")
+        process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(UPDATE_PORT),
+                                    "--log", log, "--max-seconds", "280", "--exit-with-parent"] + list(args),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
+        wait_for(lambda: port_open(UPDATE_PORT), 10, "the update server")
+        self.devserver_log = log
+        return process
+
+    def update_connections(self):
+        """Connections that sent something (the readiness probe sends nothing)."""
+        if not os.path.exists(self.devserver_log):
+            return 0
+        lines = open(self.devserver_log, errors="replace").read().splitlines()
+        return sum(1 for a, b in zip(lines, lines[1:]) if a.startswith("accepted") and b.startswith("recv"))
+
+    # --- the screen ---------------------------------------------------------------------
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool"] + list(args), capture_output=True, timeout=20).stdout.decode().strip()
+
+    def visible_windows(self, title=TITLE):
+        return self.xdotool("search", "--onlyvisible", "--name", "^%s" % title).split()
+
+    def find_window(self, title=TITLE, seconds=60):
+        def found():
+            ids = self.xdotool("search", "--onlyvisible", "--name", "^%s" % title)
+            return ids.split()[0] if ids else None
+        self.window = wait_for(found, seconds, "the window %r" % title)
+        return self.window
+
+    def window_origin(self):
+        out = self.xdotool("getwindowgeometry", "--shell", self.window)
+        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        return int(values["X"]), int(values["Y"])
+
+    def click(self, x, y, hover_shot=None):
+        """A real press and release at (x, y) of the window, after moving there."""
+        ox, oy = self.window_origin()
+        self.xdotool("mousemove", str(ox + x), str(oy + y))
+        time.sleep(0.3)
+        if hover_shot:
+            self.screenshot(hover_shot)
+        self.xdotool("mousedown", "1")
+        time.sleep(0.1)
+        self.xdotool("mouseup", "1")
+        time.sleep(0.3)
+
+    def key(self, name):
+        self.xdotool("windowactivate", "--sync", self.window)
+        self.xdotool("key", "--window", self.window, name)
+        time.sleep(0.3)
+
+    def type_text(self, text):
+        self.xdotool("type", "--delay", "30", text)
+        time.sleep(0.3)
+
+    def screenshot(self, label):
+        path = os.path.join(self.screens, "%s-%s.png" % (self.name, label))
+        subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=30)
+        return path
+
+    def region(self, x, y, width, height):
+        """The window's pixels in a rectangle, as a list of (r, g, b)."""
+        ox, oy = self.window_origin()
+        out = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, ox + x, oy + y),
+                              "-depth", "8", "rgb:-"], capture_output=True, timeout=30).stdout
+        return [tuple(out[i:i + 3]) for i in range(0, len(out) - 2, 3)]
+
+    def count_red(self, x, y, width, height):
+        return sum(1 for r, g, b in self.region(x, y, width, height) if r - max(g, b) > 80)
+
+    def pixel(self, x, y):
+        """The colour on screen at (x, y) of the window, as (r, g, b)."""
+        ox, oy = self.window_origin()
+        out = subprocess.run(["import", "-window", "root", "-crop", "1x1+%d+%d" % (ox + x, oy + y),
+                              "-depth", "8", "txt:-"], capture_output=True, timeout=30).stdout.decode()
+        hexcode = out.split("#")[1][:6]
+        return tuple(int(hexcode[i:i + 2], 16) for i in (0, 2, 4))
+
+
+def main(scenarios):
+    """run.py <scenario> --build DIR: runs one scenario, exit 0 on success."""
+    name = sys.argv[1]
+    build = sys.argv[sys.argv.index("--build") + 1]
+    if not os.environ.get("DISPLAY"):
+        print("e2e: needs a display (the test command starts Xvfb)")
+        return 1
+    with Run(build, name) as run:
+        try:
+            scenarios[name](run)
+        except Failure as failure:
+            run.screenshot("failure")
+            print("FAILED: %s" % failure)
+            print("screenshots under %s" % run.screens)
+            return 1
+    print("passed: %s" % name)
+    return 0
