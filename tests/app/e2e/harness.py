@@ -320,5 +320,7 @@ def main(scenarios):
             print("FAILED: %s" % failure)
             print("screenshots under %s" % run.screens)
             return 1
+        for line in getattr(run, "report", []):
+            print(line)
     print("passed: %s" % name)
     return 0

@@ -101,6 +101,15 @@ def one_key(run):
     check(read(installed(run, "Vantor_Data", "StreamingAssets", "spreader.txt")) == "12345", "spreader file")
     finish_and_start_game(run, installed(run))
     check(run.dialogs() == [], "unexpected message boxes: %r" % run.dialogs())
+    run.report = [
+        "installer exit code: 0 (after the finish button started the game)",
+        "installed into: %s (%s)" % (DEFAULT_PATH, installed(run)),
+        "  " + "\n  ".join(sorted(os.path.relpath(os.path.join(d, f), installed(run))
+                                  for d, _, files in os.walk(installed(run)) for f in files)),
+        "registry HKCU\\Software//qxvantor//install installPath = %s" % run.registry_install_path(),
+        "payload command line: %s" % read(run.record),
+        "screenshots: %s/one_key-*.png" % run.screens,
+    ]
 
 
 WARNING = (131, 169, 300, 20)
