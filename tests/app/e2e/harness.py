@@ -103,13 +103,11 @@ class Run:
         for leftover in ("vantorsetup", "vantorworlds", "My Games", os.path.join("Program Files", "vantorworlds")):
             shutil.rmtree(self.drive_c(leftover), ignore_errors=True)
 
-    def start_dialog_watch(self, answer=1, seconds=280):
-        """Answers message boxes with button `answer` (1 OK, 2 Cancel) until the end."""
-        log = os.path.join(self.folder, "dialogs-%d.txt" % answer)
+    def start_helper(self, program, log, *args):
+        """A Windows helper of tests/support logging to `log`; stopped by "<log>.stop"."""
         open(log, "wb").close()
-        exe = os.path.join(self.build, "tests", "support", "dialog_watch.exe")
-        process = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe,
-                                    self.windows_path(log), str(answer), str(seconds)],
+        exe = os.path.join(self.build, "tests", "support", program)
+        process = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe] + list(args),
                                    env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def stop():
@@ -119,6 +117,11 @@ class Run:
             except subprocess.TimeoutExpired:
                 process.kill()
         self.stack.callback(stop)
+
+    def start_dialog_watch(self, answer=1, seconds=280):
+        """Answers message boxes with button `answer` (1 OK, 2 Cancel) until the end."""
+        log = os.path.join(self.folder, "dialogs-%d.txt" % answer)
+        self.start_helper("dialog_watch.exe", log, self.windows_path(log), str(answer), str(seconds))
         self.dialog_log = log
         time.sleep(1.0)
         return log
@@ -153,20 +156,9 @@ class Run:
         return [pid for pid in out.split() if pid]
 
     def start_notify_target(self, title, seconds=280):
+        """A window titled `title` of another program, logging the progress it receives."""
         log = os.path.join(self.folder, "notify.txt")
-        open(log, "wb").close()
-        exe = os.path.join(self.build, "tests", "support", "notify_target.exe")
-        process = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe, title,
-                                    self.windows_path(log), str(seconds)],
-                                   env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-        def stop():
-            open(log + ".stop", "w").close()
-            try:
-                process.wait(10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-        self.stack.callback(stop)
+        self.start_helper("notify_target.exe", log, title, self.windows_path(log), str(seconds))
         return log
 
     def installer_exit(self, seconds):

@@ -311,9 +311,7 @@ def notify_window(run):
     log = run.start_notify_target("QxParentProgram")
     time.sleep(2.0)
     start(run, "notify_window", args=["-notify_wnd", "QxParentProgram"], env=payload_env(run, steps=40, delay=5))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*ONE_KEY)
+    press_one_key(run)
     wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
     time.sleep(1.5)
     lines = open(log).read().split()
@@ -325,6 +323,12 @@ def notify_window(run):
     check(run.installer_exit(20) == 0, "finish did not end with 0")
     time.sleep(1.0)
     check(not os.path.exists(installed(run, "started.txt")), "the game started although a parent waits")
+
+
+def press_one_key(run):
+    run.find_window()
+    time.sleep(1.5)
+    run.click(*ONE_KEY)
 
 
 def expect_box_and_exit(run, caption, text_start, code, seconds=90):
@@ -349,9 +353,7 @@ def failed_query(run):
     run.package()
     run.start_update_server("--error-code", "4")
     start(run, "failed_query", env=payload_env(run))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*ONE_KEY)
+    press_one_key(run)
     box = run.wait_for_dialog(30)
     check(box == ("提示", "服务器出错了！请稍后再试。"), "message box %r" % (box,))
     expect_restart(run, "failed_query")
@@ -365,9 +367,7 @@ def short_download(run):
     run.start_update_server("--url", "http://127.0.0.1:%d/pkg/missing.exe" % port, "--md5", "0" * 32,
                             "--size", "1000", "--version", "1.2.3.4")
     start(run, "short_download", env=payload_env(run))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*ONE_KEY)
+    press_one_key(run)
     box = run.wait_for_dialog(30)
     check(box == ("出错了", "网络出现了问题！请再试一次。"), "message box %r" % (box,))
     expect_restart(run, "short_download")
@@ -378,9 +378,7 @@ def damaged_download(run):
     run.start_dialog_watch()
     url, digest, _ = serve_package(run, md5="0123456789abcdef0123456789abcdef")
     start(run, "damaged_download", env=payload_env(run))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*ONE_KEY)
+    press_one_key(run)
     box = expect_box_and_exit(run, "出错了", "下载的文件损坏了！请重新打开安装程序，再试一次。", 1)
     check(("Hash expected = 0123456789abcdef0123456789abcdef" in box[1]) and digest in box[1] and url in box[1],
           "damaged text %r" % box[1])
@@ -396,9 +394,7 @@ def uppercase_digest(run):
     run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5", digest.upper(),
                             "--size", str(length), "--version", "1.2.3.4")
     start(run, "uppercase_digest", env=payload_env(run, steps=3, delay=50))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*ONE_KEY)
+    press_one_key(run)
     wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
     check(run.dialogs() == [], "message boxes: %r" % run.dialogs())
 
@@ -415,9 +411,7 @@ def payload_start_failure(run):
     run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5",
                             hashlib.md5(data).hexdigest(), "--size", str(len(data)), "--version", "1.2.3.4")
     start(run, "payload_start_failure", env=payload_env(run))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*ONE_KEY)
+    press_one_key(run)
     expect_box_and_exit(run, "提示", "正在安装中...", 102)
 
 
@@ -426,9 +420,7 @@ def payload_failure(run):
     run.start_dialog_watch()
     serve_package(run)
     start(run, "payload_failure", env=payload_env(run, steps=3, delay=50, exit_code=7))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*ONE_KEY)
+    press_one_key(run)
     expect_box_and_exit(run, "出错", "安装失败，请检查安装包是否完整后重新安装。", 103)
     check(run.registry_install_path() is None, "the registry value was written for a failed install")
 
@@ -437,9 +429,7 @@ def extraction_failure(run):
     run.clean_machine()
     run.start_dialog_watch()
     start(run, "extraction_failure", no_package=True, env=payload_env(run))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*ONE_KEY)
+    press_one_key(run)
     expect_box_and_exit(run, "提示", "无法提取安装包", 101)
 
 
