@@ -12,6 +12,7 @@
 #include "gui/EventListener.h"
 #include "gui/Timer.h"
 #include "script/LuaScript.h"
+#include "script/PacketSplitter.h"
 #include "script/SocketNodeDelegate.h"
 #include "script/SocketNotification.h"
 
@@ -130,34 +131,28 @@ bool connectWithin3s(SOCKET s, const sockaddr_in& addr) {
 }
 
 void receiveLoop(ConnectionContext& c, const SocketRef& socket, const char* ip) {
-  static const int kBufferSize = 65536;
-  std::unique_ptr<char[]> buffer(new char[kBufferSize]);
-  int filled = 0;
+  PacketSplitter splitter;
   for (;;) {
     {
       Lock lock(c.mutex);
       if (c.state == StopRequested)
         return;
     }
-    const int n = recv(socket->socket, buffer.get() + filled, kBufferSize - filled, 0);
+    // A full buffer holds the start of a packet longer than any the framing carries; it
+    // can never complete, so the connection ends as if the peer had closed it.
+    if (splitter.room() == 0)
+      break;
+    const int n = recv(socket->socket, splitter.space(), splitter.room(), 0);
     if (n <= 0)
       break;
-    filled += n;
-    int at = 0;
-    while (filled - at >= 2) {
-      const int len = (uint8_t(buffer[at]) << 8) | uint8_t(buffer[at + 1]);
-      if (filled - at < len + 2)
-        break;
+    splitter.received(n, [&](const char* payload, int size) {
       SocketNotification p;
       p.type = SocketNotification::Packet;
-      p.size = len;
-      p.data.reset(new char[size_t(len > 0 ? len : 1)]);
-      std::memcpy(p.data.get(), buffer.get() + at + 2, size_t(len));
+      p.size = size;
+      p.data.reset(new char[size_t(size > 0 ? size : 1)]);
+      std::memcpy(p.data.get(), payload, size_t(size));
       queue(c, std::move(p), false);
-      at += len + 2;
-    }
-    std::memmove(buffer.get(), buffer.get() + at, size_t(filled - at));
-    filled -= at;
+    });
   }
   const int error = errno;
   socket->shutdownBoth();
