@@ -64,7 +64,9 @@ function main()
 			if type(pkg) == "table" and pkg[1] ~= nil then
 				pkg = pkg[1]
 			end
-			if type(pkg) == "table" and pkg.url then
+			-- Only text is an address; a number or a table in its place fails the query
+			-- instead of handing the downloader something it cannot fetch.
+			if type(pkg) == "table" and type(pkg.url) == "string" and pkg.url ~= "" then
 				-- JSON numbers arrive as floats; a size is reported as integer text.
 				local size = pkg.size
 				if math.type(size) == "float" then

@@ -6,7 +6,8 @@ local cjson = require "cjson"
 
 local server = {}
 
-local host = sproto.new(proto.c2s):host "package"
+local c2s = sproto.new(proto.c2s)
+local host = c2s:host "package"
 local answer = {}
 local options = {}
 
@@ -24,6 +25,11 @@ function server.handle(packet)
 	local response = handler and handler(request)
 	if not respond then
 		return {}
+	end
+	if options.hostile == "unknown-session" and name == "get_update_info" then
+		-- A well-formed response to a session the client never opened.
+		local header = c2s:encode("package", { session = 99 })
+		return { sproto.pack(header .. c2s:response_encode(name, response)) }
 	end
 	return { respond(response) }
 end
@@ -47,6 +53,9 @@ function answer.get_update_info(request)
 		return { error_code = 0, attach_msg = "{\"package_infos\": [" }
 	end
 	local info = { url = options.url, md5 = options.md5, size = options.size }
+	if options.hostile == "number-url" then
+		info.url = 12345
+	end
 	local attach = {
 		update_type = 2,
 		package_type = 2,
@@ -54,6 +63,10 @@ function answer.get_update_info(request)
 		newest_version = options.version,
 		rewrite_channel_id = false,
 	}
+	if options.hostile == "big-attach" then
+		-- Longer than any packet the 2-byte framing can carry.
+		attach.padding = string.rep("x", 100 * 1024)
+	end
 	return {
 		error_code = 0,
 		attach_msg = cjson.encode(attach),

@@ -34,14 +34,17 @@ const char kUsage[] =
     "usage: devserver [--address A] [--port P] [--port-file F] [--log F]\n"
     "                 [--package FILE | --url U --md5 M --size S --version V] [--array]\n"
     "                 [--error-code N | --bad-json | --close | --silent | --server-request |\n"
-    "                  --empty-packet] [--max-seconds N] [--stop-file F]\n"
+    "                  --empty-packet | --hostile KIND] [--max-seconds N] [--stop-file F]\n"
     "                 [--exit-with-parent]\n"
     "                 [--scripts DIR]\n"
     "Answers heartbeat and get_update_info on A:P (default 127.0.0.1:8901; port 0 picks a\n"
     "free one, written to --port-file). --package reads key=value lines: url, md5, size,\n"
     "version and form (object or array). The test modes answer get_update_info with an\n"
     "error_code and no attach_msg, with invalid JSON, close each connection at once, never\n"
-    "answer, send a request of the server's own, or send an empty packet. It stops after\n"
+    "answer, send a request of the server's own, or send an empty packet. --hostile answers\n"
+    "get_update_info with garbage, short-length (a length announcing more than follows),\n"
+    "oversize (a packet longer than the framing carries), unknown-session, big-attach\n"
+    "(an attach_msg of 100 KB) or number-url (a url that is a JSON number). It stops after\n"
     "--max-seconds, when the --stop-file appears, or with the process that started it\n"
     "(--exit-with-parent; Wine starts Unix programs detached, so not under Wine).\n";
 
@@ -62,6 +65,7 @@ struct Options {
   bool silent = false;
   bool serverRequest = false;
   bool emptyPacket = false;
+  std::string hostile;
   int maxSeconds = 0;
   std::string stopFile;
   bool exitWithParent = false;
@@ -122,6 +126,14 @@ bool parseOptions(int argc, char** argv, Options& o) {
       o.serverRequest = true;
     } else if (a == "--empty-packet") {
       o.emptyPacket = true;
+    } else if (a == "--hostile" && value(o.hostile)) {
+      static const char* const kinds[] = {"garbage", "short-length", "oversize",
+                                          "unknown-session", "big-attach", "number-url"};
+      bool known = false;
+      for (const char* k : kinds)
+        known = known || o.hostile == k;
+      if (!known)
+        return false;
     } else if (a == "--max-seconds" && value(v)) {
       o.maxSeconds = std::atoi(v.c_str());
     } else if (a == "--stop-file" && value(o.stopFile)) {
@@ -208,6 +220,8 @@ public:
     lua_setfield(L_, -2, "error_code");
     lua_pushboolean(L_, o.badJson);
     lua_setfield(L_, -2, "bad_json");
+    lua_pushstring(L_, o.hostile.c_str());
+    lua_setfield(L_, -2, "hostile");
     if (lua_pcall(L_, 1, 0, 0) != LUA_OK)
       return fail(error);
     lua_settop(L_, 0);
@@ -260,9 +274,33 @@ private:
 
 // ---- connections ----
 
-std::string framed(const std::string& packet) {
-  const size_t n = packet.size();
-  return std::string{char(n >> 8), char(n & 0xFF)} + packet;
+// A packet longer than 65535 bytes gets the low 16 bits of its length, as a careless
+// server would write them (the hostile big-attach mode relies on it).
+std::string framed(const std::string& packet, size_t extra = 0) {
+  const size_t n = packet.size() + extra;
+  return std::string{char((n >> 8) & 0xFF), char(n & 0xFF)} + packet;
+}
+
+// Deterministic noise, so that a failing run can be repeated byte for byte.
+std::string noise(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  for (char& c : out) {
+    seed = seed * 1103515245u + 12345u;
+    c = char(seed >> 16);
+  }
+  return out;
+}
+
+// What goes on the wire for one reply in the hostile modes that break the framing itself;
+// the others shape the message in devserver.lua and are framed as usual.
+std::string wire(const std::string& reply, const Options& o) {
+  if (o.hostile == "garbage")
+    return noise(4096, 0x9E3779B9u);
+  if (o.hostile == "short-length")
+    return framed(reply, 100);
+  if (o.hostile == "oversize")
+    return std::string("\xFF\xFF") + std::string(65535, '\x11');
+  return framed(reply);
 }
 
 bool sendAll(int fd, const std::string& bytes) {
@@ -279,6 +317,7 @@ bool sendAll(int fd, const std::string& bytes) {
 struct Client {
   int fd = -1;
   std::string buffer;
+  int packets = 0;
 };
 
 // Splits the buffered stream into packets and answers them. False to close the client.
@@ -290,6 +329,7 @@ bool serve(Client& c, Script& script, const Options& o, Log& log) {
     const std::string packet = c.buffer.substr(2, len);
     log.line("recv", hex(c.buffer.substr(0, len + 2)));
     c.buffer.erase(0, len + 2);
+    ++c.packets;
     if (o.silent)
       continue;
     std::vector<std::string> replies;
@@ -299,7 +339,9 @@ bool serve(Client& c, Script& script, const Options& o, Log& log) {
       continue;
     }
     for (const std::string& r : replies) {
-      const std::string out = framed(r);
+      // The heartbeat comes first and is answered properly; the hostile answer is the
+      // one to get_update_info.
+      const std::string out = c.packets >= 2 ? wire(r, o) : framed(r);
       log.line("send", hex(out));
       if (!sendAll(c.fd, out))
         return false;
@@ -395,7 +437,7 @@ int main(int argc, char** argv) {
             log.line("send", hex(first));
             sendAll(fd, first);
           }
-          clients.push_back({fd, {}});
+          clients.push_back({fd, {}, 0});
         }
       }
     }
