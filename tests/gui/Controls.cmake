@@ -6,10 +6,15 @@ if(WIN32)
     LIBS qx_gui
     RC ${CMAKE_BINARY_DIR}/installer.rc
     TIMEOUT 300)
+  # A Wine session and an X display of its own: message-box watchers answer the boxes of
+  # every process in their session, and other tests move the real pointer on theirs.
+  set_tests_properties(gui_controls_test PROPERTIES
+    ENVIRONMENT "QX_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-controls"
+    ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
 endif()
 
-# Needs xdotool and ImageMagick on the host; the script starts its own Xvfb when no
-# display is set and ends everything it started.
+# Needs xdotool and ImageMagick on the host; the script starts its own Xvfb and Wine
+# session and ends everything it started.
 if(WIN32 AND TARGET controls-demo)
   add_test(NAME gui_controls_demo_test
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ControlsDemoTest.sh $<TARGET_FILE:controls-demo>
