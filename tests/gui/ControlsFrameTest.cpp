@@ -93,6 +93,19 @@ TEST_F(FrameWidgetTest, BuildsItsButtonsBorderAndBackground) {
   EXPECT_EQ((drawn >> 16) & 0xFF, expected & 0xFF);
 }
 
+TEST_F(FrameWidgetTest, MinimiseButtonAndTrackingSize) {
+  MINMAXINFO info{};
+  SendMessageA(hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.ptMinTrackSize.x, 100);
+  EXPECT_EQ(info.ptMinTrackSize.y, 50);
+
+  EXPECT_FALSE(frame->isMinimized());
+  EXPECT_FALSE(frame->isMaximized());
+  click(hwnd, 590, 8);
+  EXPECT_TRUE(pumpUntil([&] { return frame->isMinimized(); }, 3000));
+  EXPECT_TRUE(IsWindow(hwnd));
+}
+
 TEST_F(FrameWidgetTest, CaptionDragsOnlyWhereNoChildLies) {
   auto* page = new Panel(0, 660, 480);
   frame->addChild(page);
