@@ -19,5 +19,5 @@ if(WIN32 AND TARGET controls-demo)
   add_test(NAME gui_controls_demo_test
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ControlsDemoTest.sh $<TARGET_FILE:controls-demo>
             ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
-  set_tests_properties(gui_controls_demo_test PROPERTIES TIMEOUT 240)
+  set_tests_properties(gui_controls_demo_test PROPERTIES TIMEOUT 300)
 endif()

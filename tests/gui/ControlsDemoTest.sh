@@ -96,7 +96,7 @@ wait_for 20 grep -q '^[0-9]' "$work/display" || { fail "no X display"; exit 1; }
 export DISPLAY=:$(head -1 "$work/display")
 export QX_WINEPREFIX=$build/wineprefix-controls-demo
 
-"$src/tools/wine-run" "$demo" 90 > "$log" 2>"$work/demo.err" &
+"$src/tools/wine-run" "$demo" 150 > "$log" 2>"$work/demo.err" &
 demo_pid=$!
 wait_for 180 logged '^ready' || { cat "$log" "$work/demo.err" >&2; fail "demo did not start"; exit 1; }
 
