@@ -115,13 +115,16 @@ bool readConfigDocument(const std::string& document, InstallConfig& config, std:
   Json::CharReaderBuilder builder;
   builder["allowComments"] = true;
   builder["collectComments"] = false;
+  // The document nests three levels; the reader recurses per level and throws past
+  // its limit, so a deeply nested document fails here instead of exhausting the stack.
+  builder["stackLimit"] = 64;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string parseErrors;
-  // A document cut short still yields what was read before the cut; the first
-  // required key it lacks names the failure.
-  reader->parse(document.data(), document.data() + document.size(), &root, &parseErrors);
   try {
+    // A document cut short still yields what was read before the cut; the first
+    // required key it lacks names the failure.
+    reader->parse(document.data(), document.data() + document.size(), &root, &parseErrors);
     if (!root.isObject() && !root.isNull())
       throw Json::LogicError("root is not an object");
     return readKeys(root, config, errorText);

@@ -143,3 +143,14 @@ TEST(ConfigDocument, GbkTextAndCommentsPassThroughUnchanged) {
 }
 
 } // namespace
+
+// A branding folder is outside the installer's control: nesting deep enough to exhaust
+// the reader's recursion must fail like any other broken document.
+namespace {
+TEST(ConfigDocument, DeeplyNestedDocumentFails) {
+  const std::string deep = R"({"neededSpace": 1, "options": [], "pics": )" + std::string(100000, '[');
+  const Outcome o = read(deep);
+  EXPECT_FALSE(o.ok);
+  EXPECT_EQ("配置文件", o.error);
+}
+} // namespace
