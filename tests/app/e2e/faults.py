@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+"""Fault scenarios of the installer: faults.py <scenario> --build <x86_64 build folder>.
+
+The package server stopped mid-download and restarted, a full install drive, the
+payload killed mid-install, and two installers started at once. Each drives real
+installer processes under Wine; every wait is bounded and every process is stopped.
+"""
+import hashlib
+import os
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import run as scenarios  # noqa: E402
+from harness import SOURCE, Failure, check, free_port, main, port_open, wait_for  # noqa: E402
+
+PACKAGE = ("vantorsetup", "setup.exe")
+# Large enough that a throttled transfer is still running when the fault strikes.
+PAD = 12 << 20
+
+
+def file_size(path):
+    return os.path.getsize(path) if os.path.exists(path) else 0
+
+
+def md5_of(path):
+    with open(path, "rb") as f:
+        return hashlib.md5(f.read()).hexdigest()
+
+
+def nginx_on(run, port, rate):
+    """nginx on a given port, so that a restarted server answers at the same address."""
+    root = os.path.join(run.folder, "www")
+    conf_dir = os.path.join(run.folder, "nginx-%d" % port)
+    os.makedirs(os.path.join(conf_dir, "logs"), exist_ok=True)
+    conf = os.path.join(conf_dir, "nginx.conf")
+    with open(conf, "w") as f:
+        # One process, so that stopping it stops the transfer too.
+        f.write("""
+master_process off;
+worker_processes 1;
+error_log %(d)s/logs/error.log;
+pid %(d)s/nginx.pid;
+events { worker_connections 64; }
+http {
+  access_log %(d)s/logs/access.log;
+  client_body_temp_path %(d)s/tmp;
+  proxy_temp_path %(d)s/tmp;
+  fastcgi_temp_path %(d)s/tmp;
+  uwsgi_temp_path %(d)s/tmp;
+  scgi_temp_path %(d)s/tmp;
+  server {
+    listen 127.0.0.1:%(port)d;
+    root %(root)s;
+    limit_rate %(rate)s;
+  }
+}
+""" % {"d": conf_dir, "port": port, "root": root, "rate": rate})
+    process = subprocess.Popen(["/usr/sbin/nginx", "-p", conf_dir, "-c", conf, "-g", "daemon off;"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop():
+        if process.poll() is None:
+            process.terminate()
+            process.wait(10)
+    run.stack.callback(stop)
+    wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
+    return process, os.path.join(conf_dir, "logs", "access.log")
+
+
+def silent_install(run, name, args=(), env=None, seconds=120):
+    """One silent run to its end; its exit code."""
+    scenarios.start(run, name, args=["/verysilent"] + list(args), env=env)
+    deadline = time.time() + seconds
+    while run.installer.poll() is None and time.time() < deadline:
+        time.sleep(0.2)
+    return run.installer_exit(5)
+
+
+def serve(run, rate):
+    target, digest, length = run.package(PAD)
+    port = free_port()
+    nginx, log = nginx_on(run, port, rate)
+    url = "http://127.0.0.1:%d/pkg/setup.exe" % port
+    run.start_update_server("--url", url, "--md5", digest, "--size", str(length), "--version", "1.2.3.4")
+    return target, digest, length, port, nginx, log
+
+
+def server_stopped(run):
+    """The package server goes away mid-download; the next run continues with Range."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    target, digest, length, port, nginx, log = serve(run, "2m")
+    env = scenarios.payload_env(run, steps=3, delay=50)
+    partial = run.drive_c(*PACKAGE)
+    scenarios.start(run, "server_stopped", args=["/verysilent"], env=env)
+    wait_for(lambda: file_size(partial) > 2 << 20, 60, "a part of the package to arrive")
+    nginx.send_signal(signal.SIGKILL)
+    nginx.wait(10)
+    code = run.installer_exit(90)
+    kept = file_size(partial)
+    check(code == 1, "the interrupted run ended with %s" % code)
+    check(0 < kept < length, "partial file of %d bytes (package %d)" % (kept, length))
+    check(not os.path.exists(run.record), "the payload ran after an interrupted download")
+    check(run.registry_install_path() is None, "a registry value after an interrupted download")
+
+    _, log2 = nginx_on(run, port, "0")
+    code = silent_install(run, "server_stopped", env=env)
+    check(code == 0, "the second run ended with %s (boxes %r)" % (code, run.dialogs()))
+    requests = open(log2).read().splitlines()
+    check(len(requests) == 1 and '" 206 ' in requests[0], "second run's requests %r" % requests)
+    check(md5_of(partial) == digest, "the continued file differs from the package")
+    check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
+    run.report = ["interrupted at %d of %d bytes; continued with %s" % (kept, length, requests[0])]
+
+
+def full_disk(run):
+    """The install drive fills up mid-download; a later run with room finishes it."""
+    mount = os.path.join(run.folder, "drive-t")
+    os.makedirs(mount, exist_ok=True)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=6m", "tmpfs", mount], capture_output=True).returncode:
+        raise Failure("cannot mount a tmpfs here (needs root)")
+    run.stack.callback(lambda: subprocess.run(["umount", "-l", mount], capture_output=True))
+    link = os.path.join(run.prefix, "dosdevices", "t:")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(mount, link)
+    run.stack.callback(lambda: os.path.lexists(link) and os.remove(link))
+
+    run.clean_machine()
+    run.start_dialog_watch()
+    target, digest, length, port, nginx, log = serve(run, "0")
+    env = scenarios.payload_env(run, steps=3, delay=50)
+    partial = os.path.join(mount, *PACKAGE)
+    code = silent_install(run, "full_disk", args=["/path", "T:\\game"], env=env)
+    kept = file_size(partial)
+    check(code == 1, "the run on a full drive ended with %s" % code)
+    check(kept < length, "partial file of %d bytes (package %d)" % (kept, length))
+    check(not os.path.exists(run.record), "the payload ran from a partial package")
+    check(run.registry_install_path() is None, "a registry value after a failed download")
+    boxes = run.dialogs()
+    check(boxes and boxes[0][1].startswith("网络出现了问题"), "message boxes %r" % boxes)
+
+    subprocess.run(["mount", "-o", "remount,size=64m", mount], check=True, capture_output=True)
+    before = len(open(log).read().splitlines())
+    code = silent_install(run, "full_disk", args=["/path", "T:\\game"], env=env)
+    check(code == 0, "the run with room ended with %s (boxes %r)" % (code, run.dialogs()))
+    requests = open(log).read().splitlines()[before:]
+    check(len(requests) == 1 and '" 206 ' in requests[0], "the run with room asked %r" % requests)
+    check(md5_of(partial) == digest, "the finished file differs from the package")
+    check(run.registry_install_path() == "T:\\game", "registry %r" % run.registry_install_path())
+    run.report = ["full drive stopped the download at %d of %d bytes; then %r" % (kept, length, requests)]
+
+
+def payload_killed(run):
+    """The payload dies mid-install: the failure message, code 103, no registry value."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    scenarios.serve_package(run)
+    scenarios.start(run, "payload_killed", env=scenarios.payload_env(run, steps=200, delay=100))
+    run.find_window()
+    time.sleep(1.5)
+    run.click(*scenarios.ONE_KEY)
+    wait_for(lambda: os.path.exists(run.record), 60, "the payload to start")
+    time.sleep(1.0)
+    # As a task manager ends it: TerminateProcess with a code of 1.
+    out = run.wine(os.path.join(run.build, "tests", "support", "terminate.exe"), "setup.exe", "1", timeout=30)
+    check(out.returncode == 0, "no payload process to end: %r" % out.stdout)
+    scenarios.expect_box_and_exit(run, "出错", "安装失败，请检查安装包是否完整后重新安装。", 103, seconds=30)
+    check(run.registry_install_path() is None, "the registry value was written for a killed install")
+
+
+def two_at_once(run):
+    """Two installers started together: one runs, the other says so and ends with 104."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    exe = scenarios.installer(run, copy_as="two_at_once-installer.exe")
+    first = run.start_installer(exe)
+    second = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe],
+                              env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    run.stack.callback(lambda: second.poll() is None and (second.kill(), second.wait(10)))
+    box = run.wait_for_dialog(60)
+    check(box == ("提示", "游戏已经启动了！"), "message box %r" % (box,))
+    deadline = time.time() + 30
+    while first.poll() is None and second.poll() is None and time.time() < deadline:
+        time.sleep(0.2)
+    ended = [p for p in (first, second) if p.poll() is not None]
+    check(len(ended) == 1 and ended[0].returncode == 104, "exit codes %r" % [p.poll() for p in (first, second)])
+    run.find_window(seconds=30)
+    time.sleep(2.0)
+    check([p for p in (first, second) if p.poll() is None], "the running installer ended too")
+    check(len(run.dialogs()) == 1, "message boxes %r" % run.dialogs())
+
+
+SCENARIOS = {
+    "server_stopped": server_stopped,
+    "full_disk": full_disk,
+    "payload_killed": payload_killed,
+    "two_at_once": two_at_once,
+}
+
+if __name__ == "__main__":
+    sys.exit(main(SCENARIOS))
