@@ -70,9 +70,16 @@ http {
     return process, os.path.join(conf_dir, "logs", "access.log")
 
 
-def silent_install(run, name, args=(), env=None, seconds=120):
+def start(run, args=(), env=None):
+    """A copy of the branded installer named after the scenario, so that the dialog
+    watcher takes it for this scenario's."""
+    exe = scenarios.installer(run, copy_as="%s-installer.exe" % run.name)
+    return run.start_installer(exe, *args, env_extra=env)
+
+
+def silent_install(run, args=(), env=None, seconds=120):
     """One silent run to its end; its exit code."""
-    scenarios.start(run, name, args=["/verysilent"] + list(args), env=env)
+    start(run, ["/verysilent"] + list(args), env)
     deadline = time.time() + seconds
     while run.installer.poll() is None and time.time() < deadline:
         time.sleep(0.2)
@@ -95,7 +102,7 @@ def server_stopped(run):
     target, digest, length, port, nginx, log = serve(run, "2m")
     env = scenarios.payload_env(run, steps=3, delay=50)
     partial = run.drive_c(*PACKAGE)
-    scenarios.start(run, "server_stopped", args=["/verysilent"], env=env)
+    start(run, ["/verysilent"], env)
     wait_for(lambda: file_size(partial) > 2 << 20, 60, "a part of the package to arrive")
     nginx.send_signal(signal.SIGKILL)
     nginx.wait(10)
@@ -107,7 +114,7 @@ def server_stopped(run):
     check(run.registry_install_path() is None, "a registry value after an interrupted download")
 
     _, log2 = nginx_on(run, port, "0")
-    code = silent_install(run, "server_stopped", env=env)
+    code = silent_install(run, env=env)
     check(code == 0, "the second run ended with %s (boxes %r)" % (code, run.dialogs()))
     requests = open(log2).read().splitlines()
     check(len(requests) == 1 and '" 206 ' in requests[0], "second run's requests %r" % requests)
@@ -134,7 +141,7 @@ def full_disk(run):
     target, digest, length, port, nginx, log = serve(run, "0")
     env = scenarios.payload_env(run, steps=3, delay=50)
     partial = os.path.join(mount, *PACKAGE)
-    code = silent_install(run, "full_disk", args=["/path", "T:\\game"], env=env)
+    code = silent_install(run, ["/path", "T:\\game"], env)
     kept = file_size(partial)
     check(code == 1, "the run on a full drive ended with %s" % code)
     check(kept < length, "partial file of %d bytes (package %d)" % (kept, length))
@@ -145,7 +152,7 @@ def full_disk(run):
 
     subprocess.run(["mount", "-o", "remount,size=64m", mount], check=True, capture_output=True)
     before = len(open(log).read().splitlines())
-    code = silent_install(run, "full_disk", args=["/path", "T:\\game"], env=env)
+    code = silent_install(run, ["/path", "T:\\game"], env)
     check(code == 0, "the run with room ended with %s (boxes %r)" % (code, run.dialogs()))
     requests = open(log).read().splitlines()[before:]
     check(len(requests) == 1 and '" 206 ' in requests[0], "the run with room asked %r" % requests)
@@ -159,7 +166,7 @@ def payload_killed(run):
     run.clean_machine()
     run.start_dialog_watch()
     scenarios.serve_package(run)
-    scenarios.start(run, "payload_killed", env=scenarios.payload_env(run, steps=200, delay=100))
+    start(run, env=scenarios.payload_env(run, steps=200, delay=100))
     run.find_window()
     time.sleep(1.5)
     run.click(*scenarios.ONE_KEY)
@@ -176,8 +183,8 @@ def two_at_once(run):
     """Two installers started together: one runs, the other says so and ends with 104."""
     run.clean_machine()
     run.start_dialog_watch()
-    exe = scenarios.installer(run, copy_as="two_at_once-installer.exe")
-    first = run.start_installer(exe)
+    first = start(run)
+    exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
     second = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe],
                               env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     run.stack.callback(lambda: second.poll() is None and (second.kill(), second.wait(10)))
