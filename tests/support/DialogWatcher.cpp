@@ -11,6 +11,7 @@ namespace qxtest {
 struct DialogWatcher::Impl {
   std::atomic<bool> running{true};
   std::atomic<int> answer{IDOK};
+  std::string programName;
   mutable std::mutex mutex;
   std::vector<Box> boxes;  // under mutex
   std::set<HWND> answered; // watcher thread only
@@ -23,7 +24,7 @@ struct DialogWatcher::Impl {
     // Message boxes only: their text is the static control 0xFFFF. Other dialogs (the
     // folder browser) are left to the test that opened them.
     if (std::string(cls) != "#32770" || !IsWindowVisible(hwnd) || self->answered.count(hwnd) ||
-        !GetDlgItem(hwnd, 0xFFFF))
+        !GetDlgItem(hwnd, 0xFFFF) || !self->ours(hwnd))
       return TRUE;
     char caption[512] = {};
     char text[4096] = {};
@@ -40,6 +41,26 @@ struct DialogWatcher::Impl {
     return TRUE;
   }
 
+  bool ours(HWND hwnd) const {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == GetCurrentProcessId())
+      return true;
+    if (programName.empty())
+      return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+      return false;
+    char path[MAX_PATH * 2] = {};
+    DWORD size = sizeof path;
+    const bool named = QueryFullProcessImageNameA(process, 0, path, &size) != 0;
+    CloseHandle(process);
+    if (!named)
+      return false;
+    const std::string file = path;
+    return file.substr(file.find_last_of("\\/") + 1).find(programName) != std::string::npos;
+  }
+
   void run() {
     while (running) {
       EnumWindows(&Impl::visit, reinterpret_cast<LPARAM>(this));
@@ -48,8 +69,9 @@ struct DialogWatcher::Impl {
   }
 };
 
-DialogWatcher::DialogWatcher(int answer) : impl_(std::make_unique<Impl>()) {
+DialogWatcher::DialogWatcher(int answer, std::string programName) : impl_(std::make_unique<Impl>()) {
   impl_->answer = answer;
+  impl_->programName = std::move(programName);
   impl_->thread = std::thread([this] { impl_->run(); });
 }
 

@@ -17,7 +17,9 @@ public:
   };
 
   // Starts watching at once; `answer` is the button pressed (IDOK, IDCANCEL, IDYES...).
-  explicit DialogWatcher(int answer = IDOK);
+  // Boxes of this process, and of every process whose program file name contains
+  // `programName` when it is not empty.
+  explicit DialogWatcher(int answer = IDOK, std::string programName = "");
   ~DialogWatcher();
   DialogWatcher(const DialogWatcher&) = delete;
   DialogWatcher& operator=(const DialogWatcher&) = delete;

@@ -1,5 +1,6 @@
-// Answers every message box of the Wine session and logs it, for tests driven from the
-// Linux side:  dialog_watch.exe <log file> <answer id> <seconds>
+// Answers the message boxes of the programs a test runs, and logs them, for tests driven
+// from the Linux side:  dialog_watch.exe <log file> <answer id> <seconds> <program name>
+// (boxes of processes whose program file name contains <program name>).
 // Each box becomes one line "caption<TAB>text" (ANSI code page, line ends in the text
 // written as \n). Ends after <seconds> or when "<log file>.stop" appears.
 #include <windows.h>
@@ -11,11 +12,11 @@
 #include "tests/support/DialogWatcher.h"
 
 int main(int argc, char** argv) {
-  if (argc < 4)
+  if (argc < 5)
     return 2;
   const std::string log = argv[1];
   const std::string stop = log + ".stop";
-  qxtest::DialogWatcher watcher(std::atoi(argv[2]));
+  qxtest::DialogWatcher watcher(std::atoi(argv[2]), argv[4]);
   const DWORD end = GetTickCount() + static_cast<DWORD>(std::atoi(argv[3])) * 1000;
   size_t written = 0;
   for (;;) {

@@ -121,7 +121,8 @@ class Run:
     def start_dialog_watch(self, answer=1, seconds=280):
         """Answers message boxes with button `answer` (1 OK, 2 Cancel) until the end."""
         log = os.path.join(self.folder, "dialogs-%d.txt" % answer)
-        self.start_helper("dialog_watch.exe", log, self.windows_path(log), str(answer), str(seconds))
+        # Only the boxes of this scenario's installers: every copy's name holds the scenario's.
+        self.start_helper("dialog_watch.exe", log, self.windows_path(log), str(answer), str(seconds), self.name)
         self.dialog_log = log
         time.sleep(1.0)
         return log

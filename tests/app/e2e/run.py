@@ -81,7 +81,7 @@ def one_key(run):
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run, pad=3 << 20, rate="1m")
-    exe = installer(run, copy_as="vantor.12345.dl.exe")
+    exe = installer(run, copy_as="vantor.one_key.12345.dl.exe")
     run.start_installer(exe, env_extra=payload_env(run))
     run.find_window()
     time.sleep(1.5)
@@ -117,11 +117,12 @@ OPTION_BOX = (131 + 7, 259 + 7)
 BROWSE = (449 + 44, 187 + 15)
 
 
-def start(run, name, embedded=False, no_package=False, args=(), env=None, copy_as=None):
+def start(run, embedded=False, no_package=False, args=(), env=None):
+    """Starts a copy of the branded installer named after the scenario."""
     variant = "installer_e2e_no_package.exe" if no_package else None
-    exe = installer(run, embedded, copy_as=copy_as or "%s-installer.exe" % name)
+    exe = installer(run, embedded, copy_as="%s-installer.exe" % run.name)
     if variant:
-        exe = os.path.join(run.folder, "%s-installer.exe" % name)
+        exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
         shutil.copyfile(os.path.join(run.build, "tests", "app", variant), exe)
     run.start_installer(exe, *args, env_extra=env)
     return exe
@@ -139,7 +140,7 @@ def custom_typed(run):
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run)
-    start(run, "custom_typed", env=payload_env(run, steps=5, delay=50))
+    start(run, env=payload_env(run, steps=5, delay=50))
     run.find_window()
     time.sleep(1.5)
     run.click(*CUSTOM)
@@ -204,7 +205,7 @@ def custom_browsed(run):
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run)
-    start(run, "custom_browsed", env=payload_env(run, steps=3, delay=50))
+    start(run, env=payload_env(run, steps=3, delay=50))
     run.find_window()
     time.sleep(1.5)
     run.click(*CUSTOM)
@@ -231,7 +232,7 @@ def licence_and_close(run):
     run.clean_machine()
     cancel_log = run.start_dialog_watch(answer=2)
     serve_package(run)
-    start(run, "licence_and_close", env=payload_env(run))
+    start(run, env=payload_env(run))
     run.find_window()
     time.sleep(1.5)
     run.click(*LICENCE)
@@ -271,7 +272,7 @@ def licence_and_close(run):
 def silent_embedded(run):
     run.clean_machine()
     run.start_dialog_watch()
-    start(run, "silent_embedded", embedded=True, args=["/verysilent"], env=payload_env(run, steps=5, delay=100))
+    start(run, embedded=True, args=["/verysilent"], env=payload_env(run, steps=5, delay=100))
     saw_window = False
     deadline = time.time() + 60
     while run.installer.poll() is None and time.time() < deadline:
@@ -290,7 +291,7 @@ def silent_web(run):
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run, pad=1 << 20)
-    start(run, "silent_web", args=["/verysilent"], env=payload_env(run, steps=5, delay=100))
+    start(run, args=["/verysilent"], env=payload_env(run, steps=5, delay=100))
     saw_window = False
     deadline = time.time() + 90
     while run.installer.poll() is None and time.time() < deadline:
@@ -310,7 +311,7 @@ def notify_window(run):
     serve_package(run)
     log = run.start_notify_target("QxParentProgram")
     time.sleep(2.0)
-    start(run, "notify_window", args=["-notify_wnd", "QxParentProgram"], env=payload_env(run, steps=40, delay=5))
+    start(run, args=["-notify_wnd", "QxParentProgram"], env=payload_env(run, steps=40, delay=5))
     press_one_key(run)
     wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
     time.sleep(1.5)
@@ -339,8 +340,8 @@ def expect_box_and_exit(run, caption, text_start, code, seconds=90):
     return box
 
 
-def expect_restart(run, name):
-    exe_name = "%s-installer.exe" % name
+def expect_restart(run):
+    exe_name = "%s-installer.exe" % run.name
     wait_for(lambda: run.installer.poll() is not None, 30, "the installer to restart itself")
     check(run.installer.returncode == 1, "restart ended with %s" % run.installer.returncode)
     wait_for(lambda: run.installer_processes(exe_name), 20, "the restarted copy")
@@ -352,11 +353,11 @@ def failed_query(run):
     run.start_dialog_watch()
     run.package()
     run.start_update_server("--error-code", "4")
-    start(run, "failed_query", env=payload_env(run))
+    start(run, env=payload_env(run))
     press_one_key(run)
     box = run.wait_for_dialog(30)
     check(box == ("提示", "服务器出错了！请稍后再试。"), "message box %r" % (box,))
-    expect_restart(run, "failed_query")
+    expect_restart(run)
 
 
 def short_download(run):
@@ -366,18 +367,18 @@ def short_download(run):
     port = run.start_nginx()
     run.start_update_server("--url", "http://127.0.0.1:%d/pkg/missing.exe" % port, "--md5", "0" * 32,
                             "--size", "1000", "--version", "1.2.3.4")
-    start(run, "short_download", env=payload_env(run))
+    start(run, env=payload_env(run))
     press_one_key(run)
     box = run.wait_for_dialog(30)
     check(box == ("出错了", "网络出现了问题！请再试一次。"), "message box %r" % (box,))
-    expect_restart(run, "short_download")
+    expect_restart(run)
 
 
 def damaged_download(run):
     run.clean_machine()
     run.start_dialog_watch()
     url, digest, _ = serve_package(run, md5="0123456789abcdef0123456789abcdef")
-    start(run, "damaged_download", env=payload_env(run))
+    start(run, env=payload_env(run))
     press_one_key(run)
     box = expect_box_and_exit(run, "出错了", "下载的文件损坏了！请重新打开安装程序，再试一次。", 1)
     check(("Hash expected = 0123456789abcdef0123456789abcdef" in box[1]) and digest in box[1] and url in box[1],
@@ -393,7 +394,7 @@ def uppercase_digest(run):
     port = run.start_nginx()
     run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5", digest.upper(),
                             "--size", str(length), "--version", "1.2.3.4")
-    start(run, "uppercase_digest", env=payload_env(run, steps=3, delay=50))
+    start(run, env=payload_env(run, steps=3, delay=50))
     press_one_key(run)
     wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
     check(run.dialogs() == [], "message boxes: %r" % run.dialogs())
@@ -410,7 +411,7 @@ def payload_start_failure(run):
     port = run.start_nginx()
     run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5",
                             hashlib.md5(data).hexdigest(), "--size", str(len(data)), "--version", "1.2.3.4")
-    start(run, "payload_start_failure", env=payload_env(run))
+    start(run, env=payload_env(run))
     press_one_key(run)
     expect_box_and_exit(run, "提示", "正在安装中...", 102)
 
@@ -419,7 +420,7 @@ def payload_failure(run):
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run)
-    start(run, "payload_failure", env=payload_env(run, steps=3, delay=50, exit_code=7))
+    start(run, env=payload_env(run, steps=3, delay=50, exit_code=7))
     press_one_key(run)
     expect_box_and_exit(run, "出错", "安装失败，请检查安装包是否完整后重新安装。", 103)
     check(run.registry_install_path() is None, "the registry value was written for a failed install")
@@ -428,7 +429,7 @@ def payload_failure(run):
 def extraction_failure(run):
     run.clean_machine()
     run.start_dialog_watch()
-    start(run, "extraction_failure", no_package=True, env=payload_env(run))
+    start(run, no_package=True, env=payload_env(run))
     press_one_key(run)
     expect_box_and_exit(run, "提示", "无法提取安装包", 101)
 
