@@ -23,6 +23,10 @@ cmake -S "$top" -B "$build/i686" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
 cmake --build "$build/i686" -j "$jobs"
 "$top/tools/check-pe.sh" "$build/i686/installer.exe"
 
+step "fuzz build (clang with libFuzzer, the sanitizers)"
+CC=clang CXX=clang++ cmake -S "$top/tests/fuzz" -B "$build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build/fuzz" -j "$jobs"
+
 step "x86_64 build (the tests' build)"
 cmake -S "$top" -B "$build/x86_64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-x86_64.cmake" >/dev/null
@@ -51,6 +55,8 @@ fi
 status=0
 step "native tests"
 ctest --test-dir "$build/native" -j "$jobs" --output-on-failure || status=1
+step "fuzz runs (a few seconds each from the committed corpus)"
+ctest --test-dir "$build/fuzz" --output-on-failure || status=1
 step "Windows tests under Wine (display $DISPLAY)"
 ctest --test-dir "$build/x86_64" -j "$jobs" --output-on-failure || status=1
 if [ $status -eq 0 ]; then

@@ -1,40 +1,62 @@
 #!/usr/bin/env bash
-# Throughput of the package download beside the system's tools, each as a ratio:
-#   MD5 of one file: CMD5Checksum (under Wine) against md5sum,
-#   download from one loopback nginx: AsyncWinHttp (under Wine) against curl.
-# Usage: tools/bench/download-bench.sh [build folder (x86_64)] [size in MiB]
-# Each figure is the best of three runs; the programs time their own work.
+# The installer's measured speed, each figure a ratio taken side by side in one run:
+#   MD5 of one file: CMD5Checksum (under Wine) against md5sum;
+#   download from one loopback nginx: AsyncWinHttp (under Wine) against curl, with the
+#   ceilings of WinHTTP and of Winsock under Wine beside it;
+#   peak working set of a silent install of a small and of a large package;
+#   a progress flood of 20,000 messages a second for 10 s at the install page;
+#   size of the i686 installer with the default branding and without its images.
+# Usage: tools/bench/bench.sh [x86_64 build] [native build] [i686 build] [size in MiB]
+# The x86_64 tree needs its tests built (download_bench, installer_e2e, window_probe);
+# the native tree gives the development update server; the i686 tree the installer.
+# MD5 and download figures are the best of three runs; the programs time their own work.
+# It uses port 8901 (the update server's) and a Wine prefix of its own; do not run it
+# beside the end-to-end tests.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$src/build/x86_64}" && pwd) || exit 1
-mib=${2:-200}
+native=$(cd "${2:-$src/build/native}" && pwd) || exit 1
+i686=$(cd "${3:-$src/build/i686}" && pwd) || exit 1
+mib=${4:-1024}
+small_mib=$((mib / 10))
 bench=$build/tests/download/download_bench.exe
-[ -f "$bench" ] || { echo "no $bench: build the target download_bench" >&2; exit 1; }
+for f in "$bench" "$build/tests/app/installer_e2e.exe" "$build/tools/bench/window_probe.exe" \
+         "$native/tools/devserver/devserver" "$i686/installer.exe"; do
+  [ -f "$f" ] || { echo "no $f: build it first" >&2; exit 1; }
+done
 . "$src/tests/download/servers-lib.sh"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+export QX_WINEPREFIX=$build/bench-prefix QX_DEVSERVER=$native/tools/devserver/devserver
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/qx-bench.XXXXXX") || exit 1
 stop() {
   [ -n "${QX_NGINX_PID:-}" ] && { kill "$QX_NGINX_PID" 2>/dev/null; wait "$QX_NGINX_PID" 2>/dev/null; }
+  declare -F qx_xvfb_stop >/dev/null && qx_xvfb_stop
   rm -rf "$root"
 }
 trap stop EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  . "$src/tools/xvfb-lib.sh"
+  qx_xvfb_start || exit 1
+fi
+
 mkdir -p "$root/www"
 chmod 755 "$root" "$root/www"
 head -c $((mib * 1024 * 1024)) /dev/urandom >"$root/www/package.bin"
 chmod 644 "$root/www/package.bin"
 bytes=$(stat -c %s "$root/www/package.bin")
-wine_run() { "$src/tools/wine-run" --prefix "$build/wineprefix" "$@"; }
+wine_run() { "$src/tools/wine-run" "$@"; }
 win_path() { local p=${1//\//\\}; echo "Z:$p"; }
 best() { sort -g | head -1; }
 mbps() { awk -v b="$bytes" -v s="$1" 'BEGIN { printf "%.0f", b / s / 1048576 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b / a }'; }
+value() { sed -n "s/^$1=//p" | tr -d '\r'; }
 
+# ---- MD5 ----
 # Warm the page cache and the Wine prefix.
 cat "$root/www/package.bin" >/dev/null
 wine_run "$bench" md5 "$(win_path "$root/www/package.bin")" >/dev/null
-
 expected=$(md5sum "$root/www/package.bin" | cut -d' ' -f1)
 ours_md5=()
 for _ in 1 2 3; do
@@ -49,6 +71,7 @@ done
 md5_ours=$(printf '%s\n' "${ours_md5[@]}" | best)
 md5_theirs=$(printf '%s\n' "${theirs_md5[@]}" | best)
 
+# ---- download ----
 qx_nginx_start "$root/nginx" "$root/www" || exit 1
 url="http://127.0.0.1:$QX_NGINX_PORT/package.bin"
 ours_get=()
@@ -58,16 +81,70 @@ for _ in 1 2 3; do
   cmp -s "$root/got.bin" "$root/www/package.bin" || { echo "download differs" >&2; exit 1; }
   ours_get+=("${line##* }")
 done
+rm -f "$root/got.bin"
+# Where the time goes: the fastest WinHTTP client possible here (synchronous reads of
+# 1 MiB, nothing written) and the socket layer under Wine without WinHTTP.
+floor_http=()
+floor_sock=()
+for _ in 1 2 3; do
+  line=$(wine_run "$bench" winhttp "$url" | tr -d '\r')
+  [ "${line%% *}" = "$bytes" ] || { echo "short WinHTTP read: $line" >&2; exit 1; }
+  floor_http+=("${line##* }")
+  line=$(wine_run "$bench" winsock "$QX_NGINX_PORT" /package.bin | tr -d '\r')
+  [ "${line%% *}" -gt "$bytes" ] || { echo "short Winsock read: $line" >&2; exit 1; }
+  floor_sock+=("${line##* }")
+done
+http_floor=$(printf '%s\n' "${floor_http[@]}" | best)
+sock_floor=$(printf '%s\n' "${floor_sock[@]}" | best)
 theirs_get=()
 for _ in 1 2 3; do
   theirs_get+=("$(curl -s -o "$root/curl.bin" -w '%{time_total}' "$url")")
 done
+rm -f "$root/curl.bin"
 get_ours=$(printf '%s\n' "${ours_get[@]}" | best)
 get_theirs=$(printf '%s\n' "${theirs_get[@]}" | best)
+kill "$QX_NGINX_PID" 2>/dev/null; wait "$QX_NGINX_PID" 2>/dev/null; QX_NGINX_PID=
+rm -f "$root/www/package.bin"
 
-echo "file: $mib MiB random, $(nproc) cores, $(date -u +%Y-%m-%d)"
+# ---- memory, flood ----
+py() { python3 "$here/installer_bench.py" "$@" --build "$build"; }
+mem_small=$(py memory "$small_mib") || { echo "memory run ($small_mib MiB) failed: $mem_small" >&2; exit 1; }
+mem_large=$(py memory "$mib") || { echo "memory run ($mib MiB) failed: $mem_large" >&2; exit 1; }
+rm -rf "$build/e2e/bench_memory"
+small_kib=$(echo "$mem_small" | value peak_kib)
+large_kib=$(echo "$mem_large" | value peak_kib)
+flood=$(py flood) || { echo "flood run failed: $flood" >&2; exit 1; }
+frames=$(echo "$flood" | value frames_per_s)
+frames_before=$(echo "$flood" | value frames_per_s_before)
+msg_rate=$(echo "$flood" | value messages_per_s)
+last_ms=$(echo "$flood" | value last_value_painted_after_ms)
+probe_median=$(echo "$flood" | value probe_median_ms)
+probe_max=$(echo "$flood" | value probe_max_ms)
+probe_samples=$(echo "$flood" | value probe_samples)
+shot=$(echo "$flood" | value screenshot)
+
+# ---- size ----
+exe_bytes=$(stat -c %s "$i686/installer.exe")
+image_bytes=0
+while read -r type name file flags; do
+  case "$type:$file" in
+    1056:*.png|1056:*.jpg|1056:*.ico) image_bytes=$((image_bytes + $(stat -c %s "$src/resources/$file"))) ;;
+  esac
+done < <(grep -E '^[0-9]' "$src/resources/manifest.txt")
+
+echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GiB;" \
+     "$(/usr/lib/wine/wine64 --version 2>/dev/null || echo wine), $(/usr/sbin/nginx -v 2>&1 | sed 's/.*\///'); $(date -u +%Y-%m-%d)"
 echo
-echo "| what | ours (MiB/s) | reference (MiB/s) | ratio ours/reference |"
-echo "|---|---|---|---|"
-echo "| MD5 (CMD5Checksum under Wine vs md5sum) | $(mbps "$md5_ours") | $(mbps "$md5_theirs") | $(ratio "$md5_ours" "$md5_theirs") |"
-echo "| download from loopback nginx (AsyncWinHttp under Wine vs curl) | $(mbps "$get_ours") | $(mbps "$get_theirs") | $(ratio "$get_ours" "$get_theirs") |"
+echo "| what | ours | reference | ratio | goal |"
+echo "|---|---|---|---|---|"
+echo "| MD5 of $mib MiB (CMD5Checksum under Wine vs md5sum) | $(mbps "$md5_ours") MiB/s | $(mbps "$md5_theirs") MiB/s | $(ratio "$md5_ours" "$md5_theirs") | >= 0.9 |"
+echo "| download of $mib MiB from loopback nginx (AsyncWinHttp under Wine vs curl) | $(mbps "$get_ours") MiB/s | $(mbps "$get_theirs") MiB/s | $(ratio "$get_ours" "$get_theirs") | >= 0.8 |"
+echo "| the same through WinHTTP alone: synchronous 1 MiB reads, nothing written, vs curl | $(mbps "$http_floor") MiB/s | $(mbps "$get_theirs") MiB/s | $(ratio "$http_floor" "$get_theirs") | (the ceiling of any WinHTTP client) |"
+echo "| the same through Winsock under Wine: plain recv of 1 MiB, nothing written, vs curl | $(mbps "$sock_floor") MiB/s | $(mbps "$get_theirs") MiB/s | $(ratio "$sock_floor" "$get_theirs") | (the socket layer) |"
+echo "| peak working set, silent install of $mib MiB vs $small_mib MiB | $((large_kib / 1024)) MiB | $((small_kib / 1024)) MiB | $(awk -v a="$large_kib" -v b="$small_kib" 'BEGIN { printf "%.2f", a / b }') | <= 1.10 |"
+echo "| repaints/s of the page during $msg_rate progress messages/s for 10 s (carousel alone before) | $frames | ($frames_before) | | <= ~60 |"
+echo "| last progress value on screen after the last message | $last_ms ms | | | newest value shown |"
+echo "| window's answer to a message during the flood, median / worst of $probe_samples | $probe_median ms / $probe_max ms | | | responsive |"
+echo "| i686 installer.exe, default branding / without its $((image_bytes / 1024)) KiB of images | $((exe_bytes / 1024)) KiB | $(((exe_bytes - image_bytes) / 1024)) KiB | | |"
+echo
+echo "flood's last frame: $shot"

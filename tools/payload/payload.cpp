@@ -4,6 +4,8 @@
 //   QX_PAYLOAD_EXIT    exit code (default 0)
 //   QX_PAYLOAD_STEPS   progress messages to send (default 5), QX_PAYLOAD_DELAY ms apart (default 40)
 //   QX_PAYLOAD_GAME    program copied to <install path>\Vantor.exe
+//   QX_PAYLOAD_RATE    messages per second instead of the delay (a progress flood), and
+//   QX_PAYLOAD_HOLD    ms to wait after the last message before ending (default 0)
 // It creates <install path>\Vantor_Data\StreamingAssets and posts message 6365
 // (done, total) to the window whose title follows "-notify_wnd".
 // Copied into the install path as the game, it is started without "-installPath": it then
@@ -72,10 +74,28 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const int delay = std::atoi(environment("QX_PAYLOAD_DELAY", "40").c_str());
   const std::string title = argumentAfter("-notify_wnd");
   HWND target = title.empty() ? nullptr : FindWindowA(nullptr, title.c_str());
-  for (int done = 1; done <= steps; ++done) {
-    if (target)
-      PostMessageA(target, 6365, static_cast<WPARAM>(done), static_cast<LPARAM>(steps));
-    Sleep(static_cast<DWORD>(delay));
+  const int rate = std::atoi(environment("QX_PAYLOAD_RATE", "0").c_str());
+  if (rate > 0) {
+    // Paced by the clock, not by Sleep, whose granularity is far coarser than the rate.
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    for (int done = 1; done <= steps;) {
+      QueryPerformanceCounter(&now);
+      const long long due = (now.QuadPart - start.QuadPart) * rate / frequency.QuadPart + 1;
+      for (; done <= steps && done <= due; ++done) {
+        if (target)
+          PostMessageA(target, 6365, static_cast<WPARAM>(done), static_cast<LPARAM>(steps));
+      }
+      Sleep(1);
+    }
+  } else {
+    for (int done = 1; done <= steps; ++done) {
+      if (target)
+        PostMessageA(target, 6365, static_cast<WPARAM>(done), static_cast<LPARAM>(steps));
+      Sleep(static_cast<DWORD>(delay));
+    }
   }
+  Sleep(static_cast<DWORD>(std::atoi(environment("QX_PAYLOAD_HOLD", "0").c_str())));
   return std::atoi(environment("QX_PAYLOAD_EXIT", "0").c_str());
 }
