@@ -1,4 +1,4 @@
-// Measures the package download's two hot paths for download-bench.sh:
+// Measures the package download's hot paths for tools/bench/bench.sh:
 //   download_bench md5 FILE                 prints "<digest> <seconds>"
 //   download_bench get URL TARGET SIZE      prints "<bytes> <seconds>" (Windows only)
 // and, to tell the downloader's cost from the platform's (Windows only, nothing written):
