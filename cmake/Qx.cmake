@@ -28,6 +28,14 @@ function(qx_add_test)
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
 
+# qx_on_desktop(test ...)
+# For tests that show windows or move the pointer: the display is shared, so a window
+# popping up over another test's, or a pointer moved under it, turns clicks and hover
+# states into chance. They take turns.
+function(qx_on_desktop)
+  set_property(TEST ${ARGN} APPEND PROPERTY RESOURCE_LOCK desktop)
+endfunction()
+
 # qx_resource_script(OUT file.rc BRANDING dir [OVERRIDES name=path ...])
 # Writes a resource script for the entries of resources/manifest.txt. Each file is taken
 # from the branding folder when it has it, else from the default branding; OVERRIDES

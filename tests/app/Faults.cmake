@@ -13,5 +13,6 @@ if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/faults.py ${scenario} --build ${CMAKE_BINARY_DIR})
     set_tests_properties(e2e_fault_${scenario} PROPERTIES TIMEOUT 300
       RESOURCE_LOCK "update_port;install_state" LABELS e2e)
+    qx_on_desktop(e2e_fault_${scenario})
   endforeach()
 endif()

@@ -103,6 +103,9 @@ void Pump::step() {
 }
 
 void PageTest::host(QxWidget* page, bool shown) {
+  // The display is shared with earlier tests: a pointer they left where this window
+  // opens would hover its buttons before any test input.
+  SetCursorPos(0, 0);
   frame = new HostFrame();
   // Under the frame's own buttons, as the controller stacks its full-window pages.
   frame->insertChild(page, 0);

@@ -76,6 +76,13 @@ class Run:
 
     def __exit__(self, *exc):
         self.stack.close()
+        # The next test's window opens where this one's did: a pointer left over its
+        # buttons would start them hovered.
+        if os.environ.get("DISPLAY"):
+            try:
+                self.xdotool("mousemove", "0", "0")
+            except (OSError, subprocess.SubprocessError):
+                pass
         return False
 
     # --- Windows side -----------------------------------------------------------------
