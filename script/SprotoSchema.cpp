@@ -35,14 +35,17 @@ inline int inPlace(unsigned entry) { return int(entry / 2) - 1; }
 struct Reader {
   std::vector<Type>& types;
 
-  // One field record of `size` bytes.
-  bool readField(const uint8_t* p, size_t size, Field& f) {
+  // Walks one record whose tag 0 is its name (a data item) and whose other tags are
+  // in-place values; `value(tag, v)` takes each of those and may refuse it.
+  template <class Value>
+  static bool readRecord(const uint8_t* p, size_t size, std::string& name, bool& named,
+                         Value value) {
     const int n = structEntries(p, size);
     if (n < 0)
       return false;
     const uint8_t* entries = p + kHeaderSize;
     const uint8_t* data = entries + size_t(n) * kEntrySize;
-    bool named = false;
+    named = false;
     int tag = -1;
     for (int i = 0; i < n; ++i) {
       const unsigned v = word(entries + i * kEntrySize);
@@ -56,38 +59,47 @@ struct Reader {
           return false;
         // The name is the record's only data item.
         const uint32_t len = dword(data);
-        f.name.assign(reinterpret_cast<const char*>(data + kLengthSize), len);
+        name.assign(reinterpret_cast<const char*>(data + kLengthSize), len);
         named = true;
         continue;
       }
-      if (v == 0)
+      if (v == 0 || !value(tag, inPlace(v)))
         return false;
-      const int value = inPlace(v);
+    }
+    return true;
+  }
+
+  // One field record of `size` bytes.
+  bool readField(const uint8_t* p, size_t size, Field& f) {
+    bool named = false;
+    const bool read = readRecord(p, size, f.name, named, [&](int tag, int value) {
       switch (tag) {
       case 1:
         if (value > kString || f.kind >= 0)
           return false;
         f.kind = value;
-        break;
+        return true;
       case 2:
         if (value >= int(types.size()) || f.kind >= 0)
           return false;
         f.kind = kStruct;
         f.structType = &types[size_t(value)];
-        break;
+        return true;
       case 3:
         f.tag = value;
-        break;
+        return true;
       case 4:
         f.array = value != 0;
-        break;
+        return true;
       case 5:
         f.key = value;
-        break;
+        return true;
       default:
         return false;
       }
-    }
+    });
+    if (!read)
+      return false;
     if (!named || f.tag < 0 || f.kind < 0)
       return false;
     if (f.key >= 0 && !f.array)
@@ -138,45 +150,24 @@ struct Reader {
   }
 
   bool readProtocol(const uint8_t* p, size_t size, Protocol& pr) {
-    const int n = structEntries(p, size);
-    if (n < 0)
-      return false;
-    const uint8_t* entries = p + kHeaderSize;
-    const uint8_t* data = entries + size_t(n) * kEntrySize;
     bool named = false;
-    int tag = -1;
-    for (int i = 0; i < n; ++i) {
-      const unsigned v = word(entries + i * kEntrySize);
-      ++tag;
-      if (v & 1) {
-        tag += int(v / 2);
-        continue;
-      }
-      if (tag == 0) {
-        if (v != 0)
-          return false;
-        const uint32_t len = dword(data);
-        pr.name.assign(reinterpret_cast<const char*>(data + kLengthSize), len);
-        named = true;
-        continue;
-      }
-      if (v == 0)
-        return false;
-      const int value = inPlace(v);
+    const bool read = readRecord(p, size, pr.name, named, [&](int tag, int value) {
       switch (tag) {
       case 1:
         pr.tag = value;
-        break;
+        return true;
       case 2:
       case 3:
         if (value >= int(types.size()))
           return false;
         (tag == 2 ? pr.request : pr.response) = &types[size_t(value)];
-        break;
+        return true;
       default:
         return false;
       }
-    }
+    });
+    if (!read)
+      return false;
     return named && pr.tag >= 0;
   }
 };

@@ -192,10 +192,10 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
 TEST_F(InstallPageTest, WithoutConfiguredPicturesTheFirstOneStays) {
   useConfig(configDocument("", R"("carouselPics": [],)"));
   page->startCarousel(10);
-  ASSERT_TRUE(pump.until([&] { return !Api::switching(*page); }, 10000));
+  ASSERT_TRUE(pump.untilEachMessage([&] { return !Api::switching(*page); }, 10000));
   // Out, through zero, and in again.
-  ASSERT_TRUE(pump.until([&] { return Api::fadeAngle(*page) < 0.3f; }, 10000));
-  ASSERT_TRUE(pump.until([&] { return Api::fadeAngle(*page) > 1.0f; }, 10000));
+  ASSERT_TRUE(pump.untilEachMessage([&] { return Api::fadeAngle(*page) < 0.3f; }, 10000));
+  ASSERT_TRUE(pump.untilEachMessage([&] { return Api::fadeAngle(*page) > 1.0f; }, 10000));
   EXPECT_EQ(Api::carouselIndex(*page), 0) << "no pictures configured: the index stays";
   EXPECT_TRUE(Api::timersActive(*page));
 }

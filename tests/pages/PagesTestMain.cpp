@@ -74,7 +74,9 @@ void Pump::runFor(DWORD ms) {
   const DWORD start = GetTickCount();
   do {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    // Bounded even when the queue never runs dry (a loaded machine handles timer ticks
+    // slower than they come).
+    while (GetTickCount() - start < ms && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
         quit = true;
         quitCode = static_cast<int>(msg.wParam);

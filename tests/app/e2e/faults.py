@@ -14,7 +14,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
-from harness import SOURCE, Failure, check, free_port, main, port_open, wait_for  # noqa: E402
+from harness import SOURCE, Failure, check, free_port, main, wait_for  # noqa: E402
 
 PACKAGE = ("vantorsetup", "setup.exe")
 # Large enough that a throttled transfer is still running when the fault strikes.
@@ -28,46 +28,6 @@ def file_size(path):
 def md5_of(path):
     with open(path, "rb") as f:
         return hashlib.md5(f.read()).hexdigest()
-
-
-def nginx_on(run, port, rate):
-    """nginx on a given port, so that a restarted server answers at the same address."""
-    root = os.path.join(run.folder, "www")
-    conf_dir = os.path.join(run.folder, "nginx-%d" % port)
-    os.makedirs(os.path.join(conf_dir, "logs"), exist_ok=True)
-    conf = os.path.join(conf_dir, "nginx.conf")
-    with open(conf, "w") as f:
-        # One process, so that stopping it stops the transfer too.
-        f.write("""
-master_process off;
-worker_processes 1;
-error_log %(d)s/logs/error.log;
-pid %(d)s/nginx.pid;
-events { worker_connections 64; }
-http {
-  access_log %(d)s/logs/access.log;
-  client_body_temp_path %(d)s/tmp;
-  proxy_temp_path %(d)s/tmp;
-  fastcgi_temp_path %(d)s/tmp;
-  uwsgi_temp_path %(d)s/tmp;
-  scgi_temp_path %(d)s/tmp;
-  server {
-    listen 127.0.0.1:%(port)d;
-    root %(root)s;
-    limit_rate %(rate)s;
-  }
-}
-""" % {"d": conf_dir, "port": port, "root": root, "rate": rate})
-    process = subprocess.Popen(["/usr/sbin/nginx", "-p", conf_dir, "-c", conf, "-g", "daemon off;"],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def stop():
-        if process.poll() is None:
-            process.terminate()
-            process.wait(10)
-    run.stack.callback(stop)
-    wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
-    return process, os.path.join(conf_dir, "logs", "access.log")
 
 
 def start(run, args=(), env=None):
@@ -89,7 +49,7 @@ def silent_install(run, args=(), env=None, seconds=120):
 def serve(run, rate):
     target, digest, length = run.package(PAD)
     port = free_port()
-    nginx, log = nginx_on(run, port, rate)
+    nginx, log = run.nginx_on(port, rate)
     url = "http://127.0.0.1:%d/pkg/setup.exe" % port
     run.start_update_server("--url", url, "--md5", digest, "--size", str(length), "--version", "1.2.3.4")
     return target, digest, length, port, nginx, log
@@ -113,7 +73,7 @@ def server_stopped(run):
     check(not os.path.exists(run.record), "the payload ran after an interrupted download")
     check(run.registry_install_path() is None, "a registry value after an interrupted download")
 
-    _, log2 = nginx_on(run, port, "0")
+    _, log2 = run.nginx_on(port, "0")
     code = silent_install(run, env=env)
     check(code == 0, "the second run ended with %s (boxes %r)" % (code, run.dialogs()))
     requests = open(log2).read().splitlines()

@@ -190,12 +190,20 @@ class Run:
 
     def start_nginx(self, rate="0"):
         port = free_port()
+        _, self.nginx_log = self.nginx_on(port, rate)
+        return port
+
+    def nginx_on(self, port, rate="0"):
+        """nginx serving the run's www folder on a given port, so that a restarted server
+        answers at the same address. Returns the process and its access log."""
         root = os.path.join(self.folder, "www")
-        conf_dir = os.path.join(self.folder, "nginx")
+        conf_dir = os.path.join(self.folder, "nginx-%d" % port)
         os.makedirs(os.path.join(conf_dir, "logs"), exist_ok=True)
         conf = os.path.join(conf_dir, "nginx.conf")
         with open(conf, "w") as f:
+            # One process, so that stopping it stops a transfer too.
             f.write("""
+master_process off;
 worker_processes 1;
 error_log %(d)s/logs/error.log;
 pid %(d)s/nginx.pid;
@@ -216,10 +224,14 @@ http {
 """ % {"d": conf_dir, "port": port, "root": root, "rate": rate})
         process = subprocess.Popen(["/usr/sbin/nginx", "-p", conf_dir, "-c", conf, "-g", "daemon off;"],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
+
+        def stop():
+            if process.poll() is None:
+                process.terminate()
+                process.wait(10)
+        self.stack.callback(stop)
         wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
-        self.nginx_log = os.path.join(conf_dir, "logs", "access.log")
-        return port
+        return process, os.path.join(conf_dir, "logs", "access.log")
 
     def start_update_server(self, *args):
         devserver = os.environ.get("QX_DEVSERVER")
