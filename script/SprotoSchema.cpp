@@ -36,16 +36,16 @@ struct Reader {
   std::vector<Type>& types;
 
   // Walks one record whose tag 0 is its name (a data item) and whose other tags are
-  // in-place values; `value(tag, v)` takes each of those and may refuse it.
+  // in-place values; `value(tag, v)` takes each of those and may refuse it. A record
+  // without a name is refused.
   template <class Value>
-  static bool readRecord(const uint8_t* p, size_t size, std::string& name, bool& named,
-                         Value value) {
+  static bool readRecord(const uint8_t* p, size_t size, std::string& name, Value value) {
     const int n = structEntries(p, size);
     if (n < 0)
       return false;
     const uint8_t* entries = p + kHeaderSize;
     const uint8_t* data = entries + size_t(n) * kEntrySize;
-    named = false;
+    bool named = false;
     int tag = -1;
     for (int i = 0; i < n; ++i) {
       const unsigned v = word(entries + i * kEntrySize);
@@ -66,13 +66,12 @@ struct Reader {
       if (v == 0 || !value(tag, inPlace(v)))
         return false;
     }
-    return true;
+    return named;
   }
 
   // One field record of `size` bytes.
   bool readField(const uint8_t* p, size_t size, Field& f) {
-    bool named = false;
-    const bool read = readRecord(p, size, f.name, named, [&](int tag, int value) {
+    const bool read = readRecord(p, size, f.name, [&](int tag, int value) {
       switch (tag) {
       case 1:
         if (value > kString || f.kind >= 0)
@@ -98,9 +97,7 @@ struct Reader {
         return false;
       }
     });
-    if (!read)
-      return false;
-    if (!named || f.tag < 0 || f.kind < 0)
+    if (!read || f.tag < 0 || f.kind < 0)
       return false;
     if (f.key >= 0 && !f.array)
       return false;
@@ -150,8 +147,7 @@ struct Reader {
   }
 
   bool readProtocol(const uint8_t* p, size_t size, Protocol& pr) {
-    bool named = false;
-    const bool read = readRecord(p, size, pr.name, named, [&](int tag, int value) {
+    const bool read = readRecord(p, size, pr.name, [&](int tag, int value) {
       switch (tag) {
       case 1:
         pr.tag = value;
@@ -166,9 +162,7 @@ struct Reader {
         return false;
       }
     });
-    if (!read)
-      return false;
-    return named && pr.tag >= 0;
+    return read && pr.tag >= 0;
   }
 };
 
