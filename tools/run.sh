@@ -25,14 +25,20 @@ cmake -S "$top" -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/
 cmake --build "$build/native" -j "$jobs" --target devserver
 export QX_DEVSERVER=$build/native/tools/devserver/devserver
 
-export QX_WINEPREFIX=$build/run-wineprefix
-"$top/tools/wine-prefix" "$QX_WINEPREFIX"
 if [ -z "${DISPLAY:-}" ]; then
   . "$top/tools/xvfb-lib.sh"
   qx_xvfb_start
-  trap qx_xvfb_stop EXIT
   echo "== no display set: running under Xvfb on $DISPLAY"
 fi
+export QX_WINEPREFIX=$build/run-wineprefix
+"$top/tools/wine-prefix" "$QX_WINEPREFIX"
+"$top/tools/wine-run" --session
+stop() {
+  WINEPREFIX=$QX_WINEPREFIX timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
+  declare -F qx_xvfb_stop >/dev/null && qx_xvfb_stop
+  return 0
+}
+trap stop EXIT
 
 echo "== one-key install"
 python3 "$top/tests/app/e2e/run.py" one_key --build "$build/x86_64"

@@ -4,6 +4,8 @@
 #   i686    the product, checked as a static PE32 GUI program with system imports only
 #   x86_64  the same source, whose tests run under Wine with Xvfb
 # Safe to run again; build trees are kept under build/ (QX_BUILD overrides).
+# With arguments, every tree is still built, but only the Windows tests that those ctest
+# arguments select run (for example: tools/test.sh -R e2e_one_key).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${QX_BUILD:-$top/build}
@@ -32,14 +34,16 @@ cmake -S "$top" -B "$build/x86_64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-x86_64.cmake" >/dev/null
 cmake --build "$build/x86_64" -j "$jobs"
 
-# A fresh Wine prefix for this run, never the user's own.
-export QX_WINEPREFIX=$build/x86_64/wineprefix
-rm -rf "$QX_WINEPREFIX" "$QX_WINEPREFIX.lock"
-"$top/tools/wine-prefix" "$QX_WINEPREFIX"
 if [ -z "${DISPLAY:-}" ]; then
   . "$top/tools/xvfb-lib.sh"
   qx_xvfb_start
 fi
+# A fresh Wine prefix for this run, never the user's own, and its session started once,
+# before any test, so no test's captured output is held open by the prefix's services.
+export QX_WINEPREFIX=$build/x86_64/wineprefix
+rm -rf "$QX_WINEPREFIX" "$QX_WINEPREFIX.lock" "$QX_WINEPREFIX.session"
+"$top/tools/wine-prefix" "$QX_WINEPREFIX"
+"$top/tools/wine-run" --session
 cleanup() {
   WINEPREFIX=$QX_WINEPREFIX timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
   declare -F qx_xvfb_stop >/dev/null && qx_xvfb_stop
@@ -53,12 +57,14 @@ if [ -x "$build/native/tools/devserver/devserver" ]; then
 fi
 
 status=0
-step "native tests"
-ctest --test-dir "$build/native" -j "$jobs" --output-on-failure || status=1
-step "fuzz runs (a few seconds each from the committed corpus)"
-ctest --test-dir "$build/fuzz" --output-on-failure || status=1
+if [ $# -eq 0 ]; then
+  step "native tests"
+  ctest --test-dir "$build/native" -j "$jobs" --output-on-failure || status=1
+  step "fuzz runs (a few seconds each from the committed corpus)"
+  ctest --test-dir "$build/fuzz" --output-on-failure || status=1
+fi
 step "Windows tests under Wine (display $DISPLAY)"
-ctest --test-dir "$build/x86_64" -j "$jobs" --output-on-failure || status=1
+ctest --test-dir "$build/x86_64" -j "$jobs" --output-on-failure "$@" || status=1
 if [ $status -eq 0 ]; then
   step "all tests passed"
 else

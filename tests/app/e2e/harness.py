@@ -14,6 +14,7 @@ import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
@@ -92,9 +93,15 @@ class Run:
     def drive_c(self, *parts):
         return os.path.join(self.prefix, "drive_c", *parts)
 
-    def wine(self, *args, env=None, timeout=60):
-        return subprocess.run([os.path.join(SOURCE, "tools", "wine-run")] + list(args),
-                              env=env or self.env, capture_output=True, timeout=timeout)
+    def wine(self, *args, env=None, timeout=120):
+        """A Windows command whose output is wanted. The output goes through a file, not
+        a pipe: a process of the Wine session that inherited a pipe would hold it open."""
+        with tempfile.TemporaryFile() as out:
+            result = subprocess.run([os.path.join(SOURCE, "tools", "wine-run")] + list(args), env=env or self.env,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=timeout)
+            out.seek(0)
+            result.stdout = out.read()
+        return result
 
     def registry_install_path(self):
         out = self.wine("reg", "query", REGISTRY_KEY, "/v", "installPath").stdout
