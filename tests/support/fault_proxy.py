@@ -2,8 +2,9 @@
 """A TCP relay on loopback that injects network faults between a client and a server.
 
 It is not an HTTP proxy: the client connects to it as if it were the server, and it
-passes the bytes on both ways unchanged, except where a fault mode acts. It reads only
-the heads of the client's requests (for the log, and to answer in place of the server).
+passes the bytes on both ways unchanged, except where a fault mode acts. Any protocol
+passes; of HTTP it reads the heads of the requests, for the log and for the modes that
+answer in the server's place.
 
   fault_proxy.py --target HOST:PORT --log FILE [--port-file FILE] [--listen HOST:PORT]
                  [--max-seconds S] [mode ...]
@@ -134,23 +135,28 @@ class Proxy:
             return
         server = None
         try:
-            head, rest = self.read_head(client)
-            if head is None:
-                return
-            with self.lock:
-                self.requests += 1
-                order = self.requests
-            self.log_request(number, head)
-            if order <= a.answer_503:
-                self.answer(client, number, "answer-503")
-                return
-            if order <= a.answer_503 + a.close_before_headers:
-                log.write(number, "closed-before-headers")
-                return
+            # Only the modes that answer in the server's place read the request first;
+            # otherwise the relay starts at once, so it carries any protocol.
+            head, rest = b"", b""
+            if a.answer_503 or a.close_before_headers:
+                head, rest = self.read_head(client)
+                if head is None:
+                    return
+                with self.lock:
+                    self.requests += 1
+                    order = self.requests
+                self.log_request(number, head)
+                if order <= a.answer_503:
+                    self.answer(client, number, "answer-503")
+                    return
+                if order <= a.answer_503 + a.close_before_headers:
+                    log.write(number, "closed-before-headers")
+                    return
             server = socket.create_connection(a.target, timeout=10)
             server.settimeout(None)
             server.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            server.sendall(head + rest)
+            if head or rest:
+                server.sendall(head + rest)
             with self.lock:
                 self.live.add(client)
             self.relay(client, server, number)
