@@ -205,8 +205,9 @@ class Run:
         return port
 
     def nginx_on(self, port, rate="0"):
-        """nginx serving the run's www folder on a given port, so that a restarted server
-        answers at the same address. Returns the process and its access log."""
+        """nginx serving the run's www folder on a given port of 127.0.0.1 and 127.0.0.2
+        (for requests through a proxy), so that a restarted server answers at the same
+        address. Returns the process and its access log."""
         root = os.path.join(self.folder, "www")
         conf_dir = os.path.join(self.folder, "nginx-%d" % port)
         os.makedirs(os.path.join(conf_dir, "logs"), exist_ok=True)
@@ -228,6 +229,7 @@ http {
   scgi_temp_path %(d)s/tmp;
   server {
     listen 127.0.0.1:%(port)d;
+    listen 127.0.0.2:%(port)d;
     root %(root)s;
     limit_rate %(rate)s;
   }
@@ -244,16 +246,17 @@ http {
         wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
         return process, os.path.join(conf_dir, "logs", "access.log")
 
-    def start_update_server(self, *args):
+    def start_update_server(self, *args, port=UPDATE_PORT):
+        """The development update server on `port` (the installer's own by default)."""
         devserver = os.environ.get("QX_DEVSERVER")
         check(devserver and os.path.exists(devserver), "QX_DEVSERVER does not name the development update server")
         wait_for(lambda: not port_open(UPDATE_PORT), 20, "port %d to be free" % UPDATE_PORT)
         log = os.path.join(self.folder, "devserver.log")
-        process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(UPDATE_PORT),
+        process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(port),
                                     "--log", log, "--max-seconds", "280", "--exit-with-parent"] + list(args),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.stack.callback(lambda: (process.terminate(), process.wait(10)))
-        wait_for(lambda: port_open(UPDATE_PORT), 10, "the update server")
+        wait_for(lambda: port_open(port), 10, "the update server")
         self.devserver_log = log
         return process
 
