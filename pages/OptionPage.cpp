@@ -292,7 +292,8 @@ void OptionPage::applyTasks() {
 }
 
 // --- test view ---------------------------------------------------------------------------
-
+// Built only into trees with tests: the product carries no test hooks.
+#ifdef QX_TEST_API
 QxTextBox* OptionPageTestApi::pathBox(const OptionPage& page) { return page.pageImpl_->pathBox; }
 QxTextButton* OptionPageTestApi::nextButton(const OptionPage& page) {
   return page.pageImpl_->nextButton;
@@ -315,3 +316,4 @@ std::vector<QxCheckBox*> OptionPageTestApi::optionBoxes(const OptionPage& page) 
 void OptionPageTestApi::setFreeBytesQuery(FreeBytesQuery query) {
   freeBytesQuery = query ? query : systemFreeBytes;
 }
+#endif

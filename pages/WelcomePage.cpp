@@ -167,7 +167,8 @@ void WelcomePage::onPostPaint(HDC dc, int, int, int, int) {
 }
 
 // --- test view ---------------------------------------------------------------------------
-
+// Built only into trees with tests: the product carries no test hooks.
+#ifdef QX_TEST_API
 QxTextButton* WelcomePageTestApi::oneKeyButton(const WelcomePage& page) {
   return page.pageImpl_->oneKeyButton;
 }
@@ -186,3 +187,4 @@ bool WelcomePageTestApi::headlineSize(const WelcomePage& page, int& width, int& 
   height = headline ? static_cast<int>(headline->GetHeight()) : 0;
   return headline != nullptr;
 }
+#endif
