@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cwctype>
 #include <cstring>
+#include <cwctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,14 +28,15 @@ struct Branded {
   const char* file;
   const wchar_t* productName;
   WORD version[4];
+  const wchar_t* dotted;
 };
 
 // The default branding gives "version" as an array, the second folder as text, the
 // third has neither "version" nor "installName".
 const Branded kBranded[] = {
-    {"/installer.exe", L"星海奇遇记", {1, 2, 3, 4}},
-    {"/tests/app/installer_e2e_no_package.exe", L"星海奇遇记", {2, 0, 1, 7}},
-    {"/tests/app/installer_broken_config.exe", L"QxGames", {1, 0, 0, 0}},
+    {"/installer.exe", L"星海奇遇记", {1, 2, 3, 4}, L"1.2.3.4"},
+    {"/tests/app/installer_e2e_no_package.exe", L"星海奇遇记", {2, 0, 1, 7}, L"2.0.1.7"},
+    {"/tests/app/installer_broken_config.exe", L"QxGames", {1, 0, 0, 0}, L"1.0.0.0"},
 };
 
 TEST(ProgramResources, VersionInformationAsExplorerReadsIt) {
@@ -75,12 +76,10 @@ TEST(ProgramResources, VersionInformationAsExplorerReadsIt) {
         return std::wstring(L"(missing)");
       return std::wstring(value);
     };
-    const std::wstring dotted = std::to_wstring(b.version[0]) + L"." + std::to_wstring(b.version[1]) +
-                                L"." + std::to_wstring(b.version[2]) + L"." + std::to_wstring(b.version[3]);
     EXPECT_EQ(text(L"ProductName"), b.productName);
     EXPECT_EQ(text(L"FileDescription"), std::wstring(b.productName) + L"安装");
-    EXPECT_EQ(text(L"FileVersion"), dotted);
-    EXPECT_EQ(text(L"ProductVersion"), dotted);
+    EXPECT_EQ(text(L"FileVersion"), b.dotted);
+    EXPECT_EQ(text(L"ProductVersion"), b.dotted);
   }
 }
 
