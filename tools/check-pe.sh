@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Checks that a built installer is what ships: a PE32 (32-bit) GUI program that imports
-# only DLLs every Windows system has.
+# only DLLs every Windows system has, and, given a budget, no larger than that.
+#   tools/check-pe.sh [--budget BYTES] installer.exe
 set -euo pipefail
+budget=
+if [ "${1:-}" = --budget ]; then
+  budget=$2
+  shift 2
+fi
 exe=$1
 dump=$(i686-w64-mingw32-objdump -p "$exe")
 fail() { echo "check-pe: $exe: $*" >&2; exit 1; }
@@ -13,3 +19,12 @@ for dll in $imports; do
   [[ $dll =~ $allowed ]] || fail "imports $dll, which is not a system DLL"
 done
 echo "check-pe: $exe is a PE32 GUI program importing only: $(echo $imports)"
+
+# Size: the first thing a player downloads. Packing is not a way out (antivirus heuristics).
+size=$(stat -c %s "$exe")
+if [ -n "$budget" ]; then
+  [ "$size" -le "$budget" ] || fail "$size bytes, over the budget of $budget"
+  echo "check-pe: $exe is $size bytes (budget $budget, $((budget - size)) to spare)"
+else
+  echo "check-pe: $exe is $size bytes"
+fi

@@ -26,6 +26,7 @@ packages=(
   fonts-wqy-microhei locales
   cmake ninja-build make g++ clang libclang-rt-14-dev
   googletest nginx-light curl python3 dpkg-dev xz-utils
+  osslsigncode openssl
 )
 missing=()
 for p in "${packages[@]}"; do

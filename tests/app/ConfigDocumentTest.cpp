@@ -84,6 +84,7 @@ TEST(ConfigDocument, EveryErrorLabel) {
   const std::vector<Case> cases = {
       {R"({"options": [], "carouselPics": []})", "neededSpace"},
       {R"({"neededSpace": "lots", "options": []})", "neededSpace"},
+      {R"({"neededSpace": 1e999, "options": []})", "neededSpace"},
       {R"({"neededSpace": 1})", "options"},
       {R"({"neededSpace": 1, "options": {}})", "options"},
       {R"({"neededSpace": 1, "options": [{"desc": "d", "checked": true, "type": "t"}]})", "IMOptions.name"},
