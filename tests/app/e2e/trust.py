@@ -117,7 +117,7 @@ def https_and_planted_dll(run):
     as a network failure does."""
     run.clean_machine()
     run.start_dialog_watch()
-    planted = os.path.join(run.build, "tests", "support", "winhttp.dll")
+    planted = os.path.join(run.build, "tests", "support", "planted", "winhttp.dll")
     env = dict(PLANTING_ENV)
 
     control = os.path.join(run.folder, "control")
