@@ -38,13 +38,4 @@ TEST(SignerPolicy, OnlyAnIntactSignatureByAListedSignerIsAccepted) {
   }
 }
 
-TEST(SignerPolicy, FingerprintIs64HexDigitsInEitherCase) {
-  EXPECT_TRUE(SignerPolicy::isFingerprint("0123456789abcdefABCDEF" + std::string(42, '0')));
-  EXPECT_FALSE(SignerPolicy::isFingerprint(std::string(63, '0')));
-  EXPECT_FALSE(SignerPolicy::isFingerprint(std::string(65, '0')));
-  EXPECT_FALSE(SignerPolicy::isFingerprint(std::string(63, '0') + " "));
-  EXPECT_FALSE(SignerPolicy::isFingerprint(std::string(62, '0') + "0x"));
-  EXPECT_EQ(SignerPolicy::normalised("ABcd09"), "abcd09");
-}
-
 } // namespace
