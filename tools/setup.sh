@@ -26,7 +26,8 @@ packages=(
   fonts-wqy-microhei locales
   cmake ninja-build make g++ clang libclang-rt-14-dev
   googletest nginx-light curl python3 dpkg-dev xz-utils
-  osslsigncode openssl
+  # Test certificates and signed test packages.
+  openssl osslsigncode
 )
 missing=()
 for p in "${packages[@]}"; do
