@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "app/SignerPolicy.h"
+
 namespace {
 
 // A text key that holds something other than a string is a broken document, not a text
@@ -105,6 +107,23 @@ bool readKeys(const Json::Value& root, InstallConfig& config, std::string& error
       return false;
     }
     config.licenseDesc = license["desc"].asString();
+  }
+
+  // Absent: nobody's signature is asked for. Present, it must name at least one
+  // certificate: a list that admits nothing would only show at the end of a download.
+  if (root.isMember("packageSigners")) {
+    const Json::Value& signers = root["packageSigners"];
+    std::vector<std::string> fingerprints;
+    for (const Json::Value& signer : signers.isArray() ? signers : Json::Value(Json::arrayValue)) {
+      if (!signer.isString() || !SignerPolicy::isFingerprint(signer.asString()))
+        break;
+      fingerprints.push_back(SignerPolicy::normalised(signer.asString()));
+    }
+    if (!signers.isArray() || signers.empty() || fingerprints.size() != signers.size()) {
+      errorText = "packageSigners";
+      return false;
+    }
+    config.packageSigners = std::move(fingerprints);
   }
   return true;
 }

@@ -38,10 +38,12 @@ bool isProcessElevated() {
   return elevated;
 }
 
+#ifdef QX_TEST_API
 void setElevationSeams(bool (*query)(), ShellLauncher shell) {
   elevationQuery = query ? query : isProcessElevated;
   launcher = shell ? shell : shellExecute;
 }
+#endif
 
 bool relaunchElevatedIfNeeded(const std::string& commandLineText) {
   if (elevationQuery())

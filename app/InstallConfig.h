@@ -33,4 +33,7 @@ struct InstallConfig {
   double neededSpace = 100.0;
   // Host of the update server (port 8901); a branded build names its own.
   std::string updateServer = "update.example.com";
+  // SHA-256 fingerprints (64 lowercase hex digits) of the certificates allowed to sign a
+  // downloaded package; empty when the build does not check who signed it.
+  std::vector<std::string> packageSigners;
 };

@@ -169,11 +169,13 @@ InstallManager::~InstallManager() = default;
 
 Event& InstallManager::event() { return event_; }
 
+#ifdef QX_TEST_API
 void InstallManager::setDocumentSource(DocumentSource source) {
   documentSource = source ? source : resourceDocument;
 }
 
 void InstallManager::setDriveProbe(DriveProbe* probe) { driveProbe = probe ? probe : &windowsDrives; }
+#endif
 
 // --- configuration and paths -----------------------------------------------------------
 

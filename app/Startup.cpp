@@ -1,7 +1,6 @@
 #include "app/Startup.h"
 
 #include <windows.h>
-#include <commctrl.h>
 #include <ole2.h>
 
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include "app/InstallManager.h"
 #include "app/SingleInstance.h"
 #include "app/Updater.h"
+#include "gui/CommonControls.h"
 #include "gui/MessageLoop.h"
 #include "gui/TopLevelRegistry.h"
 #include "script/LuaScript.h"
@@ -37,7 +37,7 @@ int runInstaller(const std::string& commandLineText, const std::vector<std::stri
 
   std::srand(static_cast<unsigned>(static_cast<uint32_t>(std::time(nullptr)) ^ GetTickCount()));
   SetThreadLocale(2052);
-  InitCommonControls();
+  CommonControls::init();
   OleInitialize(nullptr);
 
   const CommandLineMap& options = CommandLineOptions::get();

@@ -1,13 +1,17 @@
 // Sections: implementation record; construction; buttons and the flow; events; window
-// messages; download end and digest check; install start; restart; destruction.
+// messages; download end and digest check; the package's signer; install start; restart;
+// destruction.
 #include "app/Updater.h"
 
 #include <windows.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/InstallManager.h"
+#include "app/PackageSignature.h"
+#include "app/SignerPolicy.h"
 #include "app/SingleInstance.h"
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
@@ -100,6 +104,7 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   void showInstallPage(int mode);
   void onNotify(const NotifyRecord& record);
   void onDownloadDone(WPARAM received, LPARAM total);
+  bool signerAccepted();
   void startInstall(int mode);
   void restartSelf();
   void onEnter();
@@ -374,10 +379,38 @@ void Updater::Impl::onDownloadDone(WPARAM received, LPARAM total) {
     MessageBoxW(window(), text.c_str(), L"出错了", MB_ICONERROR);
     ExitProcess(1);
   }
+  if (!signerAccepted())
+    return;
   manager().setStage(5);
   progressDone = 0;
   progressTotal = 100;
   startInstall(installMode);
+}
+
+// --- the package's signer ------------------------------------------------------------
+
+// The package runs with the installer's administrator rights, and its digest proves only
+// that the bytes are the ones the update server announced. So when the build names its
+// publisher's certificates, only a package signed by one of them runs.
+bool Updater::Impl::signerAccepted() {
+  if (config.packageSigners.empty()) {
+    OutputDebugStringA("packageSigners is not configured: the package's signer is not checked");
+    return true;
+  }
+  const PackageSignature signature = PackageSignature::read(packagePath);
+  const SignerPolicy policy(config.packageSigners);
+  if (policy.judge(signature.trustStatus(), signature.signerFingerprint()) == SignerPolicy::Verdict::Accepted)
+    return true;
+  char line[160];
+  std::snprintf(line, sizeof line, "package refused: signature status 0x%08lx, signer %s",
+                static_cast<unsigned long>(signature.trustStatus()),
+                signature.signerFingerprint().empty() ? "none" : signature.signerFingerprint().c_str());
+  OutputDebugStringA(line);
+  DeleteFileW(downloader->targetPath().c_str());
+  DeleteFileW(downloader->infoPath().c_str());
+  MessageBoxW(window(), L"安装包的数字签名无效，已停止安装。请从官方网站重新下载安装程序。", L"出错了", MB_ICONERROR);
+  PostMessageA(window(), WM_QUIT, 105, 0);
+  return false;
 }
 
 // --- install start ---------------------------------------------------------------------

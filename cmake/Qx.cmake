@@ -1,4 +1,4 @@
-# Project helpers: warnings, tests under Wine or natively, resource scripts.
+# Project helpers: warnings, tests under Wine or natively, resource scripts, installers.
 
 # The project's own code builds with warnings as errors; third-party code does not.
 function(qx_warnings target)
@@ -36,17 +36,25 @@ function(qx_on_desktop)
   set_property(TEST ${ARGN} APPEND PROPERTY RESOURCE_LOCK desktop)
 endfunction()
 
-# qx_resource_script(OUT file.rc BRANDING dir [OVERRIDES name=path ...])
+if(WIN32)
+  # Writes the version information of installers (tools/version-resource.py).
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+endif()
+
+# qx_resource_script(OUT file.rc BRANDING dir [PROGRAM] [FILES var] [OVERRIDES name=path ...])
 # Writes a resource script for the entries of resources/manifest.txt. Each file is taken
 # from the branding folder when it has it, else from the default branding; OVERRIDES
-# replace single entries (generator expressions allowed, e.g. a built payload).
+# replace single entries (generator expressions allowed, e.g. a built payload). PROGRAM
+# adds what an installer program carries besides its branding: the application manifest
+# and the version information made from the branding's CONFIG.JSON. FILES names a variable
+# that receives every file the script binds.
 function(qx_resource_script)
-  cmake_parse_arguments(R "" "OUT;BRANDING" "OVERRIDES" ${ARGN})
+  cmake_parse_arguments(R "PROGRAM" "OUT;BRANDING;FILES" "OVERRIDES" ${ARGN})
   set(default ${PROJECT_SOURCE_DIR}/resources)
   if(NOT IS_DIRECTORY ${R_BRANDING})
     message(FATAL_ERROR "branding folder ${R_BRANDING} does not exist")
   endif()
-  file(STRINGS ${default}/manifest.txt lines REGEX "^[0-9]")
+  file(STRINGS ${default}/manifest.txt lines REGEX "^[^# \t]")
   set(rc "// Generated from resources/manifest.txt; do not edit.\n")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${default}/manifest.txt)
   foreach(line IN LISTS lines)
@@ -90,8 +98,51 @@ function(qx_resource_script)
       string(APPEND rc "LANGUAGE 4, 2\n")
     else()
       string(APPEND rc "LANGUAGE 0, 0\n")
+      if(name STREQUAL "CONFIG.JSON")
+        set(config ${path})
+      endif()
     endif()
-    string(APPEND rc "\"${name}\" ${type} \"${path}\"\n")
+    list(APPEND files ${path})
+    # A number names a resource by number (the icon the window class loads), not by text.
+    if(name MATCHES "^[0-9]+$")
+      string(APPEND rc "${name} ${type} \"${path}\"\n")
+    else()
+      string(APPEND rc "\"${name}\" ${type} \"${path}\"\n")
+    endif()
   endforeach()
+  if(R_PROGRAM)
+    if(config MATCHES "\\$<")
+      message(FATAL_ERROR "${R_OUT}: the version information needs CONFIG.JSON as a file, not ${config}")
+    endif()
+    set(generator ${PROJECT_SOURCE_DIR}/tools/version-resource.py)
+    execute_process(COMMAND ${Python3_EXECUTABLE} ${generator} ${config}
+      OUTPUT_VARIABLE version RESULT_VARIABLE failed ERROR_VARIABLE error)
+    if(failed)
+      message(FATAL_ERROR "${error}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${generator})
+    # Resource 1 of type 24: the manifest Windows reads when it creates the process.
+    string(APPEND rc "LANGUAGE 0, 0\n1 24 \"${PROJECT_SOURCE_DIR}/app/installer.manifest\"\n${version}")
+    list(APPEND files ${PROJECT_SOURCE_DIR}/app/installer.manifest)
+  endif()
   file(GENERATE OUTPUT ${R_OUT} CONTENT "${rc}")
+  if(R_FILES)
+    set(${R_FILES} ${files} PARENT_SCOPE)
+  endif()
+endfunction()
+
+# qx_installer(TARGET name BRANDING dir [OVERRIDES name=path ...])
+# An installer program branded from `dir` (see qx_resource_script), linked stripped.
+function(qx_installer)
+  cmake_parse_arguments(I "" "TARGET;BRANDING" "OVERRIDES" ${ARGN})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${I_TARGET}.rc)
+  qx_resource_script(OUT ${rc} BRANDING ${I_BRANDING} PROGRAM FILES bound OVERRIDES ${I_OVERRIDES})
+  # The resource compiler reports no dependencies: a changed image, icon or manifest must
+  # still rebuild the resources.
+  set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${bound})
+  add_executable(${I_TARGET} WIN32 ${PROJECT_SOURCE_DIR}/app/main.cpp ${rc})
+  qx_warnings(${I_TARGET})
+  target_link_libraries(${I_TARGET} PRIVATE qx_controller)
+  # What ships carries no symbols.
+  target_link_options(${I_TARGET} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-s>)
 endfunction()

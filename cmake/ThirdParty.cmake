@@ -42,9 +42,8 @@ if(WIN32)
 endif()
 add_library(qx::cjson ALIAS qx_cjson)
 
-file(GLOB jsoncpp_src ${QX_JSONCPP_DIR}/src/lib_json/*.cpp)
-add_library(qx_jsoncpp STATIC ${jsoncpp_src})
-target_include_directories(qx_jsoncpp SYSTEM PUBLIC ${QX_JSONCPP_DIR}/include)
+include(${CMAKE_CURRENT_LIST_DIR}/Jsoncpp.cmake)
+qx_jsoncpp_library(TARGET qx_jsoncpp SOURCE ${QX_JSONCPP_DIR})
 add_library(qx::jsoncpp ALIAS qx_jsoncpp)
 
 if(QX_BUILD_TESTS)

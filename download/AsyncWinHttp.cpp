@@ -9,7 +9,6 @@
 // is filled, which would stall progress and cancellation on a slow line.
 #include "download/AsyncWinHttp.h"
 
-#include <winhttp.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,7 +17,11 @@
 #include <mutex>
 #include <vector>
 
+#include "download/WinHttpLibrary.h"
+
 namespace {
+
+const WinHttpLibrary& http() { return WinHttpLibrary::get(); }
 
 // ---- 1. constants and texts --------------------------------------------------------
 
@@ -207,10 +210,10 @@ bool AsyncWinHttp::Impl::sendRequest(const std::wstring& url) {
     return ok;
   };
   lastApi = L"WinHttpCrackURL";
-  bool ok = step(WinHttpCrackUrl(url.c_str(), 0, 0, &parts) != FALSE);
+  bool ok = step(http().crackUrl(url.c_str(), 0, 0, &parts) != FALSE);
   if (ok) {
     lastApi = L"WinHttpConnect";
-    connection = WinHttpConnect(session, host, parts.nPort, 0);
+    connection = http().connect(session, host, parts.nPort, 0);
     ok = step(connection != nullptr);
   }
   if (ok) {
@@ -219,7 +222,7 @@ bool AsyncWinHttp::Impl::sendRequest(const std::wstring& url) {
     std::wstring path = parts.lpszUrlPath ? parts.lpszUrlPath : L"";
     if (path.empty()) path = L"/";
     const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    request = WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+    request = http().openRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                  WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
     ok = step(request != nullptr);
   }
@@ -227,24 +230,24 @@ bool AsyncWinHttp::Impl::sendRequest(const std::wstring& url) {
     // The context rides on the handle itself, so even the closing notice of a request
     // that never got sent finds this object.
     DWORD_PTR self = reinterpret_cast<DWORD_PTR>(this);
-    WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof self);
+    http().setOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof self);
   }
   if (ok && downloaded > 0) {
     lastApi = L"WinHttpAddRequestHeaders";
     wchar_t range[64];
     std::swprintf(range, sizeof range / sizeof range[0], L"Range: bytes=%u-\r\n", downloaded);
-    ok = step(WinHttpAddRequestHeaders(request, range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD) != FALSE);
+    ok = step(http().addRequestHeaders(request, range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD) != FALSE);
     rangeRequested = ok;
   }
   if (ok) {
     lastApi = L"WinHttpSetStatusCallback";
-    ok = step(WinHttpSetStatusCallback(request, statusCallback, kCallbackFlags, 0) !=
+    ok = step(http().setStatusCallback(request, statusCallback, kCallbackFlags, 0) !=
                   WINHTTP_INVALID_STATUS_CALLBACK);
     awaitingClose = ok;
   }
   if (ok) {
     lastApi = L"WinHttpSendRequest";
-    ok = step(WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+    ok = step(http().sendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                                  reinterpret_cast<DWORD_PTR>(this)) != FALSE);
   }
   if (!ok) {
@@ -271,7 +274,7 @@ void CALLBACK AsyncWinHttp::Impl::statusCallback(HINTERNET handle, DWORD_PTR con
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
       impl->lastApi = L"WinHttpReceiveResponse";
-      if (!WinHttpReceiveResponse(handle, nullptr)) {
+      if (!http().receiveResponse(handle, nullptr)) {
         impl->fail(format(L"%ls: Error %lld encountered.", impl->lastApi.c_str(), GetLastError()));
         impl->cleanup();
       }
@@ -297,7 +300,7 @@ void AsyncWinHttp::Impl::onHeaders() {
   lastApi = L"WinHttpQueryHeaders";
   DWORD code = 0;
   DWORD size = sizeof code;
-  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  http().queryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                       WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
   if (code == 200 && downloaded > 0) {
     // The server ignored the range and sends the whole file: start the file over.
@@ -318,7 +321,7 @@ void AsyncWinHttp::Impl::onHeaders() {
 
   DWORD length = 0;
   size = sizeof length;
-  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+  if (http().queryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX)) {
     total += length;
   } else {
@@ -337,7 +340,7 @@ long long AsyncWinHttp::Impl::rangeStart() {
   wchar_t text[128] = {};
   DWORD size = sizeof text;
   unsigned long long start = 0;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+  if (!http().queryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
                            WINHTTP_NO_HEADER_INDEX) ||
       std::swscanf(text, L"bytes %llu-", &start) != 1) {
     return -1;
@@ -347,7 +350,7 @@ long long AsyncWinHttp::Impl::rangeStart() {
 
 void AsyncWinHttp::Impl::queryNext() {
   lastApi = L"WinHttpQueryDataAvailable";
-  if (!WinHttpQueryDataAvailable(request, nullptr)) {
+  if (!http().queryDataAvailable(request, nullptr)) {
     fail(format(L"%ls: Error %lld encountered.", lastApi.c_str(), GetLastError()));
     cleanup();
   }
@@ -363,7 +366,7 @@ void AsyncWinHttp::Impl::onDataAvailable(DWORD bytes) {
   if (buffer.size() - filled < bytes && !flush()) return;
   chunkSize = std::min<DWORD>(bytes, static_cast<DWORD>(buffer.size()) - filled);
   lastApi = L"WinHttpReadData";
-  if (!WinHttpReadData(request, buffer.data() + filled, chunkSize, nullptr)) {
+  if (!http().readData(request, buffer.data() + filled, chunkSize, nullptr)) {
     fail(format(L"%ls: Error %lld encountered.", lastApi.c_str(), GetLastError()));
     cleanup();
   }
@@ -455,10 +458,10 @@ void AsyncWinHttp::Impl::cleanup() {
   if (request) {
     HINTERNET closing = request;
     request = nullptr;
-    WinHttpCloseHandle(closing);
+    http().closeHandle(closing);
   }
   if (connection) {
-    WinHttpCloseHandle(connection);
+    http().closeHandle(connection);
     connection = nullptr;
   }
   if (file != INVALID_HANDLE_VALUE) {
@@ -488,7 +491,7 @@ AsyncWinHttp::~AsyncWinHttp() {
     impl_.release();
     return;
   }
-  if (impl_->session) WinHttpCloseHandle(impl_->session);
+  if (impl_->session) http().closeHandle(impl_->session);
   if (impl_->closedEvent) CloseHandle(impl_->closedEvent);
 }
 
@@ -496,8 +499,8 @@ bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   impl_->callback = callback;
   impl_->context = context;
-  if (!impl_->session) {
-    impl_->session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+  if (!impl_->session && http().loaded()) {
+    impl_->session = http().open(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
   }
   return impl_->session != nullptr;

@@ -1,12 +1,15 @@
 #include "download/SystemProxy.h"
 
 #include "download/ProxyList.h"
+#include "download/WinHttpLibrary.h"
 
 #include <utility>
 
 namespace {
 
 constexpr wchar_t kResolverAgent[] = L"Asynchronous WinHTTP/1.0";
+
+const WinHttpLibrary& http() { return WinHttpLibrary::get(); }
 
 std::wstring takeGlobal(LPWSTR text) {
   std::wstring out = text ? text : L"";
@@ -16,7 +19,7 @@ std::wstring takeGlobal(LPWSTR text) {
 
 bool readUserSettings(SystemProxy::UserSettings& settings) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
-  if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return false;
+  if (!http().loaded() || !http().getUserProxyConfig(&config)) return false;
   settings.autoDetect = config.fAutoDetect != FALSE;
   settings.scriptUrl = takeGlobal(config.lpszAutoConfigUrl);
   settings.proxy = takeGlobal(config.lpszProxy);
@@ -31,7 +34,7 @@ std::wstring schemeOf(const std::wstring& url) {
 struct SessionHandle {
   HINTERNET handle;
   ~SessionHandle() {
-    if (handle) WinHttpCloseHandle(handle);
+    if (handle) http().closeHandle(handle);
   }
 };
 
@@ -63,10 +66,10 @@ struct SystemProxy::Impl {
     }
     options.fAutoLogonIfChallenged = TRUE;
     // A synchronous session of its own: the downloads' session is asynchronous.
-    SessionHandle session{WinHttpOpen(kResolverAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+    SessionHandle session{http().open(kResolverAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                       WINHTTP_NO_PROXY_BYPASS, 0)};
     WINHTTP_PROXY_INFO info{};
-    if (!session.handle || !WinHttpGetProxyForUrl(session.handle, url.c_str(), &options, &info)) return out;
+    if (!session.handle || !http().getProxyForUrl(session.handle, url.c_str(), &options, &info)) return out;
     const std::wstring proxy = takeGlobal(info.lpszProxy);
     const std::wstring bypass = takeGlobal(info.lpszProxyBypass);
     if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
@@ -81,20 +84,22 @@ struct SystemProxy::Impl {
 };
 
 HINTERNET SystemProxy::openSession(const wchar_t* userAgent, DWORD flags, const Route& route) {
+  if (!http().loaded())
+    return nullptr;
   switch (route.kind) {
     case Kind::kProxy:
-      return WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, route.proxy.c_str(),
+      return http().open(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, route.proxy.c_str(),
                          route.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : route.bypass.c_str(), flags);
     case Kind::kDirect:
-      return WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags);
+      return http().open(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags);
     case Kind::kSystem:
       break;
   }
-  HINTERNET session = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+  HINTERNET session = http().open(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                   WINHTTP_NO_PROXY_BYPASS, flags);
   if (!session) {
     // Before Windows 8.1 there is no automatic type.
-    session = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+    session = http().open(userAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                           WINHTTP_NO_PROXY_BYPASS, flags);
   }
   return session;

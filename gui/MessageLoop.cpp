@@ -1,9 +1,8 @@
 #include "gui/MessageLoop.h"
 
-#include <commctrl.h>
-
 #include <cstring>
 
+#include "gui/CommonControls.h"
 #include "gui/Window.h"
 
 namespace {
@@ -30,7 +29,7 @@ void registerWindowClass(HINSTANCE instance) {
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   wc.lpszClassName = "SimpleWindow";
   if (!RegisterClassExA(&wc)) MessageBoxA(nullptr, "RegisterClassEx failed!", "SimpleWindow", MB_ICONERROR);
-  InitCommonControls();
+  CommonControls::init();
 }
 
 HINSTANCE moduleInstance() { return g_instance ? g_instance : GetModuleHandleA(nullptr); }

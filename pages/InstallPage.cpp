@@ -271,7 +271,8 @@ void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
 }
 
 // --- test view ---------------------------------------------------------------------------
-
+// Built only into trees with tests: the product carries no test hooks.
+#ifdef QX_TEST_API
 std::string InstallPageTestApi::upperText(const InstallPage& page) {
   return page.pageImpl_->upperText->text();
 }
@@ -299,3 +300,4 @@ void InstallPageTestApi::setTickSource(unsigned (*ticks)()) {
   tickSource = ticks ? ticks : systemTicks;
 }
 void InstallPageTestApi::resetShared() { shared = SharedState(); }
+#endif

@@ -7,7 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
-#include <sstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,6 +39,14 @@ bool systemFreeBytes(const std::string& root, std::uint64_t& bytes) {
 }
 OptionPageTestApi::FreeBytesQuery freeBytesQuery = systemFreeBytes;
 
+// A standard stream's default formatting (up to six significant digits, no trailing zeros),
+// without the stream machinery, which would outweigh the rest of the program.
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
 // Gigabytes free on the volume of `root`, rounded half up to two decimals; 0 when the
 // system cannot tell.
 double freeGigabytes(const std::string& root) {
@@ -49,17 +57,8 @@ double freeGigabytes(const std::string& root) {
   }
   const double gigabytes =
       std::trunc((static_cast<double>(bytes) * 9.313225746154785e-10 + 0.005) * 100.0) / 100.0;
-  std::ostringstream text;
-  text << "磁盘空间：" << root << " " << gigabytes;
-  debugText(text.str());
+  debugText("磁盘空间：" + root + " " + number(gigabytes));
   return gigabytes;
-}
-
-// A standard stream's default formatting: up to six significant digits, no trailing zeros.
-std::string number(double value) {
-  std::ostringstream text;
-  text << value;
-  return text.str();
 }
 
 bool hasForbiddenCharacter(const std::string& path) {
@@ -293,7 +292,8 @@ void OptionPage::applyTasks() {
 }
 
 // --- test view ---------------------------------------------------------------------------
-
+// Built only into trees with tests: the product carries no test hooks.
+#ifdef QX_TEST_API
 QxTextBox* OptionPageTestApi::pathBox(const OptionPage& page) { return page.pageImpl_->pathBox; }
 QxTextButton* OptionPageTestApi::nextButton(const OptionPage& page) {
   return page.pageImpl_->nextButton;
@@ -316,3 +316,4 @@ std::vector<QxCheckBox*> OptionPageTestApi::optionBoxes(const OptionPage& page) 
 void OptionPageTestApi::setFreeBytesQuery(FreeBytesQuery query) {
   freeBytesQuery = query ? query : systemFreeBytes;
 }
+#endif

@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <sstream>
 #include <string>
 
 #include "app/InstallManager.h"
@@ -39,12 +38,15 @@ std::wstring toWide(const std::string& text) {
 
 // The first family of the comma-separated list that the system has; null when none.
 std::unique_ptr<Gdiplus::FontFamily> findFamily(const std::string& faces) {
-  std::istringstream list(faces);
-  std::string face;
-  while (std::getline(list, face, ',')) {
-    auto family = std::make_unique<Gdiplus::FontFamily>(toWide(face).c_str());
+  for (std::size_t start = 0; start < faces.size();) {
+    std::size_t end = faces.find(',', start);
+    if (end == std::string::npos)
+      end = faces.size();
+    auto family =
+        std::make_unique<Gdiplus::FontFamily>(toWide(faces.substr(start, end - start)).c_str());
     if (family->GetLastStatus() == Gdiplus::Ok && family->IsAvailable())
       return family;
+    start = end + 1;
   }
   return nullptr;
 }
@@ -165,7 +167,8 @@ void WelcomePage::onPostPaint(HDC dc, int, int, int, int) {
 }
 
 // --- test view ---------------------------------------------------------------------------
-
+// Built only into trees with tests: the product carries no test hooks.
+#ifdef QX_TEST_API
 QxTextButton* WelcomePageTestApi::oneKeyButton(const WelcomePage& page) {
   return page.pageImpl_->oneKeyButton;
 }
@@ -184,3 +187,4 @@ bool WelcomePageTestApi::headlineSize(const WelcomePage& page, int& width, int& 
   height = headline ? static_cast<int>(headline->GetHeight()) : 0;
   return headline != nullptr;
 }
+#endif

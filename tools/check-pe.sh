@@ -1,15 +1,35 @@
 #!/usr/bin/env bash
 # Checks that a built installer is what ships: a PE32 (32-bit) GUI program that imports
-# only DLLs every Windows system has.
+# only DLLs Windows always loads from its own folder, and, given a budget, no larger than
+# that.
+#   tools/check-pe.sh [--budget BYTES] installer.exe
 set -euo pipefail
+budget=
+if [ "${1:-}" = --budget ]; then
+  budget=$2
+  shift 2
+fi
 exe=$1
 dump=$(i686-w64-mingw32-objdump -p "$exe")
 fail() { echo "check-pe: $exe: $*" >&2; exit 1; }
 grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 i386 image"
 grep -Eq '^Subsystem[[:space:]]+00000002' <<<"$dump" || fail "not a Windows GUI program"
-allowed='^(kernel32|user32|gdi32|gdiplus|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|winhttp|ws2_32|msimg32|shlwapi|msvcrt|uxtheme|imm32|version|winmm|rpcrt4)\.dll$'
+# Imports: only the DLLs Windows always loads from its own folder (ntdll and the
+# KnownDLLs list). Any other one, imported, would be searched beside the program first,
+# where a planted copy would run with administrator rights; the program loads those
+# from the system folder itself.
+known_dlls='^(ntdll|kernel32|user32|gdi32|gdiplus|advapi32|shell32|ole32|oleaut32|comdlg32|imm32|msvcrt|rpcrt4|shlwapi|ws2_32|sechost|setupapi|combase|shcore|psapi|nsi|normaliz|wldap32|imagehlp|msctf|clbcatq|coml2|difxapi)\.dll$'
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u)
 for dll in $imports; do
-  [[ $dll =~ $allowed ]] || fail "imports $dll, which is not a system DLL"
+  [[ $dll =~ $known_dlls ]] || fail "imports $dll, which Windows would also look for beside the program"
 done
 echo "check-pe: $exe is a PE32 GUI program importing only: $(echo $imports)"
+
+# Size: the first thing a player downloads. Packing is not a way out (antivirus heuristics).
+size=$(stat -c %s "$exe")
+if [ -n "$budget" ]; then
+  [ "$size" -le "$budget" ] || fail "$size bytes, over the budget of $budget"
+  echo "check-pe: $exe is $size bytes (budget $budget, $((budget - size)) to spare)"
+else
+  echo "check-pe: $exe is $size bytes"
+fi

@@ -8,7 +8,7 @@
 # side: normal, hover, pressed.
 #
 # Sections: helpers; frame buttons; text-button frames; check boxes; progress pair;
-# small pictures (logo, character, captions); backgrounds; carousel pictures.
+# small pictures (logo, character, captions); backgrounds; carousel pictures; program icon.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=$top/resources
@@ -273,4 +273,16 @@ scene '#DDEEFD' '#6FB2EA' '#FFF4C8' '300,190' '#8DB9DF' '#4E8DBF' '#2D5F86' \
 scene '#FFEBDD' '#F29A6A' '#FFE7A8' '460,230' '#C98A9A' '#8C5D86' '#4B3562' \
   '黄昏的群山之间，传说正在等你' "$out/pics/carousel1.jpg"
 
-ls -l "$out/res" "$out/pics"
+# ---- program icon "ICON.ICO": the logo's shield and star, 256 (PNG), 48, 32, 24, 16 ----
+shield="path 'M 128,10 L 236,46 L 236,130 C 236,184 188,220 128,244 C 68,220 20,184 20,130 L 20,46 Z'"
+convert -size 256x256 gradient:'#5AAAF0-#1F68B0' \
+  \( -size 256x256 xc:black -fill white -draw "$shield" \) \
+  -alpha off -compose CopyOpacity -composite -compose Over \
+  -fill none -stroke '#0E4C8C' -strokewidth 10 -draw "$shield" \
+  -fill '#FFB13B' -stroke '#C9570A' -strokewidth 5 \
+  -draw "polygon 128,58 146,106 194,106 158,136 170,184 128,154 86,184 98,136 62,106 110,106" \
+  "$work/icon.png"
+convert "$work/icon.png" -depth 8 "${png_opts[@]}" -define icon:auto-resize=256,48,32,24,16 \
+  "$out/ICON.ICO"
+
+ls -l "$out/res" "$out/pics" "$out/ICON.ICO"

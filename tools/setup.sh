@@ -26,6 +26,9 @@ packages=(
   fonts-wqy-microhei locales
   cmake ninja-build make g++ clang libclang-rt-14-dev
   googletest nginx-light curl python3 dpkg-dev xz-utils
+  # Test certificates and signed test packages.
+  openssl osslsigncode
+  # The player's HTTP proxy in the network-fault tests.
   tinyproxy
 )
 missing=()

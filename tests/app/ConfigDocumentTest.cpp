@@ -84,6 +84,7 @@ TEST(ConfigDocument, EveryErrorLabel) {
   const std::vector<Case> cases = {
       {R"({"options": [], "carouselPics": []})", "neededSpace"},
       {R"({"neededSpace": "lots", "options": []})", "neededSpace"},
+      {R"({"neededSpace": 1e999, "options": []})", "neededSpace"},
       {R"({"neededSpace": 1})", "options"},
       {R"({"neededSpace": 1, "options": {}})", "options"},
       {R"({"neededSpace": 1, "options": [{"desc": "d", "checked": true, "type": "t"}]})", "IMOptions.name"},
@@ -97,6 +98,14 @@ TEST(ConfigDocument, EveryErrorLabel) {
       {R"({"neededSpace": 1, "options": [], "carouselTime": "slow"})", "配置文件"},
       {R"({"neededSpace": 1, "options": [], "pics": [{"name": "a", "x": "left"}]})", "配置文件"},
       {R"({"neededSpace": 1, "opt)", "options"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": ")" + std::string(64, 'a') + R"("})", "packageSigners"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": null})", "packageSigners"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": []})", "packageSigners"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [7]})", "packageSigners"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(63, 'a') + R"("]})", "packageSigners"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(65, 'a') + R"("]})", "packageSigners"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(63, 'a') + R"(g"]})", "packageSigners"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(64, 'a') + R"(", "AB:CD"]})", "packageSigners"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);
@@ -104,6 +113,17 @@ TEST(ConfigDocument, EveryErrorLabel) {
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.error, c.label);
   }
+}
+
+TEST(ConfigDocument, PackageSignersInEitherCaseAreKeptLowercaseAndAbsentMeansUnchecked) {
+  const std::string upper = "0EE56AA616BEEC4AB3DD46DCC050445B4BBA8A2B4CE6F761A30057D71CA22E30";
+  const std::string mixed = "5e1f86dd99c69eb30da1db87ddcfee14bfc76466ffaa71269d5d8e9548E2D177";
+  const Outcome o = read(R"({"packageSigners": [")" + upper + R"(", ")" + mixed + R"("], )" + kValidTail + "}");
+  ASSERT_TRUE(o.ok) << o.error;
+  EXPECT_EQ(o.config.packageSigners,
+            (std::vector<std::string>{"0ee56aa616beec4ab3dd46dcc050445b4bba8a2b4ce6f761a30057d71ca22e30",
+                                      "5e1f86dd99c69eb30da1db87ddcfee14bfc76466ffaa71269d5d8e9548e2d177"}));
+  EXPECT_TRUE(read("{" + kValidTail + "}").config.packageSigners.empty());
 }
 
 TEST(ConfigDocument, EarlierOptionsStayWhenALaterOneFails) {

@@ -7,12 +7,5 @@ if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
   set_target_properties(qx_terminate PROPERTIES OUTPUT_NAME terminate
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/support)
   add_dependencies(installer_e2e qx_terminate)
-  find_package(Python3 COMPONENTS Interpreter REQUIRED)
-  foreach(scenario server_stopped full_disk payload_killed two_at_once)
-    add_test(NAME e2e_fault_${scenario}
-      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/faults.py ${scenario} --build ${CMAKE_BINARY_DIR})
-    set_tests_properties(e2e_fault_${scenario} PROPERTIES TIMEOUT 300
-      RESOURCE_LOCK "update_port;install_state" LABELS e2e)
-    qx_on_desktop(e2e_fault_${scenario})
-  endforeach()
+  qx_e2e_scenarios(faults.py e2e_fault_ server_stopped full_disk payload_killed two_at_once)
 endif()

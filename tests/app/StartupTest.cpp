@@ -56,11 +56,22 @@ TEST(Startup, FirstInstanceShowsItsWindowWithoutAQuestion) {
 }
 
 TEST(Startup, BrokenConfigurationShowsItsLabelAndEndsWith100) {
-  qxtest::DialogWatcher dialogs(IDOK, "installer");
-  EXPECT_EQ(qxtest::runProcess(qxtest::quoted(kBrokenInstaller), 60000), 100);
-  ASSERT_EQ(dialogs.boxes().size(), 1u);
-  EXPECT_EQ(dialogs.boxes()[0].caption, "错误");
-  EXPECT_EQ(dialogs.boxes()[0].text, "读取carcouselPics出错。");
+  const struct {
+    std::string installer;
+    std::string text;
+  } cases[] = {
+      {kBrokenInstaller, "读取carcouselPics出错。"},
+      // A publisher's fingerprint pasted with the colons openssl prints.
+      {std::string(QX_BINARY_DIR) + "/tests/app/installer_bad_signers.exe", "读取packageSigners出错。"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.installer);
+    qxtest::DialogWatcher dialogs(IDOK, "installer");
+    EXPECT_EQ(qxtest::runProcess(qxtest::quoted(c.installer), 60000), 100);
+    ASSERT_EQ(dialogs.boxes().size(), 1u);
+    EXPECT_EQ(dialogs.boxes()[0].caption, "错误");
+    EXPECT_EQ(dialogs.boxes()[0].text, c.text);
+  }
 }
 
 struct ShellCall {

@@ -4,7 +4,7 @@ if(WIN32)
   qx_add_test(NAME gui_controls_test
     SOURCES ControlsTestMain.cpp ControlsButtonTest.cpp ControlsTextTest.cpp ControlsFrameTest.cpp
     LIBS qx_gui
-    RC ${CMAKE_BINARY_DIR}/installer.rc
+    RC ${CMAKE_BINARY_DIR}/branding.rc
     TIMEOUT 300)
   # A Wine session and an X display of its own: message-box watchers answer the boxes of
   # every process in their session, and other tests move the real pointer on theirs.

@@ -128,9 +128,9 @@ exe_bytes=$(stat -c %s "$i686/installer.exe")
 image_bytes=0
 while read -r type name file flags; do
   case "$type:$file" in
-    1056:*.png|1056:*.jpg|1056:*.ico) image_bytes=$((image_bytes + $(stat -c %s "$src/resources/$file"))) ;;
+    1056:*.png|1056:*.jpg|1056:*.ico|ICON:*) image_bytes=$((image_bytes + $(stat -c %s "$src/resources/$file"))) ;;
   esac
-done < <(grep -E '^[0-9]' "$src/resources/manifest.txt")
+done < <(grep -E '^[^# ]' "$src/resources/manifest.txt")
 
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GiB;" \
      "$(/usr/lib/wine/wine64 --version 2>/dev/null || echo wine), $(/usr/sbin/nginx -v 2>&1 | sed 's/.*\///'); $(date -u +%Y-%m-%d)"

@@ -199,15 +199,21 @@ class Run:
         data = open(target, "rb").read()
         return target, hashlib.md5(data).hexdigest(), len(data)
 
-    def start_nginx(self, rate="0"):
+    def start_nginx(self, rate="0", tls=None):
         port = free_port()
-        _, self.nginx_log = self.nginx_on(port, rate)
+        _, self.nginx_log = self.nginx_on(port, rate, tls)
         return port
 
-    def nginx_on(self, port, rate="0"):
+    def nginx_on(self, port, rate="0", tls=None):
         """nginx serving the run's www folder on a given port of 127.0.0.1 and 127.0.0.2
         (for requests through a proxy), so that a restarted server answers at the same
-        address. Returns the process and its access log."""
+        address; with tls=(certificate, key) over HTTPS. Returns the process and its
+        access log."""
+        listen = "127.0.0.1:%d" % port
+        if tls:
+            listen += " ssl;\n    ssl_certificate %s;\n    ssl_certificate_key %s" % tls
+        else:
+            listen += ";\n    listen 127.0.0.2:%d" % port
         root = os.path.join(self.folder, "www")
         conf_dir = os.path.join(self.folder, "nginx-%d" % port)
         os.makedirs(os.path.join(conf_dir, "logs"), exist_ok=True)
@@ -228,13 +234,12 @@ http {
   uwsgi_temp_path %(d)s/tmp;
   scgi_temp_path %(d)s/tmp;
   server {
-    listen 127.0.0.1:%(port)d;
-    listen 127.0.0.2:%(port)d;
+    listen %(listen)s;
     root %(root)s;
     limit_rate %(rate)s;
   }
 }
-""" % {"d": conf_dir, "port": port, "root": root, "rate": rate})
+""" % {"d": conf_dir, "listen": listen, "root": root, "rate": rate})
         process = subprocess.Popen(["/usr/sbin/nginx", "-p", conf_dir, "-c", conf, "-g", "daemon off;"],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 

@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""Who the installer trusts: trust.py <scenario> --build <x86_64 build folder>.
+
+The publisher's signature on the package (signers), and HTTPS with a test CA together
+with a DLL planted beside the installer (https_and_planted_dll). The certificates and
+signed packages are the build's (tests/app/e2e/make-signing.sh); every run is silent,
+so each case is one installer process from its start to its exit code.
+"""
+import hashlib
+import os
+import shutil
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import run as scenarios  # noqa: E402
+from harness import check, main  # noqa: E402
+
+REFUSED = ("出错了", "安装包的数字签名无效，已停止安装。请从官方网站重新下载安装程序。")
+NETWORK = ("出错了", "网络出现了问题！请再试一次。")
+PACKAGE = ("vantorsetup", "setup.exe")
+MARKER = "planted-dll-loaded.txt"
+# Windows looks beside a program first for any DLL outside its known list; Wine by
+# default takes its own, unless told to search as Windows does.
+PLANTING_ENV = {"WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=;winhttp=n,b"}
+
+
+def signing(run, *name):
+    return os.path.join(run.build, "tests", "app", "signing", *name)
+
+
+def pinned_installer(run, folder=None):
+    """A copy of the installer pinned to the "listed" test certificate, named after the
+    scenario so that the dialog watcher takes its boxes."""
+    folder = folder or run.folder
+    os.makedirs(folder, exist_ok=True)
+    exe = os.path.join(folder, "%s-installer.exe" % run.name)
+    shutil.copyfile(os.path.join(run.build, "tests", "app", "installer_e2e_pinned.exe"), exe)
+    return exe
+
+
+def publish(run, name, data, scheme, port):
+    """Puts a package on the server and has the update server announce it."""
+    www = os.path.join(run.folder, "www", "pkg")
+    os.makedirs(www, exist_ok=True)
+    with open(os.path.join(www, name), "wb") as f:
+        f.write(data)
+    if getattr(run, "announcer", None):
+        run.announcer.terminate()
+        run.announcer.wait(10)
+    url = "%s://127.0.0.1:%d/pkg/%s" % (scheme, port, name)
+    digest = hashlib.md5(data).hexdigest()
+    run.announcer = run.start_update_server("--url", url, "--md5", digest, "--size", str(len(data)),
+                                            "--version", "1.2.3.4")
+    return digest
+
+
+def silent_run(run, exe, env, seconds=90):
+    """One silent install to its end: its exit code and the message boxes it showed."""
+    before = len(run.dialogs())
+    if os.path.exists(run.record):
+        os.remove(run.record)
+    run.start_installer(exe, "/verysilent", env_extra=env)
+    code = run.installer_exit(seconds)
+    time.sleep(0.5)
+    return code, run.dialogs()[before:]
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def signers(run):
+    """Unlisted, unsigned and altered packages are refused: code 105, the message, and
+    neither the package nor its side file is left. The digest of each is the one the
+    update server announces, so only the signature check stands in the way."""
+    run.start_dialog_watch()
+    port = run.start_nginx()
+    exe = pinned_installer(run)
+    env = scenarios.payload_env(run, steps=3, delay=50)
+    payload = read_bytes(os.path.join(run.build, "tools", "payload", "payload.exe"))
+    altered = bytearray(read_bytes(signing(run, "signed-listed.exe")))
+    altered[5000] ^= 0x01  # inside the signed code, not the signature
+    cases = [
+        ("signed by a certificate the build does not list", "unlisted.exe",
+         read_bytes(signing(run, "signed-unlisted.exe")), False),
+        ("unsigned, left complete by an earlier run", "unsigned.exe", payload, True),
+        ("signed by the listed certificate, then one byte changed", "altered.exe", bytes(altered), False),
+    ]
+    package = run.drive_c(*PACKAGE)
+    for what, name, data, left_by_earlier_run in cases:
+        run.clean_machine()
+        digest = publish(run, name, data, "http", port)
+        requests = len(open(run.nginx_log).read().splitlines()) if os.path.exists(run.nginx_log) else 0
+        if left_by_earlier_run:
+            os.makedirs(os.path.dirname(package), exist_ok=True)
+            with open(package, "wb") as f:
+                f.write(data)
+            with open(package + ".info", "w") as f:
+                f.write("%d%s" % (len(data), digest))
+        code, boxes = silent_run(run, exe, env)
+        check(code == 105, "%s: exit code %s (boxes %r)" % (what, code, boxes))
+        check(boxes == [REFUSED], "%s: message boxes %r" % (what, boxes))
+        check(not os.path.exists(package) and not os.path.exists(package + ".info"),
+              "%s: the package or its side file was kept" % what)
+        check(not os.path.exists(run.record), "%s: the package ran" % what)
+        served = len(open(run.nginx_log).read().splitlines()) - requests
+        check(served == (0 if left_by_earlier_run else 1), "%s: %d requests to the server" % (what, served))
+    check(run.registry_install_path() is None, "a registry value after refused packages")
+
+
+def https_and_planted_dll(run):
+    """A winhttp.dll beside a program that imports WinHTTP is loaded under the test's
+    settings; beside the installer it is not, through a whole install from nginx over
+    HTTPS with the test CA trusted by the prefix. Without that trust the download fails
+    as a network failure does."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    planted = os.path.join(run.build, "tests", "support", "planted", "winhttp.dll")
+    env = dict(PLANTING_ENV)
+
+    control = os.path.join(run.folder, "control")
+    os.makedirs(control)
+    shutil.copyfile(os.path.join(run.build, "tests", "support", "winhttp_importer.exe"),
+                    os.path.join(control, "winhttp_importer.exe"))
+    shutil.copyfile(planted, os.path.join(control, "winhttp.dll"))
+    run.env.update(env)
+    run.wine(os.path.join(control, "winhttp_importer.exe"), timeout=60)
+    check(os.path.exists(os.path.join(control, MARKER)),
+          "the planted DLL was not loaded even by a program importing WinHTTP: the test shows nothing")
+
+    trust_root = os.path.join(run.build, "tests", "support", "trust_root.exe")
+    ca = run.windows_path(signing(run, "ca.der"))
+    out = run.wine(trust_root, "add", ca, timeout=60)
+    check(out.returncode == 0, "trusting the test CA failed: %r" % out.stdout)
+    run.stack.callback(lambda: run.wine(trust_root, "remove", ca, timeout=60))
+
+    port = run.start_nginx(tls=(signing(run, "server.crt"), signing(run, "server.key")))
+    publish(run, "setup.exe", read_bytes(signing(run, "signed-listed.exe")), "https", port)
+    exe = pinned_installer(run, os.path.join(run.folder, "downloads"))
+    shutil.copyfile(planted, os.path.join(os.path.dirname(exe), "winhttp.dll"))
+    env.update(scenarios.payload_env(run, steps=3, delay=50))
+
+    code, boxes = silent_run(run, exe, env)
+    check(code == 0, "the install over HTTPS ended with %s (boxes %r)" % (code, boxes))
+    check(boxes == [], "message boxes %r" % boxes)
+    check(os.path.exists(run.record), "the payload did not run")
+    check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
+    check(not os.path.exists(os.path.join(os.path.dirname(exe), MARKER)), "the installer loaded the planted DLL")
+    served = open(run.nginx_log).read().splitlines()
+    check(len(served) == 1 and '"GET /pkg/setup.exe' in served[0], "requests over HTTPS %r" % served)
+
+    out = run.wine(trust_root, "remove", ca, timeout=60)
+    check(out.returncode == 0, "forgetting the test CA failed: %r" % out.stdout)
+    run.clean_machine()
+    code, boxes = silent_run(run, exe, env)
+    check(code == 1 and boxes == [NETWORK], "untrusted server: exit code %s, boxes %r" % (code, boxes))
+    check(not os.path.exists(run.record), "the payload ran after an untrusted download")
+    check(len(open(run.nginx_log).read().splitlines()) == 1, "a request got through the untrusted connection")
+
+
+SCENARIOS = {
+    "signers": signers,
+    "https_and_planted_dll": https_and_planted_dll,
+}
+
+if __name__ == "__main__":
+    sys.exit(main(SCENARIOS))
