@@ -10,7 +10,7 @@ endif()
 if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(QX_OSSLSIGNCODE osslsigncode REQUIRED)
   find_program(QX_OPENSSL openssl REQUIRED)
-  set(signing ${CMAKE_CURRENT_BINARY_DIR}/signing)
+  set(signing ${CMAKE_CURRENT_BINARY_DIR}/trust)
   add_custom_command(OUTPUT ${signing}/CONFIG.JSON ${signing}/signed-listed.exe ${signing}/signed-unlisted.exe
       ${signing}/ca.der ${signing}/server.crt
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/make-signing.sh ${signing} ${QX_TEST_PAYLOAD}

@@ -26,7 +26,7 @@ PLANTING_ENV = {"WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=;winhttp
 
 
 def signing(run, *name):
-    return os.path.join(run.build, "tests", "app", "signing", *name)
+    return os.path.join(run.build, "tests", "app", "trust", *name)
 
 
 def pinned_installer(run, folder=None):
