@@ -65,8 +65,6 @@ void QxCheckBox::onAttach(QxGUIServiceProvider* provider) {
 }
 
 void QxCheckBox::paint() {
-  // Runs from the base constructor too, before the record exists.
-  if (!checkImpl_) return;
   Impl& d = *checkImpl_;
   clearItems();
   QxGUIServiceProvider* provider = host();

@@ -483,6 +483,7 @@ void QxGUISPWnd::releaseCapture() {
   ReleaseCapture();
 }
 
+#ifdef QX_TEST_HOOKS
 void QxGUISPWndTestApi::backBufferSize(const QxGUISPWnd& wnd, int& width, int& height) {
   width = wnd.impl_->backWidth;
   height = wnd.impl_->backHeight;
@@ -505,3 +506,4 @@ std::vector<std::uint32_t> QxGUISPWndTestApi::backBufferPixels(const QxGUISPWnd&
 }
 
 int QxGUISPWndTestApi::textMeasurements() { return g_textMeasurements; }
+#endif

@@ -132,8 +132,7 @@ HWND QxTextBox::editWindow() const { return boxImpl_->edit; }
 
 void QxTextBox::setBounds(int x, int y, int width, int height) {
   QxWidget::setBounds(x, y, width, height);
-  // Runs from the constructor before the record is complete.
-  if (boxImpl_ && boxImpl_->owner) boxImpl_->layout(this->width(), this->height());
+  boxImpl_->layout(this->width(), this->height());
 }
 
 void QxTextBox::setVisible(bool visible) {

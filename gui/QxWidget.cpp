@@ -486,9 +486,11 @@ void QxWidget::registerToolTip() {
   impl_->toolTipRegistered = true;
 }
 
+#ifdef QX_TEST_HOOKS
 void QxWidgetTestApi::host(QxWidget* root, QxGUIServiceProvider* provider) {
   if (QxGUIServiceProvider* previous = root->provider()) previous->detachRoot();
   root->setProvider(provider);
   provider->setRoot(root);
   root->onAttach(provider);
 }
+#endif

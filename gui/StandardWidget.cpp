@@ -186,8 +186,6 @@ void StandardWidget::show() {
 }
 
 void StandardWidget::paint() {
-  // Runs from the base constructors too, before the record exists.
-  if (!frameImpl_) return;
   Impl& d = *frameImpl_;
   clearItems();
   paintBackground();

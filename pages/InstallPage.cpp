@@ -271,6 +271,7 @@ void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
 }
 
 // --- test view ---------------------------------------------------------------------------
+#ifdef QX_TEST_HOOKS
 
 std::string InstallPageTestApi::upperText(const InstallPage& page) {
   return page.pageImpl_->upperText->text();
@@ -299,3 +300,4 @@ void InstallPageTestApi::setTickSource(unsigned (*ticks)()) {
   tickSource = ticks ? ticks : systemTicks;
 }
 void InstallPageTestApi::resetShared() { shared = SharedState(); }
+#endif

@@ -293,6 +293,7 @@ void OptionPage::applyTasks() {
 }
 
 // --- test view ---------------------------------------------------------------------------
+#ifdef QX_TEST_HOOKS
 
 QxTextBox* OptionPageTestApi::pathBox(const OptionPage& page) { return page.pageImpl_->pathBox; }
 QxTextButton* OptionPageTestApi::nextButton(const OptionPage& page) {
@@ -316,3 +317,4 @@ std::vector<QxCheckBox*> OptionPageTestApi::optionBoxes(const OptionPage& page) 
 void OptionPageTestApi::setFreeBytesQuery(FreeBytesQuery query) {
   freeBytesQuery = query ? query : systemFreeBytes;
 }
+#endif

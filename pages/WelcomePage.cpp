@@ -165,6 +165,7 @@ void WelcomePage::onPostPaint(HDC dc, int, int, int, int) {
 }
 
 // --- test view ---------------------------------------------------------------------------
+#ifdef QX_TEST_HOOKS
 
 QxTextButton* WelcomePageTestApi::oneKeyButton(const WelcomePage& page) {
   return page.pageImpl_->oneKeyButton;
@@ -184,3 +185,4 @@ bool WelcomePageTestApi::headlineSize(const WelcomePage& page, int& width, int& 
   height = headline ? static_cast<int>(headline->GetHeight()) : 0;
   return headline != nullptr;
 }
+#endif
