@@ -67,6 +67,7 @@ public:
   static void setDriveProbe(DriveProbe* probe);
 
 private:
+  friend class InstallManagerTestApi;
   InstallManager();
   struct Impl;
   Event event_{"InstallManager"};

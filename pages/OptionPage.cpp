@@ -62,8 +62,10 @@ std::string number(double value) {
   return text.str();
 }
 
+// A double quote is no part of any folder name, and it would end the path early on the
+// payload's command line.
 bool hasForbiddenCharacter(const std::string& path) {
-  return path.find_first_of("/*?<>|") != std::string::npos;
+  return path.find_first_of("/*?<>|\"") != std::string::npos;
 }
 
 struct BrowseState {
