@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "app/InstallManager.h"
-#include "app/SingleInstance.h"
+#include "app/SelfRestart.h"
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
 #include "gui/Panel.h"
@@ -401,21 +401,9 @@ void Updater::Impl::restartSelf() {
   // A silent run has nobody to start over for: it ends with the failure code.
   if (silent())
     ExitProcess(1);
-  std::wstring path(10240, L'\0');
-  const DWORD length = GetModuleFileNameW(nullptr, &path[0], 10239);
-  path.resize(length);
-  // Quoted, so a folder with a space still names this program and nothing else.
-  std::wstring command = L"\"" + path + L"\"";
-  if (HANDLE mutex = singleInstanceMutex())
-    ReleaseMutex(mutex);
-  Sleep(50);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  // The same arguments: a parent program that named a window keeps its progress, a
+  // caller's path and options stay.
+  startNewCopy(ownArguments());
   ExitProcess(1);
 }
 
