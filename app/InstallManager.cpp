@@ -16,6 +16,7 @@
 #include "app/InstallPath.h"
 #include "app/InstallPathChooser.h"
 #include "app/SetupCommand.h"
+#include "gui/GbkText.h"
 #include "gui/Timer.h"
 
 namespace {
@@ -162,7 +163,7 @@ InstallManager::InstallManager() : impl_(std::make_unique<Impl>()) {
   std::string errorText;
   if (!readConfig(errorText)) {
     const std::string text = "读取" + errorText + "出错。";
-    MessageBoxA(nullptr, text.c_str(), "错误", MB_ICONERROR);
+    MessageBoxW(nullptr, gbkToWide(text).c_str(), L"错误", MB_ICONERROR);
     PostQuitMessage(100);
   }
 }
@@ -348,7 +349,7 @@ void InstallManager::Impl::onEvent(const char*, const char* type, EventArg, Even
     onInstallComplete();
     return;
   }
-  MessageBoxA(nullptr, "安装失败，请检查安装包是否完整后重新安装。", "出错", MB_ICONERROR);
+  MessageBoxW(nullptr, L"安装失败，请检查安装包是否完整后重新安装。", L"出错", MB_ICONERROR);
   PostQuitMessage(103);
 }
 

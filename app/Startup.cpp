@@ -33,7 +33,7 @@ int runInstaller(const std::vector<std::string>& argv) {
   }
 
   if (!silent && !acquireSingleInstance()) {
-    MessageBoxA(nullptr, "游戏已经启动了！", "提示", MB_ICONERROR);
+    MessageBoxW(nullptr, L"游戏已经启动了！", L"提示", MB_ICONERROR);
     return 104;
   }
 

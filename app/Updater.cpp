@@ -11,6 +11,7 @@
 #include "app/SelfRestart.h"
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
+#include "gui/GbkText.h"
 #include "gui/Panel.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxButton.h"
@@ -384,12 +385,12 @@ void Updater::Impl::onDownloadDone(WPARAM received, LPARAM total) {
 
 void Updater::Impl::startInstall(int mode) {
   const std::string title = owner->title() + std::to_string(reinterpret_cast<std::uintptr_t>(this));
-  SetWindowTextA(window(), title.c_str());
+  SetWindowTextW(window(), gbkToWide(title).c_str());
   optionPage->applyOptions();
   optionPage->applyTasks();
   owner->setCloseEnabled(false);
   if (!manager().runSetup(title, mode)) {
-    MessageBoxA(window(), "正在安装中...", "提示", MB_ICONERROR);
+    MessageBoxW(window(), L"正在安装中...", L"提示", MB_ICONERROR);
     owner->setCloseEnabled(true);
     PostMessageA(window(), WM_QUIT, 102, 0);
   }

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/InstallManager.h"
+#include "app/InstallPath.h"
 #include "gui/QxActionListener.h"
+#include "gui/GbkText.h"
 #include "gui/QxCheckBox.h"
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxTextBox.h"
@@ -76,12 +78,12 @@ struct BrowseState {
 int CALLBACK browseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM data) {
   auto* state = reinterpret_cast<BrowseState*>(data);
   if (message == BFFM_INITIALIZED) {
-    state->edit = FindWindowExA(dialog, nullptr, "Edit", nullptr);
-    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, 0);
+    state->edit = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
+    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, 0);
   } else if (message == BFFM_SELCHANGED && state->edit) {
-    char path[MAX_PATH] = {};
-    if (SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path))
-      SetWindowTextA(state->edit, path);
+    wchar_t path[MAX_PATH] = {};
+    if (SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path))
+      SetWindowTextW(state->edit, path);
   }
   return 0;
 }
@@ -237,26 +239,22 @@ void OptionPage::Impl::checkPath() {
 
 void OptionPage::Impl::browse() {
   BrowseState state;
-  BROWSEINFOA info{};
+  BROWSEINFOW info{};
   info.hwndOwner = mainWindow();
-  info.lpszTitle = "选择文件夹:";
+  info.lpszTitle = L"选择文件夹:";
   info.ulFlags = 0x57;  // file-system folders, not below the domain, status, edit box, new style
   info.lpfn = browseCallback;
   info.lParam = reinterpret_cast<LPARAM>(&state);
-  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&info);
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
   if (!chosen)
     return;
-  char buffer[MAX_PATH] = {};
-  const bool named = SHGetPathFromIDListA(chosen, buffer) && buffer[0];
+  wchar_t buffer[MAX_PATH] = {};
+  const bool named = SHGetPathFromIDListW(chosen, buffer) && buffer[0];
   CoTaskMemFree(chosen);
   if (!named)
     return;
-  std::string path = buffer;
-  // A drive root ("D:\") would otherwise give a doubled backslash.
-  if (path.size() == 3)
-    path.pop_back();
   InstallManager& manager = InstallManager::instance();
-  manager.setInstallPath(path + "\\" + manager.getConfig().installFolder);
+  manager.setInstallPath(pathInFolder(wideToGbk(buffer), manager.getConfig().installFolder));
   // The box's change notification then checks the new path.
   pathBox->setText(manager.getInstallPath());
 }
