@@ -81,6 +81,9 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   unsigned progressDone = 0;
   unsigned progressTotal = 0;
   int installMode = 1;
+  // An Enter counts only when its key went down in this window or its path box: the
+  // release of an Enter that closed a dialog or a message box lands here too.
+  bool enterDown = false;
   std::wstring packageUrl;
   std::wstring packageMd5;
   int packageSize = 0;
@@ -314,9 +317,15 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
   case kDownloadDoneMessage:
     impl.onDownloadDone(wParam, lParam);
     break;
-  case WM_KEYUP:
+  case WM_KEYDOWN:
     if (wParam == VK_RETURN)
+      impl.enterDown = true;
+    break;
+  case WM_KEYUP:
+    if (wParam == VK_RETURN && impl.enterDown) {
+      impl.enterDown = false;
       impl.onEnter();
+    }
     break;
   case WM_COMMAND:
     if (impl.optionPage)
@@ -348,8 +357,14 @@ void Updater::Impl::onEnter() {
 // The keyboard focus may rest in a child window (the path box) rather than the frame;
 // Enter there is Enter on the page too.
 bool Updater::preTranslateMessage(MSG* msg) {
-  if (msg->message == WM_KEYUP && msg->wParam == VK_RETURN && msg->hwnd != hwnd() && IsChild(hwnd(), msg->hwnd))
-    impl_->onEnter();
+  if (msg->wParam == VK_RETURN && msg->hwnd != hwnd() && IsChild(hwnd(), msg->hwnd)) {
+    if (msg->message == WM_KEYDOWN) {
+      impl_->enterDown = true;
+    } else if (msg->message == WM_KEYUP && impl_->enterDown) {
+      impl_->enterDown = false;
+      impl_->onEnter();
+    }
+  }
   return StandardWidget::preTranslateMessage(msg);
 }
 
