@@ -56,6 +56,9 @@ trap cleanup EXIT
 if [ -x "$build/native/tools/devserver/devserver" ]; then
   export QX_DEVSERVER=$build/native/tools/devserver/devserver
 fi
+if [ -f "$build/native/tests/support/libqx_slow_resolve.so" ]; then
+  export QX_SLOW_RESOLVER=$build/native/tests/support/libqx_slow_resolve.so
+fi
 
 status=0
 if [ $# -eq 0 ]; then

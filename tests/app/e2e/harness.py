@@ -114,7 +114,8 @@ class Run:
     def clean_machine(self):
         """Forgets earlier installs: registry value, download folder, install folder."""
         self.wine("reg", "delete", REGISTRY_KEY, "/f")
-        for leftover in ("vantorsetup", "vantorworlds", "My Games", os.path.join("Program Files", "vantorworlds")):
+        for leftover in ("vantorsetup", "vantorworlds", "My Games", "Elevated Games", "Restarted Games",
+                         os.path.join("Program Files", "vantorworlds")):
             shutil.rmtree(self.drive_c(leftover), ignore_errors=True)
 
     def start_helper(self, program, log, *args):
@@ -264,13 +265,21 @@ http {
     def xdotool(self, *args):
         return subprocess.run(["xdotool"] + list(args), capture_output=True, timeout=20).stdout.decode().strip()
 
+    def window_title(self, window):
+        """The title as Wine holds it (UTF-8 from the Unicode title): the legacy WM_NAME
+        that xdotool matches goes through the program's locale and may be lossy."""
+        out = subprocess.run(["xprop", "-id", window, "_NET_WM_NAME"], capture_output=True, timeout=20).stdout
+        text = out.decode("utf-8", "replace")
+        return text.split(" = ", 1)[1].strip().strip('"') if " = " in text else ""
+
     def visible_windows(self, title=TITLE):
-        return self.xdotool("search", "--onlyvisible", "--name", "^%s" % title).split()
+        ids = self.xdotool("search", "--onlyvisible", "--name", ".").split()
+        return [w for w in ids if self.window_title(w).startswith(title)]
 
     def find_window(self, title=TITLE, seconds=60):
         def found():
-            ids = self.xdotool("search", "--onlyvisible", "--name", "^%s" % title)
-            return ids.split()[0] if ids else None
+            ids = self.visible_windows(title)
+            return ids[0] if ids else None
         self.window = wait_for(found, seconds, "the window %r" % title)
         return self.window
 
