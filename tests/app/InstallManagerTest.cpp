@@ -132,11 +132,18 @@ protected:
   qxtest::DialogWatcher dialogs;
 };
 
-TEST_F(InstallManagerTest, RegistryValueIsUsedUnchanged) {
-  setRegistryInstallPath("E:\\Spiele\\Mein Spiel");
-  reread();
-  EXPECT_EQ(manager().getDefaultInstallPath(), "E:\\Spiele\\Mein Spiel");
-  EXPECT_EQ(manager().getInstallPath(), "E:\\Spiele\\Mein Spiel");
+TEST_F(InstallManagerTest, RegistryValueIsUsedWithoutATrailingBackslash) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"E:\\Spiele\\Mein Spiel", "E:\\Spiele\\Mein Spiel"},
+      {"E:\\Spiele\\Mein Spiel\\", "E:\\Spiele\\Mein Spiel"},
+      {"D:\\", "D:\\"},
+  };
+  for (const auto& [stored, used] : cases) {
+    setRegistryInstallPath(stored);
+    reread();
+    EXPECT_EQ(manager().getDefaultInstallPath(), used);
+    EXPECT_EQ(manager().getInstallPath(), used);
+  }
 }
 
 TEST_F(InstallManagerTest, DefaultPathOnTheDriveWithTheMostFreeSpace) {

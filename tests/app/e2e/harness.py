@@ -7,7 +7,7 @@ answers and logs message boxes. Every wait is bounded; every process is stopped 
 end, also on failure.
 """
 import contextlib
-import re
+import signal
 import hashlib
 import os
 import shutil
@@ -162,14 +162,34 @@ class Run:
             if self.installer.poll() is None:
                 self.installer.kill()
                 self.installer.wait(10)
-            subprocess.run(["pkill", "-f", re.escape(name)], capture_output=True)
+            for pid in self.installer_processes(name):
+                try:
+                    os.kill(int(pid), signal.SIGKILL)
+                except OSError:
+                    pass
             time.sleep(0.5)
         self.stack.callback(stop)
         return self.installer
 
     def installer_processes(self, name):
-        out = subprocess.run(["pgrep", "-f", re.escape(name)], capture_output=True).stdout.decode()
-        return [pid for pid in out.split() if pid]
+        """Processes of this run's Wine prefix whose command line names `name` (copies the
+        installer restarted included); never another run's, which may use the same name."""
+        own = ("WINEPREFIX=" + self.prefix).encode()
+        pids = []
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    command = f.read().decode("utf-8", "replace")
+                if name not in command:
+                    continue
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if own in f.read().split(b"\0"):
+                        pids.append(pid)
+            except OSError:
+                continue
+        return pids
 
     def start_notify_target(self, title, seconds=280):
         """A window titled `title` of another program, logging the progress it receives."""

@@ -144,15 +144,20 @@ def type_path(run, text):
     time.sleep(0.8)
 
 
-def custom_typed(run):
+def open_option_page(run, steps=3):
+    """A clean machine, the peers, and an installer showing its option page."""
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run)
-    start(run, env=payload_env(run, steps=5, delay=50))
+    start(run, env=payload_env(run, steps=steps, delay=50))
     run.find_window()
     time.sleep(1.5)
     run.click(*CUSTOM)
     time.sleep(1.0)
+
+
+def custom_typed(run):
+    open_option_page(run, steps=5)
     run.screenshot("option")
     check(run.count_red(*WARNING) == 0, "a warning shows before anything was typed")
 
@@ -210,14 +215,7 @@ def small_drive(run):
 
 
 def custom_browsed(run):
-    run.clean_machine()
-    run.start_dialog_watch()
-    serve_package(run)
-    start(run, env=payload_env(run, steps=3, delay=50))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*CUSTOM)
-    time.sleep(0.8)
+    open_option_page(run)
     run.click(*BROWSE)
     browser = run.find_window("选择文件夹", 20)
     time.sleep(1.0)
@@ -450,14 +448,7 @@ def extraction_failure(run):
 def one_key_after_custom_path(run):
     """A path typed on the option page and left with "上一步": the one-key install goes to
     the default path, and the registry value, the channel file and the game follow it."""
-    run.clean_machine()
-    run.start_dialog_watch()
-    serve_package(run)
-    start(run, env=payload_env(run, steps=3, delay=50))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*CUSTOM)
-    time.sleep(1.0)
+    open_option_page(run)
     type_path(run, "C:\\My Games\\Edited")
     run.click(*PREVIOUS)
     time.sleep(0.5)
@@ -526,16 +517,16 @@ def restart_keeps_arguments(run):
 
 
 def slow_update_server_name(run):
-    """The update server's name takes 10 s to resolve (a preloaded resolver holds the
-    lookup, on loopback): meanwhile the window answers and the carousel turns; then the
-    query goes on."""
+    """The update server's name takes 12 s to resolve (a preloaded resolver holds the
+    lookup, on loopback): meanwhile the window answers and the carousel turns (its first
+    change comes about 6 s after the press); then the query goes on."""
     resolver = os.environ.get("QX_SLOW_RESOLVER")
     check(resolver and os.path.exists(resolver), "QX_SLOW_RESOLVER does not name the slow resolver library")
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run)
     env = payload_env(run, steps=3, delay=50)
-    env.update({"LD_PRELOAD": resolver, "QX_SLOW_RESOLVE_NAMES": "127.0.0.1", "QX_SLOW_RESOLVE_MS": "10000"})
+    env.update({"LD_PRELOAD": resolver, "QX_SLOW_RESOLVE_NAMES": "127.0.0.1", "QX_SLOW_RESOLVE_MS": "12000"})
     start(run, env=env)
     press_one_key(run)
     pressed = time.time()
@@ -546,8 +537,9 @@ def slow_update_server_name(run):
     answer = run.wine(probe, TITLE, "6", timeout=60).stdout.decode(errors="replace").split()
     after = run.region(*carousel)
     run.screenshot("while-resolving")
-    check(time.time() - pressed < 9.5 and run.update_connections() == 0, "the lookup was not slow")
-    check(len(answer) == 6 and int(answer[1]) >= 100 and float(answer[5]) < 1000,
+    check(time.time() - pressed < 11.5 and run.update_connections() == 0, "the lookup was not slow")
+    # A window held by the lookup would not answer at all (the probe gives up after 5 s).
+    check(len(answer) == 6 and int(answer[1]) >= 100 and float(answer[5]) < 2000,
           "the window did not answer while the name was looked up: %r" % answer)
     check(before != after, "the carousel stood still while the name was looked up")
     wait_for(lambda: run.registry_install_path(), 60, "the install after the slow lookup")
