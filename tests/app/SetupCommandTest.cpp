@@ -63,9 +63,7 @@ TEST(SetupCommand, InstallPathsSurviveTheCommandLine) {
   const Case cases[] = {
       {nullptr, "D:\\", "D:\\", "-installPath \"D:\\\\\" -notify_wnd"},
       {nullptr, "D:", "D:\\", "-installPath \"D:\\\\\" -notify_wnd"},
-      {nullptr, "D:\\Games\\", "D:\\Games", "-installPath \"D:\\Games\" -notify_wnd"},
       {nullptr, "D:\\Games\\\\/", "D:\\Games", "-installPath \"D:\\Games\" -notify_wnd"},
-      {nullptr, "C:\\My Games\\Vantor", "C:\\My Games\\Vantor", "-installPath \"C:\\My Games\\Vantor\" -notify_wnd"},
       // The second byte of this character is 0x5C, a backslash on its own.
       {nullptr, "D:\\游戏\\俓", "D:\\游戏\\俓", "-installPath \"D:\\游戏\\俓\" -notify_wnd"},
       {"\"E:\\Quoted\\\"", "C:\\chosen", "E:\\Quoted", "-installPath \"E:\\Quoted\" -notify_wnd"},
