@@ -1,19 +1,28 @@
 #include "app/Elevation.h"
 
-#include <windows.h>
-#include <shellapi.h>
+#include "app/ArgumentQuoting.h"
 
 namespace {
 
 using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
 using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 
-void shellExecute(const std::string& verb, const std::string& file, const std::string& parameters, int show) {
-  ShellExecuteA(nullptr, verb.c_str(), file.c_str(), parameters.c_str(), nullptr, show);
-}
+BOOL systemShellExecute(SHELLEXECUTEINFOA* info) { return ShellExecuteExA(info); }
 
 bool (*elevationQuery)() = isProcessElevated;
-ShellLauncher launcher = shellExecute;
+ShellExecuteCall shellExecute = systemShellExecute;
+
+bool elevated() {
+#ifdef QX_TEST_HOOKS
+  // Under Wine every process is elevated; a test asks for one start without the rights.
+  // The variable goes before the re-launch, so the elevated copy does not ask again.
+  if (GetEnvironmentVariableA("QX_TEST_NOT_ELEVATED", nullptr, 0) > 0) {
+    SetEnvironmentVariableA("QX_TEST_NOT_ELEVATED", nullptr);
+    return false;
+  }
+#endif
+  return elevationQuery();
+}
 
 } // namespace
 
@@ -38,19 +47,34 @@ bool isProcessElevated() {
   return elevated;
 }
 
-#ifdef QX_TEST_API
-void setElevationSeams(bool (*query)(), ShellLauncher shell) {
+#ifdef QX_TEST_HOOKS
+void setElevationSeams(bool (*query)(), ShellExecuteCall call) {
   elevationQuery = query ? query : isProcessElevated;
-  launcher = shell ? shell : shellExecute;
+  shellExecute = call ? call : systemShellExecute;
 }
 #endif
 
-bool relaunchElevatedIfNeeded(const std::string& commandLineText) {
-  if (elevationQuery())
+bool relaunchElevatedIfNeeded(const std::vector<std::string>& arguments, int& exitCode) {
+  if (elevated())
     return false;
   OutputDebugStringA("Not runningAsAdmin. Elevating ...");
   char path[521] = {};
   GetModuleFileNameA(nullptr, path, sizeof path - 1);
-  launcher("runas", path, commandLineText, SW_SHOW);
+  const std::string parameters = joinArguments(arguments);
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.lpVerb = "runas";
+  info.lpFile = path;
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOW;
+  // Refused (the player said no) or not started: nothing was installed.
+  exitCode = 1;
+  if (!shellExecute(&info) || !info.hProcess)
+    return true;
+  DWORD code = 1;
+  if (WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(info.hProcess, &code))
+    exitCode = static_cast<int>(code);
+  CloseHandle(info.hProcess);
   return true;
 }

@@ -12,8 +12,11 @@
 #include "app/CommandLineOptions.h"
 #include "app/ConfigDocument.h"
 #include "app/DriveProbe.h"
+#include "app/InstallManagerTestApi.h"
+#include "app/InstallPath.h"
 #include "app/InstallPathChooser.h"
 #include "app/SetupCommand.h"
+#include "gui/GbkText.h"
 #include "gui/Timer.h"
 
 namespace {
@@ -160,7 +163,7 @@ InstallManager::InstallManager() : impl_(std::make_unique<Impl>()) {
   std::string errorText;
   if (!readConfig(errorText)) {
     const std::string text = "读取" + errorText + "出错。";
-    MessageBoxA(nullptr, text.c_str(), "错误", MB_ICONERROR);
+    MessageBoxW(nullptr, gbkToWide(text).c_str(), L"错误", MB_ICONERROR);
     PostQuitMessage(100);
   }
 }
@@ -169,7 +172,7 @@ InstallManager::~InstallManager() = default;
 
 Event& InstallManager::event() { return event_; }
 
-#ifdef QX_TEST_API
+#ifdef QX_TEST_HOOKS
 void InstallManager::setDocumentSource(DocumentSource source) {
   documentSource = source ? source : resourceDocument;
 }
@@ -181,11 +184,6 @@ void InstallManager::setDriveProbe(DriveProbe* probe) { driveProbe = probe ? pro
 
 bool InstallManager::readConfig(std::string& errorText) {
   debugText("reading config...");
-  std::string folder;
-  if (!createWorkFolder(folder)) {
-    errorText = "临时目录";
-    return false;
-  }
   impl_->config = InstallConfig();
   std::string document;
   if (!documentSource(document)) {
@@ -194,6 +192,13 @@ bool InstallManager::readConfig(std::string& errorText) {
   }
   if (!document.empty() && !readConfigDocument(document, impl_->config, errorText))
     return false;
+  // Only a build that carries its package unpacks it into a work folder; a web install
+  // downloads elsewhere and must not fail for want of a temporary folder.
+  std::string folder;
+  if (impl_->config.installerInRes && !createWorkFolder(folder)) {
+    errorText = "临时目录";
+    return false;
+  }
   return impl_->determineInstallPaths(errorText);
 }
 
@@ -207,7 +212,7 @@ bool InstallManager::Impl::determineInstallPaths(std::string& errorText) {
                                          reinterpret_cast<BYTE*>(&buffer[0]), &size);
     RegCloseKey(key);
     if (result == ERROR_SUCCESS) {
-      defaultInstallPath = buffer.c_str();
+      defaultInstallPath = normaliseInstallPath(buffer.c_str());
       installPath = defaultInstallPath;
       return true;
     }
@@ -229,11 +234,11 @@ bool InstallManager::Impl::determineInstallPaths(std::string& errorText) {
 InstallConfig InstallManager::getConfig() const { return impl_->config; }
 
 void InstallManager::overridePaths(const std::string& path) {
-  impl_->defaultInstallPath = path;
-  impl_->installPath = path;
+  impl_->defaultInstallPath = normaliseInstallPath(path);
+  impl_->installPath = impl_->defaultInstallPath;
 }
 
-void InstallManager::setInstallPath(const std::string& path) { impl_->installPath = path; }
+void InstallManager::setInstallPath(const std::string& path) { impl_->installPath = normaliseInstallPath(path); }
 std::string InstallManager::getInstallPath() const { return impl_->installPath; }
 std::string InstallManager::getDefaultInstallPath() const { return impl_->defaultInstallPath; }
 bool InstallManager::silentInstall() const { return impl_->config.silentInstall; }
@@ -309,7 +314,10 @@ bool InstallManager::runSetup(const std::string& windowTitle, int mode) {
   input.setupDir = impl_->setupDir;
   input.options = CommandLineOptions::get();
   input.windowTitle = windowTitle;
-  input.installPath = mode == 1 ? impl_->defaultInstallPath : impl_->installPath;
+  // From here on the install path is the one the payload is told: the registry value,
+  // the channel files and the game start all follow it.
+  impl_->installPath = installPathForRun(input.options, mode == 1 ? impl_->defaultInstallPath : impl_->installPath);
+  input.installPath = impl_->installPath;
   input.silent = impl_->config.silentInstall;
   input.extraArguments = impl_->extraArguments;
   std::string command = buildSetupCommand(input);
@@ -334,26 +342,23 @@ void InstallManager::Impl::onEvent(const char*, const char* type, EventArg, Even
   if (std::string(type) != "timeout")
     return;
   DWORD code = 0;
-  if (!GetExitCodeProcess(processInfo.hProcess, &code)) {
-    installCheckTimer.stop();
-    PostQuitMessage(0);
-    return;
-  }
-  if (code == STILL_ACTIVE)
+  // A result that cannot be read is no success.
+  const bool known = GetExitCodeProcess(processInfo.hProcess, &code);
+  if (known && code == STILL_ACTIVE)
     return;
   installCheckTimer.stop();
-  if (code == 0) {
+  if (known && code == 0) {
     onInstallComplete();
     return;
   }
-  MessageBoxA(nullptr, "安装失败，请检查安装包是否完整后重新安装。", "出错", MB_ICONERROR);
+  MessageBoxW(nullptr, L"安装失败，请检查安装包是否完整后重新安装。", L"出错", MB_ICONERROR);
   PostQuitMessage(103);
 }
 
 // --- completion ------------------------------------------------------------------------
 
 void InstallManager::Impl::onInstallComplete() {
-  const std::string dataFolder = installPath + "\\Vantor_Data\\StreamingAssets\\";
+  const std::string dataFolder = pathInFolder(installPath, "Vantor_Data\\StreamingAssets\\");
   if (!config.promoteChannel.empty())
     writeSmallFile(dataFolder + "channel.txt", config.promoteChannel);
   char moduleName[260] = {};
@@ -379,3 +384,12 @@ void InstallManager::Impl::onInstallComplete() {
   }
   owner->event_.raise("EVENT_INSTALL_COMPLETE", 0, 0);
 }
+
+#ifdef QX_TEST_HOOKS
+void InstallManagerTestApi::forgetPayloadProcess() {
+  PROCESS_INFORMATION& process = InstallManager::instance().impl_->processInfo;
+  if (process.hProcess)
+    CloseHandle(process.hProcess);
+  process.hProcess = nullptr;
+}
+#endif

@@ -63,12 +63,13 @@ public:
   // Seams for tests: where the configuration document comes from (false: not found) and
   // the drive table of the install-path choice. Null restores the real ones.
   using DocumentSource = bool (*)(std::string& bytes);
-#ifdef QX_TEST_API
+#ifdef QX_TEST_HOOKS
   static void setDocumentSource(DocumentSource source);
   static void setDriveProbe(DriveProbe* probe);
 #endif
 
 private:
+  friend class InstallManagerTestApi;
   InstallManager();
   struct Impl;
   Event event_{"InstallManager"};

@@ -2,21 +2,32 @@
 
 #include <vector>
 
+#include "app/ArgumentQuoting.h"
+#include "app/InstallPath.h"
+
+std::string installPathForRun(const CommandLineMap& options, const std::string& chosenPath) {
+  const auto supplied = options.find("-installPath");
+  if (supplied == options.end() || supplied->second.empty())
+    return normaliseInstallPath(chosenPath);
+  std::string path = supplied->second;
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
+    path = path.substr(1, path.size() - 2);
+  return normaliseInstallPath(path);
+}
+
 std::string buildSetupCommand(const SetupCommandInput& input) {
   CommandLineMap options = input.options;
   options.erase("/verysilent");
   options["-notify_wnd"] = input.windowTitle;
   options["-startGame"] = "false";
-  if (!options.count("-installPath"))
-    options["-installPath"] = "\"" + input.installPath + "\"";
+  options["-installPath"] = input.installPath;
   options["-silentInstall"] = input.silent ? "true" : "false";
 
-  std::string command = "\"" + input.setupDir + "setup.exe\" /verysilent";
+  std::string command = quoteArgument(input.setupDir + "setup.exe") + " /verysilent";
   for (const auto& [key, value] : options) {
-    command += " " + key;
-    if (value.empty())
-      continue;
-    command += value[0] == '"' ? " " + value : " \"" + value + "\"";
+    command += " " + argumentText(key);
+    if (!value.empty())
+      command += " " + quoteArgument(value);
   }
   command += " " + input.extraArguments;
   return command;

@@ -14,10 +14,16 @@ bool acquireSingleInstance() {
     return true;
   }
   if (error == ERROR_ALREADY_EXISTS) {
-    ReleaseMutex(mutex);
+    releaseSingleInstance();
     return false;
   }
   return true;
 }
 
-HANDLE singleInstanceMutex() { return mutex; }
+void releaseSingleInstance() {
+  if (!mutex)
+    return;
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  mutex = nullptr;
+}

@@ -16,9 +16,11 @@
 #include "gui/TopLevelRegistry.h"
 #include "script/LuaScript.h"
 
-int runInstaller(const std::string& commandLineText, const std::vector<std::string>& argv) {
-  if (relaunchElevatedIfNeeded(commandLineText))
-    return 0;
+int runInstaller(const std::vector<std::string>& argv) {
+  int elevatedCode = 0;
+  if (relaunchElevatedIfNeeded(std::vector<std::string>(argv.begin() + (argv.empty() ? 0 : 1), argv.end()),
+                               elevatedCode))
+    return elevatedCode;
 
   bool silent = false;
   for (size_t i = 0; i < argv.size(); ++i) {
@@ -31,7 +33,7 @@ int runInstaller(const std::string& commandLineText, const std::vector<std::stri
   }
 
   if (!silent && !acquireSingleInstance()) {
-    MessageBoxA(nullptr, "游戏已经启动了！", "提示", MB_ICONERROR);
+    MessageBoxW(nullptr, L"游戏已经启动了！", L"提示", MB_ICONERROR);
     return 104;
   }
 

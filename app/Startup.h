@@ -1,7 +1,7 @@
 #pragma once
 // The installer's start-up sequence, from the elevation check to the clean-up after the
-// message loop; returns the process exit code.
+// message loop; returns the process exit code. `argv` starts with the program name.
 #include <string>
 #include <vector>
 
-int runInstaller(const std::string& commandLineText, const std::vector<std::string>& argv);
+int runInstaller(const std::vector<std::string>& argv);

@@ -11,10 +11,11 @@
 
 #include "app/InstallManager.h"
 #include "app/PackageSignature.h"
+#include "app/SelfRestart.h"
 #include "app/SignerPolicy.h"
-#include "app/SingleInstance.h"
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
+#include "gui/GbkText.h"
 #include "gui/Panel.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxButton.h"
@@ -84,6 +85,9 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   unsigned progressDone = 0;
   unsigned progressTotal = 0;
   int installMode = 1;
+  // An Enter counts only when its key went down in this window or its path box: the
+  // release of an Enter that closed a dialog or a message box lands here too.
+  bool enterDown = false;
   std::wstring packageUrl;
   std::wstring packageMd5;
   int packageSize = 0;
@@ -318,9 +322,15 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
   case kDownloadDoneMessage:
     impl.onDownloadDone(wParam, lParam);
     break;
-  case WM_KEYUP:
+  case WM_KEYDOWN:
     if (wParam == VK_RETURN)
+      impl.enterDown = true;
+    break;
+  case WM_KEYUP:
+    if (wParam == VK_RETURN && impl.enterDown) {
+      impl.enterDown = false;
       impl.onEnter();
+    }
     break;
   case WM_COMMAND:
     if (impl.optionPage)
@@ -352,8 +362,14 @@ void Updater::Impl::onEnter() {
 // The keyboard focus may rest in a child window (the path box) rather than the frame;
 // Enter there is Enter on the page too.
 bool Updater::preTranslateMessage(MSG* msg) {
-  if (msg->message == WM_KEYUP && msg->wParam == VK_RETURN && msg->hwnd != hwnd() && IsChild(hwnd(), msg->hwnd))
-    impl_->onEnter();
+  if (msg->wParam == VK_RETURN && msg->hwnd != hwnd() && IsChild(hwnd(), msg->hwnd)) {
+    if (msg->message == WM_KEYDOWN) {
+      impl_->enterDown = true;
+    } else if (msg->message == WM_KEYUP && impl_->enterDown) {
+      impl_->enterDown = false;
+      impl_->onEnter();
+    }
+  }
   return StandardWidget::preTranslateMessage(msg);
 }
 
@@ -417,12 +433,12 @@ bool Updater::Impl::signerAccepted() {
 
 void Updater::Impl::startInstall(int mode) {
   const std::string title = owner->title() + std::to_string(reinterpret_cast<std::uintptr_t>(this));
-  SetWindowTextA(window(), title.c_str());
+  SetWindowTextW(window(), gbkToWide(title).c_str());
   optionPage->applyOptions();
   optionPage->applyTasks();
   owner->setCloseEnabled(false);
   if (!manager().runSetup(title, mode)) {
-    MessageBoxA(window(), "正在安装中...", "提示", MB_ICONERROR);
+    MessageBoxW(window(), L"正在安装中...", L"提示", MB_ICONERROR);
     owner->setCloseEnabled(true);
     PostMessageA(window(), WM_QUIT, 102, 0);
   }
@@ -434,21 +450,9 @@ void Updater::Impl::restartSelf() {
   // A silent run has nobody to start over for: it ends with the failure code.
   if (silent())
     ExitProcess(1);
-  std::wstring path(10240, L'\0');
-  const DWORD length = GetModuleFileNameW(nullptr, &path[0], 10239);
-  path.resize(length);
-  // Quoted, so a folder with a space still names this program and nothing else.
-  std::wstring command = L"\"" + path + L"\"";
-  if (HANDLE mutex = singleInstanceMutex())
-    ReleaseMutex(mutex);
-  Sleep(50);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  // The same arguments: a parent program that named a window keeps its progress, a
+  // caller's path and options stay.
+  startNewCopy(ownArguments());
   ExitProcess(1);
 }
 

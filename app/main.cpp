@@ -20,10 +20,10 @@ void restrictDllSearchToSystemFolder() {
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   restrictDllSearchToSystemFolder();
   std::vector<std::string> argv;
   for (int i = 0; i < __argc; ++i)
     argv.emplace_back(__argv[i]);
-  return runInstaller(commandLine ? commandLine : "", argv);
+  return runInstaller(argv);
 }

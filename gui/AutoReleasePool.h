@@ -1,6 +1,7 @@
 #pragma once
-// Keeps widgets handed over with QxWidget::autorelease until the pool is drained by any
-// event it receives. UI thread only.
+// Keeps widgets handed over with QxWidget::autorelease until the pool is drained: by its
+// own timer, which runs while the pool holds anything, so a widget released during an
+// event goes once that event is over. UI thread only.
 #include <memory>
 #include <vector>
 

@@ -1,6 +1,7 @@
 #include "gui/DrawItemRenderer.h"
 
 #include "gui/DrawItem.h"
+#include "gui/GbkText.h"
 #include "gui/ImageCache.h"
 
 namespace {
@@ -59,10 +60,10 @@ void renderFill(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty)
 void renderText(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
   RECT r{item.x + ox, item.y + oy, item.x + ox + item.width, item.y + oy + item.height};
   if (isEmpty(intersect(r, dirty))) return;
-  HFONT font = CreateFontA(item.size, 0, 0, 0, item.bold ? FW_BOLD : FW_NORMAL, FALSE,
+  HFONT font = CreateFontW(item.size, 0, 0, 0, item.bold ? FW_BOLD : FW_NORMAL, FALSE,
                            item.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                           VARIABLE_PITCH, item.face.c_str());
+                           VARIABLE_PITCH, gbkToWide(item.face).c_str());
   UINT format = DT_END_ELLIPSIS;
   switch (item.vAlign) {
   case DrawItem::AlignMiddle: format |= DT_SINGLELINE | DT_WORDBREAK | DT_VCENTER; break;
@@ -77,7 +78,8 @@ void renderText(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty)
   SetTextColor(dc, item.colour);
   HGDIOBJ previous = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
-  DrawTextA(dc, item.name.c_str(), -1, &r, format);
+  const std::wstring text = gbkToWide(item.name);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, format);
   SelectObject(dc, previous);
   DeleteObject(font);
 }

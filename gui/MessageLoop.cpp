@@ -18,17 +18,19 @@ HWND topLevelAncestor(HWND hwnd) {
 
 void registerWindowClass(HINSTANCE instance) {
   g_instance = instance;
-  WNDCLASSEXA wc{};
+  // A Unicode window class: its title and text messages are not squeezed through the
+  // system's ANSI code page.
+  WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
   wc.lpfnWndProc = simpleGUI::Window::staticWindowProc;
   wc.hInstance = instance;
-  wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(32512));
+  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(32512));
   wc.hIconSm = wc.hIcon;
-  wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-  wc.lpszClassName = "SimpleWindow";
-  if (!RegisterClassExA(&wc)) MessageBoxA(nullptr, "RegisterClassEx failed!", "SimpleWindow", MB_ICONERROR);
+  wc.lpszClassName = L"SimpleWindow";
+  if (!RegisterClassExW(&wc)) MessageBoxW(nullptr, L"RegisterClassEx failed!", L"SimpleWindow", MB_ICONERROR);
   CommonControls::init();
 }
 
@@ -37,7 +39,7 @@ HINSTANCE moduleInstance() { return g_instance ? g_instance : GetModuleHandleA(n
 int runMessageLoop() {
   MSG msg;
   for (;;) {
-    BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == -1) return -1;
     if (got == 0) return int(msg.wParam);
     if (msg.hwnd) {
@@ -50,6 +52,6 @@ int runMessageLoop() {
       }
     }
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
   }
 }

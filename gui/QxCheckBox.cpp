@@ -1,5 +1,7 @@
 #include "gui/QxCheckBox.h"
 
+#include <algorithm>
+
 #include "gui/QxGUIServiceProvider.h"
 
 namespace {
@@ -25,7 +27,16 @@ struct QxCheckBox::Impl {
     provider->measureText(label, kLabelFont, kLabelSize, false, false, false, w, h);
     labelWidth = w;
     labelHeight = h;
-    owner->setBounds(owner->x(), owner->y(), labelWidth + 16, 13);
+    // The bounds cover everything painted, the whole check image included: a repaint
+    // covers only the bounds, and a row outside them would keep the previous frame.
+    int frameWidth = 13, imageHeight = 13;
+    int iw = 0, ih = 0;
+    if (provider->getImageSize(uncheckedImage, iw, ih) && iw > 0 && ih > 0) {
+      frameWidth = iw / 3;
+      imageHeight = ih;
+    }
+    owner->setBounds(owner->x(), owner->y(), std::max(labelWidth + 16, frameWidth + 3 + labelWidth),
+                     std::max(13, imageHeight));
     owner->paint();
   }
 };
@@ -65,8 +76,6 @@ void QxCheckBox::onAttach(QxGUIServiceProvider* provider) {
 }
 
 void QxCheckBox::paint() {
-  // Runs from the base constructor too, before the record exists.
-  if (!checkImpl_) return;
   Impl& d = *checkImpl_;
   clearItems();
   QxGUIServiceProvider* provider = host();

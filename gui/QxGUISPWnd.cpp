@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "gui/DrawItemRenderer.h"
+#include "gui/GbkText.h"
 #include "gui/ImageCache.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWndTestApi.h"
@@ -294,7 +295,7 @@ QxGUISPWnd::QxGUISPWnd(HWND parentWindow, QxWidget* rootWidget, bool resizable, 
   if (maximized) style |= WS_MAXIMIZE;
   DWORD exStyle = WS_EX_LAYERED | (appWindow ? WS_EX_APPWINDOW : WS_EX_TOOLWINDOW);
   if (noActivate) exStyle |= WS_EX_NOACTIVATE;
-  CreateWindowExA(exStyle, "SimpleWindow", rootWidget->name().c_str(), style, rootWidget->x(),
+  CreateWindowExW(exStyle, L"SimpleWindow", gbkToWide(rootWidget->name()).c_str(), style, rootWidget->x(),
                   rootWidget->y(), rootWidget->width(), rootWidget->height(), parentWindow,
                   nullptr, moduleInstance(), static_cast<simpleGUI::Window*>(this));
   if (QxGUIServiceProvider* previous = rootWidget->provider()) previous->detachRoot();
@@ -327,7 +328,7 @@ void QxGUISPWnd::setRoundCorners() {
 
 HWND QxGUISPWnd::tooltipWindow() {
   if (!impl_->toolTip) {
-    impl_->toolTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+    impl_->toolTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                      WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
                                      moduleInstance(), nullptr);
@@ -353,7 +354,7 @@ LRESULT QxGUISPWnd::windowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       PostQuitMessage(0);
       return 0;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return DefWindowProcW(hwnd, message, wParam, lParam);
   }
   impl_->frames = frame.previous;
   if (handled) return result;
@@ -444,14 +445,15 @@ void QxGUISPWnd::measureText(const std::string& text, const std::string& fontFac
   ++g_textMeasurements;
   HDC dc = GetDC(nullptr);
   SetBkMode(dc, TRANSPARENT);
-  HFONT font = CreateFontA(size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+  HFONT font = CreateFontW(size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           ANTIALIASED_QUALITY, VARIABLE_PITCH, fontFace.c_str());
+                           ANTIALIASED_QUALITY, VARIABLE_PITCH, gbkToWide(fontFace).c_str());
   HGDIOBJ previous = SelectObject(dc, font);
   RECT r{0, 0, key.widthLimit, key.heightLimit};
   UINT format = DT_CALCRECT | (singleLine ? DT_SINGLELINE | DT_VCENTER : DT_WORDBREAK);
   if (centred) format |= DT_CENTER;
-  DrawTextA(dc, text.c_str(), -1, &r, format);
+  const std::wstring wide = gbkToWide(text);
+  DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &r, format);
   SelectObject(dc, previous);
   DeleteObject(font);
   ReleaseDC(nullptr, dc);
@@ -483,7 +485,7 @@ void QxGUISPWnd::releaseCapture() {
   ReleaseCapture();
 }
 
-#ifdef QX_TEST_API
+#ifdef QX_TEST_HOOKS
 void QxGUISPWndTestApi::backBufferSize(const QxGUISPWnd& wnd, int& width, int& height) {
   width = wnd.impl_->backWidth;
   height = wnd.impl_->backHeight;

@@ -69,7 +69,6 @@ void QxHyperlink::onAttach(QxGUIServiceProvider* provider) {
 }
 
 void QxHyperlink::paint() {
-  if (!linkImpl_) return;
   const Impl& d = *linkImpl_;
   clearItems();
   int s = state();

@@ -2,19 +2,12 @@
 
 #include <vector>
 
+#include "gui/GbkText.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUIServiceProvider.h"
 #include "gui/QxGUISPWnd.h"
 
 namespace {
-
-std::wstring widen(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  return wide;
-}
 
 constexpr int kEditHeight = 12;
 
@@ -58,9 +51,9 @@ struct QxTextBox::Impl {
         edit = CreateWindowExW(0, L"EDIT", initialText.c_str(), style, owner->x(), owner->y(),
                                owner->width(), owner->height(), wnd->hwnd(), nullptr,
                                moduleInstance(), nullptr);
-        HFONT newFont = CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+        HFONT newFont = CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                                    VARIABLE_PITCH, "simsun");
+                                    VARIABLE_PITCH, L"simsun");
         if (font) DeleteObject(font);
         font = newFont;
         if (edit) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -106,7 +99,7 @@ struct QxTextBox::Impl {
 QxTextBox::QxTextBox(QxWidget* parent, const std::string& text)
     : QxWidget("QxTextBox"), boxImpl_(std::make_unique<Impl>()) {
   boxImpl_->owner = this;
-  boxImpl_->initialText = widen(text);
+  boxImpl_->initialText = gbkToWide(text);
   setBounds(131, 189, 312, 26);
   update();
   if (parent) parent->addChild(this);
@@ -115,25 +108,19 @@ QxTextBox::QxTextBox(QxWidget* parent, const std::string& text)
 QxTextBox::~QxTextBox() = default;
 
 void QxTextBox::setText(const std::string& text) {
-  if (boxImpl_->edit) SetWindowTextA(boxImpl_->edit, text.c_str());
+  if (boxImpl_->edit) SetWindowTextW(boxImpl_->edit, gbkToWide(text).c_str());
 }
 
 std::string QxTextBox::getText() {
-  HWND edit = boxImpl_->edit;
-  if (!edit) return std::string();
-  int n = GetWindowTextLengthA(edit);
-  if (n < 1) return std::string();
-  std::vector<char> buffer(static_cast<size_t>(n) + 1);
-  GetWindowTextA(edit, buffer.data(), n + 1);
-  return std::string(buffer.data());
+  if (!boxImpl_->edit) return std::string();
+  return wideToGbk(boxImpl_->currentText());
 }
 
 HWND QxTextBox::editWindow() const { return boxImpl_->edit; }
 
 void QxTextBox::setBounds(int x, int y, int width, int height) {
   QxWidget::setBounds(x, y, width, height);
-  // Runs from the constructor before the record is complete.
-  if (boxImpl_ && boxImpl_->owner) boxImpl_->layout(this->width(), this->height());
+  boxImpl_->layout(this->width(), this->height());
 }
 
 void QxTextBox::setVisible(bool visible) {

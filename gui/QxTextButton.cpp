@@ -66,7 +66,6 @@ void QxTextButton::onAttach(QxGUIServiceProvider* provider) {
 }
 
 void QxTextButton::paint() {
-  if (!textButtonImpl_) return;
   const Impl& d = *textButtonImpl_;
   clearItems();
   int s = state();

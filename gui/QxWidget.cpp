@@ -8,6 +8,7 @@
 #include <cassert>
 
 #include "gui/AutoReleasePool.h"
+#include "gui/GbkText.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxWidgetTestApi.h"
@@ -46,7 +47,8 @@ struct QxWidget::Impl {
   QxWidget* focusOwner = nullptr;
   std::string toolTip;
   bool toolTipRegistered = false;
-  TOOLINFOA toolInfo{};
+  TOOLINFOW toolInfo{};
+  std::wstring toolTipText;  // what the tool tip window reads
   HWND toolTipWindow = nullptr;
   int retainCount = 0;
 };
@@ -459,7 +461,7 @@ void QxWidget::withdrawToolTip() {
   if (!impl_->toolTipRegistered) return;
   impl_->toolTipRegistered = false;
   if (impl_->toolTipWindow && IsWindow(impl_->toolTipWindow))
-    SendMessageA(impl_->toolTipWindow, TTM_DELTOOLA, 0, LPARAM(&impl_->toolInfo));
+    SendMessageW(impl_->toolTipWindow, TTM_DELTOOLW, 0, LPARAM(&impl_->toolInfo));
   impl_->toolTipWindow = nullptr;
 }
 
@@ -468,25 +470,26 @@ void QxWidget::registerToolTip() {
   auto* wnd = dynamic_cast<QxGUISPWnd*>(root()->impl_->provider);
   if (!wnd) return;
   HWND tip = wnd->tooltipWindow();
-  TOOLINFOA& info = impl_->toolInfo;
+  TOOLINFOW& info = impl_->toolInfo;
   if (impl_->toolTipRegistered && impl_->toolTipWindow)
-    SendMessageA(impl_->toolTipWindow, TTM_DELTOOLA, 0, LPARAM(&info));
+    SendMessageW(impl_->toolTipWindow, TTM_DELTOOLW, 0, LPARAM(&info));
   POINT origin = mapToRoot(0, 0);
-  info = TOOLINFOA{};
-  info.cbSize = sizeof(TOOLINFOA);
+  info = TOOLINFOW{};
+  info.cbSize = sizeof(TOOLINFOW);
   info.uFlags = TTF_SUBCLASS;
   info.hwnd = wnd->hwnd();
   info.uId = UINT_PTR(this);
   info.rect = RECT{origin.x, origin.y, origin.x + impl_->bounds.width,
                    origin.y + impl_->bounds.height};
   info.hinst = moduleInstance();
-  info.lpszText = const_cast<char*>(impl_->toolTip.c_str());
-  SendMessageA(tip, TTM_ADDTOOLA, 0, LPARAM(&info));
+  impl_->toolTipText = gbkToWide(impl_->toolTip);
+  info.lpszText = &impl_->toolTipText[0];
+  SendMessageW(tip, TTM_ADDTOOLW, 0, LPARAM(&info));
   impl_->toolTipWindow = tip;
   impl_->toolTipRegistered = true;
 }
 
-#ifdef QX_TEST_API
+#ifdef QX_TEST_HOOKS
 void QxWidgetTestApi::host(QxWidget* root, QxGUIServiceProvider* provider) {
   if (QxGUIServiceProvider* previous = root->provider()) previous->detachRoot();
   root->setProvider(provider);

@@ -1,5 +1,6 @@
 #include "gui/StandardWidget.h"
 
+#include "gui/GbkText.h"
 #include "gui/ImageCache.h"
 #include "gui/NoMouseWidget.h"
 #include "gui/QxActionListener.h"
@@ -129,7 +130,7 @@ void StandardWidget::createWindow() {
   d.window.reset();
   d.window = std::make_unique<QxGUISPWnd>(d.parentWindow, this, d.resizable, d.maximized,
                                           d.appWindow, d.noActivate);
-  SetWindowTextA(d.window->hwnd(), d.title.c_str());
+  SetWindowTextW(d.window->hwnd(), gbkToWide(d.title).c_str());
   d.window->setRoundCorners();
   // So the taskbar can minimise the window.
   d.addMinimizeBox();
@@ -156,7 +157,7 @@ void StandardWidget::requestClose() {
   Impl& d = *frameImpl_;
   if (d.closeButton->state() == QxButton::Disabled) return;
   HWND h = d.hwnd();
-  if (MessageBoxA(h, "真的要退出安装吗？", "提示", MB_OKCANCEL | MB_ICONEXCLAMATION) == IDCANCEL)
+  if (MessageBoxW(h, L"真的要退出安装吗？", L"提示", MB_OKCANCEL | MB_ICONEXCLAMATION) == IDCANCEL)
     return;
   if (h) SendMessageA(h, WM_CLOSE, 0, 0);
 }
@@ -186,8 +187,6 @@ void StandardWidget::show() {
 }
 
 void StandardWidget::paint() {
-  // Runs from the base constructors too, before the record exists.
-  if (!frameImpl_) return;
   Impl& d = *frameImpl_;
   clearItems();
   paintBackground();

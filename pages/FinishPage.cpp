@@ -5,19 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "app/ArgumentQuoting.h"
 #include "app/InstallManager.h"
+#include "app/InstallPath.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxTextButton.h"
 
 namespace {
 
-const char* const kGameProgram = "\\Vantor.exe";
+const char* const kGameProgram = "Vantor.exe";
 
 // A game that does not start is not reported: the install itself has succeeded.
 void startGame(const std::string& installPath) {
   // Quoted, so a folder with spaces cannot make the system run a program named after
   // the path's first words instead.
-  const std::string command = "\"" + installPath + kGameProgram + "\"";
+  const std::string command = quoteArgument(pathInFolder(installPath, kGameProgram));
   std::vector<char> buffer(command.begin(), command.end());
   buffer.push_back('\0');
   STARTUPINFOA startup{};

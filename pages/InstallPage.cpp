@@ -272,7 +272,7 @@ void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
 
 // --- test view ---------------------------------------------------------------------------
 // Built only into trees with tests: the product carries no test hooks.
-#ifdef QX_TEST_API
+#ifdef QX_TEST_HOOKS
 std::string InstallPageTestApi::upperText(const InstallPage& page) {
   return page.pageImpl_->upperText->text();
 }

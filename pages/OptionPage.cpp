@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/InstallManager.h"
+#include "app/InstallPath.h"
 #include "gui/QxActionListener.h"
+#include "gui/GbkText.h"
 #include "gui/QxCheckBox.h"
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxTextBox.h"
@@ -61,8 +63,10 @@ double freeGigabytes(const std::string& root) {
   return gigabytes;
 }
 
+// A double quote is no part of any folder name, and it would end the path early on the
+// payload's command line.
 bool hasForbiddenCharacter(const std::string& path) {
-  return path.find_first_of("/*?<>|") != std::string::npos;
+  return path.find_first_of("/*?<>|\"") != std::string::npos;
 }
 
 struct BrowseState {
@@ -73,12 +77,12 @@ struct BrowseState {
 int CALLBACK browseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM data) {
   auto* state = reinterpret_cast<BrowseState*>(data);
   if (message == BFFM_INITIALIZED) {
-    state->edit = FindWindowExA(dialog, nullptr, "Edit", nullptr);
-    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, 0);
+    state->edit = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
+    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, 0);
   } else if (message == BFFM_SELCHANGED && state->edit) {
-    char path[MAX_PATH] = {};
-    if (SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path))
-      SetWindowTextA(state->edit, path);
+    wchar_t path[MAX_PATH] = {};
+    if (SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path))
+      SetWindowTextW(state->edit, path);
   }
   return 0;
 }
@@ -234,26 +238,22 @@ void OptionPage::Impl::checkPath() {
 
 void OptionPage::Impl::browse() {
   BrowseState state;
-  BROWSEINFOA info{};
+  BROWSEINFOW info{};
   info.hwndOwner = mainWindow();
-  info.lpszTitle = "选择文件夹:";
+  info.lpszTitle = L"选择文件夹:";
   info.ulFlags = 0x57;  // file-system folders, not below the domain, status, edit box, new style
   info.lpfn = browseCallback;
   info.lParam = reinterpret_cast<LPARAM>(&state);
-  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&info);
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
   if (!chosen)
     return;
-  char buffer[MAX_PATH] = {};
-  const bool named = SHGetPathFromIDListA(chosen, buffer) && buffer[0];
+  wchar_t buffer[MAX_PATH] = {};
+  const bool named = SHGetPathFromIDListW(chosen, buffer) && buffer[0];
   CoTaskMemFree(chosen);
   if (!named)
     return;
-  std::string path = buffer;
-  // A drive root ("D:\") would otherwise give a doubled backslash.
-  if (path.size() == 3)
-    path.pop_back();
   InstallManager& manager = InstallManager::instance();
-  manager.setInstallPath(path + "\\" + manager.getConfig().installFolder);
+  manager.setInstallPath(pathInFolder(wideToGbk(buffer), manager.getConfig().installFolder));
   // The box's change notification then checks the new path.
   pathBox->setText(manager.getInstallPath());
 }
@@ -293,7 +293,7 @@ void OptionPage::applyTasks() {
 
 // --- test view ---------------------------------------------------------------------------
 // Built only into trees with tests: the product carries no test hooks.
-#ifdef QX_TEST_API
+#ifdef QX_TEST_HOOKS
 QxTextBox* OptionPageTestApi::pathBox(const OptionPage& page) { return page.pageImpl_->pathBox; }
 QxTextButton* OptionPageTestApi::nextButton(const OptionPage& page) {
   return page.pageImpl_->nextButton;

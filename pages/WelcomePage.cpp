@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/InstallManager.h"
+#include "gui/GbkText.h"
 #include "gui/GdiPlus.h"
 #include "gui/PathTextEffect.h"
 #include "gui/QxActionListener.h"
@@ -24,26 +25,13 @@ constexpr int kGlyphWidth = 34;
 constexpr int kHeadlineHeight = 32;
 constexpr Gdiplus::ARGB kHeadlineColour = 0xFF005CB2;
 
-// The ANSI text in UTF-16 under the user's default locale.
-std::wstring toWide(const std::string& text) {
-  if (text.empty())
-    return std::wstring();
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  return wide;
-}
-
 // The first family of the comma-separated list that the system has; null when none.
 std::unique_ptr<Gdiplus::FontFamily> findFamily(const std::string& faces) {
   for (std::size_t start = 0; start < faces.size();) {
     std::size_t end = faces.find(',', start);
     if (end == std::string::npos)
       end = faces.size();
-    auto family =
-        std::make_unique<Gdiplus::FontFamily>(toWide(faces.substr(start, end - start)).c_str());
+    auto family = std::make_unique<Gdiplus::FontFamily>(gbkToWide(faces.substr(start, end - start)).c_str());
     if (family->GetLastStatus() == Gdiplus::Ok && family->IsAvailable())
       return family;
     start = end + 1;
@@ -134,7 +122,7 @@ void WelcomePage::refresh() {
 
 void WelcomePage::Impl::buildHeadline() {
   headlineBuilt = true;
-  const std::wstring text = toWide(InstallManager::instance().getConfig().welcomeText);
+  const std::wstring text = gbkToWide(InstallManager::instance().getConfig().welcomeText);
   const int length = static_cast<int>(text.size());
   if (length == 0)
     return;
@@ -168,7 +156,7 @@ void WelcomePage::onPostPaint(HDC dc, int, int, int, int) {
 
 // --- test view ---------------------------------------------------------------------------
 // Built only into trees with tests: the product carries no test hooks.
-#ifdef QX_TEST_API
+#ifdef QX_TEST_HOOKS
 QxTextButton* WelcomePageTestApi::oneKeyButton(const WelcomePage& page) {
   return page.pageImpl_->oneKeyButton;
 }

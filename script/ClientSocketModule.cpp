@@ -30,17 +30,15 @@ SocketNodeWrapper* wrapperArg(lua_State* L, int index) {
   return wrapper;
 }
 
-int lconnect(lua_State* L) {
-  const char* host = luaL_checkstring(L, 1);
-  const int port = static_cast<int>(luaL_checkinteger(L, 2));
-  auto* wrapper = new SocketNodeWrapper;
-  wrapper->attach(qx::SocketNode::create(host, port, wrapper));
-  // Blocks the UI thread until the receive thread knows: name lookup plus at most about
-  // three seconds of connecting.
-  while (wrapper->state() == SocketNodeWrapper::Pending) {
-    Sleep(10);
-    wrapper->node()->tick(0.01f);
-  }
+// How often a waiting connect looks at its node.
+constexpr unsigned kConnectPollMs = 10;
+
+void pumpNode(SocketNodeWrapper* wrapper) {
+  if (qx::SocketNode* node = wrapper->node())
+    node->tick(0.01f);
+}
+
+int connectResult(lua_State* L, SocketNodeWrapper* wrapper) {
   if (wrapper->state() != SocketNodeWrapper::Connected) {
     delete wrapper;
     lua_pushinteger(L, 0);
@@ -51,10 +49,48 @@ int lconnect(lua_State* L) {
   return 1;
 }
 
+// Resumed by the script's resumer while the receive thread looks up the name and
+// connects; the UI thread runs its message loop meanwhile.
+int connectContinued(lua_State* L, int, lua_KContext context) {
+  auto* wrapper = reinterpret_cast<SocketNodeWrapper*>(context);
+  pumpNode(wrapper);
+  if (wrapper->state() == SocketNodeWrapper::Pending) {
+    SocketDelayResumer::instance().schedule(kConnectPollMs);
+    return lua_yieldk(L, 0, context, connectContinued);
+  }
+  return connectResult(L, wrapper);
+}
+
+int lconnect(lua_State* L) {
+  const char* host = luaL_checkstring(L, 1);
+  const int port = static_cast<int>(luaL_checkinteger(L, 2));
+  auto* wrapper = new SocketNodeWrapper;
+  wrapper->attach(qx::SocketNode::create(host, port, wrapper));
+  // Inside the script's coroutine the wait yields, so a slow name lookup or connect never
+  // freezes the window.
+  if (lua_isyieldable(L)) {
+    SocketDelayResumer::instance().schedule(kConnectPollMs);
+    return lua_yieldk(L, 0, reinterpret_cast<lua_KContext>(wrapper), connectContinued);
+  }
+  // Called outside any coroutine, there is nothing to yield to: it waits here.
+  while (wrapper->state() == SocketNodeWrapper::Pending) {
+    Sleep(kConnectPollMs);
+    pumpNode(wrapper);
+  }
+  return connectResult(L, wrapper);
+}
+
 int lrecv(lua_State* L) {
   SocketNodeWrapper* wrapper = wrapperArg(L, 1);
-  if (!wrapper->hasPacket())
+  if (!wrapper->hasPacket()) {
+    // The script's own sign of a closed connection, so it fails at once instead of
+    // waiting for an answer that cannot come.
+    if (wrapper->connectionGone()) {
+      lua_pushliteral(L, "");
+      return 1;
+    }
     return 0;
+  }
   const std::string& packet = wrapper->frontPacket();
   lua_pushlstring(L, packet.data(), packet.size());
   wrapper->popPacket();
@@ -65,7 +101,8 @@ int lsend(lua_State* L) {
   SocketNodeWrapper* wrapper = wrapperArg(L, 1);
   size_t size = 0;
   const char* bytes = luaL_checklstring(L, 2, &size);
-  wrapper->node()->send(bytes, static_cast<int>(size));
+  if (qx::SocketNode* node = wrapper->node())
+    node->send(bytes, static_cast<int>(size));
   return 0;
 }
 

@@ -288,6 +288,7 @@ void LuaScript::resumeMainCoroutine() {
   impl_->afterStep();
 }
 
+#ifdef QX_TEST_HOOKS
 void LuaScript::reset() {
   SocketDelayResumer::instance().cancel();
   impl_->watchdog.stop();
@@ -300,6 +301,7 @@ void LuaScript::reset() {
 void LuaScript::setQueryTimeout(unsigned milliseconds) { impl_->timeoutMs = milliseconds; }
 
 void LuaScript::setLogHook(std::function<void(const std::string&)> hook) { g_logHook = std::move(hook); }
+#endif
 
 void LuaScript::log(const std::string& text) {
   std::string line = "[lua] " + text;

@@ -48,10 +48,12 @@ private:
   LuaScript();
   // app.notify: raises the script's result.
   static int luaNotify(lua_State* L);
+#ifdef QX_TEST_HOOKS
   // For tests: a fresh interpreter and query, a shorter time limit, a log watcher.
   void reset();
   void setQueryTimeout(unsigned milliseconds);
   static void setLogHook(std::function<void(const std::string&)> hook);
+#endif
 
   std::unique_ptr<Impl> impl_;
 };

@@ -14,6 +14,7 @@
 #include "script/LuaScript.h"
 #include "script/PacketSplitter.h"
 #include "script/SocketNodeDelegate.h"
+#include "script/SocketNodeTestApi.h"
 #include "script/SocketNotification.h"
 
 namespace qx {
@@ -82,6 +83,9 @@ struct ConnectionContext {
   SocketRef socket;
   std::shared_ptr<SendContext> send;
 };
+
+// Nodes not yet freed; tests read it to see that closed nodes go.
+int liveNodes = 0;
 
 SocketNotification textNotification(int type, const char* text) {
   SocketNotification n;
@@ -300,13 +304,13 @@ struct SocketNode::Impl : EventListener {
 };
 
 SocketNode* SocketNode::create(const std::string& host, int port, SocketNodeDelegate* delegate) {
-  SocketNode* node = new SocketNode(host, port, delegate);
-  node->autorelease();
-  return node;
+  // Nobody holds an open node but its connection; close hands it to the pool.
+  return new SocketNode(host, port, delegate);
 }
 
 SocketNode::SocketNode(const std::string& host, int port, SocketNodeDelegate* delegate)
     : QxWidget("SocketNode"), impl_(std::make_unique<Impl>()) {
+  ++liveNodes;
   impl_->node = this;
   impl_->delegate = delegate;
   startWinsock();
@@ -329,6 +333,7 @@ SocketNode::SocketNode(const std::string& host, int port, SocketNodeDelegate* de
 SocketNode::~SocketNode() {
   impl_->destroying = true;
   close();
+  --liveNodes;
 }
 
 void SocketNode::send(const char* bytes, int size) {
@@ -372,6 +377,14 @@ void SocketNode::close() {
       c.state = StopRequested;
   }
   // Contexts are shared with their threads: each is freed by whichever side lets go last.
+  SocketNodeDelegate* delegate = impl_->delegate;
+  impl_->delegate = nullptr;
+  if (delegate)
+    delegate->onSocketNodeClosed();
+  // Freed after the current event: a caller up the stack (the pump, a delegate) may
+  // still be inside this node.
+  if (!impl_->destroying)
+    autorelease();
 }
 
 bool SocketNode::isClosed() const { return impl_->closed; }
@@ -397,3 +410,7 @@ void SocketNode::tick(float) {
 }
 
 } // namespace qx
+
+#ifdef QX_TEST_HOOKS
+int SocketNodeTestApi::liveNodes() { return qx::liveNodes; }
+#endif

@@ -15,7 +15,8 @@ namespace qx {
 
 class SocketNode : public QxWidget {
 public:
-  // Starts connecting and hands the node to the AutoReleasePool, which keeps it.
+  // Starts connecting. The node lives while it is open; once closed it tells its
+  // delegate and goes to the AutoReleasePool, which frees it after the current event.
   static SocketNode* create(const std::string& host, int port, SocketNodeDelegate* delegate);
   ~SocketNode() override;
 

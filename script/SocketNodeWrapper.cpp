@@ -25,8 +25,8 @@ void SocketNodeWrapper::onSocketNotification(int type, const char* data, int siz
     state_ = ConnectFailed;
     break;
   case SocketNotification::Disconnected:
-    // A lost connection is not recorded: recv simply finds nothing more.
     OutputDebugStringA("NOTIFY_DISCONNECTED\n");
+    gone_ = true;
     break;
   case SocketNotification::Packet:
     OutputDebugStringA("NOTIFY_PACKET\n");
@@ -36,4 +36,12 @@ void SocketNodeWrapper::onSocketNotification(int type, const char* data, int siz
     OutputDebugStringA("");
     break;
   }
+}
+
+void SocketNodeWrapper::onSocketNodeClosed() {
+  node_ = nullptr;
+  if (state_ == Pending)
+    state_ = ConnectFailed;
+  else if (state_ == Connected)
+    gone_ = true;
 }

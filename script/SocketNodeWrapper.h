@@ -20,8 +20,12 @@ public:
   ~SocketNodeWrapper() override;
 
   void attach(qx::SocketNode* node);
+  // Null once the node has closed.
   qx::SocketNode* node() const { return node_; }
   int state() const { return state_; }
+  // True once a connection that was made has ended: after the packets still queued there
+  // is nothing more to read.
+  bool connectionGone() const { return gone_; }
   // The oldest received packet; false when there is none.
   bool hasPacket() const { return !packets_.empty(); }
   const std::string& frontPacket() const { return packets_.front(); }
@@ -29,9 +33,11 @@ public:
 
   // SocketNodeDelegate
   void onSocketNotification(int type, const char* data, int size) override;
+  void onSocketNodeClosed() override;
 
 private:
   qx::SocketNode* node_ = nullptr;
   int state_ = Pending;
+  bool gone_ = false;
   std::deque<std::string> packets_;
 };

@@ -24,6 +24,7 @@ cmake -S "$top" -B "$build/i686" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-i686.cmake" -DQX_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build/i686" -j "$jobs"
 "$top/tools/check-pe.sh" --budget 1200000 "$build/i686/installer.exe"
+"$top/tools/check-no-test-hooks.sh" "$build/i686"
 
 step "fuzz build (clang with libFuzzer, the sanitizers)"
 CC=clang CXX=clang++ cmake -S "$top/tests/fuzz" -B "$build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -54,6 +55,9 @@ trap cleanup EXIT
 # Programs the Windows tests drive from the Linux side.
 if [ -x "$build/native/tools/devserver/devserver" ]; then
   export QX_DEVSERVER=$build/native/tools/devserver/devserver
+fi
+if [ -f "$build/native/tests/support/libqx_slow_resolve.so" ]; then
+  export QX_SLOW_RESOLVER=$build/native/tests/support/libqx_slow_resolve.so
 fi
 
 status=0

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
 #include "app/CommandLineOptions.h"
 #include "app/DriveProbe.h"
+#include "app/InstallManagerTestApi.h"
 #include "tests/support/DialogWatcher.h"
 #include "tests/support/TestFiles.h"
 
@@ -108,6 +110,7 @@ protected:
     InstallManager::setDocumentSource(nullptr);
     InstallManager::setDriveProbe(nullptr);
     SetEnvironmentVariableA("QX_PAYLOAD_RECORD", nullptr);
+    SetEnvironmentVariableA("QX_PAYLOAD_ARGV", nullptr);
     SetEnvironmentVariableA("QX_PAYLOAD_EXIT", nullptr);
   }
   static InstallManager& manager() { return InstallManager::instance(); }
@@ -129,11 +132,18 @@ protected:
   qxtest::DialogWatcher dialogs;
 };
 
-TEST_F(InstallManagerTest, RegistryValueIsUsedUnchanged) {
-  setRegistryInstallPath("E:\\Spiele\\Mein Spiel");
-  reread();
-  EXPECT_EQ(manager().getDefaultInstallPath(), "E:\\Spiele\\Mein Spiel");
-  EXPECT_EQ(manager().getInstallPath(), "E:\\Spiele\\Mein Spiel");
+TEST_F(InstallManagerTest, RegistryValueIsUsedWithoutATrailingBackslash) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"E:\\Spiele\\Mein Spiel", "E:\\Spiele\\Mein Spiel"},
+      {"E:\\Spiele\\Mein Spiel\\", "E:\\Spiele\\Mein Spiel"},
+      {"D:\\", "D:\\"},
+  };
+  for (const auto& [stored, used] : cases) {
+    setRegistryInstallPath(stored);
+    reread();
+    EXPECT_EQ(manager().getDefaultInstallPath(), used);
+    EXPECT_EQ(manager().getInstallPath(), used);
+  }
 }
 
 TEST_F(InstallManagerTest, DefaultPathOnTheDriveWithTheMostFreeSpace) {
@@ -201,12 +211,21 @@ TEST_F(InstallManagerTest, ExtractionWritesThePayloadByteForByte) {
   EXPECT_EQ(qxtest::readFile(folder + "SETUP.EXE"), resource);
 }
 
-TEST_F(InstallManagerTest, ExtractionFailsWhenTheWorkFolderCannotBeMade) {
+// Only a build that carries its package needs the work folder.
+TEST_F(InstallManagerTest, WithoutATemporaryFolderOnlyAnEmbeddedBuildFails) {
   char saved[MAX_PATH] = {};
   GetEnvironmentVariableA("TMP", saved, MAX_PATH);
   SetEnvironmentVariableA("TMP", "Q:\\no\\such\\drive\\");
+  std::string error;
+  const bool webRead = manager().readConfig(error);
+  const std::string webError = error;
+  g_document.replace(g_document.find("\"installerInRes\": false"), 23, "\"installerInRes\": true");
+  const bool embeddedRead = manager().readConfig(error);
   manager().extractSetup();
   SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
+  EXPECT_TRUE(webRead) << webError;
+  EXPECT_FALSE(embeddedRead);
+  EXPECT_EQ(error, "临时目录");
   EXPECT_EQ(InstallManager::extractionState(), 2);
 }
 
@@ -219,7 +238,9 @@ protected:
     std::replace(installPath.begin(), installPath.end(), '/', '\\');
     manager().setInstallPath(installPath);
     record = qxtest::scratchFolder("record") + "/command.txt";
+    arguments = record + ".argv";
     SetEnvironmentVariableA("QX_PAYLOAD_RECORD", record.c_str());
+    SetEnvironmentVariableA("QX_PAYLOAD_ARGV", arguments.c_str());
     manager().event().connect(&listener);
   }
 
@@ -236,8 +257,20 @@ protected:
     return text;
   }
 
+  // The folder the payload was told, as its own argument vector has it.
+  std::string toldInstallPath() {
+    const std::string argv = qxtest::readFile(arguments);
+    const std::string key = "\n-installPath\n";
+    const size_t at = argv.find(key);
+    if (at == std::string::npos)
+      return "<none>";
+    const size_t start = at + key.size();
+    return argv.substr(start, argv.find('\n', start) - start);
+  }
+
   std::string installPath;
   std::string record;
+  std::string arguments;
   CompletionListener listener;
   Pump pump;
 };
@@ -257,13 +290,41 @@ TEST_F(PayloadRun, SuccessWritesFilesRegistryAndRaisesCompletion) {
   EXPECT_EQ(registryInstallPath(), installPath);
 }
 
-TEST_F(PayloadRun, DefaultModeInstallsIntoTheDefaultPath) {
-  const std::string other = qxtest::scratchFolder("default path");
+// A path chosen on the option page and left again: the one-key install goes to the
+// default path, and so do the registry value and the channel file.
+TEST_F(PayloadRun, DefaultModeInstallsRecordsAndWritesIntoTheDefaultPath) {
+  std::string other = qxtest::scratchFolder("default path");
+  std::replace(other.begin(), other.end(), '/', '\\');
   manager().overridePaths(other);
   manager().setInstallPath(installPath);
   extract();
   runAndWait(1);
-  EXPECT_NE(qxtest::readFile(record).find("-installPath \"" + other + "\""), std::string::npos);
+  EXPECT_EQ(toldInstallPath(), other);
+  EXPECT_EQ(registryInstallPath(), other);
+  EXPECT_EQ(manager().getInstallPath(), other);
+  EXPECT_EQ(qxtest::readFile(other + "\\Vantor_Data\\StreamingAssets\\channel.txt"), "1007");
+  EXPECT_FALSE(qxtest::fileExists(installPath + "\\Vantor_Data"));
+}
+
+// Trailing backslashes, spaces and GBK text reach the payload's argument vector intact.
+TEST_F(PayloadRun, ThePayloadIsToldExactlyTheChosenPath) {
+  const std::string spaced = installPath + "\\with spaces\\";
+  const std::pair<std::string, std::string> cases[] = {
+      {"D:\\", "D:\\"},
+      {"D:\\Games\\", "D:\\Games"},
+      {spaced, spaced.substr(0, spaced.size() - 1)},
+      {installPath + "\\游戏 目录", installPath + "\\游戏 目录"},
+  };
+  const std::string folder = extract();
+  for (const auto& [chosen, told] : cases) {
+    manager().setSetupDir(folder);
+    manager().setInstallPath(chosen);
+    listener.events.clear();
+    runAndWait();
+    EXPECT_EQ(toldInstallPath(), told) << chosen;
+    EXPECT_EQ(registryInstallPath(), told);
+  }
+  EXPECT_EQ(qxtest::readFile(spaced + "Vantor_Data\\StreamingAssets\\channel.txt"), "1007");
 }
 
 TEST_F(PayloadRun, NoChannelFileWithoutAChannel) {
@@ -285,6 +346,21 @@ TEST_F(PayloadRun, NonZeroExitShowsTheFailureAndQuitsWith103) {
   EXPECT_EQ(pump.quitCode, 103);
   ASSERT_TRUE(dialogs.waitForBoxes(1, 5000));
   EXPECT_EQ(dialogs.boxes()[0].caption, "出错");
+  EXPECT_EQ(dialogs.boxes()[0].text, "安装失败，请检查安装包是否完整后重新安装。");
+  EXPECT_EQ(registryInstallPath(), "<none>");
+}
+
+TEST_F(PayloadRun, AnUnreadableResultIsAFailedInstall) {
+  SetEnvironmentVariableA("QX_PAYLOAD_STEPS", "20");
+  extract();
+  ASSERT_TRUE(manager().runSetup("title", 0));
+  InstallManagerTestApi::forgetPayloadProcess();
+  pump.until([] { return false; }, 3000);
+  SetEnvironmentVariableA("QX_PAYLOAD_STEPS", nullptr);
+  EXPECT_TRUE(listener.events.empty());
+  ASSERT_TRUE(pump.quit);
+  EXPECT_EQ(pump.quitCode, 103);
+  ASSERT_TRUE(dialogs.waitForBoxes(1, 5000));
   EXPECT_EQ(dialogs.boxes()[0].text, "安装失败，请检查安装包是否完整后重新安装。");
   EXPECT_EQ(registryInstallPath(), "<none>");
 }

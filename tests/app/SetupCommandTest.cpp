@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/InstallPath.h"
+
 namespace {
 
 SetupCommandInput defaultInput() {
@@ -22,23 +24,22 @@ TEST(SetupCommand, DefaultCommandLine) {
             " -silentInstall \"false\""
             " -startGame \"false\""
             " /MERGETASKS=\"quicklaunchicon,runafterinstall\"");
+  // Empty extra arguments still leave their separator.
+  const std::string bare = buildSetupCommand(defaultInput());
+  EXPECT_EQ(bare.substr(bare.size() - 19), "-startGame \"false\" ");
 }
 
-TEST(SetupCommand, EmptyExtraArgumentsStillLeaveTheSeparator) {
-  const std::string command = buildSetupCommand(defaultInput());
-  EXPECT_EQ(command.substr(command.size() - 19), "-startGame \"false\" ");
-}
-
-TEST(SetupCommand, CallerOptionsAreKeptInKeyOrder) {
+TEST(SetupCommand, CallerOptionsReachThePayloadAsTheyWereGiven) {
   SetupCommandInput input = defaultInput();
   input.silent = true;
-  input.options = {{"-installPath", "E:\\My Games"},
+  input.options = {{"-installPath", "E:\\My Games\\"},
                    {"-notify_wnd", "Parent"},
-                   {"-zeta", "\"already quoted\""},
+                   {"-zeta", "say \"hi\""},
                    {"-alpha", "1"},
                    {"/verysilent", ""},
                    {"/path", ""},
-                   {"F:\\g", ""}};
+                   {"F:\\My Games", ""}};
+  input.installPath = installPathForRun(input.options, "C:\\chosen");
   EXPECT_EQ(buildSetupCommand(input),
             "\"C:\\Temp\\Qx_Temp\\2026127103055123\\setup.exe\" /verysilent"
             " -alpha \"1\""
@@ -46,8 +47,39 @@ TEST(SetupCommand, CallerOptionsAreKeptInKeyOrder) {
             " -notify_wnd \"星海奇遇记安装程序\""
             " -silentInstall \"true\""
             " -startGame \"false\""
-            " -zeta \"already quoted\""
-            " /path F:\\g ");
+            " -zeta \"say \\\"hi\\\"\""
+            " /path \"F:\\My Games\" ");
+}
+
+// The folder the payload is told, from what the player typed, the registry held or a
+// caller supplied, and how it stands on the payload's command line.
+TEST(SetupCommand, InstallPathsSurviveTheCommandLine) {
+  struct Case {
+    const char* supplied;  // a caller's "-installPath", or null
+    const char* chosen;
+    const char* path;
+    const char* onCommandLine;
+  };
+  const Case cases[] = {
+      {nullptr, "D:\\", "D:\\", "-installPath \"D:\\\\\" -notify_wnd"},
+      {nullptr, "D:", "D:\\", "-installPath \"D:\\\\\" -notify_wnd"},
+      {nullptr, "D:\\Games\\\\/", "D:\\Games", "-installPath \"D:\\Games\" -notify_wnd"},
+      // The second byte of this character is 0x5C, a backslash on its own.
+      {nullptr, "D:\\游戏\\俓", "D:\\游戏\\俓", "-installPath \"D:\\游戏\\俓\" -notify_wnd"},
+      {"\"E:\\Quoted\\\"", "C:\\chosen", "E:\\Quoted", "-installPath \"E:\\Quoted\" -notify_wnd"},
+      {"", "C:\\chosen", "C:\\chosen", "-installPath \"C:\\chosen\" -notify_wnd"},
+  };
+  for (const Case& c : cases) {
+    SetupCommandInput input = defaultInput();
+    if (c.supplied)
+      input.options["-installPath"] = c.supplied;
+    input.installPath = installPathForRun(input.options, c.chosen);
+    EXPECT_EQ(input.installPath, c.path) << c.chosen;
+    EXPECT_NE(buildSetupCommand(input).find(c.onCommandLine), std::string::npos) << buildSetupCommand(input);
+  }
+  EXPECT_EQ(pathInFolder("D:\\", "Vantor.exe"), "D:\\Vantor.exe");
+  EXPECT_EQ(pathInFolder("D:\\Games", "Vantor.exe"), "D:\\Games\\Vantor.exe");
+  EXPECT_EQ(pathInFolder("D:\\俓", "Vantor.exe"), "D:\\俓\\Vantor.exe");
 }
 
 TEST(SetupCommand, SpreaderCode) {

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include "app/Elevation.h"
+#include "app/SelfRestart.h"
+#include "app/SingleInstance.h"
 #include "app/Startup.h"
 #include "tests/support/DialogWatcher.h"
 #include "tests/support/Process.h"
@@ -81,22 +83,65 @@ struct ShellCall {
 } g_shell;
 
 bool notElevated() { return false; }
-void recordShell(const std::string& verb, const std::string& file, const std::string& parameters, int show) {
-  g_shell = {verb, file, parameters, show, g_shell.count + 1};
+
+// Records the re-launch, then starts a real program in its place that ends with 7.
+BOOL runInsteadAndEndWith7(SHELLEXECUTEINFOA* info) {
+  g_shell = {info->lpVerb, info->lpFile, info->lpParameters, info->nShow, g_shell.count + 1};
+  info->lpVerb = "open";
+  info->lpFile = "cmd.exe";
+  info->lpParameters = "/c exit 7";
+  info->nShow = SW_HIDE;
+  return ShellExecuteExA(info);
 }
 
-TEST(Startup, WithoutAdministratorRightsItStartsItselfElevatedAndEnds) {
-  setElevationSeams(notElevated, recordShell);
-  const int code = runInstaller("-installPath \"D:\\a b\" /verysilent", {"installer.exe", "-installPath", "D:\\a b", "/verysilent"});
+BOOL refuse(SHELLEXECUTEINFOA*) {
+  SetLastError(ERROR_CANCELLED);
+  return FALSE;
+}
+
+TEST(Startup, WithoutAdministratorRightsTheElevatedCopysCodeIsTheExitCode) {
+  setElevationSeams(notElevated, runInsteadAndEndWith7);
+  const int code = runInstaller({"installer.exe", "-installPath", "D:\\", "/verysilent", "-channel", "a \"b\""});
   setElevationSeams(nullptr, nullptr);
-  EXPECT_EQ(code, 0);
+  EXPECT_EQ(code, 7);
   ASSERT_EQ(g_shell.count, 1);
   EXPECT_EQ(g_shell.verb, "runas");
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   EXPECT_EQ(g_shell.file, self);
-  EXPECT_EQ(g_shell.parameters, "-installPath \"D:\\a b\" /verysilent");
+  EXPECT_EQ(g_shell.parameters, "-installPath D:\\ /verysilent -channel \"a \\\"b\\\"\"");
   EXPECT_EQ(g_shell.show, SW_SHOW);
+
+  // The player says no: nothing was installed, and the exit code says so.
+  setElevationSeams(notElevated, refuse);
+  EXPECT_EQ(runInstaller({"installer.exe", "/verysilent"}), 1);
+  setElevationSeams(nullptr, nullptr);
+}
+
+std::wstring g_started;
+bool g_lockFreeAtStart = false;
+bool recordStart(const std::wstring& commandLine) {
+  g_started = commandLine;
+  HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, L"星海奇遇记");
+  g_lockFreeAtStart = lock == nullptr;
+  if (lock)
+    CloseHandle(lock);
+  return true;
+}
+
+TEST(Startup, ARestartFreesTheInstanceLockAndKeepsTheArguments) {
+  ASSERT_TRUE(acquireSingleInstance());
+  setProcessStarter(recordStart);
+  EXPECT_TRUE(startNewCopy({L"/path", L"C:\\My Games\\", L"-notify_wnd", L"\u7236 Parent", L"-x", L""}));
+  setProcessStarter(nullptr);
+  EXPECT_TRUE(g_lockFreeAtStart) << "the new copy would meet the old copy's lock";
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  EXPECT_EQ(g_started, L"\"" + std::wstring(self) +
+                           L"\" /path \"C:\\My Games\\\\\" -notify_wnd \"\u7236 Parent\" -x \"\"");
+  // And the next copy may take it.
+  EXPECT_TRUE(acquireSingleInstance());
+  releaseSingleInstance();
 }
 
 TEST(Startup, WineCountsAsElevated) {

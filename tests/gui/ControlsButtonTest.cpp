@@ -198,18 +198,32 @@ TEST_F(ButtonTest, CheckBoxToggleIsVisibleToItsListener) {
   box->setAction("ckbUserLisence", &reader);
   EXPECT_EQ(box->getKey(), "userLicense");
 
-  // Sized from the measured label: label width + 16 by 13.
+  // Sized to what it paints: the 14 by 14 check frame, 3 pixels, the measured label.
   int w = 65535, h = 12;
   frame->window()->measureText("我已阅读并同意", "simsun", 12, false, false, false, w, h);
   EXPECT_GT(w, 0);
-  EXPECT_EQ(box->width(), w + 16);
-  EXPECT_EQ(box->height(), 13);
+  EXPECT_EQ(box->width(), 14 + 3 + w);
+  EXPECT_EQ(box->height(), 14);
 
   click(hwnd, 45, 305);
   click(hwnd, 45, 305);
   EXPECT_EQ(reader.seen, (std::vector<bool>{true, false}));
   EXPECT_EQ(reader.command, "ckbUserLisence");
   EXPECT_EQ(box->state(), 1);
+
+  // After hovers and toggles the image's bottom row shows what a full repaint shows.
+  const auto bottomRow = [&] {
+    std::vector<std::uint32_t> row;
+    for (int x = 40; x < 40 + 14; ++x)
+      row.push_back(QxGUISPWndTestApi::backBufferPixel(*frame->window(), x, 300 + 13));
+    return row;
+  };
+  for (bool checked : {false, true}) {
+    box->setChecked(checked);
+    const std::vector<std::uint32_t> shown = bottomRow();
+    frame->update();
+    EXPECT_EQ(shown, bottomRow()) << "checked " << checked;
+  }
 
   // Drawn: the checked strip's frame for the state, then the grey label after it.
   box->setChecked(true);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "gui/AutoReleasePool.h"
+#include "gui/QxWidget.h"
 #include "gui/Timer.h"
 #include "gui/TimerTable.h"
 
@@ -122,4 +124,19 @@ TEST(TimerTest, ListenerMayDestroyTheTimerFromItsTick) {
   Sleep(30);
   pumpUntil([] { return false; }, 50);
   EXPECT_EQ(killer.ticks, 1);
+}
+
+// A widget handed to the pool goes once the message loop runs again; nobody drains the
+// pool by hand.
+TEST(TimerTest, TheAutoReleasePoolDrainsItselfOnItsTimer) {
+  struct Pooled : QxWidget {
+    explicit Pooled(bool& gone) : QxWidget("pooled"), gone_(gone) {}
+    ~Pooled() override { gone_ = true; }
+    bool& gone_;
+  };
+  bool gone = false;
+  (new Pooled(gone))->autorelease();
+  EXPECT_FALSE(gone);
+  EXPECT_TRUE(pumpUntil([&] { return gone; }, 2000));
+  EXPECT_EQ(AutoReleasePool::instance().pendingCount(), 0u);
 }

@@ -161,6 +161,9 @@ TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
       {"Games", "该目录为无效路径，请重新选择其他路径", "C:\\Games", "可用磁盘空间：50GB"},
       {absent + ":\\Games", "该目录为无效路径，请重新选择其他路径", "C:\\Games", "可用磁盘空间：50GB"},
       {"C:\\游戏\\星海", nullptr, "C:\\游戏\\星海", "可用磁盘空间：50GB"},
+      {"C:\\Ga\"mes", "该目录为无效路径，请重新选择其他路径", "C:\\游戏\\星海", "可用磁盘空间：50GB"},
+      {"C:\\Games\\", nullptr, "C:\\Games", "可用磁盘空间：50GB"},
+      {"C:\\", nullptr, "C:\\", "可用磁盘空间：50GB"},
   };
   for (const auto& c : cases) {
     type(c.text);

@@ -1,6 +1,8 @@
 // A stand-in for a game's install package, for the installer's tests. It behaves as the
 // installer expects of a package, steered by environment variables the test sets:
 //   QX_PAYLOAD_RECORD  file that receives this process's command line, byte for byte
+//   QX_PAYLOAD_ARGV    file that receives the arguments as the system's parser splits
+//                      them, one a line, in GBK whatever this process's code page
 //   QX_PAYLOAD_EXIT    exit code (default 0)
 //   QX_PAYLOAD_STEPS   progress messages to send (default 5), QX_PAYLOAD_DELAY ms apart (default 40)
 //   QX_PAYLOAD_GAME    program copied to <install path>\Vantor.exe
@@ -11,6 +13,7 @@
 // Copied into the install path as the game, it is started without "-installPath": it then
 // only writes its command line to "started.txt" beside itself and ends with 0.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,26 @@ std::string argumentAfter(const char* key) {
     if (std::string(__argv[i]) == key)
       return __argv[i + 1];
   return {};
+}
+
+void recordArguments(const std::string& file) {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!arguments)
+    return;
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    const int length = WideCharToMultiByte(936, 0, arguments[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(length > 0 ? length : 1), '\0');
+    WideCharToMultiByte(936, 0, arguments[i], -1, &bytes[0], length, nullptr, nullptr);
+    text += bytes.c_str();
+    text += '\n';
+  }
+  LocalFree(arguments);
+  if (FILE* out = std::fopen(file.c_str(), "wb")) {
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fclose(out);
+  }
 }
 
 } // namespace
@@ -59,15 +82,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
   }
 
+  const std::string argv = environment("QX_PAYLOAD_ARGV", "");
+  if (!argv.empty())
+    recordArguments(argv);
+
   const std::string installPath = argumentAfter("-installPath");
   if (!installPath.empty()) {
-    // Every level, as a real package would: the chosen folder need not exist yet.
-    const std::string data = installPath + "\\Vantor_Data\\StreamingAssets\\";
+    // Every level, as a real package would: the chosen folder need not exist yet. A drive
+    // root ("D:\") comes with its backslash.
+    const std::string base = installPath.back() == '\\' ? installPath.substr(0, installPath.size() - 1) : installPath;
+    const std::string data = base + "\\Vantor_Data\\StreamingAssets\\";
     for (size_t at = data.find('\\', 3); at != std::string::npos; at = data.find('\\', at + 1))
       CreateDirectoryA(data.substr(0, at).c_str(), nullptr);
     const std::string game = environment("QX_PAYLOAD_GAME", "");
     if (!game.empty())
-      CopyFileA(game.c_str(), (installPath + "\\Vantor.exe").c_str(), FALSE);
+      CopyFileA(game.c_str(), (base + "\\Vantor.exe").c_str(), FALSE);
   }
 
   const int steps = std::atoi(environment("QX_PAYLOAD_STEPS", "5").c_str());

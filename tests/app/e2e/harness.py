@@ -7,7 +7,7 @@ answers and logs message boxes. Every wait is bounded; every process is stopped 
 end, also on failure.
 """
 import contextlib
-import re
+import signal
 import hashlib
 import os
 import shutil
@@ -118,7 +118,8 @@ class Run:
     def clean_machine(self):
         """Forgets earlier installs: registry value, download folder, install folder."""
         self.wine("reg", "delete", REGISTRY_KEY, "/f")
-        for leftover in ("vantorsetup", "vantorworlds", "My Games", os.path.join("Program Files", "vantorworlds")):
+        for leftover in ("vantorsetup", "vantorworlds", "My Games", "Elevated Games", "Restarted Games",
+                         os.path.join("Program Files", "vantorworlds")):
             shutil.rmtree(self.drive_c(leftover), ignore_errors=True)
 
     def start_helper(self, program, log, *args):
@@ -165,14 +166,34 @@ class Run:
             if self.installer.poll() is None:
                 self.installer.kill()
                 self.installer.wait(10)
-            subprocess.run(["pkill", "-f", re.escape(name)], capture_output=True)
+            for pid in self.installer_processes(name):
+                try:
+                    os.kill(int(pid), signal.SIGKILL)
+                except OSError:
+                    pass
             time.sleep(0.5)
         self.stack.callback(stop)
         return self.installer
 
     def installer_processes(self, name):
-        out = subprocess.run(["pgrep", "-f", re.escape(name)], capture_output=True).stdout.decode()
-        return [pid for pid in out.split() if pid]
+        """Processes of this run's Wine prefix whose command line names `name` (copies the
+        installer restarted included); never another run's, which may use the same name."""
+        own = ("WINEPREFIX=" + self.prefix).encode()
+        pids = []
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    command = f.read().decode("utf-8", "replace")
+                if name not in command:
+                    continue
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if own in f.read().split(b"\0"):
+                        pids.append(pid)
+            except OSError:
+                continue
+        return pids
 
     def start_notify_target(self, title, seconds=280):
         """A window titled `title` of another program, logging the progress it receives."""
@@ -322,13 +343,21 @@ http {
     def xdotool(self, *args):
         return subprocess.run(["xdotool"] + list(args), capture_output=True, timeout=20).stdout.decode().strip()
 
+    def window_title(self, window):
+        """The title as Wine holds it (UTF-8 from the Unicode title): the legacy WM_NAME
+        that xdotool matches goes through the program's locale and may be lossy."""
+        out = subprocess.run(["xprop", "-id", window, "_NET_WM_NAME"], capture_output=True, timeout=20).stdout
+        text = out.decode("utf-8", "replace")
+        return text.split(" = ", 1)[1].strip().strip('"') if " = " in text else ""
+
     def visible_windows(self, title=TITLE):
-        return self.xdotool("search", "--onlyvisible", "--name", "^%s" % title).split()
+        ids = self.xdotool("search", "--onlyvisible", "--name", ".").split()
+        return [w for w in ids if self.window_title(w).startswith(title)]
 
     def find_window(self, title=TITLE, seconds=60):
         def found():
-            ids = self.xdotool("search", "--onlyvisible", "--name", "^%s" % title)
-            return ids.split()[0] if ids else None
+            ids = self.visible_windows(title)
+            return ids[0] if ids else None
         self.window = wait_for(found, seconds, "the window %r" % title)
         return self.window
 

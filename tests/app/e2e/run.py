@@ -12,7 +12,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Failure, check, main, wait_for  # noqa: E402
+from harness import TITLE, Failure, check, main, wait_for  # noqa: E402
 
 DEFAULT_PATH = r"C:\Program Files\vantorworlds"
 ONE_KEY = (291 + 88, 259 + 21)
@@ -39,8 +39,16 @@ def payload_env(run, steps=20, delay=100, exit_code=0):
     game = os.path.join(run.folder, "game.exe")
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), game)
     run.record = os.path.join(run.folder, "record.txt")
-    return {"QX_PAYLOAD_RECORD": run.windows_path(run.record), "QX_PAYLOAD_GAME": run.windows_path(game),
-            "QX_PAYLOAD_STEPS": str(steps), "QX_PAYLOAD_DELAY": str(delay), "QX_PAYLOAD_EXIT": str(exit_code)}
+    run.argv = os.path.join(run.folder, "argv.txt")
+    return {"QX_PAYLOAD_RECORD": run.windows_path(run.record), "QX_PAYLOAD_ARGV": run.windows_path(run.argv),
+            "QX_PAYLOAD_GAME": run.windows_path(game), "QX_PAYLOAD_STEPS": str(steps),
+            "QX_PAYLOAD_DELAY": str(delay), "QX_PAYLOAD_EXIT": str(exit_code)}
+
+
+def told(run, key):
+    """The payload's argument after `key`, as its own argument vector has it."""
+    arguments = read(run.argv).split("\n")
+    return arguments[arguments.index(key) + 1] if key in arguments[:-1] else None
 
 
 def serve_package(run, pad=0, rate="0", md5=None, size=None, extra=()):
@@ -136,15 +144,20 @@ def type_path(run, text):
     time.sleep(0.8)
 
 
-def custom_typed(run):
+def open_option_page(run, steps=3):
+    """A clean machine, the peers, and an installer showing its option page."""
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run)
-    start(run, env=payload_env(run, steps=5, delay=50))
+    start(run, env=payload_env(run, steps=steps, delay=50))
     run.find_window()
     time.sleep(1.5)
     run.click(*CUSTOM)
     time.sleep(1.0)
+
+
+def custom_typed(run):
+    open_option_page(run, steps=5)
     run.screenshot("option")
     check(run.count_red(*WARNING) == 0, "a warning shows before anything was typed")
 
@@ -202,14 +215,7 @@ def small_drive(run):
 
 
 def custom_browsed(run):
-    run.clean_machine()
-    run.start_dialog_watch()
-    serve_package(run)
-    start(run, env=payload_env(run, steps=3, delay=50))
-    run.find_window()
-    time.sleep(1.5)
-    run.click(*CUSTOM)
-    time.sleep(0.8)
+    open_option_page(run)
     run.click(*BROWSE)
     browser = run.find_window("选择文件夹", 20)
     time.sleep(1.0)
@@ -218,10 +224,15 @@ def custom_browsed(run):
         run.xdotool("key", "--window", browser, key)
         time.sleep(0.6)
     run.screenshot("browser")
-    run.xdotool("key", "--window", browser, "Return")
+    # A real key on the focused browser: its key-up lands on the installer once the
+    # browser has closed, and must not start the install.
+    run.xdotool("key", "Return")
     wait_for(lambda: not run.visible_windows("选择文件夹"), 10, "the folder browser to close")
     run.find_window()
-    time.sleep(0.8)
+    time.sleep(1.5)
+    run.screenshot("after-browser")
+    check(not os.path.exists(run.record) and run.update_connections() == 0,
+          "the Enter that closed the folder browser started the install")
     run.key("Return")
     wait_for(lambda: os.path.exists(run.record), 60, "the payload to start (Enter on the option page)")
     wait_for(lambda: run.registry_install_path(), 30, "the install to complete")
@@ -305,27 +316,6 @@ def silent_web(run):
     check(run.registry_install_path() == DEFAULT_PATH, "registry %r" % run.registry_install_path())
 
 
-def notify_window(run):
-    run.clean_machine()
-    run.start_dialog_watch()
-    serve_package(run)
-    log = run.start_notify_target("QxParentProgram")
-    time.sleep(2.0)
-    start(run, args=["-notify_wnd", "QxParentProgram"], env=payload_env(run, steps=40, delay=5))
-    press_one_key(run)
-    wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
-    time.sleep(1.5)
-    lines = open(log).read().split()
-    pairs = [(int(lines[i]), int(lines[i + 1])) for i in range(0, len(lines) - 1, 2)]
-    check(pairs == [(i, 40) for i in range(1, 41)], "forwarded progress %r" % pairs)
-    line = read(run.record)
-    check('-notify_wnd "星海奇遇记安装' in line and "QxParentProgram" not in line, "command line %r" % line)
-    run.click(*FINISH)
-    check(run.installer_exit(20) == 0, "finish did not end with 0")
-    time.sleep(1.0)
-    check(not os.path.exists(installed(run, "started.txt")), "the game started although a parent waits")
-
-
 def press_one_key(run):
     run.find_window()
     time.sleep(1.5)
@@ -357,20 +347,6 @@ def failed_query(run):
     press_one_key(run)
     box = run.wait_for_dialog(30)
     check(box == ("提示", "服务器出错了！请稍后再试。"), "message box %r" % (box,))
-    expect_restart(run)
-
-
-def short_download(run):
-    run.clean_machine()
-    run.start_dialog_watch()
-    run.package()
-    port = run.start_nginx()
-    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/missing.exe" % port, "--md5", "0" * 32,
-                            "--size", "1000", "--version", "1.2.3.4")
-    start(run, env=payload_env(run))
-    press_one_key(run)
-    box = run.wait_for_dialog(30)
-    check(box == ("出错了", "网络出现了问题！请再试一次。"), "message box %r" % (box,))
     expect_restart(run)
 
 
@@ -434,6 +410,152 @@ def extraction_failure(run):
     expect_box_and_exit(run, "提示", "无法提取安装包", 101)
 
 
+def one_key_after_custom_path(run):
+    """A path typed on the option page and left with "上一步": the one-key install goes to
+    the default path, and the registry value, the channel file and the game follow it."""
+    open_option_page(run)
+    type_path(run, "C:\\My Games\\Edited")
+    run.click(*PREVIOUS)
+    time.sleep(0.5)
+    run.click(*ONE_KEY)
+    wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
+    time.sleep(1.0)
+    check(told(run, "-installPath") == DEFAULT_PATH, "payload told %r" % told(run, "-installPath"))
+    check(run.registry_install_path() == DEFAULT_PATH, "registry %r" % run.registry_install_path())
+    check(read(installed(run, "Vantor_Data", "StreamingAssets", "channel.txt")) == "1007", "channel file")
+    check(not os.path.exists(run.drive_c("My Games", "Edited")), "something went into the edited path")
+    finish_and_start_game(run, installed(run))
+
+
+def elevated_relaunch(run):
+    """Started without administrator rights (a test build's seam; under Wine every process
+    has them): it starts itself elevated with the same arguments, waits, and ends with the
+    elevated copy's exit code."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    env = payload_env(run, steps=10, delay=100, exit_code=7)
+    env["QX_TEST_NOT_ELEVATED"] = "1"
+    start(run, embedded=True, args=["/verysilent", "-channel", "a b", "/path", "C:\\Elevated Games\\"], env=env)
+    wait_for(lambda: os.path.exists(run.record), 60, "the elevated copy's payload")
+    check(run.installer.poll() is None, "the first copy ended (%s) before the elevated one" % run.installer.poll())
+    box = run.wait_for_dialog(30)
+    check(box == ("出错", "安装失败，请检查安装包是否完整后重新安装。"), "message box %r" % (box,))
+    code = run.installer_exit(30)
+    check(code == 103, "the first copy ended with %s, the elevated one with 103" % code)
+    check(told(run, "-channel") == "a b", "arguments %r" % read(run.argv))
+    check(told(run, "-installPath") == "C:\\Elevated Games", "arguments %r" % read(run.argv))
+    check("C:\\Elevated Games\\" in read(run.argv).split("\n"), "arguments %r" % read(run.argv))
+    check(len(run.dialogs()) == 1, "message boxes %r" % run.dialogs())
+
+
+def restart_keeps_arguments(run):
+    """A download that comes up short restarts the installer with its arguments: the new
+    copy is not refused as a second instance, installs where the caller said, and the
+    parent program that named a window receives the progress and starts the game itself."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    package, digest, length = run.package()
+    later = package + ".later"
+    os.rename(package, later)
+    port = run.start_nginx()
+    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5", digest,
+                            "--size", str(length), "--version", "1.2.3.4")
+    log = run.start_notify_target("QxParentProgram")
+    time.sleep(2.0)
+    start(run, args=["-notify_wnd", "QxParentProgram", "/path", "C:\\Restarted Games", "-channel", "a b"],
+          env=payload_env(run, steps=20, delay=20))
+    press_one_key(run)
+    box = run.wait_for_dialog(30)
+    check(box == ("出错了", "网络出现了问题！请再试一次。"), "message box %r" % (box,))
+    expect_restart(run)
+    os.rename(later, package)
+    press_one_key(run)
+    wait_for(lambda: run.registry_install_path(), 60, "the restarted copy's install")
+    time.sleep(1.5)
+    check(len(run.dialogs()) == 1, "message boxes %r" % run.dialogs())
+    check(run.registry_install_path() == "C:\\Restarted Games", "registry %r" % run.registry_install_path())
+    check(told(run, "-channel") == "a b", "arguments %r" % read(run.argv))
+    check(told(run, "-notify_wnd").startswith(TITLE) and "QxParentProgram" not in read(run.argv),
+          "arguments %r" % read(run.argv))
+    lines = open(log).read().split()
+    pairs = [(int(lines[i]), int(lines[i + 1])) for i in range(0, len(lines) - 1, 2)]
+    check(pairs == [(i, 20) for i in range(1, 21)], "forwarded progress %r" % pairs)
+    run.click(*FINISH)
+    name = "%s-installer.exe" % run.name
+    wait_for(lambda: not run.installer_processes(name), 20, "the finish button to end the installer")
+    time.sleep(1.0)
+    check(not os.path.exists(run.drive_c("Restarted Games", "started.txt")), "the game started although a parent waits")
+
+
+def slow_update_server_name(run):
+    """The update server's name takes 12 s to resolve (a preloaded resolver holds the
+    lookup, on loopback): meanwhile the window answers and the carousel turns (its first
+    change comes about 6 s after the press); then the query goes on."""
+    resolver = os.environ.get("QX_SLOW_RESOLVER")
+    check(resolver and os.path.exists(resolver), "QX_SLOW_RESOLVER does not name the slow resolver library")
+    run.clean_machine()
+    run.start_dialog_watch()
+    serve_package(run)
+    env = payload_env(run, steps=3, delay=50)
+    env.update({"LD_PRELOAD": resolver, "QX_SLOW_RESOLVE_NAMES": "127.0.0.1", "QX_SLOW_RESOLVE_MS": "12000"})
+    start(run, env=env)
+    press_one_key(run)
+    pressed = time.time()
+    time.sleep(1.0)
+    carousel = (0, 40, 660, 300)
+    before = run.region(*carousel)
+    probe = os.path.join(run.build, "tools", "bench", "window_probe.exe")
+    answer = run.wine(probe, TITLE, "6", timeout=60).stdout.decode(errors="replace").split()
+    after = run.region(*carousel)
+    run.screenshot("while-resolving")
+    check(time.time() - pressed < 11.5 and run.update_connections() == 0, "the lookup was not slow")
+    # A window held by the lookup would not answer at all (the probe gives up after 5 s).
+    check(len(answer) == 6 and int(answer[1]) >= 100 and float(answer[5]) < 2000,
+          "the window did not answer while the name was looked up: %r" % answer)
+    check(before != after, "the carousel stood still while the name was looked up")
+    wait_for(lambda: run.registry_install_path(), 60, "the install after the slow lookup")
+
+
+def english_windows(run):
+    """Under an English Windows (code page 1252) the installer reads as under a Chinese
+    one: its title, its pages and its message boxes."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    pages = {}
+    for locale in ("zh_CN.UTF-8", "en_US.UTF-8"):
+        start(run, env={"QX_WINE_LOCALE": locale})
+        run.find_window()
+        check(run.window_title(run.window) == TITLE, "title %r" % run.window_title(run.window))
+        run.xdotool("mousemove", "0", "0")
+        time.sleep(1.5)
+        welcome = run.region(0, 0, 660, 480)
+        run.screenshot("welcome-" + locale[:2])
+        run.click(*CUSTOM)
+        time.sleep(1.0)
+        option = run.region(0, 0, 660, 480)
+        run.screenshot("option-" + locale[:2])
+        run.click(*CLOSE)
+        code = run.installer_exit(20)
+        check(code == 0, "closing under %s ended with %s" % (locale, code))
+        pages[locale] = (welcome, option)
+    zh, en = pages["zh_CN.UTF-8"], pages["en_US.UTF-8"]
+    # The free space label may change between the two runs.
+    free = (301, 229, 140, 20)
+
+    def counted(i):
+        x, y = i % 660, i // 660
+        return not (free[0] <= x < free[0] + free[2] and free[1] <= y < free[1] + free[3])
+    for name, a, b in (("welcome", zh[0], en[0]), ("option", zh[1], en[1])):
+        differing = sum(1 for i, (p, q) in enumerate(zip(a, b)) if p != q and counted(i))
+        check(len(a) == len(b) and differing == 0, "the %s page differs in %d pixels under 1252" % (name, differing))
+    broken = os.path.join(run.folder, "%s-broken.exe" % run.name)
+    shutil.copyfile(os.path.join(run.build, "tests", "app", "installer_broken_config.exe"), broken)
+    run.start_installer(broken, env_extra={"QX_WINE_LOCALE": "en_US.UTF-8"})
+    check(run.installer_exit(60) == 100, "the broken configuration did not end with 100")
+    expected = [("提示", "真的要退出安装吗？")] * 2 + [("错误", "读取carcouselPics出错。")]
+    check(run.dialogs() == expected, "message boxes %r" % run.dialogs())
+
+
 SCENARIOS = {
     "one_key": one_key,
     "custom_typed": custom_typed,
@@ -441,14 +563,17 @@ SCENARIOS = {
     "licence_and_close": licence_and_close,
     "silent_embedded": silent_embedded,
     "silent_web": silent_web,
-    "notify_window": notify_window,
     "failed_query": failed_query,
-    "short_download": short_download,
     "damaged_download": damaged_download,
     "uppercase_digest": uppercase_digest,
     "payload_start_failure": payload_start_failure,
     "payload_failure": payload_failure,
     "extraction_failure": extraction_failure,
+    "one_key_after_custom_path": one_key_after_custom_path,
+    "elevated_relaunch": elevated_relaunch,
+    "restart_keeps_arguments": restart_keeps_arguments,
+    "slow_update_server_name": slow_update_server_name,
+    "english_windows": english_windows,
 }
 
 if __name__ == "__main__":

@@ -1,0 +1,18 @@
+#pragma once
+// The controller's restart after a failed query or a short download: a new copy of this
+// program with this copy's arguments, started only once the single-instance lock is
+// gone, so the new copy does not take this one for a running installer.
+#include <string>
+#include <vector>
+
+// This process's arguments after the program name, as the system's parser splits them.
+std::vector<std::wstring> ownArguments();
+
+// Closes the single-instance lock, then starts this program again with `arguments`,
+// quoted by the Windows rules. True when the new copy started. The caller then ends.
+bool startNewCopy(const std::vector<std::wstring>& arguments);
+
+// Tests take the process creation here (given the whole command line); null restores
+// the real one.
+using ProcessStarter = bool (*)(const std::wstring& commandLine);
+void setProcessStarter(ProcessStarter starter);
