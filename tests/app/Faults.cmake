@@ -7,5 +7,5 @@ if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
   set_target_properties(qx_terminate PROPERTIES OUTPUT_NAME terminate
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/support)
   add_dependencies(installer_e2e qx_terminate)
-  qx_e2e_scenarios(faults.py e2e_fault_ server_stopped full_disk payload_killed two_at_once)
+  qx_e2e_scenarios(faults.py e2e_fault_ server_stopped full_disk payload_killed two_at_once refused_query)
 endif()

@@ -14,7 +14,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
-from harness import SOURCE, Failure, check, free_port, main, wait_for  # noqa: E402
+from harness import SOURCE, UPDATE_PORT, Failure, check, free_port, main, wait_for  # noqa: E402
 
 PACKAGE = ("vantorsetup", "setup.exe")
 # Large enough that a throttled transfer is still running when the fault strikes.
@@ -161,11 +161,36 @@ def two_at_once(run):
     check(len(run.dialogs()) == 1, "message boxes %r" % run.dialogs())
 
 
+# ---- network faults the installer recovers from by itself --------------------------------
+
+def refused_query(run):
+    """The update server refuses the first two connections and answers the third: the
+    install goes on with no message."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    _, digest, length = run.package()
+    nginx_port = run.start_nginx()
+    server_port = free_port()
+    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % nginx_port, "--md5", digest,
+                            "--size", str(length), "--version", "1.2.3.4", port=server_port)
+    start(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    run.find_window()
+    time.sleep(1.5)
+    # Refusing from now on for 2.2 s: the tries come at once, after 1 s and after 2 s more.
+    _, log = run.start_fault_proxy(server_port, "--refuse-seconds", "2.2", listen_port=UPDATE_PORT)
+    run.click(*scenarios.ONE_KEY)
+    wait_for(lambda: os.path.exists(run.record), 60, "the payload to start")
+    check(run.dialogs() == [], "message boxes %r" % run.dialogs())
+    accepted = run.fault_events(log, "accept")
+    check(len(accepted) == 1, "connections accepted: %r" % accepted)
+
+
 SCENARIOS = {
     "server_stopped": server_stopped,
     "full_disk": full_disk,
     "payload_killed": payload_killed,
     "two_at_once": two_at_once,
+    "refused_query": refused_query,
 }
 
 if __name__ == "__main__":
