@@ -263,6 +263,8 @@ bool parse(const std::string& document, Json::Value& root, std::string* syntax) 
 
 } // namespace
 
+bool parseConfigDocument(const std::string& document, Json::Value& root) { return parse(document, root, nullptr); }
+
 bool readConfigDocument(const std::string& document, InstallConfig& config, std::string& errorText) {
   Json::Value root;
   Reader reader(config, nullptr);

@@ -6,10 +6,18 @@
 
 #include "app/InstallConfig.h"
 
+namespace Json {
+class Value;
+}
+
 // Reads the keys of `document` (GBK JSON with // comments) into `config`. On failure
 // `errorText` names what failed ("neededSpace", "IMOptions.type", ...) and the fields
 // read so far stay in place.
 bool readConfigDocument(const std::string& document, InstallConfig& config, std::string& errorText);
+
+// Parses a document as the reader does (comments allowed, nesting limited): `root` holds
+// what was read, also of a document cut short. False when the reader gave up altogether.
+bool parseConfigDocument(const std::string& document, Json::Value& root);
 
 // One failure of a document, with what a publisher needs to mend it.
 struct ConfigProblem {

@@ -32,9 +32,9 @@ std::function<void(const std::string&)> g_logHook;
 
 // ---- resource searcher ----
 
-// Module name to resource name: cut at the last ".luac", else drop a ".lua" ending; dots
-// become slashes; ".lua" is appended.
-std::string resourceName(const char* module) {
+} // namespace
+
+std::string LuaScript::resourceName(const std::string& module) {
   std::string name = module;
   const size_t luac = name.rfind(".luac");
   if (luac != std::string::npos)
@@ -48,9 +48,11 @@ std::string resourceName(const char* module) {
   return name + ".lua";
 }
 
+namespace {
+
 int resourceSearcher(lua_State* L) {
   const char* module = luaL_checkstring(L, 1);
-  const std::string name = resourceName(module);
+  const std::string name = LuaScript::resourceName(module);
   HMODULE self = GetModuleHandleA(nullptr);
   HRSRC found = FindResourceA(self, name.c_str(), MAKEINTRESOURCEA(kScriptResourceType));
   HGLOBAL loaded = found ? LoadResource(self, found) : nullptr;

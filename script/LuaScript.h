@@ -37,6 +37,10 @@ public:
   // One step of the script: calls its global main_coroutine (the resumer's callback).
   void resumeMainCoroutine();
 
+  // The resource a module name is looked up as: cut at the last ".luac", else without a
+  // ".lua" ending; dots become slashes; ".lua" appended ("a.b" gives "a/b.lua").
+  static std::string resourceName(const std::string& module);
+
   // Diagnostic output: the UTF-8 text as one "[lua] " line on the debugger output.
   static void log(const std::string& text);
   static void logf(const char* format, ...) __attribute__((format(printf, 1, 2)));

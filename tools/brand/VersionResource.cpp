@@ -2,7 +2,6 @@
 
 #include <json/json.h>
 
-#include <memory>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -140,18 +139,9 @@ std::string textBlock(const std::u16string& key, const std::u16string& text) {
 bool readProductVersion(const std::string& document, ProductVersion& version, ConfigProblem& problem) {
   version = ProductVersion();
   version.name = InstallConfig().installName;
-  Json::CharReaderBuilder builder;
-  builder["allowComments"] = true;
-  builder["collectComments"] = false;
-  builder["stackLimit"] = 64;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  // A document the reader gives up on is the configuration's to report.
   Json::Value root;
-  try {
-    reader->parse(document.data(), document.data() + document.size(), &root, nullptr);
-  } catch (const Json::Exception&) {
-    return true;  // the reader's own failure is the configuration's to report
-  }
-  if (!root.isObject())
+  if (!parseConfigDocument(document, root) || !root.isObject())
     return true;
   if (root["installName"].isString())
     version.name = root["installName"].asString();
