@@ -3,8 +3,9 @@
 
   refuses            broken branding folders, one fault each: each is refused with its own
                      line, exit code 1 and no output file
-  matches_the_build  the stock installer branded with the test branding carries the same
-                     resources, byte for byte, as the installer the build binds from it
+  matches_the_build  the stock installer, signed, branded with the test branding carries the
+                     same resources, byte for byte, as the installer the build binds from
+                     it, and no longer the stock installer's signature
 """
 import os
 import re
@@ -140,25 +141,37 @@ def resources(exe):
 
 
 def matches_the_build(build):
-    folder = os.path.join(build, "tests", "tools", "brand", "branding")
-    output = os.path.join(build, "tests", "tools", "brand", "branded.exe")
-    if os.path.exists(output):
-        os.remove(output)
-    code, lines = brand(build, os.path.join(build, "installer.exe"), folder, output)
+    here = os.path.join(build, "tests", "tools", "brand")
+    folder, output, stock = (os.path.join(here, name) for name in ("branding", "branded.exe", "signed-stock.exe"))
+    for old in (output, stock):
+        if os.path.exists(old):
+            os.remove(old)
+    # Signed as a release would be, with the trust tests' certificate.
+    trust = os.path.join(build, "tests", "app", "trust")
+    subprocess.run(["osslsigncode", "sign", "-certs", os.path.join(trust, "listed.crt"), "-key",
+                    os.path.join(trust, "listed.key"), "-h", "sha256", "-in", os.path.join(build, "installer.exe"),
+                    "-out", stock], capture_output=True, check=True, timeout=60)
+    code, lines = brand(build, stock, folder, output)
     print("brand.exe: exit %d, %s" % (code, lines))
     if code != 0:
         return ["branding the stock installer"]
     branded = resources(output)
     built = resources(os.path.join(build, "tests", "tools", "brand", "installer_brand_reference.exe"))
-    stock = resources(os.path.join(build, "installer.exe"))
+    stock = resources(stock)
     failures = []
     for key in sorted(set(branded) | set(built)):
         if branded.get(key) != built.get(key):
             failures.append("resource type %s name %s language %s differs" % key)
+    print("%d resources compared, %d differ" % (len(set(branded) | set(built)), len(failures)))
     # The folder's own items really were written: the icon has three images, the stock five.
     if len([k for k in branded if k[0] == "3"]) != 3 or branded == stock:
         failures.append("the branding's icon and items are not in the branded installer")
-    print("%d resources compared, %d differ" % (len(set(branded) | set(built)), len(failures)))
+    # A signature that no longer matches the bytes, or points into them, is worse than none.
+    headers = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", output], capture_output=True, text=True,
+                             check=True, timeout=60).stdout
+    security = re.search(r"Entry 4 ([0-9a-f]+) ([0-9a-f]+) Security Directory", headers)
+    if not security or int(security.group(1), 16) or int(security.group(2), 16):
+        failures.append("the branded installer still names a signature: %s" % (security and security.group(0)))
     return failures
 
 
