@@ -10,6 +10,7 @@
 
 #include <lua.hpp>
 
+#include "gui/ResourceModule.h"
 #include "gui/Timer.h"
 #include "gui/TimerTable.h"
 #include "script/ClientSocketModule.h"
@@ -53,7 +54,7 @@ namespace {
 int resourceSearcher(lua_State* L) {
   const char* module = luaL_checkstring(L, 1);
   const std::string name = LuaScript::resourceName(module);
-  HMODULE self = GetModuleHandleA(nullptr);
+  HMODULE self = ResourceModule::get();
   HRSRC found = FindResourceA(self, name.c_str(), MAKEINTRESOURCEA(kScriptResourceType));
   HGLOBAL loaded = found ? LoadResource(self, found) : nullptr;
   const DWORD size = found ? SizeofResource(self, found) : 0;
