@@ -165,6 +165,8 @@ void DocumentCheck::checkPackage(const Json::Value& root) {
 
 std::vector<Problem> checkBranding(const BrandingSource& source) {
   std::vector<Problem> problems;
+  for (const std::string& file : source.unreadableFiles())
+    problems.push_back({file, "", "cannot be read (is it open in another program?)", "a file brand.exe can read"});
   // Both variants of the document, once each: a folder with one document uses it for both.
   std::set<std::string> checked;
   for (const BrandingSource::Entry& entry : source.entries()) {

@@ -99,11 +99,17 @@ BrandingSource::BrandingSource(const std::wstring& folder, HMODULE base, const s
     Entry entry;
     entry.item = &item;
     for (const char* file : {item.file, item.fallback}) {
-      if (*file && readWholeFile(folderPath(folder, file), entry.bytes)) {
+      if (!*file)
+        continue;
+      const std::wstring path = folderPath(folder, file);
+      if (readWholeFile(path, entry.bytes)) {
         entry.file = file;
         entry.present = true;
         break;
       }
+      if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+          std::find(unreadable_.begin(), unreadable_.end(), file) == unreadable_.end())
+        unreadable_.push_back(file);
     }
     if (!entry.present)
       entry.present = readResource(base, item, entry.bytes);

@@ -32,10 +32,14 @@ public:
   // Files of the folder that no item takes, where a publisher meant one to be taken: any
   // file under res/, pics/ or scripts/, and documents, programs and icons at the top.
   const std::vector<std::string>& strayFiles() const { return strays_; }
+  // Item files of the folder that exist but cannot be read (locked, no access): the
+  // default must not silently stand in for them.
+  const std::vector<std::string>& unreadableFiles() const { return unreadable_; }
 
 private:
   std::vector<Entry> entries_;
   std::vector<std::string> strays_;
+  std::vector<std::string> unreadable_;
   HMODULE base_;
   std::string baseName_;
 };

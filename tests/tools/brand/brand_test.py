@@ -104,6 +104,8 @@ CASES = [
      r'from: expected pics/logo\.png'),
     ("a file the installer does not carry", picture("res/bg.jpeg", "660x480"),
      r'res/bg\.jpeg: the installer carries no item from this file'),
+    ("a schema script that never ends", file_of("scripts/proto.lua", "while true do end\n"),
+     r'scripts/proto\.lua: schema: ran too long \(an endless loop\?\)'),
 ]
 
 
