@@ -17,6 +17,7 @@
 #include "app/InstallPathChooser.h"
 #include "app/SetupCommand.h"
 #include "gui/GbkText.h"
+#include "gui/ResourceModule.h"
 #include "gui/Timer.h"
 
 namespace {
@@ -56,12 +57,13 @@ public:
 WindowsDriveProbe windowsDrives;
 DriveProbe* driveProbe = &windowsDrives;
 
-// Resource bytes of this program's own module; false when it is missing or unreadable.
+// Resource bytes of the branding's module; false when it is missing or unreadable.
 bool readResource(const char* name, std::string& bytes) {
-  HRSRC info = FindResourceA(nullptr, name, MAKEINTRESOURCEA(kResourceType));
+  HMODULE module = ResourceModule::get();
+  HRSRC info = FindResourceA(module, name, MAKEINTRESOURCEA(kResourceType));
   if (!info)
     return false;
-  HGLOBAL handle = LoadResource(nullptr, info);
+  HGLOBAL handle = LoadResource(module, info);
   if (!handle)
     return false;
   const void* data = LockResource(handle);
@@ -69,7 +71,7 @@ bool readResource(const char* name, std::string& bytes) {
     FreeResource(handle);
     return false;
   }
-  bytes.assign(static_cast<const char*>(data), SizeofResource(nullptr, info));
+  bytes.assign(static_cast<const char*>(data), SizeofResource(module, info));
   FreeResource(handle);
   return true;
 }

@@ -25,6 +25,7 @@
 #include "pages/InstallPage.h"
 #include "pages/OptionPage.h"
 #include "pages/WelcomePage.h"
+#include "pages/WizardPages.h"
 #include "script/LuaScript.h"
 #include "script/NotifyRecord.h"
 
@@ -155,28 +156,13 @@ void Updater::Impl::buildPages() {
     OutputDebugStringA("extracting start...");
     manager().extractSetup();
   }
-  const int width = owner->width();
-  const int height = owner->height();
-  welcomePage = new WelcomePage(this, width, height);
-  owner->addChild(welcomePage);
-  static const std::string steps[StepsPanel::kStepCount] = {"欢迎", "下载安装", "完成"};
-  stepsPanel = new StepsPanel(steps, width);
-  owner->addChild(stepsPanel);
-  optionPage = new OptionPage(this, width, height);
-  owner->addChild(optionPage);
-  optionPage->setVisible(false);
-  installPage = new InstallPage(width, height);
-  owner->insertChild(installPage, 0);
-  installPage->setVisible(false);
-  finishPage = new FinishPage(width, height);
-  owner->insertChild(finishPage, 0);
-  finishPage->setVisible(false);
-  overlay = new Panel(0, width, height);
-  const PicturePosition logo = config.pictures.count("logo") ? config.pictures.at("logo") : PicturePosition{};
-  const PicturePosition logoText = config.pictures.count("logoText") ? config.pictures.at("logoText") : PicturePosition{};
-  overlay->addImage("logo", logo.x, logo.y);
-  overlay->addImage("logoText", logoText.x, logoText.y);
-  owner->addChild(overlay);
+  const WizardPages pages = WizardPages::build(*owner, this, config);
+  welcomePage = pages.welcome;
+  optionPage = pages.option;
+  installPage = pages.install;
+  finishPage = pages.finish;
+  stepsPanel = pages.steps;
+  overlay = pages.overlay;
 }
 
 void Updater::show() {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "gui/ResourceModule.h"
+
 namespace {
 
 // Quality settings by scale: unscaled draws switch smoothing off, only shrinking pays for
@@ -33,7 +35,7 @@ void drawPicture(Gdiplus::Graphics& g, const LoadedPicture& picture, int dstX, i
 
 // The resource's bytes, or empty when the module carries no such image.
 std::vector<char> loadResource(const std::string& name) {
-  HMODULE module = GetModuleHandleA(nullptr);
+  HMODULE module = ResourceModule::get();
   HRSRC info = FindResourceA(module, name.c_str(), MAKEINTRESOURCEA(ImageCache::kResourceType));
   if (!info) return {};
   HGLOBAL data = LoadResource(module, info);
@@ -43,15 +45,15 @@ std::vector<char> loadResource(const std::string& name) {
   return std::vector<char>(bytes, bytes + size);
 }
 
-std::shared_ptr<LoadedPicture> decode(const std::vector<char>& bytes) {
+std::shared_ptr<LoadedPicture> decodePicture(const char* data, size_t size) {
   IStream* stream = nullptr;
   if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) return nullptr;
   ULONG written = 0;
-  HRESULT hr = stream->Write(bytes.data(), ULONG(bytes.size()), &written);
+  HRESULT hr = stream->Write(data, ULONG(size), &written);
   LARGE_INTEGER zero{};
   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
   std::shared_ptr<LoadedPicture> picture;
-  if (SUCCEEDED(hr) && written == bytes.size()) {
+  if (SUCCEEDED(hr) && written == size) {
     Gdiplus::Bitmap source(stream);
     if (source.GetLastStatus() == Gdiplus::Ok) {
       const int width = int(source.GetWidth()), height = int(source.GetHeight());
@@ -87,6 +89,10 @@ ImageCache::ImageCache() {
   Gdiplus::GdiplusStartup(&token_, &input, nullptr);
 }
 
+std::shared_ptr<LoadedPicture> ImageCache::decode(const char* data, size_t size) {
+  return size ? decodePicture(data, size) : nullptr;
+}
+
 ImageCache::~ImageCache() {
   pictures_.clear();
   if (token_) Gdiplus::GdiplusShutdown(token_);
@@ -97,7 +103,7 @@ std::shared_ptr<LoadedPicture> ImageCache::getPicture(const std::string& name) {
   if (it != pictures_.end()) return it->second;
   // Data GDI+ cannot decode counts as missing too, so it is not decoded again per paint.
   std::vector<char> bytes = loadResource(name);
-  std::shared_ptr<LoadedPicture> picture = bytes.empty() ? nullptr : decode(bytes);
+  std::shared_ptr<LoadedPicture> picture = bytes.empty() ? nullptr : decode(bytes.data(), bytes.size());
   if (picture) ++decodes_;
   pictures_[name] = picture;
   return picture;

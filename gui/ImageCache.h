@@ -1,7 +1,8 @@
 #pragma once
-// Process-wide cache of the program's image resources (type 1056), each decoded once with
+// Process-wide cache of the branding's image resources (type 1056, see ResourceModule), each decoded once with
 // GDI+; a missing image is remembered as missing. Its creation starts GDI+ and its
 // destruction shuts it down. UI thread only.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -30,6 +31,10 @@ public:
   void drawImageSection(Gdiplus::Graphics& graphics, const std::string& name, int dstX,
                         int dstY, int dstWidth, int dstHeight, int srcX, int srcY,
                         int srcWidth, int srcHeight);
+
+  // Image bytes decoded as the cache decodes its resources; null when GDI+ cannot read
+  // them. Nothing is cached.
+  std::shared_ptr<LoadedPicture> decode(const char* data, size_t size);
 
   // How many resources were decoded so far.
   int decodeCount() const { return decodes_; }

@@ -3,13 +3,14 @@
 #include <string>
 
 #include "gui/ImageCache.h"
+#include "gui/SkinImages.h"
 
 struct ProgressBar::Impl {
   ProgressBar* owner = nullptr;
   int maximum = 1;
   int value = 0;
-  std::string barImage = "res/progress.png";
-  std::string backgroundImage = "res/progressBg.png";
+  std::string barImage = skin::kProgress.name;
+  std::string backgroundImage = skin::kProgressBackground.name;
 };
 
 ProgressBar::ProgressBar(int y) : QxWidget("ProgressBar"), barImpl_(std::make_unique<Impl>()) {

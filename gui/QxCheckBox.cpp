@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gui/QxGUIServiceProvider.h"
+#include "gui/SkinImages.h"
 
 namespace {
 constexpr const char* kLabelFont = "simsun";
@@ -13,8 +14,8 @@ constexpr std::uint32_t kDisabledLabelColour = 0xAAAAAA;
 struct QxCheckBox::Impl {
   QxCheckBox* owner = nullptr;
   bool checked = false;
-  std::string uncheckedImage = "res/check1.png";
-  std::string checkedImage = "res/check2.png";
+  std::string uncheckedImage = skin::kUnchecked.name;
+  std::string checkedImage = skin::kChecked.name;
   std::string label;
   std::string key;
   int labelWidth = 0;
@@ -83,7 +84,7 @@ void QxCheckBox::paint() {
   const std::string& image = d.checked ? d.checkedImage : d.uncheckedImage;
   int iw = 0, ih = 0;
   if (!provider->getImageSize(image, iw, ih)) return;
-  int frameWidth = iw / 3;
+  int frameWidth = iw / skin::kUnchecked.frames;
   // The strips have no disabled frame: a disabled box shows its normal frame and a
   // lighter label.
   bool disabled = state() == Disabled;

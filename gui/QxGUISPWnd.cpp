@@ -174,6 +174,21 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
       handled = true;
       return 0;
     }
+    case WM_PRINTCLIENT:
+      // The window's picture as it stands, for whoever draws it elsewhere (a preview of
+      // a window that is never shown).
+      handled = true;
+      if (backBuffer) {
+        RECT client{};
+        GetClientRect(hwnd(), &client);
+        HDC memory = CreateCompatibleDC(reinterpret_cast<HDC>(wParam));
+        HGDIOBJ previous = SelectObject(memory, backBuffer);
+        BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, std::min(int(client.right), backWidth),
+               std::min(int(client.bottom), backHeight), memory, 0, 0, SRCCOPY);
+        SelectObject(memory, previous);
+        DeleteDC(memory);
+      }
+      return 0;
     case WM_CLOSE:
       if (root && !root->onClose()) {
         if (!frame.destroyed) handled = true;

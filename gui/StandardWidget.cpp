@@ -7,16 +7,17 @@
 #include "gui/QxButton.h"
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxGUIServiceProvider.h"
+#include "gui/SkinImages.h"
 
 namespace {
 
-constexpr int kDefaultWidth = 660;
-constexpr int kDefaultHeight = 480;
+constexpr int kDefaultWidth = skin::kWindowWidth;
+constexpr int kDefaultHeight = skin::kWindowHeight;
 constexpr int kCascadeX = 28;
 constexpr int kCascadeY = 25;
 constexpr int kCaptionHeight = 140;
 constexpr int kBorder = 4;
-constexpr const char* kBackground = "res/bg.jpg";
+constexpr const char* kBackground = skin::kBackground.name;
 
 // Shared by every frame: where the next one goes.
 struct Placement {
@@ -25,10 +26,10 @@ struct Placement {
 };
 Placement g_placement;
 
-QxButton* makeFrameButton(const char* name, const char* image, int x) {
+QxButton* makeFrameButton(const char* name, const SkinImage& image, int x) {
   int w = 0, h = 0;
-  ImageCache::instance().getImageSize(image, w, h);
-  return new QxButton(name, image, x, 0, w / 3, h, 3);
+  ImageCache::instance().getImageSize(image.name, w, h);
+  return new QxButton(name, image.name, x, 0, w / image.frames, h, image.frames);
 }
 
 } // namespace
@@ -100,11 +101,11 @@ StandardWidget::StandardWidget(const std::string& title)
   p.dx += kCascadeX;
   p.dy += kCascadeY;
 
-  d.minimizeButton = makeFrameButton("btmin", "res/btmin.png", 584);
+  d.minimizeButton = makeFrameButton("btmin", skin::kMinimize, 584);
   d.minimizeButton->setAction("btmin", &d);
   addChild(d.minimizeButton);
   d.minimizeButton->setAlphaHitTest(false);
-  d.closeButton = makeFrameButton("btclose", "res/btclose.png", 615);
+  d.closeButton = makeFrameButton("btclose", skin::kClose, 615);
   d.closeButton->setAction("btclose", &d);
   addChild(d.closeButton);
   d.closeButton->setAlphaHitTest(false);

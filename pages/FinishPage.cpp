@@ -10,6 +10,7 @@
 #include "app/InstallPath.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxTextButton.h"
+#include "gui/SkinImages.h"
 
 namespace {
 
@@ -52,9 +53,10 @@ struct FinishPage::Impl : public QxActionListener {
 FinishPage::FinishPage(int width, int height)
     : Panel(0, width, height), pageImpl_(std::make_unique<Impl>()) {
   pageImpl_->owner = this;
-  addImage("res/bg2.jpg", 0, 0);
-  auto* finish = new QxTextButton(241, 406, 177, 43, "res/btnOneKeyInstall.png", "完成安装",
-                                  0xFFFFFF, 28, "微软雅黑");
+  addImage(skin::kFinishBackground.name, 0, 0);
+  const SkinImage& strip = skin::kOneKeyInstall;
+  auto* finish = new QxTextButton(241, 406, strip.frameWidth(), strip.height, strip.name,
+                                  "完成安装", 0xFFFFFF, 28, "微软雅黑");
   finish->setAction("btnFinishInstall", pageImpl_.get());
   addChild(finish);
 }

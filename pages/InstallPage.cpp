@@ -19,6 +19,7 @@
 #include "gui/ProgressBar.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxTextField.h"
+#include "gui/SkinImages.h"
 #include "gui/Timer.h"
 #include "pages/InstallPageTestApi.h"
 
@@ -199,6 +200,15 @@ void InstallPage::stopTimers() {
   pageImpl_->carouselTimer.stop();
 }
 
+void InstallPage::showPicture(int index) {
+  Impl& d = *pageImpl_;
+  d.carouselIndex = index;
+  d.angle = kFullAngle;
+  d.switching = false;
+  shared.fadeRising = false;
+  update();
+}
+
 // --- progress texts ----------------------------------------------------------------------
 
 void InstallPage::setProgress(int total, int done) {
@@ -232,7 +242,7 @@ void InstallPage::setProgress(int total, int done) {
 
 void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
   const Impl& d = *pageImpl_;
-  const std::string name = "CAROUSELPIC" + std::to_string(d.carouselIndex);
+  const std::string name = skin::kCarousel.name + std::to_string(d.carouselIndex);
   std::shared_ptr<LoadedPicture> picture = ImageCache::instance().getPicture(name);
   if (!picture)
     return;

@@ -11,6 +11,8 @@
 //                                     manager's stage (3 downloading, 5 installing,
 //                                     2 query failed: texts cleared).
 //   stopTimers()                      stops both carousel timers.
+//   showPicture(index)                carousel picture `index` at full strength at once,
+//                                     as it stands between two fades (a still of the page).
 // UI thread only.
 #include <memory>
 
@@ -24,6 +26,7 @@ public:
   void startCarousel(int intervalMs);
   void setProgress(int total, int done);
   void stopTimers();
+  void showPicture(int index);
 
   // QxWidget
   void onPrePaint(HDC dc, int x, int y, int width, int height) override;

@@ -20,6 +20,7 @@
 #include "gui/QxTextBox.h"
 #include "gui/QxTextButton.h"
 #include "gui/QxTextField.h"
+#include "gui/SkinImages.h"
 #include "pages/OptionPageTestApi.h"
 
 namespace {
@@ -138,7 +139,9 @@ OptionPage::OptionPage(QxActionListener* listener, int width, int height)
                                    DrawItem::AlignLeft, DrawItem::AlignTop, kFont);
   d.pathBox = new QxTextBox(this, manager.getInstallPath());
   const auto button = [](int x, int y, const char* text) {
-    return new QxTextButton(x, y, 89, 30, "res/btn.png", text, kButtonColour, 12, kFont);
+    const SkinImage& strip = skin::kButton;
+    return new QxTextButton(x, y, strip.frameWidth(), strip.height, strip.name, text,
+                            kButtonColour, 12, kFont);
   };
   d.browseButton = button(449, 187, "浏览");
   d.previousButton = button(473, 420, "上一步");

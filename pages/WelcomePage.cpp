@@ -15,6 +15,7 @@
 #include "gui/QxCheckBox.h"
 #include "gui/QxHyperlink.h"
 #include "gui/QxTextButton.h"
+#include "gui/SkinImages.h"
 #include "pages/WelcomePageTestApi.h"
 
 namespace {
@@ -81,9 +82,12 @@ WelcomePage::WelcomePage(QxActionListener* listener, int width, int height)
   d.controller = listener;
   const InstallConfig config = InstallManager::instance().getConfig();
 
-  d.customButton = new QxButton("CustomInstall", "res/btnCustomInstall.png", 543, 408, 87, 15, 2);
-  d.oneKeyButton = new QxTextButton(291, 259, 177, 43, "res/btnOneKeyInstall.png", "一键安装",
-                                    0xFFFFFF, 28, "微软雅黑");
+  const SkinImage& custom = skin::kCustomInstall;
+  d.customButton = new QxButton("CustomInstall", custom.name, 543, 408, custom.frameWidth(),
+                                custom.height, custom.frames);
+  const SkinImage& oneKey = skin::kOneKeyInstall;
+  d.oneKeyButton = new QxTextButton(291, 259, oneKey.frameWidth(), oneKey.height, oneKey.name,
+                                    "一键安装", 0xFFFFFF, 28, "微软雅黑");
   d.oneKeyButton->setAction("btnOneKeyInstall", listener);
   d.customButton->setAlphaHitTest(false);
   d.customButton->setAction("btnCustomInstall", listener);
@@ -104,7 +108,7 @@ WelcomePage::WelcomePage(QxActionListener* listener, int width, int height)
     character = found->second;
   addImage("QxCharacter", character.x, character.y);
   // The shadow's top edge is the one-key button's bottom edge.
-  addImage("res/oneKeyShadow.png", 291, 302);
+  addImage(skin::kOneKeyShadow.name, 291, 259 + oneKey.height);
 }
 
 WelcomePage::~WelcomePage() = default;

@@ -10,6 +10,7 @@
 
 #include <lua.hpp>
 
+#include "gui/ResourceModule.h"
 #include "gui/Timer.h"
 #include "gui/TimerTable.h"
 #include "script/ClientSocketModule.h"
@@ -32,9 +33,9 @@ std::function<void(const std::string&)> g_logHook;
 
 // ---- resource searcher ----
 
-// Module name to resource name: cut at the last ".luac", else drop a ".lua" ending; dots
-// become slashes; ".lua" is appended.
-std::string resourceName(const char* module) {
+} // namespace
+
+std::string LuaScript::resourceName(const std::string& module) {
   std::string name = module;
   const size_t luac = name.rfind(".luac");
   if (luac != std::string::npos)
@@ -48,10 +49,12 @@ std::string resourceName(const char* module) {
   return name + ".lua";
 }
 
+namespace {
+
 int resourceSearcher(lua_State* L) {
   const char* module = luaL_checkstring(L, 1);
-  const std::string name = resourceName(module);
-  HMODULE self = GetModuleHandleA(nullptr);
+  const std::string name = LuaScript::resourceName(module);
+  HMODULE self = ResourceModule::get();
   HRSRC found = FindResourceA(self, name.c_str(), MAKEINTRESOURCEA(kScriptResourceType));
   HGLOBAL loaded = found ? LoadResource(self, found) : nullptr;
   const DWORD size = found ? SizeofResource(self, found) : 0;

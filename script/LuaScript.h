@@ -1,9 +1,9 @@
 #pragma once
 // The script host: the process's one Lua interpreter, with the program's native modules,
-// a searcher for scripts in the program's resources (type 1057), and the event
-// "LuaScript" on which the update query's single result is raised as "EVENT_NOTIFY" with
-// a NotifyRecord. One per process, created on first use, kept until the process ends.
-// UI thread only.
+// a searcher for scripts in the branding's resources (type 1057, see ResourceModule), and
+// the event "LuaScript" on which the update query's single result is raised as
+// "EVENT_NOTIFY" with a NotifyRecord. One per process, created on first use, kept until
+// the process ends. UI thread only.
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,6 +36,10 @@ public:
 
   // One step of the script: calls its global main_coroutine (the resumer's callback).
   void resumeMainCoroutine();
+
+  // The resource a module name is looked up as: cut at the last ".luac", else without a
+  // ".lua" ending; dots become slashes; ".lua" appended ("a.b" gives "a/b.lua").
+  static std::string resourceName(const std::string& module);
 
   // Diagnostic output: the UTF-8 text as one "[lua] " line on the debugger output.
   static void log(const std::string& text);

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Checks that a built installer is what ships: a PE32 (32-bit) GUI program that imports
-# only DLLs Windows always loads from its own folder, and, given a budget, no larger than
-# that.
-#   tools/check-pe.sh [--budget BYTES] installer.exe
+# Checks that a built program is what ships: a PE32 (32-bit) GUI program (or, with
+# --console, a console program such as brand.exe) that imports only DLLs Windows always
+# loads from its own folder, and, given a budget, no larger than that.
+#   tools/check-pe.sh [--console] [--budget BYTES] installer.exe
 set -euo pipefail
 budget=
+subsystem=2 kind=GUI
+if [ "${1:-}" = --console ]; then
+  subsystem=3 kind=console
+  shift
+fi
 if [ "${1:-}" = --budget ]; then
   budget=$2
   shift 2
@@ -13,7 +18,7 @@ exe=$1
 dump=$(i686-w64-mingw32-objdump -p "$exe")
 fail() { echo "check-pe: $exe: $*" >&2; exit 1; }
 grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 i386 image"
-grep -Eq '^Subsystem[[:space:]]+00000002' <<<"$dump" || fail "not a Windows GUI program"
+grep -Eq "^Subsystem[[:space:]]+0000000$subsystem" <<<"$dump" || fail "not a Windows $kind program"
 # Imports: only the DLLs Windows always loads from its own folder (ntdll and the
 # KnownDLLs list). Any other one, imported, would be searched beside the program first,
 # where a planted copy would run with administrator rights; the program loads those
@@ -23,7 +28,7 @@ imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | so
 for dll in $imports; do
   [[ $dll =~ $known_dlls ]] || fail "imports $dll, which Windows would also look for beside the program"
 done
-echo "check-pe: $exe is a PE32 GUI program importing only: $(echo $imports)"
+echo "check-pe: $exe is a PE32 $kind program importing only: $(echo $imports)"
 
 # Size: the first thing a player downloads. Packing is not a way out (antivirus heuristics).
 size=$(stat -c %s "$exe")

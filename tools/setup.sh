@@ -28,6 +28,8 @@ packages=(
   googletest nginx-light curl python3 dpkg-dev xz-utils
   # Test certificates and signed test packages.
   openssl osslsigncode
+  # Reading the resources of built programs (the branding tool's tests).
+  icoutils
   # The player's HTTP proxy in the network-fault tests.
   tinyproxy
 )

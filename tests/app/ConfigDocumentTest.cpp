@@ -76,43 +76,87 @@ TEST(ConfigDocument, UpdateServerIsReadWhenGiven) {
   EXPECT_EQ(o.config.updateServer, "127.0.0.1");
 }
 
-TEST(ConfigDocument, EveryErrorLabel) {
+// Each broken document fails with the installer's label, and the branding tool's list
+// names the same failure once, with where it is.
+TEST(ConfigDocument, EveryErrorLabelAndWhereItIs) {
   struct Case {
     std::string document;
     std::string label;
+    std::string key;
+    std::string wrong;
   };
+  const std::string hex64(64, 'a');
   const std::vector<Case> cases = {
-      {R"({"options": [], "carouselPics": []})", "neededSpace"},
-      {R"({"neededSpace": "lots", "options": []})", "neededSpace"},
-      {R"({"neededSpace": 1e999, "options": []})", "neededSpace"},
-      {R"({"neededSpace": 1})", "options"},
-      {R"({"neededSpace": 1, "options": {}})", "options"},
-      {R"({"neededSpace": 1, "options": [{"desc": "d", "checked": true, "type": "t"}]})", "IMOptions.name"},
-      {R"({"neededSpace": 1, "options": [{"name": "n", "checked": true, "type": "t"}]})", "IMOptions.desc"},
-      {R"({"neededSpace": 1, "options": [{"name": "n", "desc": "d", "type": "t"}]})", "IMOptions.checked"},
-      {R"({"neededSpace": 1, "options": [{"name": "n", "desc": "d", "checked": true}]})", "IMOptions.type"},
-      {R"({"neededSpace": 1, "options": [], "carouselPics": "a.jpg"})", "carcouselPics"},
-      {R"({"neededSpace": 1, "options": [], "userLicense": {"desc": "d"}})", "userLicense.url"},
-      {R"({"neededSpace": 1, "options": [], "userLicense": {"url": "u"}})", "userLicense.desc"},
-      {R"({"installName": 5, "neededSpace": 1, "options": []})", "配置文件"},
-      {R"({"neededSpace": 1, "options": [], "carouselTime": "slow"})", "配置文件"},
-      {R"({"neededSpace": 1, "options": [], "pics": [{"name": "a", "x": "left"}]})", "配置文件"},
-      {R"({"neededSpace": 1, "opt)", "options"},
-      {R"({"neededSpace": 1, "options": [], "packageSigners": ")" + std::string(64, 'a') + R"("})", "packageSigners"},
-      {R"({"neededSpace": 1, "options": [], "packageSigners": null})", "packageSigners"},
-      {R"({"neededSpace": 1, "options": [], "packageSigners": []})", "packageSigners"},
-      {R"({"neededSpace": 1, "options": [], "packageSigners": [7]})", "packageSigners"},
-      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(63, 'a') + R"("]})", "packageSigners"},
-      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(65, 'a') + R"("]})", "packageSigners"},
-      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(63, 'a') + R"(g"]})", "packageSigners"},
-      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(64, 'a') + R"(", "AB:CD"]})", "packageSigners"},
+      {R"({"options": [], "carouselPics": []})", "neededSpace", "neededSpace", "missing"},
+      {R"({"neededSpace": "lots", "options": []})", "neededSpace", "neededSpace", "the text \"lots\""},
+      {R"({"neededSpace": 1})", "options", "options", "missing"},
+      {R"({"neededSpace": 1, "options": {}})", "options", "options", "an object"},
+      {R"({"neededSpace": 1, "options": [{"desc": "d", "checked": true, "type": "t"}]})", "IMOptions.name", "options[0].name", "missing"},
+      {R"({"neededSpace": 1, "options": [{"name": "n", "checked": true, "type": "t"}]})", "IMOptions.desc", "options[0].desc", "missing"},
+      {R"({"neededSpace": 1, "options": [{"name": "n", "desc": "d", "type": "t"}]})", "IMOptions.checked", "options[0].checked", "missing"},
+      {R"({"neededSpace": 1, "options": [{"name": "n", "desc": "d", "checked": 1}]})", "IMOptions.checked", "options[0].checked", "the number 1"},
+      {R"({"neededSpace": 1, "options": [{"name": "n", "desc": "d", "checked": true}]})", "IMOptions.type", "options[0].type", "missing"},
+      {R"({"neededSpace": 1, "options": [], "carouselPics": "a.jpg"})", "carcouselPics", "carouselPics", "the text \"a.jpg\""},
+      {R"({"neededSpace": 1, "options": [], "userLicense": {"desc": "d"}})", "userLicense.url", "userLicense.url", "missing"},
+      {R"({"neededSpace": 1, "options": [], "userLicense": {"url": "u"}})", "userLicense.desc", "userLicense.desc", "missing"},
+      {R"({"neededSpace": 1, "options": [], "userLicense": ["u"]})", "配置文件", "userLicense", "a list"},
+      {R"({"installName": 5, "neededSpace": 1, "options": []})", "配置文件", "installName", "the number 5"},
+      {R"({"neededSpace": 1, "options": [], "silentInstall": "yes"})", "配置文件", "silentInstall", "the text \"yes\""},
+      {R"({"neededSpace": 1, "options": [], "carouselTime": "slow"})", "配置文件", "carouselTime", "the text \"slow\""},
+      {R"({"neededSpace": 1, "options": [], "pics": [{"name": "a", "x": "left"}]})", "配置文件", "pics[0].x", "the text \"left\""},
+      {R"({"neededSpace": 1, "options": [], "pics": [{"name": 7}]})", "配置文件", "pics[0].name", "the number 7"},
+      {R"({"neededSpace": 1, "options": [], "pics": [3]})", "配置文件", "pics[0]", "the number 3"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": ")" + hex64 + R"("})", "packageSigners", "packageSigners", "the text \"" + hex64 + "\""},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": null})", "packageSigners", "packageSigners", "null"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": []})", "packageSigners", "packageSigners", "a list"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [7]})", "packageSigners", "packageSigners[0]", "the number 7"},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(63, 'a') + R"("]})", "packageSigners", "packageSigners[0]", ""},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(65, 'a') + R"("]})", "packageSigners", "packageSigners[0]", ""},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(63, 'a') + R"(g"]})", "packageSigners", "packageSigners[0]", ""},
+      {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + hex64 + R"(", "AB:CD"]})", "packageSigners", "packageSigners[1]", "the text \"AB:CD\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);
     const Outcome o = read(c.document);
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.error, c.label);
+    const std::vector<ConfigProblem> problems = listConfigProblems(c.document);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].label, c.label);
+    EXPECT_EQ(problems[0].key, c.key);
+    if (!c.wrong.empty()) {
+      EXPECT_EQ(problems[0].wrong, c.wrong);
+    }
+    EXPECT_FALSE(problems[0].expected.empty());
   }
+}
+
+// A document the reader gives up on, or one cut short: the installer fails at the first
+// required key it lacks, and the list also says where the text went wrong.
+TEST(ConfigDocument, BrokenTextFailsAtTheFirstMissingKeyAndNamesItsSyntaxError) {
+  const std::string cut = R"({"neededSpace": 1, "opt)";
+  EXPECT_EQ(read(cut).error, "options");
+  const std::vector<ConfigProblem> problems = listConfigProblems(cut);
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0].label, "");
+  EXPECT_NE(problems[0].wrong.find("Line 1"), std::string::npos) << problems[0].wrong;
+  EXPECT_EQ(problems[1].key, "options");
+  EXPECT_EQ(read(R"({"neededSpace": 1e999, "options": []})").error, "neededSpace");
+}
+
+// The installer stops at the first failure; the list goes on past each one.
+TEST(ConfigDocument, ListGoesOnPastEveryFailure) {
+  const std::vector<ConfigProblem> problems = listConfigProblems(R"({
+      "installName": 5, "carouselTime": "slow",
+      "options": [{"name": "a"}, {"name": "b", "desc": "B", "checked": true, "type": "task"}, {}],
+      "pics": [{"name": "logo", "x": "left", "y": 2}], "carouselPics": 3,
+      "userLicense": {}})");
+  std::vector<std::string> keys;
+  for (const ConfigProblem& p : problems)
+    keys.push_back(p.key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"installName", "neededSpace", "options[0].desc", "options[2].name",
+                                            "pics[0].x", "carouselPics", "carouselTime", "userLicense.url",
+                                            "userLicense.desc"}));
 }
 
 TEST(ConfigDocument, PackageSignersInEitherCaseAreKeptLowercaseAndAbsentMeansUnchecked) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "gui/ImageCache.h"
+#include "gui/WindowPicture.h"
 
 namespace qxtest {
 
@@ -80,15 +81,10 @@ std::unique_ptr<Gdiplus::Bitmap> loadPng(const std::string& unixPath) {
 
 bool savePng(const std::string& unixPath, const std::vector<std::uint32_t>& pixels, int width,
              int height) {
-  ImageCache::instance();
   if (pixels.size() < size_t(width) * size_t(height)) return false;
   std::vector<std::uint32_t> opaque(pixels.begin(), pixels.begin() + width * height);
   for (auto& p : opaque) p |= 0xFF000000u;
-  Gdiplus::Bitmap bitmap(width, height, width * 4, PixelFormat32bppARGB,
-                         reinterpret_cast<BYTE*>(opaque.data()));
-  // The PNG encoder's class identifier.
-  const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-  return bitmap.Save(windowsPath(unixPath).c_str(), &png, nullptr) == Gdiplus::Ok;
+  return WindowPicture::savePng(opaque, width, height, windowsPath(unixPath));
 }
 
 std::uint32_t rgbAt(Gdiplus::Bitmap& bitmap, int x, int y) {

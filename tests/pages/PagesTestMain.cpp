@@ -10,6 +10,7 @@
 #include "gui/ImageCache.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWndTestApi.h"
+#include "gui/WindowPicture.h"
 #include "tests/pages/PageTestSupport.h"
 #include "tests/support/TestFiles.h"
 
@@ -21,23 +22,6 @@ std::string g_document;
 bool fromString(std::string& bytes) {
   bytes = g_document;
   return true;
-}
-
-bool pngEncoder(CLSID& clsid) {
-  UINT count = 0, size = 0;
-  Gdiplus::GetImageEncodersSize(&count, &size);
-  if (size == 0)
-    return false;
-  std::vector<char> buffer(size);
-  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-  Gdiplus::GetImageEncoders(count, size, codecs);
-  for (UINT i = 0; i < count; ++i) {
-    if (std::wstring(codecs[i].MimeType) == L"image/png") {
-      clsid = codecs[i].Clsid;
-      return true;
-    }
-  }
-  return false;
 }
 
 } // namespace
@@ -142,57 +126,10 @@ std::uint32_t PageTest::pixel(int x, int y) const {
 }
 
 void PageTest::screenshot(const std::string& name) const {
-  const int w = frame->width(), h = frame->height();
-  std::vector<std::uint32_t> pixels = QxGUISPWndTestApi::backBufferPixels(*frame->window(), w, h);
-  ASSERT_EQ(pixels.size(), static_cast<size_t>(w) * static_cast<size_t>(h));
-  // Native child windows (the path box's edit control) are not in the back buffer: each
-  // visible one prints itself into the picture at its place.
-  for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (!(GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE))
-      continue;
-    RECT r{};
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
-    const int cw = r.right - r.left, ch = r.bottom - r.top;
-    if (cw <= 0 || ch <= 0)
-      continue;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = cw;
-    info.bmiHeader.biHeight = -ch;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, dib);
-    SendMessageA(child, WM_PRINT, reinterpret_cast<WPARAM>(dc),
-                 PRF_CLIENT | PRF_NONCLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
-    GdiFlush();
-    const auto* printed = static_cast<const std::uint32_t*>(bits);
-    for (int y = 0; y < ch; ++y)
-      for (int x = 0; x < cw; ++x) {
-        const int px = r.left + x, py = r.top + y;
-        if (px >= 0 && py >= 0 && px < w && py < h)
-          pixels[static_cast<size_t>(py) * w + px] = printed[y * cw + x];
-      }
-    SelectObject(dc, old);
-    DeleteObject(dib);
-    DeleteDC(dc);
-  }
-  for (std::uint32_t& p : pixels) {
-    const std::uint32_t rgb = p & 0xFFFFFF;
-    p = rgb == 0xFF00FF ? 0 : (rgb | 0xFF000000u);
-  }
-  ImageCache::instance();  // GDI+ runs while the cache lives
-  Gdiplus::Bitmap bitmap(w, h, w * 4, PixelFormat32bppARGB,
-                         reinterpret_cast<BYTE*>(pixels.data()));
-  CLSID png{};
-  ASSERT_TRUE(pngEncoder(png));
   const std::filesystem::path folder = std::filesystem::path(QX_BINARY_DIR) / "screenshots";
   std::filesystem::create_directories(folder);
-  const std::wstring file = (folder / name).wstring();
-  ASSERT_EQ(bitmap.Save(file.c_str(), &png, nullptr), Gdiplus::Ok) << name;
+  const int w = frame->width(), h = frame->height();
+  ASSERT_TRUE(WindowPicture::savePng(WindowPicture::capture(hwnd, w, h), w, h, (folder / name).wstring())) << name;
 }
 
 std::string windowsPath(const std::string& path) {

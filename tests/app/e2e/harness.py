@@ -392,6 +392,14 @@ http {
         subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=30)
         return path
 
+    def window_shot(self, label, width=660, height=480):
+        """The window's rectangle of the screen as a PNG file."""
+        ox, oy = self.window_origin()
+        path = os.path.join(self.screens, "%s-window-%s.png" % (self.name, label))
+        subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, ox, oy), "+repage", path],
+                       capture_output=True, timeout=30)
+        return path
+
     def region(self, x, y, width, height):
         """The window's pixels in a rectangle, as a list of (r, g, b)."""
         ox, oy = self.window_origin()

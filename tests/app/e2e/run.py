@@ -85,18 +85,29 @@ def finish_and_start_game(run, game_folder):
     wait_for(lambda: os.path.exists(os.path.join(game_folder, "started.txt")), 20, "the game to start")
 
 
-def one_key(run):
+def one_key(run, exe=None, pages=None):
+    """The one-key install; `exe` replaces the branded test installer, and `pages`, when
+    given, receives a picture of the window on each of the four pages."""
     run.clean_machine()
     run.start_dialog_watch()
     serve_package(run, pad=3 << 20, rate="1m")
-    exe = installer(run, copy_as="vantor.one_key.12345.dl.exe")
+    exe = exe or installer(run, copy_as="vantor.one_key.12345.dl.exe")
     run.start_installer(exe, env_extra=payload_env(run))
     run.find_window()
     time.sleep(1.5)
     run.screenshot("welcome")
+    if pages is not None:
+        pages["welcome"] = run.window_shot("welcome")
+        run.click(*CUSTOM)
+        time.sleep(1.0)
+        pages["option"] = run.window_shot("option")
+        run.click(*PREVIOUS)
+        time.sleep(0.5)
     run.click(*ONE_KEY, hover_shot="welcome-hover")
     time.sleep(1.5)
     run.screenshot("download")
+    if pages is not None:
+        pages["install"] = run.window_shot("install")
     wait_for(lambda: os.path.exists(run.record), 60, "the payload to start")
     time.sleep(0.8)
     run.screenshot("install")
@@ -107,6 +118,8 @@ def one_key(run):
     check(run.registry_install_path() == DEFAULT_PATH, "registry value %r" % run.registry_install_path())
     check(read(installed(run, "Vantor_Data", "StreamingAssets", "channel.txt")) == "1007", "channel file")
     check(read(installed(run, "Vantor_Data", "StreamingAssets", "spreader.txt")) == "12345", "spreader file")
+    if pages is not None:
+        pages["finish"] = run.window_shot("finish")
     finish_and_start_game(run, installed(run))
     check(run.dialogs() == [], "unexpected message boxes: %r" % run.dialogs())
     run.report = [
@@ -116,7 +129,7 @@ def one_key(run):
                                   for d, _, files in os.walk(installed(run)) for f in files)),
         "registry HKCU\\Software//qxvantor//install installPath = %s" % run.registry_install_path(),
         "payload command line: %s" % read(run.record),
-        "screenshots: %s/one_key-*.png" % run.screens,
+        "screenshots: %s/%s-*.png" % (run.screens, run.name),
     ]
 
 
