@@ -1,7 +1,7 @@
-// The downloader's face. Sections: 1. state  2. the side file and the target  3. what the
-// request and the digest report  4. public face.
-// The transfer itself is one RangeRequest; the digest a DigestFollower that reads back
-// what the request wrote.
+// The downloader's face. Sections: 1. state  2. the side file and the target  3. the
+// requests  4. what the requests and the digest report  5. public face.
+// The transfer is a RangeRequest (a few in a row for a large package); the digest a
+// DigestFollower that reads back what the requests wrote.
 #include "download/AsyncWinHttp.h"
 
 #include <winhttp.h>
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "download/DigestFollower.h"
 #include "download/RangeRequest.h"
@@ -22,6 +23,11 @@ constexpr wchar_t kUserAgent[] = L"Asynchronous WinHTTP/1.0";
 constexpr DWORD kCloseWaitMs = 5000;
 // A side file longer than this is none of ours.
 constexpr DWORD kSideFileLimit = 4096;
+// WinHTTP under Wine ends every body after 2^31 - 1 bytes, whatever its Content-Length
+// says. So while more than that is missing, each request asks for a piece of 1 GiB;
+// the last one asks for the rest.
+constexpr std::int64_t kLargestAnswer = 0x7FFFFFFF;
+constexpr std::int64_t kPiece = 1ll << 30;
 
 std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number) {
   wchar_t text[600];
@@ -60,7 +66,7 @@ std::int64_t sizeOf(const std::wstring& path) {
 // ---- 1. state ----------------------------------------------------------------------
 
 struct AsyncWinHttp::Impl : RangeRequest::Listener {
-  explicit Impl(AsyncWinHttp* o) : owner(o), request(mutex, *this) {}
+  explicit Impl(AsyncWinHttp* o) : owner(o) {}
 
   AsyncWinHttp* const owner;
   // Recursive: WinHTTP may complete a call inline, running the callback on the thread
@@ -74,7 +80,12 @@ struct AsyncWinHttp::Impl : RangeRequest::Listener {
 
   HINTERNET session = nullptr;
   HANDLE file = INVALID_HANDLE_VALUE;
-  RangeRequest request;
+  std::wstring url;
+  // Every request of this download, the running one last; each is kept until WinHTTP
+  // has let go of it.
+  std::vector<std::unique_ptr<RangeRequest>> requests;
+  std::int64_t pieceEnd = -1;  // where the running request's piece ends; -1: at the end
+  bool restarted = false;      // the server ignored a range and sent the whole file
   DigestFollower digest;
 
   // Read without the lock by whoever asks (the window's thread must never wait for a
@@ -94,6 +105,9 @@ struct AsyncWinHttp::Impl : RangeRequest::Listener {
 
   bool prepareFiles();
   bool openTarget();
+  bool sendFrom(std::int64_t offset);
+  void closeRequest();
+  bool releaseRequests();
   void end(bool fileComplete);
   void report(int status);
   void reportDigestOnce();
@@ -167,7 +181,34 @@ bool AsyncWinHttp::Impl::openTarget() {
   return true;
 }
 
-// ---- 3. what the request and the digest report --------------------------------------------
+// ---- 3. the requests ---------------------------------------------------------------------
+
+bool AsyncWinHttp::Impl::sendFrom(std::int64_t offset) {
+  RangeRequest::Target target;
+  target.file = file;
+  target.offset = offset;
+  target.expectedSize = expectedSize;
+  if (expectedSize > 0 && expectedSize - offset > kLargestAnswer)
+    target.length = kPiece;
+  pieceEnd = target.length > 0 ? offset + target.length : -1;
+  requests.push_back(std::make_unique<RangeRequest>(mutex, *this));
+  return requests.back()->send(session, url, target);
+}
+
+void AsyncWinHttp::Impl::closeRequest() {
+  if (!requests.empty())
+    requests.back()->close();
+}
+
+// Waits for WinHTTP to let go of every request; false when one is still held.
+bool AsyncWinHttp::Impl::releaseRequests() {
+  for (auto& request : requests)
+    if (!request->waitReleased(kCloseWaitMs))
+      return false;
+  return true;
+}
+
+// ---- 4. what the requests and the digest report --------------------------------------------
 
 void AsyncWinHttp::Impl::onAccepted(std::int64_t newTotal) {
   total = newTotal;
@@ -176,6 +217,7 @@ void AsyncWinHttp::Impl::onAccepted(std::int64_t newTotal) {
 }
 
 void AsyncWinHttp::Impl::onRestarted() {
+  restarted = true;
   downloaded = 0;
   digest.restart();
 }
@@ -192,6 +234,11 @@ void AsyncWinHttp::Impl::onFinished(End how, const std::wstring& text) {
     failureText = text;
   }
   const bool whole = how == End::Complete;
+  if (whole && !restarted && pieceEnd > 0 && downloaded == pieceEnd && pieceEnd < expectedSize) {
+    // A piece is in: the next one is asked for right away (from WinHTTP's thread).
+    sendFrom(pieceEnd);
+    return;
+  }
   // Without Content-Length and an expected size, the end of the body tells the size.
   if (whole && total <= 0)
     total = downloaded.load();
@@ -240,19 +287,19 @@ void AsyncWinHttp::Impl::onDigestReady(void* context) {
     impl->reportDigestOnce();
 }
 
-// ---- 4. public face ---------------------------------------------------------------------
+// ---- 5. public face ---------------------------------------------------------------------
 
 AsyncWinHttp::AsyncWinHttp() : impl_(std::make_unique<Impl>(this)) {}
 
 AsyncWinHttp::~AsyncWinHttp() {
   {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->request.close();
+    impl_->closeRequest();
     impl_->end(false);
   }
-  // Outside the lock: the digest's thread may be waiting for it.
+  // Outside the lock: the digest's thread may be waiting for it, and so may WinHTTP's.
   impl_->digest.stop();
-  if (!impl_->request.waitReleased(kCloseWaitMs)) {
+  if (!impl_->releaseRequests()) {
     // WinHTTP still holds the request and may call into the state: leaking it is the
     // lesser harm than freeing it under a running callback.
     impl_.release();
@@ -302,18 +349,15 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
     d.end(true);
     return false;
   }
-  RangeRequest::Target target;
-  target.file = d.file;
-  target.offset = onDisk;
-  target.expectedSize = d.expectedSize;
-  return d.request.send(d.session, url, target);
+  d.url = url;
+  return d.sendFrom(onDisk);
 }
 
 void AsyncWinHttp::cancel() {
   {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->callback = nullptr;
-    impl_->request.close();
+    impl_->closeRequest();
     impl_->end(false);
   }
   impl_->digest.stop();

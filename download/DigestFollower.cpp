@@ -135,6 +135,8 @@ void DigestFollower::Impl::run() {
     if (!ready && finalSize >= 0 && hashed >= finalSize) {
       digest = CMD5Checksum::toHex(md5.finish());
       ready = true;
+      // The file is the caller's again: to run, to move or to delete.
+      reader.reset();
       if (callback) {
         lock.unlock();
         callback(context);

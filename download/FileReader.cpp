@@ -17,8 +17,9 @@ struct FileReader::Impl {
 };
 
 namespace {
-// Readers and writers may share: the download keeps writing while the digest reads.
-constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Readers and writers may share: the download keeps writing while the digest reads,
+// and a file being read may still be deleted.
+constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
 } // namespace
 

@@ -96,9 +96,10 @@ struct RangeRequest::Impl {
   static void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
                                       DWORD length);
   bool send(HINTERNET session, const std::wstring& url);
+  bool ranged() const { return target.offset > 0 || target.length > 0; }
   void onHeaders();
   bool headerText(DWORD query, std::string& value);
-  bool acceptStatus(DWORD code, std::int64_t length);
+  bool acceptStatus(DWORD code, std::int64_t length, std::int64_t& total);
   bool restartFromZero();
   void queryNext();
   void onDataAvailable(DWORD bytes);
@@ -150,9 +151,10 @@ bool RangeRequest::Impl::send(HINTERNET session, const std::wstring& url) {
     DWORD_PTR self = reinterpret_cast<DWORD_PTR>(this);
     WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof self);
   }
-  if (ok && target.offset > 0) {
+  if (ok && ranged()) {
     lastApi = L"WinHttpAddRequestHeaders";
-    const std::wstring range = widen(rangeHeader(target.offset));
+    const std::wstring range = widen(target.length > 0 ? rangeHeader(target.offset, target.offset + target.length - 1)
+                                                        : rangeHeader(target.offset));
     ok = step(WinHttpAddRequestHeaders(request, range.c_str(), static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD) !=
               FALSE);
   }
@@ -234,13 +236,10 @@ void RangeRequest::Impl::onHeaders() {
   lengthKnown = headerText(WINHTTP_QUERY_CONTENT_LENGTH, text) && parseByteCount(text, length);
   if (!lengthKnown)
     length = -1;
-  if (!acceptStatus(code, length))
-    return;
-
   std::int64_t total = 0;
-  if (lengthKnown) {
-    total = position + length;
-  } else if (target.expectedSize > 0) {
+  if (!acceptStatus(code, length, total))
+    return;
+  if (total <= 0 && target.expectedSize > 0) {
     // The end of the body tells the size; until then progress is measured against the
     // size the caller expects.
     total = target.expectedSize;
@@ -252,29 +251,37 @@ void RangeRequest::Impl::onHeaders() {
 }
 
 // False when the answer is not the bytes asked for; the file is untouched then.
-bool RangeRequest::Impl::acceptStatus(DWORD code, std::int64_t length) {
-  const bool ranged = target.offset > 0;
-  if (ranged && code == 206) {
+// Otherwise `total` is the file's final size as the answer tells it (0: not told).
+bool RangeRequest::Impl::acceptStatus(DWORD code, std::int64_t length, std::int64_t& total) {
+  if (ranged() && code == 206) {
     std::string text;
     ContentRange range;
-    if (!headerText(WINHTTP_QUERY_CONTENT_RANGE, text) || !parseContentRange(text, range) ||
-        range.first != target.offset) {
+    const bool told = headerText(WINHTTP_QUERY_CONTENT_RANGE, text) && parseContentRange(text, range);
+    // The part must end where asked, or where the file ends if that is sooner.
+    std::int64_t last = target.length > 0 ? target.offset + target.length - 1 : -1;
+    if (told && range.total >= 0)
+      last = last < 0 ? range.total - 1 : std::min(last, range.total - 1);
+    if (!told || range.first != target.offset || (last >= 0 && range.last != last)) {
       // Another part than the one asked for would be stitched in at the wrong place.
       fail(format(L"%ls: HTTP status %lld with another range", lastApi.c_str(), code));
     } else if (target.expectedSize > 0 && range.total >= 0 && range.total != target.expectedSize) {
-      // The rest of some other file.
+      // A part of some other file.
       fail(format(L"%ls: HTTP status 206 of a file of %lld bytes", lastApi.c_str(), range.total));
     } else {
+      total = range.total >= 0 ? range.total : target.length < 0 && length >= 0 ? position + length : 0;
       return true;
     }
-  } else if (ranged && code == 200) {
+  } else if (ranged() && code == 200) {
     // The server ignores ranges and sends everything again: that is the package only
     // when it is as long as the package. A portal's or a proxy's page is not, and the
     // bytes on disk must not be thrown away for it.
-    if (target.expectedSize > 0 && length == target.expectedSize)
+    if (target.expectedSize > 0 && length == target.expectedSize) {
+      total = length;
       return restartFromZero();
+    }
     fail(format(L"%ls: HTTP status 200 of %lld bytes for a range request", lastApi.c_str(), length));
-  } else if (!ranged && code == 200) {
+  } else if (!ranged() && code == 200) {
+    total = length >= 0 ? length : 0;
     return true;
   } else {
     // An error page is not part of the package: none of it reaches the file.

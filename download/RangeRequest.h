@@ -33,11 +33,13 @@ public:
   };
 
   // What the request writes into: the file (open for writing, closed by the owner), the
-  // first byte to fetch (every byte before it is on disk; above 0 it asks with Range),
-  // and the package's final size (0 or less when unknown).
+  // first byte to fetch (every byte before it is on disk), how many bytes to ask for
+  // (-1: all to the end), and the package's final size (0 or less when unknown). It
+  // asks with Range unless it wants the whole file.
   struct Target {
     HANDLE file = INVALID_HANDLE_VALUE;
     std::int64_t offset = 0;
+    std::int64_t length = -1;
     std::int64_t expectedSize = 0;
   };
 

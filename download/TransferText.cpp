@@ -56,4 +56,8 @@ bool parseContentRange(const std::string& text, ContentRange& range) {
 
 std::string rangeHeader(std::int64_t from) { return "Range: bytes=" + std::to_string(from) + "-\r\n"; }
 
+std::string rangeHeader(std::int64_t from, std::int64_t last) {
+  return "Range: bytes=" + std::to_string(from) + "-" + std::to_string(last) + "\r\n";
+}
+
 std::string sideFileText(std::int64_t size, const std::string& md5) { return std::to_string(size) + md5; }

@@ -17,8 +17,10 @@ struct ContentRange {
 };
 bool parseContentRange(const std::string& text, ContentRange& range);
 
-// "Range: bytes=N-\r\n", asking for everything from byte N on.
+// "Range: bytes=N-\r\n", asking for everything from byte N on; with a last byte,
+// "Range: bytes=N-M\r\n".
 std::string rangeHeader(std::int64_t from);
+std::string rangeHeader(std::int64_t from, std::int64_t last);
 
 // The ".info" side file: the size in decimal followed directly by the digest text as the
 // update server announced it, without a terminator. Files written by earlier builds have

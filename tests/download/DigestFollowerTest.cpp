@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -80,6 +81,7 @@ TEST_F(DigestFollowerTest, CompleteFileAndEmptyFile) {
   start(static_cast<std::int64_t>(whole.size()), static_cast<std::int64_t>(whole.size()));
   ASSERT_TRUE(waitReady());
   EXPECT_EQ(follower_.digest(), digestOf(whole));
+  EXPECT_EQ(std::remove(path_.c_str()), 0) << "the package must be free to delete once verified";
 
   const std::string empty = qxtest::scratchFolder("follower-empty") + "/empty.bin";
   ASSERT_TRUE(qxtest::writeFile(empty, ""));

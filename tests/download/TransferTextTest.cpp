@@ -53,6 +53,7 @@ TEST(TransferText, ContentRange) {
 TEST(TransferText, RangeHeaderAndSideFileCarryTheWholeNumber) {
   EXPECT_EQ(rangeHeader(1234567), "Range: bytes=1234567-\r\n");
   EXPECT_EQ(rangeHeader(4294967296LL + 5), "Range: bytes=4294967301-\r\n");
+  EXPECT_EQ(rangeHeader(3221225472LL, 4294967295LL), "Range: bytes=3221225472-4294967295\r\n");
   // The form earlier builds wrote: decimal size, then the digest text, nothing else.
   EXPECT_EQ(sideFileText(1048576, "0cc175b9c0f1b6a831c399e269772661"), "10485760cc175b9c0f1b6a831c399e269772661");
   EXPECT_EQ(sideFileText(5368709120LL, "abc"), "5368709120abc");
