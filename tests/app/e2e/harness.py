@@ -216,7 +216,8 @@ error_log %(d)s/logs/error.log;
 pid %(d)s/nginx.pid;
 events { worker_connections 64; }
 http {
-  access_log %(d)s/logs/access.log;
+  log_format ranges '$remote_addr "$request" $status $body_bytes_sent "$http_range"';
+  access_log %(d)s/logs/access.log ranges;
   client_body_temp_path %(d)s/tmp;
   proxy_temp_path %(d)s/tmp;
   fastcgi_temp_path %(d)s/tmp;
