@@ -13,6 +13,10 @@
 #include "download/CMD5Checksum.h"
 #include "download/FileReader.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 // A file that cannot be read back is tried again this often, at this interval, before
@@ -118,6 +122,10 @@ std::string DigestFollower::digest() const {
 }
 
 void DigestFollower::Impl::run() {
+#ifdef _WIN32
+  // Hashing may take a core for itself; the window and the transfer come first.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+#endif
   CMD5Checksum md5;
   std::vector<std::uint8_t> buffer(CMD5Checksum::kChunkSize);
   std::unique_ptr<FileReader> reader;

@@ -104,6 +104,7 @@ struct RangeRequest::Impl {
   void queryNext();
   void onDataAvailable(DWORD bytes);
   void onReadComplete(DWORD bytes);
+  void endOfBody();
   void onRequestError(const WINHTTP_ASYNC_RESULT& result);
   bool writeAt(const char* data, DWORD size);
   bool flush();
@@ -316,8 +317,7 @@ void RangeRequest::Impl::queryNext() {
 
 void RangeRequest::Impl::onDataAvailable(DWORD bytes) {
   if (bytes == 0) {
-    if (flush())
-      finish();
+    endOfBody();
     return;
   }
   // Only what is there: WinHTTP may hold a larger read until it is filled.
@@ -333,8 +333,7 @@ void RangeRequest::Impl::onDataAvailable(DWORD bytes) {
 void RangeRequest::Impl::onReadComplete(DWORD bytes) {
   // A read of nothing would otherwise leave the transfer waiting forever.
   if (bytes == 0) {
-    if (flush())
-      finish();
+    endOfBody();
     return;
   }
   filled += bytes;
@@ -342,6 +341,11 @@ void RangeRequest::Impl::onReadComplete(DWORD bytes) {
     if (!flush()) return;
   }
   queryNext();
+}
+
+void RangeRequest::Impl::endOfBody() {
+  if (flush())
+    finish();
 }
 
 void RangeRequest::Impl::onRequestError(const WINHTTP_ASYNC_RESULT& result) {

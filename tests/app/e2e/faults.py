@@ -15,7 +15,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
-from harness import SOURCE, Failure, check, free_port, main, wait_for  # noqa: E402
+from harness import SOURCE, Failure, check, free_port, main, padded_payload, wait_for  # noqa: E402
 
 PACKAGE = ("vantorsetup", "setup.exe")
 # Large enough that a throttled transfer is still running when the fault strikes.
@@ -129,31 +129,6 @@ def no_space(run):
 FOUR_GIB = 1 << 32
 
 
-def padded_source(run, size):
-    """The test payload padded with zeros to `size` bytes: sparse, so it costs no disk.
-    Made once per build tree and shared, with its digest kept beside it."""
-    folder = os.path.join(run.build, "e2e-padded")
-    os.makedirs(folder, exist_ok=True)
-    payload = os.path.join(run.build, "tools", "payload", "payload.exe")
-    target = os.path.join(folder, "setup.exe")
-    stamp = "%d %d %d" % (os.path.getsize(payload), os.stat(payload).st_mtime_ns, size)
-    known = target + ".md5"
-    if os.path.exists(target) and os.path.exists(known):
-        words = open(known).read().split()
-        if " ".join(words[:3]) == stamp:
-            return target, words[3]
-    with open(payload, "rb") as src, open(target, "wb") as dst:
-        dst.write(src.read())
-        dst.truncate(size)
-    md5 = hashlib.md5()
-    with open(target, "rb") as f:
-        for chunk in iter(lambda: f.read(8 << 20), b""):
-            md5.update(chunk)
-    with open(known, "w") as f:
-        f.write("%s %s" % (stamp, md5.hexdigest()))
-    return target, md5.hexdigest()
-
-
 def ranges_asked(log):
     """The Range header of each request in an access log, "-" for none."""
     return [line.rsplit('"', 2)[1] for line in open(log).read().splitlines()]
@@ -167,7 +142,7 @@ def past_4gib(run):
     run.stack.callback(run.clean_machine)
     run.start_dialog_watch()
     size = FOUR_GIB + (300 << 20)
-    source, digest = padded_source(run, size)
+    source, digest = padded_payload(run.build, size)
     www = os.path.join(run.folder, "www", "pkg")
     os.makedirs(www)
     os.symlink(source, os.path.join(www, "setup.exe"))
