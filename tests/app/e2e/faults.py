@@ -6,7 +6,6 @@ twice on its way, too little room on the install drive, the payload killed
 mid-install, and two installers started at once. Each drives real installer processes
 under Wine; every wait is bounded and every process is stopped.
 """
-import hashlib
 import os
 import signal
 import subprocess
@@ -24,11 +23,6 @@ PAD = 12 << 20
 
 def file_size(path):
     return os.path.getsize(path) if os.path.exists(path) else 0
-
-
-def md5_of(path):
-    with open(path, "rb") as f:
-        return hashlib.md5(f.read()).hexdigest()
 
 
 def start(run, args=(), env=None):
@@ -79,7 +73,9 @@ def server_stopped(run):
     check(code == 0, "the second run ended with %s (boxes %r)" % (code, run.dialogs()))
     requests = open(log2).read().splitlines()
     check(len(requests) == 1 and '" 206 ' in requests[0], "second run's requests %r" % requests)
-    check(md5_of(partial) == digest, "the continued file differs from the package")
+    # The continued file passed the installer's own digest check, ran and was removed.
+    check(os.path.exists(run.record) and len(run.dialogs()) == 1, "boxes %r" % run.dialogs())
+    check(not os.path.exists(partial) and not os.path.exists(partial + ".info"), "the package stayed")
     check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
     run.report = ["interrupted at %d of %d bytes; continued with %s" % (kept, length, requests[0])]
 

@@ -162,6 +162,10 @@ class Run:
                 self.installer.kill()
                 self.installer.wait(10)
             subprocess.run(["pkill", "-f", re.escape(name)], capture_output=True)
+            # Gone before the next scenario looks for a window of the same title.
+            deadline = time.time() + 10
+            while self.installer_processes(name) and time.time() < deadline:
+                time.sleep(0.1)
             time.sleep(0.5)
         self.stack.callback(stop)
         return self.installer
