@@ -157,8 +157,8 @@ def embedded(run, mib, tools):
 def relay_log(path):
     """(timestamp, kind) of the traced calls in a +timestamp,+relay log: the blits that put
     the back buffer on the window, and the deliveries of install progress (6365)."""
-    blit = re.compile(r"^([0-9]+\.[0-9]+):[0-9a-f]+:Call gdi32\.BitBlt\(")
-    progress = re.compile(r"^([0-9]+\.[0-9]+):[0-9a-f]+:Call window proc [0-9A-Fa-f]+ \(hwnd=[0-9a-f]+,msg=WM_USER\+5341,")
+    blit = re.compile(r"^([0-9]+\.[0-9]+):[0-9A-Fa-f]+:Call gdi32\.BitBlt\(")
+    progress = re.compile(r"^([0-9]+\.[0-9]+):[0-9A-Fa-f]+:Call window proc [0-9A-Fa-f]+ \(hwnd=[0-9A-Fa-f]+,msg=WM_USER\+5341,")
     events = []
     with open(path, errors="replace") as f:
         for line in f:
