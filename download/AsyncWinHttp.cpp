@@ -84,6 +84,8 @@ struct AsyncWinHttp::Impl : RangeRequest::Listener {
   // Every request of this download, the running one last; each is kept until WinHTTP
   // has let go of it.
   std::vector<std::unique_ptr<RangeRequest>> requests;
+  // Their body buffer, one after the other; freed only with the state.
+  std::vector<char> buffer;
   std::int64_t pieceEnd = -1;  // where the running request's piece ends; -1: at the end
   bool restarted = false;      // the server ignored a range and sent the whole file
   DigestFollower digest;
@@ -191,7 +193,7 @@ bool AsyncWinHttp::Impl::sendFrom(std::int64_t offset) {
   if (expectedSize > 0 && expectedSize - offset > kLargestAnswer)
     target.length = kPiece;
   pieceEnd = target.length > 0 ? offset + target.length : -1;
-  requests.push_back(std::make_unique<RangeRequest>(mutex, *this));
+  requests.push_back(std::make_unique<RangeRequest>(mutex, *this, buffer));
   return requests.back()->send(session, url, target);
 }
 

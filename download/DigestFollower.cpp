@@ -23,6 +23,8 @@ namespace {
 // the digest is given up on.
 constexpr int kReadAttempts = 50;
 constexpr auto kReadRetry = std::chrono::milliseconds(100);
+// Reads of this size keep pace with any download at a small fixed cost in memory.
+constexpr std::size_t kReadSize = 1024 * 1024;
 
 } // namespace
 
@@ -127,7 +129,7 @@ void DigestFollower::Impl::run() {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 #endif
   CMD5Checksum md5;
-  std::vector<std::uint8_t> buffer(CMD5Checksum::kChunkSize);
+  std::vector<std::uint8_t> buffer(kReadSize);
   std::unique_ptr<FileReader> reader;
   int failures = 0;
 

@@ -63,8 +63,8 @@ bool narrow(const wchar_t* text, std::string& out) {
 // ---- 2. state ----------------------------------------------------------------------
 
 struct RangeRequest::Impl {
-  Impl(std::recursive_mutex& l, Listener& t)
-      : lock(l), listener(t), releasedEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  Impl(std::recursive_mutex& l, Listener& t, std::vector<char>& b)
+      : lock(l), listener(t), buffer(b), releasedEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~Impl() {
     if (releasedEvent)
       CloseHandle(releasedEvent);
@@ -83,9 +83,8 @@ struct RangeRequest::Impl {
   bool closing = false;       // the owner ends the request
   bool failed = false;
   std::wstring failureText;
-  // Body bytes not yet written: the first `filled`. A read WinHTTP has started writes
-  // into it even after the request is closed, so it lives as long as this object.
-  std::vector<char> buffer;
+  // Body bytes not yet written: the first `filled`.
+  std::vector<char>& buffer;
   DWORD filled = 0;
   ULONGLONG lastWrite = 0;
   // Set once our status callback is on the request: WinHTTP then announces the
@@ -424,8 +423,8 @@ void RangeRequest::Impl::finish() {
 
 // ---- public face ---------------------------------------------------------------------------
 
-RangeRequest::RangeRequest(std::recursive_mutex& lock, Listener& listener)
-    : impl_(std::make_unique<Impl>(lock, listener)) {}
+RangeRequest::RangeRequest(std::recursive_mutex& lock, Listener& listener, std::vector<char>& buffer)
+    : impl_(std::make_unique<Impl>(lock, listener, buffer)) {}
 
 RangeRequest::~RangeRequest() = default;
 

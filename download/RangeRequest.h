@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // Runs under its owner's lock: send and close on the owner's thread with the lock held,
 // the status callback on WinHTTP's threads, which take it.
@@ -43,7 +44,10 @@ public:
     std::int64_t expectedSize = 0;
   };
 
-  RangeRequest(std::recursive_mutex& lock, Listener& listener);
+  // The body goes through `buffer`, lent by the owner: one request at a time uses it,
+  // and it must outlive the request (a read WinHTTP has started writes into it until the
+  // request is released). A request that ended complete has no read left.
+  RangeRequest(std::recursive_mutex& lock, Listener& listener, std::vector<char>& buffer);
   ~RangeRequest();
   RangeRequest(const RangeRequest&) = delete;
   RangeRequest& operator=(const RangeRequest&) = delete;

@@ -41,6 +41,7 @@ export QX_WINEPREFIX=$build/bench-prefix QX_DEVSERVER=$native/tools/devserver/de
 root=$(mktemp -d "${TMPDIR:-/tmp}/qx-bench.XXXXXX") || exit 1
 stop() {
   [ -n "${QX_NGINX_PID:-}" ] && { kill "$QX_NGINX_PID" 2>/dev/null; wait "$QX_NGINX_PID" 2>/dev/null; }
+  WINEPREFIX=$QX_WINEPREFIX timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null
   declare -F qx_xvfb_stop >/dev/null && qx_xvfb_stop
   rm -rf "$root"
 }
@@ -49,6 +50,9 @@ if [ -z "${DISPLAY:-}" ]; then
   . "$src/tools/xvfb-lib.sh"
   qx_xvfb_start || exit 1
 fi
+# One Wine session for the whole run, as the test command has: a session ending between
+# two programs would leave the next one starting into a server on its way out.
+"$src/tools/wine-prefix" "$QX_WINEPREFIX" && "$src/tools/wine-run" --session || exit 1
 
 mkdir -p "$root/www"
 chmod 755 "$root" "$root/www"
@@ -151,6 +155,10 @@ answers() { # answers <key>: median / p99 / worst, or what happened instead
 }
 mem_mib() { [ -n "${got[$1]:-}" ] && echo "$(($(field "$1" peak_kib) / 1024)) MiB" || echo "-"; }
 mem_ratio() { [ -n "${got[$1]:-}" ] && awk -v a="$(field "$1" peak_kib)" -v b="$(field "$2" peak_kib)" 'BEGIN { printf "%.2f", a / b }' || echo "-"; }
+# The peak less the installer's own file, which Wine's loader reads whole into memory.
+beyond_kib() { echo $(($(field "$1" peak_kib) - $(field "$1" installer_bytes) / 1024)); }
+beyond_mib() { [ -n "${got[$1]:-}" ] && echo "$(($(beyond_kib "$1") / 1024)) MiB" || echo "-"; }
+beyond_ratio() { [ -n "${got[$1]:-}" ] && awk -v a="$(beyond_kib "$1")" -v b="$(beyond_kib "$2")" 'BEGIN { printf "%.2f", a / b }' || echo "-"; }
 flood=$(py flood --build "$build") || { echo "flood run failed: $flood" >&2; exit 1; }
 rm -rf "$build/e2e/bench_flood"
 frames=$(echo "$flood" | value frames_per_s)
@@ -188,8 +196,10 @@ echo "| window's answer while a complete 1 GiB package on disk is verified | $(a
 echo "| the same, 5 GiB | $(answers "ours verify 5120") | - | | <= 50 ms |"
 echo "| peak working set of a one-key install, 5 GiB vs 100 MiB (ours) | $(mem_mib "ours web 5120") | $(mem_mib "ours web 100") | $(mem_ratio "ours web 5120" "ours web 100") | <= 1.10 |"
 echo "| the same before | $(mem_mib "before web 5120") | $(mem_mib "before web 100") | $(mem_ratio "before web 5120" "before web 100") | |"
-echo "| peak working set of a silent embedded install, 500 MiB vs 50 MiB payload (ours) | $(mem_mib "ours embedded 500") | $(mem_mib "ours embedded 50") | $(mem_ratio "ours embedded 500" "ours embedded 50") | (see below) |"
+echo "| peak working set of a silent embedded install, 500 MiB vs 50 MiB payload (ours) | $(mem_mib "ours embedded 500") | $(mem_mib "ours embedded 50") | $(mem_ratio "ours embedded 500" "ours embedded 50") | |"
 echo "| the same before | $(mem_mib "before embedded 500") | $(mem_mib "before embedded 50") | $(mem_ratio "before embedded 500" "before embedded 50") | |"
+echo "| the same less the installer's own image, which Wine's loader reads whole (ours) | $(beyond_mib "ours embedded 500") | $(beyond_mib "ours embedded 50") | $(beyond_ratio "ours embedded 500" "ours embedded 50") | <= 1.10 |"
+echo "| the same before | $(beyond_mib "before embedded 500") | $(beyond_mib "before embedded 50") | $(beyond_ratio "before embedded 500" "before embedded 50") | |"
 echo "| repaints/s of the page during $msg_rate progress messages/s for 10 s (carousel alone before) | $frames | ($frames_before) | | <= ~60 |"
 echo "| last progress value on screen after the last message | $last_ms ms | | | newest value shown |"
 echo "| window's answer to a message during the flood, median / worst of $probe_samples | $probe_median ms / $probe_max ms | | | responsive |"
