@@ -155,7 +155,7 @@ answers() { # answers <key>: median / p99 / worst, or what happened instead
 }
 mem_mib() { [ -n "${got[$1]:-}" ] && echo "$(($(field "$1" peak_kib) / 1024)) MiB" || echo "-"; }
 mem_ratio() { [ -n "${got[$1]:-}" ] && awk -v a="$(field "$1" peak_kib)" -v b="$(field "$2" peak_kib)" 'BEGIN { printf "%.2f", a / b }' || echo "-"; }
-# The peak less the installer's own file, which Wine's loader reads whole into memory.
+# The peak less the installer's own file, which Wine loads whole into private memory.
 beyond_kib() { echo $(($(field "$1" peak_kib) - $(field "$1" installer_bytes) / 1024)); }
 beyond_mib() { [ -n "${got[$1]:-}" ] && echo "$(($(beyond_kib "$1") / 1024)) MiB" || echo "-"; }
 beyond_ratio() { [ -n "${got[$1]:-}" ] && awk -v a="$(beyond_kib "$1")" -v b="$(beyond_kib "$2")" 'BEGIN { printf "%.2f", a / b }' || echo "-"; }
@@ -198,7 +198,7 @@ echo "| peak working set of a one-key install, 5 GiB vs 100 MiB (ours) | $(mem_m
 echo "| the same before | $(mem_mib "before web 5120") | $(mem_mib "before web 100") | $(mem_ratio "before web 5120" "before web 100") | |"
 echo "| peak working set of a silent embedded install, 500 MiB vs 50 MiB payload (ours) | $(mem_mib "ours embedded 500") | $(mem_mib "ours embedded 50") | $(mem_ratio "ours embedded 500" "ours embedded 50") | |"
 echo "| the same before | $(mem_mib "before embedded 500") | $(mem_mib "before embedded 50") | $(mem_ratio "before embedded 500" "before embedded 50") | |"
-echo "| the same less the installer's own image, which Wine's loader reads whole (ours) | $(beyond_mib "ours embedded 500") | $(beyond_mib "ours embedded 50") | $(beyond_ratio "ours embedded 500" "ours embedded 50") | <= 1.10 |"
+echo "| the same less the installer's own image, which Wine loads whole (ours) | $(beyond_mib "ours embedded 500") | $(beyond_mib "ours embedded 50") | $(beyond_ratio "ours embedded 500" "ours embedded 50") | <= 1.10 |"
 echo "| the same before | $(beyond_mib "before embedded 500") | $(beyond_mib "before embedded 50") | $(beyond_ratio "before embedded 500" "before embedded 50") | |"
 echo "| repaints/s of the page during $msg_rate progress messages/s for 10 s (carousel alone before) | $frames | ($frames_before) | | <= ~60 |"
 echo "| last progress value on screen after the last message | $last_ms ms | | | newest value shown |"

@@ -27,7 +27,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "app", "e2e"))
-from harness import TITLE, Run, check, padded_payload, wait_for  # noqa: E402
+from harness import TITLE, Failure, Run, check, padded_payload, wait_for  # noqa: E402
 
 ONE_KEY = (291 + 88, 259 + 21)
 
@@ -246,14 +246,18 @@ def main():
     build = os.path.abspath(sys.argv[sys.argv.index("--build") + 1])
     tools = os.path.abspath(sys.argv[sys.argv.index("--tools") + 1]) if "--tools" in sys.argv else build
     with Run(build, "bench_" + what) as run:
-        if what == "web":
-            web(run, int(sys.argv[2]), tools)
-        elif what == "verify":
-            web(run, int(sys.argv[2]), tools, complete_on_disk=True)
-        elif what == "embedded":
-            embedded(run, int(sys.argv[2]), tools)
-        else:
-            flood(run, tools)
+        try:
+            if what == "web":
+                web(run, int(sys.argv[2]), tools)
+            elif what == "verify":
+                web(run, int(sys.argv[2]), tools, complete_on_disk=True)
+            elif what == "embedded":
+                embedded(run, int(sys.argv[2]), tools)
+            else:
+                flood(run, tools)
+        except Failure:
+            print("failure screenshot: %s" % run.screenshot("failure"), file=sys.stderr)
+            raise
     return 0
 
 
