@@ -1,13 +1,15 @@
 // Sections: drive probe and document source; construction; configuration and paths;
-// work folder and extraction; payload run and exit poll; completion.
+// work folder and extraction; payload run and exit poll; completion and clean-up.
 #include "app/InstallManager.h"
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
 #include <sys/stat.h>
+#include <vector>
 
 #include "app/CommandLineOptions.h"
 #include "app/ConfigDocument.h"
@@ -25,6 +27,8 @@ namespace {
 const char* const kRegistryKey = "Software//qxvantor//install";
 const char* const kRegistryValue = "installPath";
 const WORD kResourceType = 1056;
+// The embedded payload is written in pieces of this size.
+constexpr DWORD kExtractChunk = 1024 * 1024;
 
 std::atomic<int> extraction{0};
 
@@ -85,22 +89,37 @@ struct ExtractionJob {
   std::string folder;
 };
 
-DWORD WINAPI extractionThread(LPVOID parameter) {
-  std::unique_ptr<ExtractionJob> job(static_cast<ExtractionJob*>(parameter));
-  bool ok = false;
-  std::string bytes;
-  if (readResource(job->resourceName.c_str(), bytes) && !bytes.empty()) {
-    const std::string path = job->folder + job->resourceName;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+// Writes a resource straight from the module's image in bounded pieces: a copy of a
+// payload of some hundred megabytes would not fit a 32-bit process beside its image.
+bool writeResource(const char* name, const std::string& path) {
+  HRSRC info = FindResourceA(nullptr, name, MAKEINTRESOURCEA(kResourceType));
+  HGLOBAL handle = info ? LoadResource(nullptr, info) : nullptr;
+  const char* data = handle ? static_cast<const char*>(LockResource(handle)) : nullptr;
+  const DWORD size = data ? SizeofResource(nullptr, info) : 0;
+  bool ok = size > 0;
+  if (ok) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ok = file != INVALID_HANDLE_VALUE;
+    for (DWORD at = 0; ok && at < size;) {
       DWORD written = 0;
-      ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+      ok = WriteFile(file, data + at, std::min(kExtractChunk, size - at), &written, nullptr) && written > 0;
+      at += written;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
+      // Half a payload is no payload.
+      if (!ok)
+        DeleteFileA(path.c_str());
     }
   }
-  extraction = ok ? 1 : 2;
+  if (handle)
+    FreeResource(handle);
+  return ok;
+}
+
+DWORD WINAPI extractionThread(LPVOID parameter) {
+  std::unique_ptr<ExtractionJob> job(static_cast<ExtractionJob*>(parameter));
+  extraction = writeResource(job->resourceName.c_str(), job->folder + job->resourceName) ? 1 : 2;
   return 0;
 }
 
@@ -113,6 +132,16 @@ void allowMessageThroughFilter(UINT message) {
   if (change)
     change(message, 1);
   FreeLibrary(user32);
+}
+
+// A payload that has just ended may hold its file a moment longer.
+void deleteSoon(const std::string& path) {
+  for (int attempt = 0; attempt < 10 && !DeleteFileA(path.c_str()); ++attempt) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+      return;
+    Sleep(20);
+  }
 }
 
 void writeSmallFile(const std::string& path, const std::string& text) {
@@ -137,6 +166,8 @@ struct InstallManager::Impl : public EventListener {
   HWND notifyWindow = nullptr;
   int stage = 0;
   std::string version;
+  // Every stamped work folder this process made.
+  std::vector<std::string> workFolders;
 
   Impl() { installCheckTimer.connect(this); }
   ~Impl() override {
@@ -148,6 +179,7 @@ struct InstallManager::Impl : public EventListener {
 
   bool determineInstallPaths(std::string& errorText);
   void onInstallComplete();
+  void removeLeftovers();
 
   // EventListener
   void onEvent(const char* eventName, const char* type, EventArg, EventArg) override;
@@ -283,6 +315,8 @@ bool InstallManager::createWorkFolder(std::string& folder) {
   folder += std::string(stamp) + "\\";
   const bool created = CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
   debugText(folder);
+  if (created && std::find(impl_->workFolders.begin(), impl_->workFolders.end(), folder) == impl_->workFolders.end())
+    impl_->workFolders.push_back(folder);
   return created;
 }
 
@@ -309,6 +343,10 @@ void InstallManager::extractSetup() {
 
 // --- payload run and exit poll ---------------------------------------------------------
 
+std::string InstallManager::installPathFor(int mode) const {
+  return installPathForRun(CommandLineOptions::get(), mode == 1 ? impl_->defaultInstallPath : impl_->installPath);
+}
+
 bool InstallManager::runSetup(const std::string& windowTitle, int mode) {
   for (UINT message : {6365u, 6366u, 6367u})
     allowMessageThroughFilter(message);
@@ -318,7 +356,7 @@ bool InstallManager::runSetup(const std::string& windowTitle, int mode) {
   input.windowTitle = windowTitle;
   // From here on the install path is the one the payload is told: the registry value,
   // the channel files and the game start all follow it.
-  impl_->installPath = installPathForRun(input.options, mode == 1 ? impl_->defaultInstallPath : impl_->installPath);
+  impl_->installPath = installPathFor(mode);
   input.installPath = impl_->installPath;
   input.silent = impl_->config.silentInstall;
   input.extraArguments = impl_->extraArguments;
@@ -357,9 +395,10 @@ void InstallManager::Impl::onEvent(const char*, const char* type, EventArg, Even
   PostQuitMessage(103);
 }
 
-// --- completion ------------------------------------------------------------------------
+// --- completion and clean-up -------------------------------------------------------------
 
 void InstallManager::Impl::onInstallComplete() {
+  removeLeftovers();
   const std::string dataFolder = pathInFolder(installPath, "Vantor_Data\\StreamingAssets\\");
   if (!config.promoteChannel.empty())
     writeSmallFile(dataFolder + "channel.txt", config.promoteChannel);
@@ -385,6 +424,23 @@ void InstallManager::Impl::onInstallComplete() {
     return;
   }
   owner->event_.raise("EVENT_INSTALL_COMPLETE", 0, 0);
+}
+
+// The payload installed the game: its package (downloaded or extracted), the download's
+// side file and the work folders are of no more use. After a failure they stay, so the
+// next attempt finds the verified package and asks for nothing.
+void InstallManager::Impl::removeLeftovers() {
+  if (!setupDir.empty()) {
+    deleteSoon(setupDir + "setup.exe");
+    deleteSoon(setupDir + "setup.exe.info");
+    // The download folder goes when nothing else is in it.
+    RemoveDirectoryA(setupDir.c_str());
+  }
+  for (const std::string& folder : workFolders) {
+    deleteSoon(folder + "SETUP.EXE");
+    RemoveDirectoryA(folder.c_str());
+  }
+  workFolders.clear();
 }
 
 #ifdef QX_TEST_HOOKS

@@ -59,6 +59,9 @@ public:
   // Starts the payload; mode 1 installs into the default path, any other into the chosen
   // one. True when the process was created; its exit is then polled every 200 ms.
   bool runSetup(const std::string& windowTitle, int mode);
+  // The path a run in `mode` installs into: a caller's "-installPath", else the default
+  // (mode 1) or the chosen path. runSetup records it; the download goes to its drive.
+  std::string installPathFor(int mode) const;
 
   // Seams for tests: where the configuration document comes from (false: not found) and
   // the drive table of the install-path choice. Null restores the real ones.

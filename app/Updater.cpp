@@ -1,20 +1,21 @@
 // Sections: implementation record; construction; buttons and the flow; events; window
-// messages; download end and digest check; the package's signer; install start; restart;
-// destruction.
+// messages; download start and free space; download end and digest check; the package's
+// signer; install start; restart; destruction.
 #include "app/Updater.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/InstallManager.h"
 #include "app/PackageSignature.h"
 #include "app/SelfRestart.h"
 #include "app/SignerPolicy.h"
 #include "download/AsyncWinHttp.h"
-#include "download/CMD5Checksum.h"
+#include "download/TransferText.h"
 #include "gui/GbkText.h"
 #include "gui/Panel.h"
 #include "gui/QxActionListener.h"
@@ -34,6 +35,8 @@ namespace {
 constexpr UINT kInstallProgressMessage = 6365;
 constexpr UINT kDownloadProgressMessage = 6366;
 constexpr UINT kDownloadDoneMessage = 6367;
+// Room left on the download drive beyond the package, for the system and the install.
+constexpr std::int64_t kSpareBytes = 64ll << 20;
 
 std::wstring widen(const std::string& text) {
   if (text.empty())
@@ -83,15 +86,16 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   Panel* overlay = nullptr;
   Timer extractTimer{"extractTimer"};
   Timer progressTimer{"progressTimer"};
-  unsigned progressDone = 0;
-  unsigned progressTotal = 0;
+  Timer verifyTimer{"verifyTimer"};
+  std::int64_t progressDone = 0;
+  std::int64_t progressTotal = 0;
   int installMode = 1;
   // An Enter counts only when its key went down in this window or its path box: the
   // release of an Enter that closed a dialog or a message box lands here too.
   bool enterDown = false;
   std::wstring packageUrl;
   std::wstring packageMd5;
-  int packageSize = 0;
+  std::int64_t packageSize = 0;
   std::wstring packagePath;
   std::unique_ptr<AsyncWinHttp> downloader;
   InstallConfig config;
@@ -108,7 +112,11 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   void silentStart();
   void showInstallPage(int mode);
   void onNotify(const NotifyRecord& record);
-  void onDownloadDone(WPARAM received, LPARAM total);
+  std::string targetInstallPath();
+  bool enoughSpaceFor(const std::wstring& folder, std::int64_t missing);
+  void showDownloadProgress();
+  void onDownloadDone();
+  void checkDigest();
   bool signerAccepted();
   void startInstall(int mode);
   void restartSelf();
@@ -148,6 +156,7 @@ Updater::Impl::Impl(Updater* window) : owner(window), config(InstallManager::ins
   buildPages();
   extractTimer.connect(this);
   progressTimer.connect(this);
+  verifyTimer.connect(this);
   manager().event().connect(this);
 }
 
@@ -248,7 +257,10 @@ void Updater::Impl::onEvent(const char* eventName, const char* type, EventArg ar
       onNotify(*reinterpret_cast<const NotifyRecord*>(arg1));
   } else if (source == "progressTimer" && kind == "timeout") {
     progressTimer.stop();
-    installPage->setProgress(static_cast<int>(progressTotal), static_cast<int>(progressDone));
+    installPage->setProgress(progressTotal, progressDone);
+  } else if (source == "verifyTimer" && kind == "timeout") {
+    if (downloader)
+      installPage->setProgress(downloader->total(), downloader->hashedBytes());
   } else if (source == "InstallManager" && kind == "EVENT_INSTALL_COMPLETE") {
     progressTimer.stop();
     installPage->stopTimers();
@@ -273,17 +285,49 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   }
   packageUrl = widen(url);
   packageMd5 = widen(md5);
-  packageSize = static_cast<int>(std::strtol(text(record.size).c_str(), nullptr, 10));
+  // A size that is no plain decimal count is taken as unknown.
+  packageSize = 0;
+  parseByteCount(text(record.size), packageSize);
   manager().setVersion(text(record.version));
-  const std::string installPath = manager().getDefaultInstallPath();
-  const std::string folder = std::string(1, installPath.empty() ? 'C' : installPath[0]) + ":\\vantorsetup";
-  CreateDirectoryA(folder.c_str(), nullptr);
+
+  // The package goes to the drive it will be installed on.
+  const std::string installPath = targetInstallPath();
+  const std::string fallback = manager().getDefaultInstallPath();
+  auto isDrive = [](const std::string& path) {
+    return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+  };
+  const char drive = isDrive(installPath) ? installPath[0] : isDrive(fallback) ? fallback[0] : 'C';
+  const std::string folder = std::string(1, drive) + ":\\vantorsetup";
   packagePath = widen(folder) + L"\\setup.exe";
+  // Checked before anything is written: a full drive would otherwise fail the download
+  // as a network problem, again at every start.
+  const std::int64_t missing =
+      packageSize - AsyncWinHttp::continuableBytes(packagePath, packageSize, md5);
+  if (!enoughSpaceFor(widen(std::string(1, drive) + ":\\"), missing)) {
+    MessageBoxW(window(), L"磁盘空间不足，请清理磁盘或选择其他安装目录后再试。", L"提示", MB_ICONWARNING);
+    restartSelf();
+    return;
+  }
+  CreateDirectoryA(folder.c_str(), nullptr);
   manager().setSetupDir(narrow(widen(folder + "\\")));
   manager().setStage(3);
   downloader = std::make_unique<AsyncWinHttp>();
   downloader->init(AsyncWinHttp::postToWindow, window());
-  downloader->download(packageUrl, packagePath, static_cast<std::int64_t>(packageSize), md5);
+  downloader->download(packageUrl, packagePath, packageSize, md5);
+}
+
+// The install path this run is going to: the chosen one in a custom install, the
+// default one in a one-key install, a caller's own in either.
+std::string Updater::Impl::targetInstallPath() { return manager().installPathFor(installMode); }
+
+// Whether the drive of `root` has room for `missing` more bytes and a margin; a drive
+// whose free space cannot be read has none.
+bool Updater::Impl::enoughSpaceFor(const std::wstring& root, std::int64_t missing) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr))
+    return false;
+  const std::uint64_t needed = static_cast<std::uint64_t>(std::max<std::int64_t>(missing, 0) + kSpareBytes);
+  return available.QuadPart >= needed;
 }
 
 // --- window messages -------------------------------------------------------------------
@@ -300,13 +344,14 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
       PostMessageA(notify, kInstallProgressMessage, wParam, lParam);
     break;
   case kDownloadProgressMessage:
-    impl.progressDone = static_cast<unsigned>(lParam);
-    impl.progressTotal = static_cast<unsigned>(wParam);
-    if (!impl.progressTimer.isActive())
-      impl.progressTimer.start(16);
+    impl.showDownloadProgress();
     break;
   case kDownloadDoneMessage:
-    impl.onDownloadDone(wParam, lParam);
+    impl.onDownloadDone();
+    break;
+  case AsyncWinHttp::kDigestMessage:
+    if (InstallManager::instance().stage() == 4)
+      impl.checkDigest();
     break;
   case WM_KEYDOWN:
     if (wParam == VK_RETURN)
@@ -361,16 +406,42 @@ bool Updater::preTranslateMessage(MSG* msg) {
 
 // --- download end and digest check -----------------------------------------------------
 
-void Updater::Impl::onDownloadDone(WPARAM received, LPARAM total) {
-  if (static_cast<LPARAM>(received) != total || total == 0) {
+// The counts come from the downloader itself: the messages' parameters are 32 bits and
+// in units of 1000 bytes above 10^9 bytes, for the programs that know only them.
+void Updater::Impl::showDownloadProgress() {
+  if (!downloader || manager().stage() != 3)
+    return;
+  progressDone = downloader->downloaded();
+  progressTotal = downloader->total();
+  if (!progressTimer.isActive())
+    progressTimer.start(16);
+}
+
+void Updater::Impl::onDownloadDone() {
+  const std::int64_t received = downloader ? downloader->downloaded() : 0;
+  const std::int64_t total = downloader ? downloader->total() : 0;
+  if (received != total || total == 0) {
     MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
     restartSelf();
     return;
   }
   if (manager().stage() != 3)
     return;
-  CMD5Checksum md5;
-  const std::wstring computed = lowercase(widen(md5.digestFile(narrow(packagePath))));
+  progressTimer.stop();
+  if (downloader->digestReady()) {
+    checkDigest();
+    return;
+  }
+  // The digest's thread is still reading the package (a package complete from an
+  // earlier run, or a disk slower than the line): the page shows how far it is.
+  manager().setStage(4);
+  installPage->setProgress(total, downloader->hashedBytes());
+  verifyTimer.start(100);
+}
+
+void Updater::Impl::checkDigest() {
+  verifyTimer.stop();
+  const std::wstring computed = lowercase(widen(downloader->digest()));
   // Servers announce digests in either case; only the digits matter.
   if (computed != lowercase(packageMd5)) {
     DeleteFileW(downloader->targetPath().c_str());

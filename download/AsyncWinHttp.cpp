@@ -1,498 +1,317 @@
-// The downloader. Sections: 1. constants and texts  2. state  3. preparing and sending
-// the request  4. the status callback  5. writing, failures and clean-up  6. public face.
-//
-// Throughput: WinHTTP under Wine receives 8 KiB per socket call, and every asynchronous
-// step costs thread switches, so what decides the speed here is the rest: each read
-// takes all the data that is available, straight into one buffer kept for the whole
-// transfer (no allocation or copy per chunk), and the file is written in large pieces.
-// Reads never ask for more than is available: WinHTTP may hold a larger read until it
-// is filled, which would stall progress and cancellation on a slow line.
+// The downloader's face. Sections: 1. state  2. the side file and the target  3. the
+// requests  4. what the requests and the digest report  5. public face.
+// The transfer is a RangeRequest (a few in a row for a large package); the digest a
+// DigestFollower that reads back what the requests wrote.
 #include "download/AsyncWinHttp.h"
 
+#include <winhttp.h>
 
-#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <mutex>
 #include <vector>
 
+#include "download/DigestFollower.h"
+#include "download/RangeRequest.h"
+#include "download/TransferText.h"
 #include "download/WinHttpLibrary.h"
 
 namespace {
 
 const WinHttpLibrary& http() { return WinHttpLibrary::get(); }
 
-// ---- 1. constants and texts --------------------------------------------------------
-
 constexpr wchar_t kUserAgent[] = L"Asynchronous WinHTTP/1.0";
-// Body bytes are collected here and written when less than kMinRead is left, or when
-// kFlushIntervalMs passed since the last write, so a slow line still shows progress.
-constexpr DWORD kBufferSize = 1024 * 1024;
-constexpr DWORD kMinRead = 64 * 1024;
-constexpr ULONGLONG kFlushIntervalMs = 100;
 // How long destruction waits for WinHTTP to release the request.
 constexpr DWORD kCloseWaitMs = 5000;
-constexpr DWORD kCallbackFlags =
-    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_REDIRECT | WINHTTP_CALLBACK_FLAG_HANDLES;
+// A side file longer than this is none of ours.
+constexpr DWORD kSideFileLimit = 4096;
+// WinHTTP under Wine ends every body after 2^31 - 1 bytes, whatever its Content-Length
+// says. So while more than that is missing, each request asks for a piece of 1 GiB;
+// the last one asks for the rest.
+constexpr std::int64_t kLargestAnswer = 0x7FFFFFFF;
+constexpr std::int64_t kPiece = 1ll << 30;
 
-const wchar_t* asyncCallName(DWORD_PTR result) {
-  switch (result) {
-    case API_RECEIVE_RESPONSE: return L"API_RECEIVE_RESPONSE";
-    case API_QUERY_DATA_AVAILABLE: return L"API_QUERY_DATA_AVAILABLE";
-    case API_READ_DATA: return L"API_READ_DATA";
-    case API_WRITE_DATA: return L"API_WRITE_DATA";
-    case API_SEND_REQUEST: return L"API_SEND_REQUEST";
-    default: return L"Unknown function";
-  }
-}
-
-// A failure text from a pattern with the API name (%ls) and a number (%lld).
 std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number) {
   wchar_t text[600];
   std::swprintf(text, sizeof text / sizeof text[0], pattern, api, number);
   return text;
 }
 
+// The whole side file, or false when there is none to read.
+bool readSideFile(const std::wstring& path, std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  LARGE_INTEGER size{};
+  bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= kSideFileLimit;
+  if (ok) {
+    text.assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    ok = text.empty() || (ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) &&
+                          got == text.size());
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+std::int64_t sizeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return -1;
+  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 } // namespace
 
-// ---- 2. state ----------------------------------------------------------------------
+// ---- 1. state ----------------------------------------------------------------------
 
-struct AsyncWinHttp::Impl {
-  explicit Impl(AsyncWinHttp* o) : owner(o), closedEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+struct AsyncWinHttp::Impl : RangeRequest::Listener {
+  explicit Impl(AsyncWinHttp* o) : owner(o) {}
 
   AsyncWinHttp* const owner;
   // Recursive: WinHTTP may complete a call inline, running the callback on the thread
-  // that already holds the lock.
+  // that already holds the lock. The request runs under it too.
   std::recursive_mutex mutex;
 
   std::wstring targetPath;
   std::wstring infoPath;
   std::string expectedMd5;
-  std::uint32_t expectedSize = 0;
+  std::int64_t expectedSize = 0;
 
   HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
   HANDLE file = INVALID_HANDLE_VALUE;
+  std::wstring url;
+  // Every request of this download, the running one last; each is kept until WinHTTP
+  // has let go of it.
+  std::vector<std::unique_ptr<RangeRequest>> requests;
+  // Their body buffer, one after the other; freed only with the state.
+  std::vector<char> buffer;
+  std::int64_t pieceEnd = -1;  // where the running request's piece ends; -1: at the end
+  bool restarted = false;      // the server ignored a range and sent the whole file
+  DigestFollower digest;
 
-  DWORD chunkSize = 0;
-  std::uint32_t downloaded = 0;  // bytes in the target file, counting what was on disk
-  std::uint32_t total = 0;       // expected final size, from the disk and the response
-  std::wstring lastApi;
+  // Read without the lock by whoever asks (the window's thread must never wait for a
+  // write in progress).
+  std::atomic<std::int64_t> downloaded{0};
+  std::atomic<std::int64_t> total{0};
   bool failed = false;
   std::wstring failureText;
 
   ProgressCallback callback = nullptr;
   void* context = nullptr;
 
-  bool started = false;         // download() was called; one attempt per object
-  bool ended = false;           // the clean-up ran; later callbacks are ignored
-  bool rangeRequested = false;
-  bool lengthKnown = true;      // the response carried Content-Length
-  // Body bytes not yet written: the first `filled`. A read WinHTTP has started writes
-  // into it even after the request is closed, so it lives as long as this object.
-  std::vector<char> buffer;
-  DWORD filled = 0;
-  ULONGLONG lastWrite = 0;
-  // Set when our status callback was installed on the request: WinHTTP then announces
-  // the request's end with a closing notice, the last call it makes with this context.
-  bool awaitingClose = false;
-  HANDLE closedEvent;
+  bool started = false;     // download() was called; one attempt per object
+  bool ended = false;       // status 2 was reported (or cancelled)
+  bool complete = false;    // and the file is whole
+  bool digestReported = false;
 
-  static void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
-                                      DWORD length);
-  bool start(const std::wstring& url, std::int64_t size, const std::string& md5);
-  void prepareFiles(std::int64_t size, const std::string& md5);
-  bool sendRequest(const std::wstring& url);
-
-  void onHeaders();
-  void onReadComplete(DWORD bytes);
-  void onRequestError(const WINHTTP_ASYNC_RESULT& result);
-  long long rangeStart();
-  void queryNext();
-  void onDataAvailable(DWORD bytes);
-  void endOfBody();
-
-  bool writeAll(const char* data, DWORD size);
-  bool flush();
-  void fail(std::wstring text);
-  void cleanup();
+  bool prepareFiles();
+  bool openTarget();
+  bool sendFrom(std::int64_t offset);
+  void closeRequest();
+  bool releaseRequests();
+  void end(bool fileComplete);
   void report(int status);
+  void reportDigestOnce();
+  static void onDigestReady(void* context);
+
+  // RangeRequest::Listener
+  void onAccepted(std::int64_t newTotal) override;
+  void onRestarted() override;
+  void onWritten(std::int64_t end) override;
+  void onFinished(End how, const std::wstring& text) override;
 };
 
-// ---- 3. preparing and sending the request ---------------------------------------------
+// ---- 2. the side file and the target ----------------------------------------------------
 
-void AsyncWinHttp::Impl::prepareFiles(std::int64_t size, const std::string& md5) {
-  // The side file is the size in decimal followed directly by the digest text, without
-  // a terminator; files left by earlier runs are compared byte for byte.
-  char text[256];
-  std::snprintf(text, sizeof text, "%lld%s", static_cast<long long>(size), md5.c_str());
-  const DWORD textSize = static_cast<DWORD>(std::strlen(text));
+std::int64_t AsyncWinHttp::continuableBytes(const std::wstring& targetPath, std::int64_t expectedSize,
+                                            const std::string& expectedMd5) {
+  std::string text;
+  if (!readSideFile(targetPath + L".info", text) || text != sideFileText(expectedSize, expectedMd5))
+    return 0;
+  const std::int64_t size = sizeOf(targetPath);
+  if (size <= 0 || (expectedSize > 0 && size > expectedSize))
+    return 0;
+  return size;
+}
 
-  HANDLE info = CreateFileW(infoPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (info == INVALID_HANDLE_VALUE) {
+// Keeps a partial target only when the side file names this package; then writes the
+// side file for this attempt.
+bool AsyncWinHttp::Impl::prepareFiles() {
+  const std::string text = sideFileText(expectedSize, expectedMd5);
+  std::string old;
+  if (!readSideFile(infoPath, old)) {
     DeleteFileW(targetPath.c_str());
-  } else {
-    char old[sizeof text] = {};
-    DWORD got = 0;
-    const DWORD oldSize = GetFileSize(info, nullptr);
-    const bool same = oldSize == textSize && ReadFile(info, old, sizeof old, &got, nullptr) &&
-                      got == textSize && std::memcmp(old, text, textSize) == 0;
-    CloseHandle(info);
-    if (!same) {
-      DeleteFileW(targetPath.c_str());
-      DeleteFileW(infoPath.c_str());
-    }
+  } else if (old != text) {
+    DeleteFileW(targetPath.c_str());
+    DeleteFileW(infoPath.c_str());
   }
-
   // Without the side file a partial target could not be continued next time, but this
   // attempt still works: a failure here is not one of the download.
-  info = CreateFileW(infoPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+  HANDLE info = CreateFileW(infoPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
   if (info != INVALID_HANDLE_VALUE) {
     DWORD put = 0;
-    WriteFile(info, text, textSize, &put, nullptr);
+    WriteFile(info, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
     CloseHandle(info);
   }
+  return openTarget();
 }
 
-bool AsyncWinHttp::Impl::start(const std::wstring& url, std::int64_t size, const std::string& md5) {
-  expectedSize = static_cast<std::uint32_t>(size > 0 ? size : 0);
-  prepareFiles(size, md5);
-
-  downloaded = total = 0;
-  file = CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    downloaded = total = GetFileSize(file, nullptr);
-    // A partial file longer than the package cannot be continued: start it over.
-    if (expectedSize > 0 && downloaded > expectedSize) {
-      SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-      SetEndOfFile(file);
-      downloaded = total = 0;
-    }
-    SetFilePointer(file, 0, nullptr, FILE_END);
-  } else {
-    file = CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      fail(format(L"%ls failed with error %lld", L"CreateFile", GetLastError()));
-      cleanup();
-      return false;
-    }
-  }
-
-  if (expectedSize > 0 && downloaded == expectedSize) {
-    // Already complete: nothing to fetch. The report carries downloaded == total.
+// Opens the target for writing (the digest reads it meanwhile) and sets `downloaded` to
+// the bytes it holds.
+bool AsyncWinHttp::Impl::openTarget() {
+  file = CreateFileW(targetPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
     failed = true;
-    failureText = format(L"%ls failed with error %lld", lastApi.c_str(), GetLastError());
-    cleanup();
+    failureText = format(L"%ls failed with error %lld", L"CreateFile", GetLastError());
     return false;
   }
-  return sendRequest(url);
-}
-
-bool AsyncWinHttp::Impl::sendRequest(const std::wstring& url) {
-  wchar_t host[256] = {};
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = sizeof host / sizeof host[0];
-  parts.dwSchemeLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-
-  // Each step names itself in lastApi first; a failing one leaves its error code here.
-  DWORD error = 0;
-  auto step = [&](bool ok) {
-    if (!ok) error = GetLastError();
-    return ok;
-  };
-  lastApi = L"WinHttpCrackURL";
-  bool ok = step(http().crackUrl(url.c_str(), 0, 0, &parts) != FALSE);
-  if (ok) {
-    lastApi = L"WinHttpConnect";
-    connection = http().connect(session, host, parts.nPort, 0);
-    ok = step(connection != nullptr);
-  }
-  if (ok) {
-    lastApi = L"WinHttpOpenRequest";
-    // The path runs from after the host and port to the end: the query is part of it.
-    std::wstring path = parts.lpszUrlPath ? parts.lpszUrlPath : L"";
-    if (path.empty()) path = L"/";
-    const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    request = http().openRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                 WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-    ok = step(request != nullptr);
-  }
-  if (ok) {
-    // The context rides on the handle itself, so even the closing notice of a request
-    // that never got sent finds this object.
-    DWORD_PTR self = reinterpret_cast<DWORD_PTR>(this);
-    http().setOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof self);
-  }
-  if (ok && downloaded > 0) {
-    lastApi = L"WinHttpAddRequestHeaders";
-    wchar_t range[64];
-    std::swprintf(range, sizeof range / sizeof range[0], L"Range: bytes=%u-\r\n", downloaded);
-    ok = step(http().addRequestHeaders(request, range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD) != FALSE);
-    rangeRequested = ok;
-  }
-  if (ok) {
-    lastApi = L"WinHttpSetStatusCallback";
-    ok = step(http().setStatusCallback(request, statusCallback, kCallbackFlags, 0) !=
-                  WINHTTP_INVALID_STATUS_CALLBACK);
-    awaitingClose = ok;
-  }
-  if (ok) {
-    lastApi = L"WinHttpSendRequest";
-    ok = step(http().sendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                 reinterpret_cast<DWORD_PTR>(this)) != FALSE);
-  }
-  if (!ok) {
-    fail(format(L"%ls failed with error %lld", lastApi.c_str(), error));
-    cleanup();
-  }
-  return ok;
-}
-
-// ---- 4. the status callback -------------------------------------------------------------
-
-void CALLBACK AsyncWinHttp::Impl::statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
-                                                 LPVOID info, DWORD length) {
-  auto* impl = reinterpret_cast<Impl*>(context);
-  if (!impl) return;
-  if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-    // Without the lock, and the last touch of the object: destruction may free it as
-    // soon as the event is set.
-    SetEvent(impl->closedEvent);
-    return;
-  }
-  std::lock_guard<std::recursive_mutex> lock(impl->mutex);
-  if (impl->ended || handle != impl->request) return;
-  switch (status) {
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-      impl->lastApi = L"WinHttpReceiveResponse";
-      if (!http().receiveResponse(handle, nullptr)) {
-        impl->fail(format(L"%ls: Error %lld encountered.", impl->lastApi.c_str(), GetLastError()));
-        impl->cleanup();
-      }
-      break;
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-      impl->onHeaders();
-      break;
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-      impl->onDataAvailable(*static_cast<DWORD*>(info));
-      break;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-      impl->onReadComplete(length);
-      break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-      impl->onRequestError(*static_cast<WINHTTP_ASYNC_RESULT*>(info));
-      break;
-    default:
-      break;
-  }
-}
-
-void AsyncWinHttp::Impl::onHeaders() {
-  lastApi = L"WinHttpQueryHeaders";
-  DWORD code = 0;
-  DWORD size = sizeof code;
-  http().queryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                      WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
-  if (code == 200 && downloaded > 0) {
-    // The server ignored the range and sends the whole file: start the file over.
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  LARGE_INTEGER size{};
+  GetFileSizeEx(file, &size);
+  std::int64_t onDisk = size.QuadPart;
+  // A partial file longer than the package cannot be continued: start it over.
+  if (expectedSize > 0 && onDisk > expectedSize) {
+    LARGE_INTEGER zero{};
+    SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
     SetEndOfFile(file);
-    downloaded = total = 0;
-  } else if (code == 206 && rangeRequested && rangeStart() != downloaded) {
-    // Another part than the one asked for would be stitched in at the wrong place.
-    fail(format(L"%ls: HTTP status %lld with another range", lastApi.c_str(), code));
-    cleanup();
-    return;
-  } else if (!(code == 200 || (code == 206 && rangeRequested))) {
-    // An error page is not part of the package: none of it reaches the file.
-    fail(format(L"%ls: HTTP status %lld", lastApi.c_str(), code));
-    cleanup();
-    return;
+    onDisk = 0;
   }
-
-  DWORD length = 0;
-  size = sizeof length;
-  if (http().queryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                          WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX)) {
-    total += length;
-  } else {
-    // The end of the body tells the size; until then progress is measured against the
-    // size the caller expects.
-    lengthKnown = false;
-    if (expectedSize > 0) total = expectedSize;
-  }
-  buffer.resize(kBufferSize);
-  lastWrite = GetTickCount64();
-  queryNext();
-}
-
-// The first byte of a 206 answer, from "Content-Range: bytes N-M/T"; -1 without one.
-long long AsyncWinHttp::Impl::rangeStart() {
-  wchar_t text[128] = {};
-  DWORD size = sizeof text;
-  unsigned long long start = 0;
-  if (!http().queryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
-                           WINHTTP_NO_HEADER_INDEX) ||
-      std::swscanf(text, L"bytes %llu-", &start) != 1) {
-    return -1;
-  }
-  return static_cast<long long>(start);
-}
-
-void AsyncWinHttp::Impl::queryNext() {
-  lastApi = L"WinHttpQueryDataAvailable";
-  if (!http().queryDataAvailable(request, nullptr)) {
-    fail(format(L"%ls: Error %lld encountered.", lastApi.c_str(), GetLastError()));
-    cleanup();
-  }
-  // Nothing after this point: the call may have completed inline and ended the transfer.
-}
-
-void AsyncWinHttp::Impl::onDataAvailable(DWORD bytes) {
-  if (bytes == 0) {
-    endOfBody();
-    return;
-  }
-  // Only what is there: WinHTTP may hold a larger read until it is filled.
-  if (buffer.size() - filled < bytes && !flush()) return;
-  chunkSize = std::min<DWORD>(bytes, static_cast<DWORD>(buffer.size()) - filled);
-  lastApi = L"WinHttpReadData";
-  if (!http().readData(request, buffer.data() + filled, chunkSize, nullptr)) {
-    fail(format(L"%ls: Error %lld encountered.", lastApi.c_str(), GetLastError()));
-    cleanup();
-  }
-}
-
-void AsyncWinHttp::Impl::onReadComplete(DWORD bytes) {
-  // A read of nothing would otherwise leave the transfer waiting forever.
-  if (bytes == 0) {
-    endOfBody();
-    return;
-  }
-  filled += bytes;
-  if (buffer.size() - filled < kMinRead || GetTickCount64() - lastWrite >= kFlushIntervalMs) {
-    if (!flush()) return;
-  }
-  queryNext();
-}
-
-void AsyncWinHttp::Impl::endOfBody() {
-  if (!flush()) return;
-  if (!lengthKnown && expectedSize == 0) total = downloaded;
-  cleanup();
-}
-
-void AsyncWinHttp::Impl::onRequestError(const WINHTTP_ASYNC_RESULT& result) {
-  wchar_t text[600];
-  std::swprintf(text, sizeof text / sizeof text[0], L"%ls: REQUEST_ERROR - error %lu, result %ls",
-                lastApi.c_str(), static_cast<unsigned long>(result.dwError), asyncCallName(result.dwResult));
-  fail(text);
-  cleanup();
-}
-
-// ---- 5. writing, failures and clean-up ------------------------------------------------
-
-bool AsyncWinHttp::Impl::writeAll(const char* data, DWORD size) {
-  while (size > 0) {
-    DWORD put = 0;
-    // A write that moves nothing would repeat forever (a full disk): it is a failure.
-    if (!WriteFile(file, data, size, &put, nullptr) || put == 0) return false;
-    data += put;
-    size -= put;
-  }
+  downloaded = onDisk;
+  total = onDisk;
   return true;
 }
 
-// Writes the collected bytes and reports them; false when the transfer ended on it.
-bool AsyncWinHttp::Impl::flush() {
-  if (filled == 0) return true;
-  if (!writeAll(buffer.data(), filled)) {
-    fail(format(L"%ls failed with error %lld", L"WriteFile", GetLastError()));
-    cleanup();
-    return false;
-  }
-  downloaded += filled;
-  filled = 0;
-  lastWrite = GetTickCount64();
-  report(kProgress);
+// ---- 3. the requests ---------------------------------------------------------------------
+
+bool AsyncWinHttp::Impl::sendFrom(std::int64_t offset) {
+  RangeRequest::Target target;
+  target.file = file;
+  target.offset = offset;
+  target.expectedSize = expectedSize;
+  if (expectedSize > 0 && expectedSize - offset > kLargestAnswer)
+    target.length = kPiece;
+  pieceEnd = target.length > 0 ? offset + target.length : -1;
+  requests.push_back(std::make_unique<RangeRequest>(mutex, *this, buffer));
+  return requests.back()->send(session, url, target);
+}
+
+void AsyncWinHttp::Impl::closeRequest() {
+  if (!requests.empty())
+    requests.back()->close();
+}
+
+// Waits for WinHTTP to let go of every request; false when one is still held.
+bool AsyncWinHttp::Impl::releaseRequests() {
+  for (auto& request : requests)
+    if (!request->waitReleased(kCloseWaitMs))
+      return false;
   return true;
 }
 
-// Every failure reports nothing downloaded, so the receiver never takes a broken
-// transfer for a complete file.
-void AsyncWinHttp::Impl::fail(std::wstring text) {
-  failed = true;
-  failureText = std::move(text);
+// ---- 4. what the requests and the digest report --------------------------------------------
+
+void AsyncWinHttp::Impl::onAccepted(std::int64_t newTotal) {
+  total = newTotal;
+  if (newTotal > 0)
+    digest.setSize(newTotal);
+}
+
+void AsyncWinHttp::Impl::onRestarted() {
+  restarted = true;
   downloaded = 0;
+  digest.restart();
 }
 
-void AsyncWinHttp::Impl::report(int status) {
-  if (callback) callback(context, owner, status, downloaded, total);
+void AsyncWinHttp::Impl::onWritten(std::int64_t end) {
+  downloaded = end;
+  digest.advance(end);
+  report(kProgress);
 }
 
-void AsyncWinHttp::Impl::cleanup() {
-  if (ended) return;
+void AsyncWinHttp::Impl::onFinished(End how, const std::wstring& text) {
+  if (how == End::Failed) {
+    failed = true;
+    failureText = text;
+  }
+  const bool whole = how == End::Complete;
+  if (whole && !restarted && pieceEnd > 0 && downloaded == pieceEnd && pieceEnd < expectedSize) {
+    // A piece is in: the next one is asked for right away (from WinHTTP's thread).
+    sendFrom(pieceEnd);
+    return;
+  }
+  // Without Content-Length and an expected size, the end of the body tells the size.
+  if (whole && total <= 0)
+    total = downloaded.load();
+  end(whole);
+}
+
+// Reports status 2 once. Every failure reports nothing downloaded, so the receiver
+// never takes a broken transfer for a complete file.
+void AsyncWinHttp::Impl::end(bool fileComplete) {
+  if (ended)
+    return;
   ended = true;
-  lastApi = L"Closed";
-  // Bytes already received belong to the package: keep them so the next attempt
-  // continues after them.
-  if (filled > 0 && file != INVALID_HANDLE_VALUE) {
-    if (writeAll(buffer.data(), filled)) {
-      if (!failed) downloaded += filled;
-    } else if (!failed) {
-      fail(format(L"%ls failed with error %lld", L"WriteFile", GetLastError()));
-    }
-    filled = 0;
-  }
-  // The status callback stays installed: its closing notice tells destruction when
-  // WinHTTP no longer calls into this object.
-  if (request) {
-    HINTERNET closing = request;
-    request = nullptr;
-    http().closeHandle(closing);
-  }
-  if (connection) {
-    http().closeHandle(connection);
-    connection = nullptr;
-  }
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
   }
-  if (callback) {
-    report(kEnded);
-    callback = nullptr;
-  }
+  if (failed)
+    downloaded = 0;
+  complete = fileComplete && !failed && downloaded > 0 && downloaded == total;
+  if (complete)
+    digest.setSize(total);
+  report(kEnded);
+  if (complete && digest.ready())
+    reportDigestOnce();
 }
 
-// ---- 6. public face ---------------------------------------------------------------------
+void AsyncWinHttp::Impl::report(int status) {
+  if (callback)
+    callback(context, owner, status, downloaded, total);
+}
+
+void AsyncWinHttp::Impl::reportDigestOnce() {
+  if (digestReported)
+    return;
+  digestReported = true;
+  if (callback)
+    callback(context, owner, kDigestReady, digest.hashed(), total);
+}
+
+// On the digest's thread.
+void AsyncWinHttp::Impl::onDigestReady(void* context) {
+  auto* impl = static_cast<Impl*>(context);
+  std::lock_guard<std::recursive_mutex> lock(impl->mutex);
+  // Before the transfer's end the report waits for it: status 3 always follows status 2.
+  if (impl->ended && impl->complete)
+    impl->reportDigestOnce();
+}
+
+// ---- 5. public face ---------------------------------------------------------------------
 
 AsyncWinHttp::AsyncWinHttp() : impl_(std::make_unique<Impl>(this)) {}
 
 AsyncWinHttp::~AsyncWinHttp() {
-  bool wait = false;
   {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->cleanup();
-    wait = impl_->awaitingClose;
+    impl_->closeRequest();
+    impl_->end(false);
   }
-  if (wait && WaitForSingleObject(impl_->closedEvent, kCloseWaitMs) != WAIT_OBJECT_0) {
+  // Outside the lock: the digest's thread may be waiting for it, and so may WinHTTP's.
+  impl_->digest.stop();
+  if (!impl_->releaseRequests()) {
     // WinHTTP still holds the request and may call into the state: leaking it is the
     // lesser harm than freeing it under a running callback.
     impl_.release();
     return;
   }
-  if (impl_->session) http().closeHandle(impl_->session);
-  if (impl_->closedEvent) CloseHandle(impl_->closedEvent);
+  if (impl_->session)
+    http().closeHandle(impl_->session);
 }
 
 bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
@@ -515,18 +334,38 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   d.targetPath = targetPath;
   d.infoPath = targetPath + L".info";
   d.expectedMd5 = expectedMd5;
+  d.expectedSize = expectedSize > 0 ? expectedSize : 0;
   if (!d.session) {
-    d.fail(format(L"%ls failed with error %lld", L"WinHttpOpen", ERROR_INVALID_HANDLE));
-    d.cleanup();
+    d.failed = true;
+    d.failureText = format(L"%ls failed with error %lld", L"WinHttpOpen", ERROR_INVALID_HANDLE);
+    d.end(false);
     return false;
   }
-  return d.start(url, expectedSize, expectedMd5);
+  if (!d.prepareFiles()) {
+    d.end(false);
+    return false;
+  }
+  const std::int64_t onDisk = d.downloaded;
+  // What is on disk is hashed at once, off this thread, while the rest is asked for.
+  d.digest.start(targetPath, onDisk, d.expectedSize > 0 ? d.expectedSize : -1, &Impl::onDigestReady, &d);
+  if (d.expectedSize > 0 && onDisk == d.expectedSize) {
+    // Already complete: nothing to fetch. The report carries downloaded == total, and
+    // the digest of the whole file follows from the digest's thread.
+    d.end(true);
+    return false;
+  }
+  d.url = url;
+  return d.sendFrom(onDisk);
 }
 
 void AsyncWinHttp::cancel() {
-  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-  impl_->callback = nullptr;
-  impl_->cleanup();
+  {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->callback = nullptr;
+    impl_->closeRequest();
+    impl_->end(false);
+  }
+  impl_->digest.stop();
 }
 
 const std::wstring& AsyncWinHttp::targetPath() const { return impl_->targetPath; }
@@ -543,6 +382,16 @@ std::wstring AsyncWinHttp::failureText() const {
   return impl_->failureText;
 }
 
+std::int64_t AsyncWinHttp::downloaded() const { return impl_->downloaded; }
+
+std::int64_t AsyncWinHttp::total() const { return impl_->total; }
+
+std::int64_t AsyncWinHttp::hashedBytes() const { return impl_->digest.hashed(); }
+
+bool AsyncWinHttp::digestReady() const { return impl_->digest.ready(); }
+
+std::string AsyncWinHttp::digest() const { return impl_->digest.digest(); }
+
 void AsyncWinHttp::postToWindow(void* context, AsyncWinHttp*, int status, std::int64_t downloaded,
                                 std::int64_t total) {
   HWND window = static_cast<HWND>(context);
@@ -551,5 +400,7 @@ void AsyncWinHttp::postToWindow(void* context, AsyncWinHttp*, int status, std::i
     PostMessageW(window, kProgressMessage, static_cast<WPARAM>(total / unit), static_cast<LPARAM>(downloaded / unit));
   } else if (status == kEnded) {
     PostMessageW(window, kDoneMessage, static_cast<WPARAM>(downloaded), static_cast<LPARAM>(total));
+  } else if (status == kDigestReady) {
+    PostMessageW(window, kDigestMessage, 0, 0);
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Downloads one package over HTTP(S) with WinHTTP in asynchronous mode, continuing a
-// partial file when its ".info" side file shows it belongs to the same package.
+// partial file when its ".info" side file shows it belongs to the same package, and
+// computing the package's MD5 digest on a worker thread as the bytes arrive.
 #include <windows.h>
 
 #include <cstdint>
@@ -8,23 +9,27 @@
 #include <string>
 
 // One object per download attempt. init, download, cancel and the destructor run on the
-// UI thread; WinHTTP's worker threads run the status callback and so the progress
-// callback. Everything they share is held in the Impl under its mutex.
+// UI thread; WinHTTP's worker threads and the digest's thread run the callback. The
+// counts and the digest may be read from any thread at any time.
 class AsyncWinHttp {
 public:
   // Status 1: progress after a chunk was written. Status 2: the transfer has ended,
-  // complete or not; delivered exactly once per download (unless cancelled).
-  enum Status { kProgress = 1, kEnded = 2 };
+  // complete or not; delivered exactly once per download (unless cancelled). Status 3:
+  // the digest of the complete file is ready; at most once, always after a status 2
+  // that reported the file complete.
+  enum Status { kProgress = 1, kEnded = 2, kDigestReady = 3 };
   using ProgressCallback = void (*)(void* context, AsyncWinHttp* downloader, int status,
                                     std::int64_t downloaded, std::int64_t total);
 
-  // Posted by postToWindow: 6366 (total, downloaded) and 6367 (downloaded, total).
+  // Posted by postToWindow: 6366 (total, downloaded) and 6367 (downloaded, total) for
+  // anyone who knows these numbers, and a private message for the digest.
   static constexpr UINT kProgressMessage = 6366;
   static constexpr UINT kDoneMessage = 6367;
+  static constexpr UINT kDigestMessage = WM_APP + 67;
 
   AsyncWinHttp();
-  // Ends a running transfer (delivering its status-2 report) and waits, bounded, until
-  // WinHTTP has let go of the request before the state is freed.
+  // Ends a running transfer (delivering its status-2 report), stops the digest and
+  // waits, bounded, until WinHTTP has let go of the request before the state is freed.
   virtual ~AsyncWinHttp();
   AsyncWinHttp(const AsyncWinHttp&) = delete;
   AsyncWinHttp& operator=(const AsyncWinHttp&) = delete;
@@ -42,6 +47,22 @@ public:
   const std::wstring& infoPath() const;
   bool failed() const;
   std::wstring failureText() const;
+
+  // Exact counts of the newest report: bytes of the target so far (0 after a failure)
+  // and its expected final size (0 while unknown).
+  std::int64_t downloaded() const;
+  std::int64_t total() const;
+  // The digest of the file as far as it is hashed: bytes hashed, and once the whole
+  // file is, its 32 uppercase hexadecimal digits (empty before).
+  std::int64_t hashedBytes() const;
+  bool digestReady() const;
+  std::string digest() const;
+
+  // Bytes of a partial target that a download of this package would continue: the
+  // target's size when its side file matches and it is not longer than the package,
+  // else 0. Reads only.
+  static std::int64_t continuableBytes(const std::wstring& targetPath, std::int64_t expectedSize,
+                                       const std::string& expectedMd5);
 
   // The callback for a window: context is the HWND. Progress goes out in units of
   // 1000 bytes when the total exceeds 1,000,000,000 bytes.

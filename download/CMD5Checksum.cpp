@@ -1,20 +1,12 @@
 // MD5 as RFC 1321 defines it, and the chunked file loop around it.
-//   1. block transform   2. incremental steps   3. file reading (per platform)
+//   1. block transform   2. incremental steps   3. whole files
 #include "download/CMD5Checksum.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
+#include "download/FileReader.h"
 
 namespace {
 
@@ -128,84 +120,6 @@ void transform(std::uint32_t state[4], const std::uint8_t* data, std::size_t blo
 #undef QX_MD5_G
 #undef QX_MD5_F
 
-// ---- 3. file reading ---------------------------------------------------------------
-
-// A read-only file that other readers may share. Reports failure as an empty result.
-class ChunkReader {
-public:
-#ifdef _WIN32
-  explicit ChunkReader(const std::wstring& path)
-      : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {}
-  explicit ChunkReader(const std::string& path)
-      : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {}
-  ~ChunkReader() {
-    if (isOpen()) CloseHandle(handle_);
-  }
-  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  std::uint32_t size() const { return GetFileSize(handle_, nullptr); }
-  // Bytes read, 0 on failure or at the end.
-  std::size_t read(std::uint8_t* buffer, std::size_t size) {
-    DWORD got = 0;
-    if (!ReadFile(handle_, buffer, static_cast<DWORD>(size), &got, nullptr)) return 0;
-    return got;
-  }
-
-private:
-  HANDLE handle_;
-#else
-  explicit ChunkReader(const std::wstring& path) : ChunkReader(utf8(path)) {}
-  explicit ChunkReader(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~ChunkReader() {
-    if (isOpen()) ::close(fd_);
-  }
-  bool isOpen() const { return fd_ >= 0; }
-  std::uint32_t size() const {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return 0;
-    return static_cast<std::uint32_t>(st.st_size);
-  }
-  std::size_t read(std::uint8_t* buffer, std::size_t size) {
-    for (;;) {
-      const ssize_t got = ::read(fd_, buffer, size);
-      if (got >= 0) return static_cast<std::size_t>(got);
-      if (errno != EINTR) return 0;
-    }
-  }
-
-private:
-  // Native file names are UTF-8 here.
-  static std::string utf8(const std::wstring& text) {
-    std::string out;
-    for (wchar_t wc : text) {
-      const auto c = static_cast<std::uint32_t>(wc);
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-      } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
-    return out;
-  }
-  int fd_;
-#endif
-
-public:
-  ChunkReader(const ChunkReader&) = delete;
-  ChunkReader& operator=(const ChunkReader&) = delete;
-};
-
 } // namespace
 
 // ---- 2. incremental steps ----------------------------------------------------------
@@ -283,21 +197,23 @@ std::string CMD5Checksum::toHex(const Digest& digest) {
   return text;
 }
 
+// ---- 3. whole files ------------------------------------------------------------------
+
 template <class Path>
 std::string CMD5Checksum::Impl::digest(CMD5Checksum& self, const Path& path) {
   self.reset();
-  ChunkReader file(path);
-  if (file.isOpen()) {
-    const std::uint32_t size = file.size();
+  FileReader file(path);
+  const std::int64_t size = file.size();
+  if (size > 0) {
     std::vector<std::uint8_t> buffer(kChunkSize);
-    std::uint32_t done = 0;
+    std::int64_t done = 0;
     while (done < size) {
-      const std::size_t want = std::min<std::size_t>(kChunkSize, size - done);
+      const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(kChunkSize, size - done));
       const std::size_t got = file.read(buffer.data(), want);
       // Nothing read before the size is reached: the file shrank or the read failed.
       if (got == 0) break;
       self.update(buffer.data(), got);
-      done += static_cast<std::uint32_t>(got);
+      done += static_cast<std::int64_t>(got);
     }
   }
   return toHex(self.finish());

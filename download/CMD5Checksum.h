@@ -23,7 +23,7 @@ public:
 
   // The digest of the file's contents. A file that cannot be opened gives the digest
   // of empty input; a read that fails or returns nothing early gives the digest of the
-  // bytes read so far. Only the low 32 bits of the size are used.
+  // bytes read so far. Files of any size are read whole.
   std::string digestFile(const std::wstring& path);
   // The same for a narrow path (the ANSI code page on Windows, the native bytes elsewhere).
   std::string digestFile(const std::string& path);

@@ -7,10 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <deque>
 #include <string>
-#include <utility>
 
 #include "app/InstallManager.h"
 #include "gui/EventListener.h"
@@ -21,14 +18,14 @@
 #include "gui/QxTextField.h"
 #include "gui/SkinImages.h"
 #include "gui/Timer.h"
+#include "pages/DownloadSpeed.h"
 #include "pages/InstallPageTestApi.h"
+#include "pages/ProgressText.h"
 
 namespace {
 
 constexpr float kFullAngle = 1.570795f;
 constexpr double kAngleStep = 0.052359833333333335;  // 3 degrees: 30 ticks per fade
-constexpr unsigned kSampleWindowMs = 3000;
-constexpr unsigned kSpeedPeriodMs = 1000;
 const char* const kFont = "微软雅黑";
 const char* const kDownloading = "正在为您下载游戏 ";
 
@@ -39,55 +36,18 @@ unsigned (*tickSource)() = systemTicks;
 // speed and the fade of the first.
 struct SharedState {
   bool fadeRising = true;
-  std::deque<std::pair<int, unsigned>> samples;  // (bytes done, tick)
-  unsigned lastSpeedTick = 0;
-  double speed = 0.0;  // bytes per second
+  DownloadSpeed speed;
 };
 SharedState shared;
 
-// Keeps the newest sample at least 3 s old and everything after it, then recomputes the
-// speed over what is kept, at most once a second.
-double sampleSpeed(int done, unsigned now) {
-  shared.samples.emplace_back(done, now);
-  auto& samples = shared.samples;
-  size_t oldEnough = samples.size();
-  for (size_t i = samples.size(); i-- > 0;) {
-    if (now - samples[i].second >= kSampleWindowMs) {
-      oldEnough = i;
-      break;
-    }
+// The bar counts in 32 bits: larger counts are scaled down together.
+void barValues(std::int64_t total, std::int64_t done, int& maximum, int& value) {
+  while (total > INT32_MAX || total < INT32_MIN || done > INT32_MAX || done < INT32_MIN) {
+    total /= 2;
+    done /= 2;
   }
-  if (oldEnough < samples.size())
-    samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(oldEnough));
-  if (now - shared.lastSpeedTick > kSpeedPeriodMs && samples.size() >= 2) {
-    const unsigned span = samples.back().second - samples.front().second;
-    // Samples of one tick give no rate; the previous speed stands until they differ.
-    if (span > 0) {
-      shared.lastSpeedTick = now;
-      const double bytes = static_cast<double>(static_cast<std::int64_t>(samples.back().first) -
-                                               samples.front().first);
-      shared.speed = bytes / (span / 1000.0);
-    }
-  }
-  return shared.speed;
-}
-
-int percentOf(int total, int done) {
-  if (total <= 0)
-    return 0;
-  const std::int64_t percent = static_cast<std::int64_t>(done) * 100 / total;
-  return static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100));
-}
-
-// "游戏包体123.45M，速度2500K/s (V1.0.3)  ": size in hundredths of a megabyte of
-// 1,000,000 bytes, truncated; speed in kilobytes of 1000 bytes, rounded.
-std::string packageLine(int total, double speed, const std::string& version) {
-  const int size = static_cast<int>(total / 10000.0);
-  const int kilobytes = static_cast<int>(speed / 1000.0 + 0.5);
-  char hundredths[8];
-  std::snprintf(hundredths, sizeof hundredths, "%02d", size % 100);
-  return "游戏包体" + std::to_string(size / 100) + "." + hundredths + "M，速度" +
-         std::to_string(kilobytes) + "K/s (V" + version + ")  ";
+  maximum = static_cast<int>(total);
+  value = static_cast<int>(done);
 }
 
 } // namespace
@@ -211,22 +171,25 @@ void InstallPage::showPicture(int index) {
 
 // --- progress texts ----------------------------------------------------------------------
 
-void InstallPage::setProgress(int total, int done) {
+void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
   Impl& d = *pageImpl_;
   // The bar and the text fields repaint themselves; the carousel behind them is only
   // redrawn where they are.
-  d.progressBar->setProgress(total, done);
-  const int percent = percentOf(total, done);
+  int maximum = 0, value = 0;
+  barValues(total, done, maximum, value);
+  d.progressBar->setProgress(maximum, value);
+  const std::string percent = std::to_string(progressPercent(total, done)) + "% ";
   InstallManager& manager = InstallManager::instance();
   switch (manager.stage()) {
-  case 3: {
-    d.setUpper("正在为您下载游戏  " + std::to_string(percent) + "% ");
-    const double speed = sampleSpeed(done, tickSource());
-    d.setLower(packageLine(total, speed, manager.version()));
+  case 3:
+    d.setUpper("正在为您下载游戏  " + percent);
+    d.setLower(packageLine(total, shared.speed.sample(done, tickSource()), manager.version()));
     break;
-  }
+  case 4:
+    d.setUpper("正在校验安装包  " + percent);
+    break;
   case 5:
-    d.setUpper("正在为您安装游戏  " + std::to_string(percent) + "% ");
+    d.setUpper("正在为您安装游戏  " + percent);
     d.setLower("");
     break;
   case 2:

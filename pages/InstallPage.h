@@ -7,13 +7,15 @@
 //   InstallPage(width, height)        built hidden by the caller; the timers do not run.
 //   startCarousel(intervalMs)         (re)starts the fade ticks (5 ms) and the picture
 //                                     change (intervalMs + 150 ms).
-//   setProgress(total, done)          shows the pair; the texts follow the install
-//                                     manager's stage (3 downloading, 5 installing,
-//                                     2 query failed: texts cleared).
+//   setProgress(total, done)          shows the pair of exact counts; the texts follow
+//                                     the install manager's stage (3 downloading,
+//                                     4 verifying the package, 5 installing, 2 query
+//                                     failed: texts cleared).
 //   stopTimers()                      stops both carousel timers.
 //   showPicture(index)                carousel picture `index` at full strength at once,
 //                                     as it stands between two fades (a still of the page).
 // UI thread only.
+#include <cstdint>
 #include <memory>
 
 #include "gui/Panel.h"
@@ -24,7 +26,7 @@ public:
   ~InstallPage() override;
 
   void startCarousel(int intervalMs);
-  void setProgress(int total, int done);
+  void setProgress(std::int64_t total, std::int64_t done);
   void stopTimers();
   void showPicture(int index);
 

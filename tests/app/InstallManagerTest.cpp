@@ -288,6 +288,31 @@ TEST_F(PayloadRun, SuccessWritesFilesRegistryAndRaisesCompletion) {
   EXPECT_EQ(qxtest::readFile(installPath + "\\Vantor_Data\\StreamingAssets\\channel.txt"), "1007");
   EXPECT_FALSE(qxtest::fileExists(installPath + "\\Vantor_Data\\StreamingAssets\\spreader.txt"));
   EXPECT_EQ(registryInstallPath(), installPath);
+  // The extracted payload and its stamped work folder are gone.
+  EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES) << folder;
+}
+
+// A downloaded package goes with its side file and its folder after a successful
+// install, and stays after a failed one, so the next attempt needs no download.
+TEST_F(PayloadRun, DownloadedPackageGoesOnlyAfterSuccess) {
+  const std::string payload = extract() + "SETUP.EXE";
+  for (const char* exitCode : {"3", "0"}) {
+    SCOPED_TRACE(exitCode);
+    std::string folder = qxtest::scratchFolder("vantorsetup");
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    folder += "\\";
+    ASSERT_TRUE(CopyFileA(payload.c_str(), (folder + "setup.exe").c_str(), FALSE));
+    ASSERT_TRUE(qxtest::writeFile(folder + "setup.exe.info", "1234abcd"));
+    manager().setSetupDir(folder);
+    SetEnvironmentVariableA("QX_PAYLOAD_EXIT", exitCode);
+    pump = Pump();
+    runAndWait();
+    const bool kept = exitCode[0] != '0';
+    EXPECT_EQ(pump.quit, kept);
+    EXPECT_EQ(qxtest::fileExists(folder + "setup.exe"), kept);
+    EXPECT_EQ(qxtest::readFile(folder + "setup.exe.info"), kept ? "1234abcd" : "");
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES, kept);
+  }
 }
 
 // A path chosen on the option page and left again: the one-key install goes to the
@@ -315,9 +340,9 @@ TEST_F(PayloadRun, ThePayloadIsToldExactlyTheChosenPath) {
       {spaced, spaced.substr(0, spaced.size() - 1)},
       {installPath + "\\游戏 目录", installPath + "\\游戏 目录"},
   };
-  const std::string folder = extract();
   for (const auto& [chosen, told] : cases) {
-    manager().setSetupDir(folder);
+    // A successful run removes its work folder, so each run unpacks the payload again.
+    extract();
     manager().setInstallPath(chosen);
     listener.events.clear();
     runAndWait();

@@ -1,7 +1,8 @@
 // The downloader against nginx and odd-server.py on loopback (started by
 // with-servers.sh): fresh, continued, restarted and already complete downloads, answers
-// without Content-Length, error statuses, a server ignoring Range, a cut-off transfer,
-// failed writes, and the reports posted to a window.
+// without Content-Length, error statuses, a server ignoring Range, answers that are not
+// the range asked for, a cut-off transfer, failed writes, the digest that follows the
+// file, and the reports posted to a window.
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
 #include "tests/download/HostPaths.h"
@@ -46,7 +47,8 @@ struct Posted {
 std::vector<Posted> g_posted;
 
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == AsyncWinHttp::kProgressMessage || message == AsyncWinHttp::kDoneMessage) {
+  if (message == AsyncWinHttp::kProgressMessage || message == AsyncWinHttp::kDoneMessage ||
+      message == AsyncWinHttp::kDigestMessage) {
     g_posted.push_back({message, wParam, lParam});
     return 0;
   }
@@ -68,14 +70,15 @@ public:
   ~TestWindow() { DestroyWindow(window_); }
   HWND handle() const { return window_; }
 
-  // Dispatches messages until a 6367 arrives; false after timeoutMs without one.
-  bool pumpUntilDone(DWORD timeoutMs) {
+  // Dispatches messages until `message` (by default a 6367) arrives; false after
+  // timeoutMs without one.
+  bool pumpUntilDone(DWORD timeoutMs, UINT message = AsyncWinHttp::kDoneMessage) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
       MSG msg;
       while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         DispatchMessageW(&msg);
-        if (msg.message == AsyncWinHttp::kDoneMessage) return true;
+        if (msg.message == message) return true;
       }
       const ULONGLONG now = GetTickCount64();
       if (now >= deadline) return false;
@@ -118,10 +121,16 @@ struct Outcome {
   bool doneInTime = false;
   bool failed = false;
   std::wstring failureText;
+  std::string digest;
   std::vector<Report> reports;
   std::vector<Posted> posted;
 
-  const Report& last() const { return reports.back(); }
+  // The last report of the transfer (the digest's comes after it).
+  const Report& last() const {
+    for (auto r = reports.rbegin(); r != reports.rend(); ++r)
+      if (r->status != AsyncWinHttp::kDigestReady) return *r;
+    return reports.back();
+  }
   int count(int status) const {
     return static_cast<int>(std::count_if(reports.begin(), reports.end(),
                                           [&](const Report& r) { return r.status == status; }));
@@ -176,6 +185,16 @@ protected:
       EXPECT_TRUE(downloader->init(&Recorder::callback, &recorder));
       out.sent = downloader->download(widen(url), widen(target_), size, md5);
       out.doneInTime = window_.pumpUntilDone(kTransferTimeoutMs);
+      // A complete file's digest follows; an incomplete one's never does.
+      const Report end = recorder.snapshot().back();
+      if (end.status == AsyncWinHttp::kEnded && end.downloaded > 0 && end.downloaded == end.total) {
+        EXPECT_TRUE(window_.pumpUntilDone(kTransferTimeoutMs, AsyncWinHttp::kDigestMessage));
+        EXPECT_TRUE(downloader->digestReady());
+        EXPECT_EQ(downloader->hashedBytes(), end.total);
+      }
+      out.digest = downloader->digest();
+      EXPECT_EQ(downloader->downloaded(), end.downloaded);
+      EXPECT_EQ(downloader->total(), end.total);
       out.failed = downloader->failed();
       out.failureText = downloader->failureText();
       EXPECT_EQ(downloader->targetPath(), widen(target_));
@@ -207,13 +226,17 @@ protected:
   }
 
   // The reports form one well-made sequence: progress reports with growing counts and
-  // the right total, then exactly one end report, the last one; and the window got the
-  // same, in order.
+  // the right total, then exactly one end report, then at most the digest's; and the
+  // window got the same, in order.
   void expectWellFormed(const Outcome& out) {
     ASSERT_TRUE(out.doneInTime);
     ASSERT_FALSE(out.reports.empty());
     EXPECT_EQ(out.count(AsyncWinHttp::kEnded), 1);
     EXPECT_EQ(out.last().status, AsyncWinHttp::kEnded);
+    EXPECT_LE(out.count(AsyncWinHttp::kDigestReady), 1);
+    if (out.count(AsyncWinHttp::kDigestReady) == 1) {
+      EXPECT_EQ(out.reports.back().status, AsyncWinHttp::kDigestReady);
+    }
     std::int64_t previous = -1;
     for (const Report& r : out.reports) {
       if (r.status != AsyncWinHttp::kProgress) continue;
@@ -232,6 +255,8 @@ protected:
         EXPECT_EQ(p.message, 6366u);
         EXPECT_EQ(p.wParam, static_cast<WPARAM>(r.total));
         EXPECT_EQ(p.lParam, static_cast<LPARAM>(r.downloaded));
+      } else if (r.status == AsyncWinHttp::kDigestReady) {
+        EXPECT_EQ(p.message, AsyncWinHttp::kDigestMessage);
       } else {
         EXPECT_EQ(p.message, 6367u);
         EXPECT_EQ(p.wParam, static_cast<WPARAM>(r.downloaded));
@@ -246,12 +271,15 @@ protected:
     EXPECT_EQ(out.last().downloaded, static_cast<std::int64_t>(source_.size()));
     EXPECT_EQ(out.last().total, static_cast<std::int64_t>(source_.size()));
     EXPECT_TRUE(qxtest::readFile(target_) == source_) << "target differs from the source";
+    EXPECT_EQ(out.digest, upper(sourceMd5_)) << "the digest that followed the file";
   }
 
   void expectFailedWithNothing(const Outcome& out) {
     expectWellFormed(out);
     EXPECT_TRUE(out.failed);
     EXPECT_EQ(out.last().downloaded, 0);
+    EXPECT_EQ(out.count(AsyncWinHttp::kDigestReady), 0);
+    EXPECT_EQ(out.digest, "");
   }
 
   TestWindow window_;
@@ -320,11 +348,10 @@ TEST_F(AsyncWinHttpTest, CompleteTargetSendsNoRequest) {
   const size_t before = nginxLog(0).size();
   const Outcome out = runPackage(base_ + "/package.bin");
   EXPECT_FALSE(out.sent);
-  expectWellFormed(out);
-  ASSERT_EQ(out.reports.size(), 1u);
-  EXPECT_EQ(out.last().downloaded, static_cast<std::int64_t>(source_.size()));
-  EXPECT_EQ(out.last().total, static_cast<std::int64_t>(source_.size()));
-  EXPECT_TRUE(qxtest::readFile(target_) == source_);
+  expectComplete(out);
+  // The end at once, then the digest of the whole file from the digest's thread.
+  ASSERT_EQ(out.reports.size(), 2u);
+  EXPECT_EQ(out.reports[0].status, AsyncWinHttp::kEnded);
   Sleep(200);
   EXPECT_EQ(nginxLog(0).size(), before);
 }
@@ -396,13 +423,28 @@ TEST_F(AsyncWinHttpTest, ServerIgnoringRangeGivesAWholeFile) {
   EXPECT_EQ(log.back(), "/norange/package.bin bytes=500000-");
 }
 
-// A 206 for another part than the one asked for is not stitched in.
-TEST_F(AsyncWinHttpTest, PartialAnswerForAnotherRangeFails) {
-  leavePartial(4096);
-  const Outcome out = runPackage(odd_ + "/badrange/package.bin");
-  expectFailedWithNothing(out);
-  EXPECT_EQ(out.failureText, L"WinHttpQueryHeaders: HTTP status 206 with another range");
-  EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, 4096));
+// Answers to a range request that are not that range leave the partial file and its
+// side file as they were: a portal's page, another part, the rest of another file.
+TEST_F(AsyncWinHttpTest, AnswersThatAreNotTheRangeLeaveThePartialFile) {
+  const struct {
+    std::string path;
+    const wchar_t* text;
+  } cases[] = {
+      {"/portal/package.bin", L"WinHttpQueryHeaders: HTTP status 200 of 47 bytes for a range request"},
+      {"/badrange/package.bin", L"WinHttpQueryHeaders: HTTP status 206 with another range"},
+      {"/grown/package.bin", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    leavePartial(4096);
+    const Outcome out = runPackage(odd_ + c.path);
+    expectFailedWithNothing(out);
+    const std::wstring grown = L"WinHttpQueryHeaders: HTTP status 206 of a file of " +
+                               std::to_wstring(source_.size() + 100) + L" bytes";
+    EXPECT_EQ(out.failureText, c.text ? c.text : grown.c_str());
+    EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, 4096));
+    EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
+  }
 }
 
 TEST_F(AsyncWinHttpTest, CutOffTransferIsContinuedByTheNextAttempt) {

@@ -1,6 +1,7 @@
 // The MD5 checksum against RFC 1321's test suite, the chunk boundaries of the file loop
 // and md5sum's digests of random files (made by md5sum-cases.sh).
 #include "download/CMD5Checksum.h"
+#include "download/FileReader.h"
 #include "tests/download/HostPaths.h"
 #include "tests/support/TestFiles.h"
 
@@ -173,6 +174,20 @@ TEST(MD5Checksum, RandomFilesMatchMd5sum) {
   }
   EXPECT_GE(checked, 9);
   EXPECT_TRUE(sawChunkEdges[0] && sawChunkEdges[1] && sawChunkEdges[2]);
+}
+
+// The reader behind every digest takes sizes and positions past 4 GiB whole.
+TEST(MD5Checksum, ReaderSizeAndPositionPast4GiB) {
+  const std::string dir = qxtest::env("QX_MD5_CASES");
+  if (dir.empty()) GTEST_SKIP() << "run through md5sum-cases.sh";
+  FileReader file(hostFile(dir, "sparse-4g.bin"));
+  ASSERT_TRUE(file.isOpen());
+  const std::int64_t fourGiB = std::int64_t(1) << 32;
+  EXPECT_EQ(file.size(), fourGiB + 10);
+  ASSERT_TRUE(file.seek(fourGiB));
+  char tail[16] = {};
+  EXPECT_EQ(file.read(tail, sizeof tail), 10u);
+  EXPECT_EQ(std::string(tail), "tail bytes");
 }
 
 // More than 2^32 bits: the low word of the bit count carries into the high word.

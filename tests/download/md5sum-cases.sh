@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the MD5 test with reference digests from the system's md5sum:
 #   md5sum-cases.sh <test program> [runner...]
-# Random files around the 4 MiB chunk size and a large one are made in a temporary
-# folder, which is removed afterwards even when the test fails.
+# Random files around the 4 MiB chunk size, a large one and a sparse one past 4 GiB are
+# made in a temporary folder, which is removed afterwards even when the test fails.
 set -u
 program=$1
 shift
@@ -14,6 +14,8 @@ for size in 1 63 64 65 $((4 * mib - 1)) $((4 * mib)) $((4 * mib + 1)) $((8 * mib
   head -c "$size" /dev/urandom >"$dir/random-$size.bin"
 done
 (cd "$dir" && md5sum random-*.bin >SUMS) || exit 1
+# Past 4 GiB a 32-bit size wraps: a sparse file costs no disk.
+truncate -s $((4 * 1024 * mib)) "$dir/sparse-4g.bin" && printf 'tail bytes' >>"$dir/sparse-4g.bin" || exit 1
 # Past 512 MiB the low word of the bit count wraps.
 zeros=$((512 * mib + 3))
 export QX_MD5_ZEROS="$zeros $(head -c "$zeros" /dev/zero | md5sum | cut -d' ' -f1)"

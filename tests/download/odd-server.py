@@ -6,6 +6,8 @@
   /cut/N/NAME       without Range: announces the whole file, sends N bytes, hangs up;
                     with Range: 206 with the rest, whole
   /badrange/NAME    answers a Range with 206 and the file from its start
+  /grown/NAME       answers a Range with 206 and the rest of a file 100 bytes longer
+  /portal/NAME      always 200 with a short HTML page, as a captive portal does
   /slow/NAME        64 KiB at once, then 4 KiB every 50 ms
   /status/CODE      that status with a short error page
 
@@ -67,6 +69,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif kind == "badrange":
                 data = self.file_bytes(parts[1])
                 self.send(206, data, [("Content-Range", "bytes 0-%d/%d" % (len(data) - 1, len(data)))])
+            elif kind == "grown":
+                data = self.file_bytes(parts[1]) + b"\0" * 100
+                start = self.range_start() or 0
+                self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))])
+            elif kind == "portal":
+                self.send(200, b"<html><body>Please sign in first.</body></html>", [("Content-Type", "text/html")])
             elif kind == "slow":
                 self.slow(self.file_bytes(parts[1]))
             else:

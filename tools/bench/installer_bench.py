@@ -1,15 +1,25 @@
 #!/usr/bin/env python3
 """The installer's own benchmarks under Wine, for tools/bench/bench.sh.
 
-  installer_bench.py memory MIB --build DIR   peak working set of a silent install of a
-                                              package of MIB MiB
-  installer_bench.py flood --build DIR        20,000 progress messages a second for 10 s
+  installer_bench.py web MIB --build DIR --tools DIR
+      a one-key install of a package of MIB MiB with the window probed throughout: peak
+      working set, last byte written to payload start, the window's answers
+  installer_bench.py verify MIB --build DIR --tools DIR
+      the same with the package complete on disk from an earlier run: only verified
+  installer_bench.py embedded MIB --build DIR --tools DIR
+      peak working set of a silent install of an embedded payload of MIB MiB
+  installer_bench.py flood --build DIR --tools DIR
+      20,000 progress messages a second for 10 s
 
-Each prints key=value lines. They use the end-to-end harness (nginx, the development
-update server on port 8901, the test payload) in the Wine prefix named by QX_WINEPREFIX.
+--build names the tree whose installer is measured (an earlier tree gives the "before"
+figures), --tools the tree with the benchmark's own helpers. Each prints key=value lines.
+They use the end-to-end harness (nginx, the development update server on port 8901, the
+test payload, padded with sparse zeros to the size) in the Wine prefix named by
+QX_WINEPREFIX.
 """
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -17,17 +27,18 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "app", "e2e"))
-from harness import Run, check, wait_for  # noqa: E402
+from harness import TITLE, Failure, Run, check, padded_payload, wait_for  # noqa: E402
 
 ONE_KEY = (291 + 88, 259 + 21)
 
 
-def peak_kib(pid):
-    """VmHWM of a process: the most resident memory it has had, in KiB."""
+def memory_kib(pid, key="VmHWM"):
+    """A memory figure of a process in KiB: VmHWM, the most resident memory it has had,
+    or RssAnon, its resident memory not backed by files."""
     try:
         with open("/proc/%d/status" % pid) as f:
             for line in f:
-                if line.startswith("VmHWM:"):
+                if line.startswith(key + ":"):
                     return int(line.split()[1])
     except OSError:
         pass
@@ -37,42 +48,117 @@ def peak_kib(pid):
 def installer_copy(run):
     """The branded test installer under a name holding the run's, as the dialog watcher
     expects of the programs whose boxes it answers."""
-    import shutil
     exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
     shutil.copyfile(os.path.join(run.build, "tests", "app", "installer_e2e.exe"), exe)
     return exe
 
 
 def serve(run, mib):
-    _, digest, length = run.package(pad_bytes=mib << 20)
+    """nginx and the update server for the test payload padded to `mib` MiB."""
+    size = mib << 20
+    source, digest = padded_payload(run.build, size)
+    www = os.path.join(run.folder, "www", "pkg")
+    os.makedirs(www, exist_ok=True)
+    os.symlink(source, os.path.join(www, "setup.exe"))
     port = run.start_nginx()
     url = "http://127.0.0.1:%d/pkg/setup.exe" % port
-    run.start_update_server("--url", url, "--md5", digest, "--size", str(length), "--version", "1.2.3.4")
-    return length
+    run.start_update_server("--url", url, "--md5", digest, "--size", str(size), "--version", "1.2.3.4")
+    return source, digest, size
 
 
-def memory(run, mib):
+def web(run, mib, tools, complete_on_disk=False):
+    run.clean_machine()
+    run.stack.callback(run.clean_machine)
+    run.start_dialog_watch()
+    source, digest, size = serve(run, mib)
+    package = run.drive_c("vantorsetup", "setup.exe")
+    if complete_on_disk:
+        os.makedirs(os.path.dirname(package))
+        subprocess.run(["cp", "--sparse=always", source, package], check=True)
+        with open(package + ".info", "w") as f:
+            f.write("%d%s" % (size, digest))
+    record = os.path.join(run.folder, "record.txt")
+    env = {"QX_PAYLOAD_RECORD": run.windows_path(record), "QX_PAYLOAD_STEPS": "30", "QX_PAYLOAD_DELAY": "100"}
+    process = run.start_installer(installer_copy(run), env_extra=env)
+    run.find_window()
+    time.sleep(1.5)
+    stop = os.path.join(run.folder, "probe.stop")
+    probe = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"),
+                              os.path.join(tools, "tools", "bench", "window_probe.exe"), TITLE, "900",
+                              run.windows_path(stop)],
+                             env=run.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    time.sleep(1.0)
+    run.click(*ONE_KEY)
+    clicked = time.time()
+    peak = 0
+    # Until the payload starts (its record appears) or the installer ends without it.
+    while time.time() - clicked < 900 and process.poll() is None and not os.path.exists(record):
+        peak = max(peak, memory_kib(process.pid))
+        time.sleep(0.01)
+    started = os.path.exists(record)
+    if started:
+        # The file times tell both moments exactly: the package's last write and the
+        # payload's first.
+        to_payload = time.time() - clicked
+        record_ns = os.stat(record).st_mtime_ns
+        package_ns = os.stat(package).st_mtime_ns
+    open(stop, "w").close()
+    out = probe.communicate(timeout=60)[0].decode(errors="replace")
+    m = re.search(r"samples (\d+) median_ms ([0-9.]+) p99_ms ([0-9.]+) max_ms ([0-9.]+)", out)
+    check(m, "the window probe printed %r" % out)
+    if started:
+        wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
+        outcome = "installed"
+    else:
+        code = process.wait(30)
+        outcome = "ended with %s; boxes %r" % (code, run.dialogs())
+    peak = max(peak, memory_kib(process.pid))
+    print("package_bytes=%d" % size)
+    print("outcome=%s" % outcome)
+    print("peak_kib=%d" % peak)
+    if started:
+        print("click_to_payload_s=%.1f" % to_payload)
+        if not complete_on_disk:
+            print("last_byte_to_payload_ms=%.0f" % ((record_ns - package_ns) / 1e6))
+    print("probe_samples=%s" % m.group(1))
+    print("probe_median_ms=%s" % m.group(2))
+    print("probe_p99_ms=%s" % m.group(3))
+    print("probe_max_ms=%s" % m.group(4))
+    print("probe_slow=%s" % " ".join("%s@%s" % (d, t) for t, d in re.findall(r"slow (\S+) (\S+)", out)))
+
+
+def embedded(run, mib, tools):
     run.clean_machine()
     run.start_dialog_watch()
-    length = serve(run, mib)
-    process = run.start_installer(installer_copy(run), "/verysilent")
-    peak = 0
+    payload, _ = padded_payload(run.build, mib << 20)
+    exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
+    shutil.copyfile(os.path.join(run.build, "tests", "app", "installer_e2e_embedded.exe"), exe)
+    out = run.wine(os.path.join(tools, "tools", "bench", "embed_payload.exe"), run.windows_path(exe),
+                   run.windows_path(payload), timeout=600)
+    check(out.returncode == 0, "embedding the payload failed")
+    record = os.path.join(run.folder, "record.txt")
+    env = {"QX_PAYLOAD_RECORD": run.windows_path(record), "QX_PAYLOAD_STEPS": "3", "QX_PAYLOAD_DELAY": "50"}
+    process = run.start_installer(exe, "/verysilent", env_extra=env)
+    peak = anon = 0
     started = time.time()
     while process.poll() is None and time.time() - started < 600:
-        peak = max(peak, peak_kib(process.pid))
-        time.sleep(0.05)
+        peak = max(peak, memory_kib(process.pid))
+        anon = max(anon, memory_kib(process.pid, "RssAnon"))
+        time.sleep(0.02)
     code = run.installer_exit(5)
-    check(code == 0, "the silent install of %d MiB ended with %s (boxes %r)" % (mib, code, run.dialogs()))
-    print("package_bytes=%d" % length)
+    check(code == 0 and os.path.exists(record),
+          "the embedded install of %d MiB ended with %s (boxes %r)" % (mib, code, run.dialogs()))
+    print("payload_bytes=%d" % (mib << 20))
+    print("installer_bytes=%d" % os.path.getsize(exe))
     print("peak_kib=%d" % peak)
-    print("seconds=%.1f" % (time.time() - started))
+    print("peak_anon_kib=%d" % anon)
 
 
 def relay_log(path):
     """(timestamp, kind) of the traced calls in a +timestamp,+relay log: the blits that put
     the back buffer on the window, and the deliveries of install progress (6365)."""
-    blit = re.compile(r"^([0-9]+\.[0-9]+):[0-9a-f]+:Call gdi32\.BitBlt\(")
-    progress = re.compile(r"^([0-9]+\.[0-9]+):[0-9a-f]+:Call window proc [0-9A-Fa-f]+ \(hwnd=[0-9a-f]+,msg=WM_USER\+5341,")
+    blit = re.compile(r"^([0-9]+\.[0-9]+):[0-9A-Fa-f]+:Call gdi32\.BitBlt\(")
+    progress = re.compile(r"^([0-9]+\.[0-9]+):[0-9A-Fa-f]+:Call window proc [0-9A-Fa-f]+ \(hwnd=[0-9A-Fa-f]+,msg=WM_USER\+5341,")
     events = []
     with open(path, errors="replace") as f:
         for line in f:
@@ -96,10 +182,10 @@ def frames(times, gap=0.004):
     return count
 
 
-def flood(run):
+def flood(run, tools):
     run.clean_machine()
     run.start_dialog_watch()
-    serve(run, 0)
+    serve(run, 1)
     # Only the blits are relayed (besides window procedures), so the trace costs little.
     run.wine("reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
              "/d", "gdi32.BitBlt", "/f")
@@ -124,7 +210,7 @@ def flood(run):
     run.find_window()
     time.sleep(1.5)
     probe = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"),
-                              os.path.join(run.build, "tools", "bench", "window_probe.exe"), "星海奇遇记安装",
+                              os.path.join(tools, "tools", "bench", "window_probe.exe"), TITLE,
                               str(seconds + 8)],
                              env=run.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     run.click(*ONE_KEY)
@@ -141,7 +227,7 @@ def flood(run):
     during = [t for t in blits if t0 <= t <= t1]
     before = [t for t in blits if t0 - 2.0 <= t < t0]
     after = [t for t in blits if t > t1]
-    m = re.search(r"samples (\d+) median_ms ([0-9.]+) max_ms ([0-9.]+)", out)
+    m = re.search(r"samples (\d+) median_ms ([0-9.]+) p99_ms [0-9.]+ max_ms ([0-9.]+)", out)
     check(m, "the window probe printed %r" % out)
     print("messages=%d" % len(messages))
     print("messages_per_s=%.0f" % (len(messages) / max(t1 - t0, 0.001)))
@@ -158,11 +244,20 @@ def flood(run):
 def main():
     what = sys.argv[1]
     build = os.path.abspath(sys.argv[sys.argv.index("--build") + 1])
+    tools = os.path.abspath(sys.argv[sys.argv.index("--tools") + 1]) if "--tools" in sys.argv else build
     with Run(build, "bench_" + what) as run:
-        if what == "memory":
-            memory(run, int(sys.argv[2]))
-        else:
-            flood(run)
+        try:
+            if what == "web":
+                web(run, int(sys.argv[2]), tools)
+            elif what == "verify":
+                web(run, int(sys.argv[2]), tools, complete_on_disk=True)
+            elif what == "embedded":
+                embedded(run, int(sys.argv[2]), tools)
+            else:
+                flood(run, tools)
+        except Failure:
+            print("failure screenshot: %s" % run.screenshot("failure"), file=sys.stderr)
+            raise
     return 0
 
 

@@ -1,0 +1,67 @@
+#pragma once
+// One asynchronous WinHTTP GET of a package from a byte offset on, written into an open
+// file at 64-bit offsets. It judges the answer before a byte reaches the file: the
+// status code, Content-Range against the offset asked for, Content-Length against the
+// package's size.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Runs under its owner's lock: send and close on the owner's thread with the lock held,
+// the status callback on WinHTTP's threads, which take it.
+class RangeRequest {
+public:
+  // Told on WinHTTP's threads (or inside send/close) with the owner's lock held.
+  class Listener {
+  public:
+    virtual ~Listener() = default;
+    // The answer was accepted; the file will be `total` bytes, 0 when not known yet.
+    virtual void onAccepted(std::int64_t total) = 0;
+    // The server sends the whole package instead of the range: the file was cut to
+    // nothing and is written again from its first byte.
+    virtual void onRestarted() = 0;
+    // Bytes [0, end) of the file are written.
+    virtual void onWritten(std::int64_t end) = 0;
+    // The request is over, once: the body ended, it failed with `text`, or its owner
+    // closed it.
+    enum class End { Complete, Failed, Closed };
+    virtual void onFinished(End end, const std::wstring& text) = 0;
+  };
+
+  // What the request writes into: the file (open for writing, closed by the owner), the
+  // first byte to fetch (every byte before it is on disk), how many bytes to ask for
+  // (-1: all to the end), and the package's final size (0 or less when unknown). It
+  // asks with Range unless it wants the whole file.
+  struct Target {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::int64_t offset = 0;
+    std::int64_t length = -1;
+    std::int64_t expectedSize = 0;
+  };
+
+  // The body goes through `buffer`, lent by the owner: one request at a time uses it,
+  // and it must outlive the request (a read WinHTTP has started writes into it until the
+  // request is released). A request that ended complete has no read left.
+  RangeRequest(std::recursive_mutex& lock, Listener& listener, std::vector<char>& buffer);
+  ~RangeRequest();
+  RangeRequest(const RangeRequest&) = delete;
+  RangeRequest& operator=(const RangeRequest&) = delete;
+
+  // Connects and sends on `session`. False when that failed; onFinished was told then.
+  bool send(HINTERNET session, const std::wstring& url, const Target& target);
+  // Ends the request; bytes already received are written first. onFinished is told,
+  // unless the request was over already.
+  void close();
+  // Waits until WinHTTP has let go of the request and will not call it again. Only
+  // after that may the request, its owner's lock and its listener be freed.
+  bool waitReleased(DWORD timeoutMs);
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};

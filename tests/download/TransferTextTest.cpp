@@ -1,0 +1,62 @@
+// Sizes, ranges and side-file text past 2^31 and 2^32 bytes.
+#include "download/TransferText.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(TransferText, ByteCountsAreDecimalAndSixtyFourBit) {
+  const struct {
+    const char* text;
+    bool ok;
+    std::int64_t value;
+  } cases[] = {
+      {"0", true, 0},
+      {"2147483648", true, 2147483648LL},
+      {"4294967296", true, 4294967296LL},
+      {"5368709120", true, 5368709120LL},
+      {"9223372036854775807", true, 9223372036854775807LL},
+      {"9223372036854775808", false, 0},
+      {"99999999999999999999", false, 0},
+      {"", false, 0},
+      {"-1", false, 0},
+      {"+1", false, 0},
+      {" 1", false, 0},
+      {"1 ", false, 0},
+      {"12a", false, 0},
+      {"0x10", false, 0},
+  };
+  for (const auto& c : cases) {
+    std::int64_t value = -7;
+    EXPECT_EQ(parseByteCount(c.text, value), c.ok) << c.text;
+    EXPECT_EQ(value, c.ok ? c.value : -7) << c.text;
+  }
+}
+
+TEST(TransferText, ContentRange) {
+  ContentRange range;
+  ASSERT_TRUE(parseContentRange("bytes 2147483649-5368709119/5368709120", range));
+  EXPECT_EQ(range.first, 2147483649LL);
+  EXPECT_EQ(range.last, 5368709119LL);
+  EXPECT_EQ(range.total, 5368709120LL);
+  ASSERT_TRUE(parseContentRange("bytes 4294967296-4294967299/*", range));
+  EXPECT_EQ(range.first, 4294967296LL);
+  EXPECT_EQ(range.total, -1);
+  for (const char* bad : {"bytes 5-4/10", "bytes 0-10/10", "items 0-1/2", "bytes 0-1/2 ", "bytes -1/2",
+                          "bytes 0-1", "bytes 0-1/", "", "bytes */10"}) {
+    ContentRange untouched{1, 2, 3};
+    EXPECT_FALSE(parseContentRange(bad, untouched)) << bad;
+    EXPECT_EQ(untouched.first, 1) << bad;
+  }
+}
+
+TEST(TransferText, RangeHeaderAndSideFileCarryTheWholeNumber) {
+  EXPECT_EQ(rangeHeader(1234567), "Range: bytes=1234567-\r\n");
+  EXPECT_EQ(rangeHeader(4294967296LL + 5), "Range: bytes=4294967301-\r\n");
+  EXPECT_EQ(rangeHeader(3221225472LL, 4294967295LL), "Range: bytes=3221225472-4294967295\r\n");
+  // The form earlier builds wrote: decimal size, then the digest text, nothing else.
+  EXPECT_EQ(sideFileText(1048576, "0cc175b9c0f1b6a831c399e269772661"), "10485760cc175b9c0f1b6a831c399e269772661");
+  EXPECT_EQ(sideFileText(5368709120LL, "abc"), "5368709120abc");
+}
+
+} // namespace
