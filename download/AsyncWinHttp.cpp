@@ -3,14 +3,13 @@
 // 5. public face.
 // The transfer is a RangeRequest (a few in a row for a large package, and one more after
 // each network fault); the digest a DigestFollower that reads back what the requests
-// wrote. Every request starts on the deadline thread, which also waits out the retry
-// schedule and gives up on a request that has gone silent.
+// wrote; a RequestPacer says when the next request starts and when a silent one is given
+// up, and every request starts on the deadline thread that wakes for it.
 #include "download/AsyncWinHttp.h"
 
 #include <winhttp.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -20,7 +19,7 @@
 #include "download/DeadlineThread.h"
 #include "download/DigestFollower.h"
 #include "download/RangeRequest.h"
-#include "download/RetrySchedule.h"
+#include "download/RequestPacer.h"
 #include "download/SystemProxy.h"
 #include "download/TransferText.h"
 #include "download/WinHttpLibrary.h"
@@ -39,13 +38,9 @@ constexpr DWORD kSideFileLimit = 4096;
 // the last one asks for the rest.
 constexpr std::int64_t kLargestAnswer = 0x7FFFFFFF;
 constexpr std::int64_t kPiece = 1ll << 30;
-// A request that has received nothing for this long is given up and tried again; after
-// kQuiet without a byte the window already says it is reconnecting. No WinHTTP timeout
-// waits longer than the watchdog.
-constexpr std::chrono::milliseconds kStall{30000};
-constexpr std::chrono::milliseconds kQuiet{5000};
-constexpr int kWinHttpTimeoutMs = 30000;
-using Clock = DeadlineThread::Clock;
+// No WinHTTP timeout waits longer than the pacer's stall watchdog.
+constexpr int kWinHttpTimeoutMs = static_cast<int>(RequestPacer::kStall.count());
+using Clock = RequestPacer::Clock;
 
 std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number) {
   wchar_t text[600];
@@ -129,12 +124,9 @@ struct AsyncWinHttp::Impl : RangeRequest::Listener {
   SystemProxy proxy;
   SystemProxy::Route route;
   bool routeKnown = false;
-  RetrySchedule schedule;
-  bool requestDue = false;       // the next request starts at `dueAt`
-  Clock::time_point dueAt;
-  bool requestRunning = false;
-  Clock::time_point lastByteAt;  // of the running request (its start until a byte comes)
-  bool stalled = false;          // the watchdog closed the running request
+  RequestPacer pacer;
+  bool stalled = false;  // the watchdog closed the running request
+  // The pacer's quiet, for the window's thread.
   std::atomic<bool> quiet{false};
   // Last: its thread calls into everything above, and is stopped before they go.
   std::unique_ptr<DeadlineThread> deadlines;
@@ -228,6 +220,23 @@ bool AsyncWinHttp::Impl::openTarget() {
 // On the deadline thread, when a request is due: continues the file from the bytes on
 // disk, on the route the user's proxy settings give for the URL.
 void AsyncWinHttp::Impl::startRequest() {
+  if (!requests.empty()) {
+    // A request given up mid-body may still have a read of WinHTTP's under way into the
+    // body buffer the next one uses: that one waits until WinHTTP has let go. Not under
+    // the lock, which the old request's last callbacks take.
+    RangeRequest& last = *requests.back();
+    mutex.unlock();
+    const bool released = last.waitReleased(kCloseWaitMs);
+    mutex.lock();
+    if (ended)
+      return;
+    if (!released) {
+      failed = true;
+      failureText = format(L"%ls failed with error %lld", L"WinHttpCloseHandle", WAIT_TIMEOUT);
+      end(false);
+      return;
+    }
+  }
   if (!routeKnown) {
     // Resolving may fetch a script or search the network: not under the lock, so the
     // window's thread never waits for it. Only this thread resolves.
@@ -272,9 +281,8 @@ bool AsyncWinHttp::Impl::sendFrom(std::int64_t offset) {
     target.length = kPiece;
   pieceEnd = target.length > 0 ? offset + target.length : -1;
   requests.push_back(std::make_unique<RangeRequest>(mutex, *this, buffer));
-  requestRunning = true;
   stalled = false;
-  lastByteAt = Clock::now();
+  pacer.sent(Clock::now());
   armDeadline();
   // The request may end inside send (a refused connection): onFinished has run then.
   return requests.back()->send(session, url, target);
@@ -292,12 +300,8 @@ bool AsyncWinHttp::Impl::retryLater(const RangeRequest& request, End how, bool e
     routeKnown = false;
   }
   const std::int64_t retryAfter = request.retryAfterMs();
-  const std::optional<std::int64_t> wait =
-      schedule.failed(retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt);
-  if (!wait)
+  if (!pacer.failed(Clock::now(), retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt))
     return false;
-  requestDue = true;
-  dueAt = Clock::now() + std::chrono::milliseconds(*wait);
   setQuiet();
   armDeadline();
   return true;
@@ -308,15 +312,11 @@ void AsyncWinHttp::Impl::setQuiet() {
     report(kReconnecting);
 }
 
-// The one deadline of the moment: the next request's start, else the running
-// request's next silence mark (quiet, then stalled).
 void AsyncWinHttp::Impl::armDeadline() {
   if (ended || !deadlines)
     return;
-  if (requestDue)
-    deadlines->wakeAt(dueAt);
-  else if (requestRunning)
-    deadlines->wakeAt(lastByteAt + (quiet ? kStall : kQuiet));
+  if (const std::optional<Clock::time_point> when = pacer.deadline())
+    deadlines->wakeAt(*when);
   else
     deadlines->cancel();
 }
@@ -326,25 +326,20 @@ void AsyncWinHttp::Impl::onDeadline(void* context) {
   std::lock_guard<std::recursive_mutex> lock(impl->mutex);
   if (impl->ended)
     return;
-  const Clock::time_point now = Clock::now();
-  if (impl->requestDue) {
-    if (now < impl->dueAt) {
-      impl->armDeadline();
+  switch (impl->pacer.due(Clock::now())) {
+    case RequestPacer::Action::kStart:
+      impl->startRequest();
       return;
-    }
-    impl->requestDue = false;
-    impl->startRequest();
-    return;
+    case RequestPacer::Action::kStalled:
+      impl->stalled = true;
+      impl->closeRequest();  // its end schedules the next request
+      return;
+    case RequestPacer::Action::kBecameQuiet:
+      impl->setQuiet();
+      break;
+    case RequestPacer::Action::kNone:
+      break;
   }
-  if (!impl->requestRunning)
-    return;
-  if (now - impl->lastByteAt >= kStall) {
-    impl->stalled = true;
-    impl->closeRequest();  // its end schedules the next request
-    return;
-  }
-  if (now - impl->lastByteAt >= kQuiet)
-    impl->setQuiet();
   impl->armDeadline();
 }
 
@@ -378,15 +373,14 @@ void AsyncWinHttp::Impl::onRestarted() {
 void AsyncWinHttp::Impl::onWritten(std::int64_t end) {
   downloaded = end;
   // New bytes: the retry budget starts afresh, and the silence marks move on.
-  schedule.progressed();
-  lastByteAt = Clock::now();
+  pacer.progressed(Clock::now());
   quiet = false;
   digest.advance(end);
   report(kProgress);
 }
 
 void AsyncWinHttp::Impl::onFinished(End how, const std::wstring& text) {
-  requestRunning = false;
+  pacer.ended();
   // A body without a told length may also end before the package (or the piece) does.
   const std::int64_t goal = pieceEnd > 0 && !restarted ? pieceEnd : expectedSize;
   const bool endedShort = how == End::Complete && goal > 0 && downloaded < goal;
@@ -523,8 +517,7 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
     return false;
   }
   d.url = url;
-  d.requestDue = true;
-  d.dueAt = Clock::now();
+  d.pacer.begin(Clock::now());
   d.deadlines = std::make_unique<DeadlineThread>(&Impl::onDeadline, &d);
   d.armDeadline();
   return true;
