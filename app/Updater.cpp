@@ -11,8 +11,8 @@
 #include <cstdio>
 
 #include "app/InstallManager.h"
-#include "app/PackageSignature.h"
 #include "app/SelfRestart.h"
+#include "app/SignatureCheck.h"
 #include "app/SignerPolicy.h"
 #include "download/AsyncWinHttp.h"
 #include "download/TransferText.h"
@@ -99,6 +99,7 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::int64_t packageSize = 0;
   std::wstring packagePath;
   std::unique_ptr<AsyncWinHttp> downloader;
+  std::unique_ptr<SignatureCheck> signatureCheck;
   InstallConfig config;
 
   explicit Impl(Updater* window);
@@ -118,7 +119,7 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   void showDownloadProgress();
   void onDownloadDone();
   void checkDigest();
-  bool signerAccepted();
+  void onSignatureRead();
   void startInstall(int mode);
   void restartSelf();
   void onEnter();
@@ -352,8 +353,12 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
     impl.onDownloadDone();
     break;
   case AsyncWinHttp::kDigestMessage:
-    if (InstallManager::instance().stage() == 4)
+    if (InstallManager::instance().stage() == 4 && !impl.signatureCheck)
       impl.checkDigest();
+    break;
+  case SignatureCheck::kDoneMessage:
+    if (impl.signatureCheck)
+      impl.onSignatureRead();
     break;
   case WM_KEYDOWN:
     if (wParam == VK_RETURN)
@@ -455,8 +460,14 @@ void Updater::Impl::checkDigest() {
     MessageBoxW(window(), text.c_str(), L"出错了", MB_ICONERROR);
     ExitProcess(1);
   }
-  if (!signerAccepted())
+  if (!config.packageSigners.empty()) {
+    // The page keeps saying it verifies the package while the system reads its signature.
+    manager().setStage(4);
+    installPage->setProgress(downloader->total(), downloader->total());
+    signatureCheck = std::make_unique<SignatureCheck>(window(), packagePath);
     return;
+  }
+  OutputDebugStringA("packageSigners is not configured: the package's signer is not checked");
   manager().setStage(5);
   progressDone = 0;
   progressTotal = 100;
@@ -468,15 +479,17 @@ void Updater::Impl::checkDigest() {
 // The package runs with the installer's administrator rights, and its digest proves only
 // that the bytes are the ones the update server announced. So when the build names its
 // publisher's certificates, only a package signed by one of them runs.
-bool Updater::Impl::signerAccepted() {
-  if (config.packageSigners.empty()) {
-    OutputDebugStringA("packageSigners is not configured: the package's signer is not checked");
-    return true;
-  }
-  const PackageSignature signature = PackageSignature::read(packagePath);
+void Updater::Impl::onSignatureRead() {
+  const PackageSignature signature = signatureCheck->verdict();
+  signatureCheck.reset();
   const SignerPolicy policy(config.packageSigners);
-  if (policy.judge(signature.trustStatus(), signature.signerFingerprint()) == SignerPolicy::Verdict::Accepted)
-    return true;
+  if (policy.judge(signature.trustStatus(), signature.signerFingerprint()) == SignerPolicy::Verdict::Accepted) {
+    manager().setStage(5);
+    progressDone = 0;
+    progressTotal = 100;
+    startInstall(installMode);
+    return;
+  }
   char line[160];
   std::snprintf(line, sizeof line, "package refused: signature status 0x%08lx, signer %s",
                 static_cast<unsigned long>(signature.trustStatus()),
@@ -486,7 +499,6 @@ bool Updater::Impl::signerAccepted() {
   DeleteFileW(downloader->infoPath().c_str());
   MessageBoxW(window(), L"安装包的数字签名无效，已停止安装。请从官方网站重新下载安装程序。", L"出错了", MB_ICONERROR);
   PostMessageA(window(), WM_QUIT, 105, 0);
-  return false;
 }
 
 // --- install start ---------------------------------------------------------------------

@@ -11,7 +11,7 @@
 
 #include "app/InstallManager.h"
 #include "gui/EventListener.h"
-#include "gui/GdiPlus.h"
+#include "gui/FadingPicture.h"
 #include "gui/ImageCache.h"
 #include "gui/ProgressBar.h"
 #include "gui/QxActionListener.h"
@@ -67,6 +67,7 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
   QxTextField* lowerShadow = nullptr;
   QxTextField* lowerText = nullptr;
   bool reconnecting = false;
+  FadingPicture shown;
 
   void setUpper(const std::string& text) {
     setLine(upperShadow, text);
@@ -210,7 +211,7 @@ void InstallPage::setReconnecting(bool reconnecting) { pageImpl_->reconnecting =
 // --- carousel painting -------------------------------------------------------------------
 
 void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
-  const Impl& d = *pageImpl_;
+  Impl& d = *pageImpl_;
   const std::string name = skin::kCarousel.name + std::to_string(d.carouselIndex);
   std::shared_ptr<LoadedPicture> picture = ImageCache::instance().getPicture(name);
   if (!picture)
@@ -226,27 +227,10 @@ void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
   if (right <= left || bottom <= top)
     return;
   const float alpha = static_cast<float>(std::sin(d.angle));
-  if (alpha <= 0.0f)
+  if (alpha <= 0.0f || !d.shown.hold(name + '@' + std::to_string(reinterpret_cast<std::uintptr_t>(picture.get())), *picture))
     return;
-  Gdiplus::ColorMatrix matrix = {{{1, 0, 0, 0, 0},
-                                  {0, 1, 0, 0, 0},
-                                  {0, 0, 1, 0, 0},
-                                  {0, 0, 0, alpha, 0},
-                                  {0, 0, 0, 0, 1}}};
-  Gdiplus::ImageAttributes attributes;
-  attributes.SetColorMatrix(&matrix);
-  Gdiplus::Graphics graphics(dc);
-  // A fading picture has to blend with the frame behind it, so it is drawn over it even
-  // though the picture itself is opaque.
-  graphics.SetCompositingMode(Gdiplus::CompositingModeSourceOver);
-  graphics.SetInterpolationMode(Gdiplus::InterpolationModeDefault);
-  graphics.SetSmoothingMode(Gdiplus::SmoothingModeNone);
-  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeNone);
-  graphics.SetCompositingQuality(Gdiplus::CompositingQualityHighSpeed);
-  graphics.DrawImage(picture->bitmap.get(),
-                     Gdiplus::Rect(left, top, right - left, bottom - top),
-                     left - ox, top - oy, right - left, bottom - top,
-                     Gdiplus::UnitPixel, &attributes);
+  // A fading picture blends with the frame behind it, though the picture itself is opaque.
+  d.shown.draw(dc, RECT{left, top, right, bottom}, left - ox, top - oy, alpha);
 }
 
 // --- test view ---------------------------------------------------------------------------
