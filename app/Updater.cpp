@@ -89,6 +89,7 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   Timer verifyTimer{"verifyTimer"};
   std::int64_t progressDone = 0;
   std::int64_t progressTotal = 0;
+  bool progressReconnecting = false;
   int installMode = 1;
   // An Enter counts only when its key went down in this window or its path box: the
   // release of an Enter that closed a dialog or a message box lands here too.
@@ -258,6 +259,7 @@ void Updater::Impl::onEvent(const char* eventName, const char* type, EventArg ar
       onNotify(*reinterpret_cast<const NotifyRecord*>(arg1));
   } else if (source == "progressTimer" && kind == "timeout") {
     progressTimer.stop();
+    installPage->setReconnecting(progressReconnecting);
     installPage->setProgress(progressTotal, progressDone);
   } else if (source == "verifyTimer" && kind == "timeout") {
     if (downloader)
@@ -418,6 +420,7 @@ void Updater::Impl::showDownloadProgress() {
     return;
   progressDone = downloader->downloaded();
   progressTotal = downloader->total();
+  progressReconnecting = downloader->reconnecting();
   if (!progressTimer.isActive())
     progressTimer.start(16);
 }

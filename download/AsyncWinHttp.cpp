@@ -1,7 +1,10 @@
 // The downloader's face. Sections: 1. state  2. the side file and the target  3. the
-// requests  4. what the requests and the digest report  5. public face.
-// The transfer is a RangeRequest (a few in a row for a large package); the digest a
-// DigestFollower that reads back what the requests wrote.
+// requests, their retries and the watchdog  4. what the requests and the digest report
+// 5. public face.
+// The transfer is a RangeRequest (a few in a row for a large package, and one more after
+// each network fault); the digest a DigestFollower that reads back what the requests
+// wrote; a RequestPacer says when the next request starts and when a silent one is given
+// up, and every request starts on the deadline thread that wakes for it.
 #include "download/AsyncWinHttp.h"
 
 #include <winhttp.h>
@@ -10,10 +13,14 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "download/DeadlineThread.h"
 #include "download/DigestFollower.h"
 #include "download/RangeRequest.h"
+#include "download/RequestPacer.h"
+#include "download/SystemProxy.h"
 #include "download/TransferText.h"
 #include "download/WinHttpLibrary.h"
 
@@ -31,6 +38,9 @@ constexpr DWORD kSideFileLimit = 4096;
 // the last one asks for the rest.
 constexpr std::int64_t kLargestAnswer = 0x7FFFFFFF;
 constexpr std::int64_t kPiece = 1ll << 30;
+// No WinHTTP timeout waits longer than the pacer's stall watchdog.
+constexpr int kWinHttpTimeoutMs = static_cast<int>(RequestPacer::kStall.count());
+using Clock = RequestPacer::Clock;
 
 std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number) {
   wchar_t text[600];
@@ -108,9 +118,28 @@ struct AsyncWinHttp::Impl : RangeRequest::Listener {
   bool complete = false;    // and the file is whole
   bool digestReported = false;
 
+  // Recovery. The sessions opened for the routes taken (the first by init); closed
+  // once WinHTTP has let go of every request.
+  std::vector<HINTERNET> sessions;
+  SystemProxy proxy;
+  SystemProxy::Route route;
+  bool routeKnown = false;
+  RequestPacer pacer;
+  bool stalled = false;  // the watchdog closed the running request
+  // The pacer's quiet, for the window's thread.
+  std::atomic<bool> quiet{false};
+  // Last: its thread calls into everything above, and is stopped before they go.
+  std::unique_ptr<DeadlineThread> deadlines;
+
   bool prepareFiles();
   bool openTarget();
+  void startRequest();
+  HINTERNET sessionFor(const SystemProxy::Route& next);
   bool sendFrom(std::int64_t offset);
+  bool retryLater(const RangeRequest& request, End how, bool endedShort);
+  void setQuiet();
+  void armDeadline();
+  static void onDeadline(void* context);
   void closeRequest();
   bool releaseRequests();
   void end(bool fileComplete);
@@ -186,7 +215,62 @@ bool AsyncWinHttp::Impl::openTarget() {
   return true;
 }
 
-// ---- 3. the requests ---------------------------------------------------------------------
+// ---- 3. the requests, their retries and the watchdog ---------------------------------------
+
+// On the deadline thread, when a request is due: continues the file from the bytes on
+// disk, on the route the user's proxy settings give for the URL.
+void AsyncWinHttp::Impl::startRequest() {
+  if (!requests.empty()) {
+    // A request given up mid-body may still have a read of WinHTTP's under way into the
+    // body buffer the next one uses: that one waits until WinHTTP has let go. Not under
+    // the lock, which the old request's last callbacks take.
+    RangeRequest& last = *requests.back();
+    mutex.unlock();
+    const bool released = last.waitReleased(kCloseWaitMs);
+    mutex.lock();
+    if (ended)
+      return;
+    if (!released) {
+      failed = true;
+      failureText = format(L"%ls failed with error %lld", L"WinHttpCloseHandle", WAIT_TIMEOUT);
+      end(false);
+      return;
+    }
+  }
+  if (!routeKnown) {
+    // Resolving may fetch a script or search the network: not under the lock, so the
+    // window's thread never waits for it. Only this thread resolves.
+    mutex.unlock();
+    const SystemProxy::Route next = proxy.routeFor(url);
+    mutex.lock();
+    if (ended)
+      return;
+    route = next;
+    routeKnown = true;
+  }
+  HINTERNET onRoute = sessionFor(route);
+  if (!onRoute) {
+    failed = true;
+    failureText = format(L"%ls failed with error %lld", L"WinHttpOpen", GetLastError());
+    end(false);
+    return;
+  }
+  session = onRoute;
+  sendFrom(downloaded);
+}
+
+// The session whose connections take `next`: the current one when it does, else a new
+// one (a route is fixed when a session opens).
+HINTERNET AsyncWinHttp::Impl::sessionFor(const SystemProxy::Route& next) {
+  if (next.kind == SystemProxy::Kind::kSystem && !sessions.empty())
+    return sessions.front();
+  HINTERNET opened = SystemProxy::openSession(kUserAgent, WINHTTP_FLAG_ASYNC, next);
+  if (opened) {
+    http().setTimeouts(opened, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs);
+    sessions.push_back(opened);
+  }
+  return opened;
+}
 
 bool AsyncWinHttp::Impl::sendFrom(std::int64_t offset) {
   RangeRequest::Target target;
@@ -197,7 +281,66 @@ bool AsyncWinHttp::Impl::sendFrom(std::int64_t offset) {
     target.length = kPiece;
   pieceEnd = target.length > 0 ? offset + target.length : -1;
   requests.push_back(std::make_unique<RangeRequest>(mutex, *this, buffer));
+  stalled = false;
+  pacer.sent(Clock::now());
+  armDeadline();
+  // The request may end inside send (a refused connection): onFinished has run then.
   return requests.back()->send(session, url, target);
+}
+
+// After a failed request: when the fault is transient and the budget lasts, the next
+// request is due after the schedule's wait, and true is returned.
+bool AsyncWinHttp::Impl::retryLater(const RangeRequest& request, End how, bool endedShort) {
+  const bool transient = how == End::Failed ? request.transient() : how == End::Closed ? stalled : endedShort;
+  if (!transient || ended)
+    return false;
+  if (route.kind == SystemProxy::Kind::kProxy && request.unreachable()) {
+    // The proxy itself is not there: the next request goes direct.
+    proxy.proxyUnreachable();
+    routeKnown = false;
+  }
+  const std::int64_t retryAfter = request.retryAfterMs();
+  if (!pacer.failed(Clock::now(), retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt))
+    return false;
+  setQuiet();
+  armDeadline();
+  return true;
+}
+
+void AsyncWinHttp::Impl::setQuiet() {
+  if (!quiet.exchange(true))
+    report(kReconnecting);
+}
+
+void AsyncWinHttp::Impl::armDeadline() {
+  if (ended || !deadlines)
+    return;
+  if (const std::optional<Clock::time_point> when = pacer.deadline())
+    deadlines->wakeAt(*when);
+  else
+    deadlines->cancel();
+}
+
+void AsyncWinHttp::Impl::onDeadline(void* context) {
+  auto* impl = static_cast<Impl*>(context);
+  std::lock_guard<std::recursive_mutex> lock(impl->mutex);
+  if (impl->ended)
+    return;
+  switch (impl->pacer.due(Clock::now())) {
+    case RequestPacer::Action::kStart:
+      impl->startRequest();
+      return;
+    case RequestPacer::Action::kStalled:
+      impl->stalled = true;
+      impl->closeRequest();  // its end schedules the next request
+      return;
+    case RequestPacer::Action::kBecameQuiet:
+      impl->setQuiet();
+      break;
+    case RequestPacer::Action::kNone:
+      break;
+  }
+  impl->armDeadline();
 }
 
 void AsyncWinHttp::Impl::closeRequest() {
@@ -229,11 +372,20 @@ void AsyncWinHttp::Impl::onRestarted() {
 
 void AsyncWinHttp::Impl::onWritten(std::int64_t end) {
   downloaded = end;
+  // New bytes: the retry budget starts afresh, and the silence marks move on.
+  pacer.progressed(Clock::now());
+  quiet = false;
   digest.advance(end);
   report(kProgress);
 }
 
 void AsyncWinHttp::Impl::onFinished(End how, const std::wstring& text) {
+  pacer.ended();
+  // A body without a told length may also end before the package (or the piece) does.
+  const std::int64_t goal = pieceEnd > 0 && !restarted ? pieceEnd : expectedSize;
+  const bool endedShort = how == End::Complete && goal > 0 && downloaded < goal;
+  if (retryLater(*requests.back(), how, endedShort))
+    return;
   if (how == End::Failed) {
     failed = true;
     failureText = text;
@@ -302,7 +454,9 @@ AsyncWinHttp::~AsyncWinHttp() {
     impl_->closeRequest();
     impl_->end(false);
   }
-  // Outside the lock: the digest's thread may be waiting for it, and so may WinHTTP's.
+  // Outside the lock: the digest's thread may be waiting for it, and so may WinHTTP's
+  // and the deadline thread.
+  impl_->deadlines.reset();
   impl_->digest.stop();
   if (!impl_->releaseRequests()) {
     // WinHTTP still holds the request and may call into the state: leaking it is the
@@ -310,18 +464,16 @@ AsyncWinHttp::~AsyncWinHttp() {
     impl_.release();
     return;
   }
-  if (impl_->session)
-    http().closeHandle(impl_->session);
+  for (HINTERNET session : impl_->sessions)
+    http().closeHandle(session);
 }
 
 bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   impl_->callback = callback;
   impl_->context = context;
-  if (!impl_->session && http().loaded()) {
-    impl_->session = http().open(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                 WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-  }
+  if (!impl_->session && http().loaded())
+    impl_->session = impl_->sessionFor(SystemProxy::Route());
   return impl_->session != nullptr;
 }
 
@@ -354,8 +506,21 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
     d.end(true);
     return false;
   }
+  // A malformed address fails at once; everything else is for the requests to find.
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  if (!http().crackUrl(url.c_str(), 0, 0, &parts)) {
+    d.failed = true;
+    d.failureText = format(L"%ls failed with error %lld", L"WinHttpCrackURL", GetLastError());
+    d.end(false);
+    return false;
+  }
   d.url = url;
-  return d.sendFrom(onDisk);
+  d.pacer.begin(Clock::now());
+  d.deadlines = std::make_unique<DeadlineThread>(&Impl::onDeadline, &d);
+  d.armDeadline();
+  return true;
 }
 
 void AsyncWinHttp::cancel() {
@@ -384,6 +549,8 @@ std::wstring AsyncWinHttp::failureText() const {
 
 std::int64_t AsyncWinHttp::downloaded() const { return impl_->downloaded; }
 
+bool AsyncWinHttp::reconnecting() const { return impl_->quiet; }
+
 std::int64_t AsyncWinHttp::total() const { return impl_->total; }
 
 std::int64_t AsyncWinHttp::hashedBytes() const { return impl_->digest.hashed(); }
@@ -395,7 +562,7 @@ std::string AsyncWinHttp::digest() const { return impl_->digest.digest(); }
 void AsyncWinHttp::postToWindow(void* context, AsyncWinHttp*, int status, std::int64_t downloaded,
                                 std::int64_t total) {
   HWND window = static_cast<HWND>(context);
-  if (status == kProgress) {
+  if (status == kProgress || status == kReconnecting) {
     const std::int64_t unit = total > 1000000000 ? 1000 : 1;
     PostMessageW(window, kProgressMessage, static_cast<WPARAM>(total / unit), static_cast<LPARAM>(downloaded / unit));
   } else if (status == kEnded) {

@@ -1,7 +1,8 @@
 #pragma once
 // Downloads one package over HTTP(S) with WinHTTP in asynchronous mode, continuing a
 // partial file when its ".info" side file shows it belongs to the same package, and
-// computing the package's MD5 digest on a worker thread as the bytes arrive.
+// computing the package's MD5 digest on a worker thread as the bytes arrive. Network
+// faults are tried again by themselves, through the proxy the user set.
 #include <windows.h>
 
 #include <cstdint>
@@ -9,20 +10,23 @@
 #include <string>
 
 // One object per download attempt. init, download, cancel and the destructor run on the
-// UI thread; WinHTTP's worker threads and the digest's thread run the callback. The
-// counts and the digest may be read from any thread at any time.
+// UI thread; WinHTTP's worker threads, the digest's thread and the thread that starts
+// every request (first and retried) run the callback. The counts and the digest may be
+// read from any thread at any time.
 class AsyncWinHttp {
 public:
   // Status 1: progress after a chunk was written. Status 2: the transfer has ended,
   // complete or not; delivered exactly once per download (unless cancelled). Status 3:
   // the digest of the complete file is ready; at most once, always after a status 2
-  // that reported the file complete.
-  enum Status { kProgress = 1, kEnded = 2, kDigestReady = 3 };
+  // that reported the file complete. Status 4: the download waits to try again after a
+  // network fault, or no byte has come for a few seconds; the next status 1 ends that.
+  enum Status { kProgress = 1, kEnded = 2, kDigestReady = 3, kReconnecting = 4 };
   using ProgressCallback = void (*)(void* context, AsyncWinHttp* downloader, int status,
                                     std::int64_t downloaded, std::int64_t total);
 
-  // Posted by postToWindow: 6366 (total, downloaded) and 6367 (downloaded, total) for
-  // anyone who knows these numbers, and a private message for the digest.
+  // Posted by postToWindow: 6366 (total, downloaded) for statuses 1 and 4 and 6367
+  // (downloaded, total) for anyone who knows these numbers, and a private message for
+  // the digest.
   static constexpr UINT kProgressMessage = 6366;
   static constexpr UINT kDoneMessage = 6367;
   static constexpr UINT kDigestMessage = WM_APP + 67;
@@ -52,6 +56,8 @@ public:
   // and its expected final size (0 while unknown).
   std::int64_t downloaded() const;
   std::int64_t total() const;
+  // Between a status 4 and the next status 1: the window says it is reconnecting.
+  bool reconnecting() const;
   // The digest of the file as far as it is hashed: bytes hashed, and once the whole
   // file is, its 32 uppercase hexadecimal digits (empty before).
   std::int64_t hashedBytes() const;

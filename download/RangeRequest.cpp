@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
+#include "download/RetrySchedule.h"
 #include "download/TransferText.h"
 #include "download/WinHttpLibrary.h"
 
@@ -46,6 +48,32 @@ std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number
   wchar_t text[600];
   std::swprintf(text, sizeof text / sizeof text[0], pattern, api, number);
   return text;
+}
+
+// Errors of the connection rather than of the request: another try may get through.
+bool transientError(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case ERROR_WINHTTP_TIMEOUT:
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_WINHTTP_RESEND_REQUEST:
+    case ERROR_CONNECTION_ABORTED:
+    case ERROR_NETNAME_DELETED:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAECONNREFUSED:
+    case WSAETIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool unreachableError(DWORD error) {
+  return error == ERROR_WINHTTP_CANNOT_CONNECT || error == ERROR_WINHTTP_NAME_NOT_RESOLVED ||
+         error == WSAECONNREFUSED;
 }
 
 std::wstring widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
@@ -86,6 +114,10 @@ struct RangeRequest::Impl {
   bool closing = false;       // the owner ends the request
   bool failed = false;
   std::wstring failureText;
+  bool transient = false;          // the failure may pass on another try
+  bool unreachable = false;        // no connection could be made
+  std::int64_t retryAfterMs = -1;  // the server's Retry-After
+  std::int64_t bodyEnd = -1;       // where the answer's body ends in the file, when told
   // Body bytes not yet written: the first `filled`.
   std::vector<char>& buffer;
   DWORD filled = 0;
@@ -106,11 +138,12 @@ struct RangeRequest::Impl {
   void queryNext();
   void onDataAvailable(DWORD bytes);
   void onReadComplete(DWORD bytes);
-  void endOfBody();
   void onRequestError(const WINHTTP_ASYNC_RESULT& result);
+  void endOfBody();
   bool writeAt(const char* data, DWORD size);
   bool flush();
   void fail(std::wstring text);
+  void failOnError(std::wstring text, DWORD error);
   void finish();
 };
 
@@ -173,7 +206,7 @@ bool RangeRequest::Impl::send(HINTERNET session, const std::wstring& url) {
                                  reinterpret_cast<DWORD_PTR>(this)) != FALSE);
   }
   if (!ok) {
-    fail(format(L"%ls failed with error %lld", lastApi.c_str(), error));
+    failOnError(format(L"%ls failed with error %lld", lastApi.c_str(), error), error);
     finish();
   }
   return ok;
@@ -197,7 +230,8 @@ void CALLBACK RangeRequest::Impl::statusCallback(HINTERNET handle, DWORD_PTR con
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
       impl->lastApi = L"WinHttpReceiveResponse";
       if (!http().receiveResponse(handle, nullptr)) {
-        impl->fail(format(L"%ls: Error %lld encountered.", impl->lastApi.c_str(), GetLastError()));
+        const DWORD error = GetLastError();
+        impl->failOnError(format(L"%ls: Error %lld encountered.", impl->lastApi.c_str(), error), error);
         impl->finish();
       }
       break;
@@ -242,6 +276,8 @@ void RangeRequest::Impl::onHeaders() {
   std::int64_t total = 0;
   if (!acceptStatus(code, length, total))
     return;
+  if (lengthKnown)
+    bodyEnd = position + length;
   if (total <= 0 && target.expectedSize > 0) {
     // The end of the body tells the size; until then progress is measured against the
     // size the caller expects.
@@ -287,8 +323,16 @@ bool RangeRequest::Impl::acceptStatus(DWORD code, std::int64_t length, std::int6
     total = length >= 0 ? length : 0;
     return true;
   } else {
-    // An error page is not part of the package: none of it reaches the file.
+    // An error page is not part of the package: none of it reaches the file. A busy or
+    // failing server may answer the next try.
     fail(format(L"%ls: HTTP status %lld", lastApi.c_str(), code));
+    transient = RetrySchedule::transientStatus(static_cast<int>(code));
+    std::string text;
+    if (transient && headerText(WINHTTP_QUERY_RETRY_AFTER, text)) {
+      const auto wait = RetrySchedule::retryAfterMs(text, static_cast<std::int64_t>(std::time(nullptr)));
+      if (wait)
+        retryAfterMs = *wait;
+    }
   }
   finish();
   return false;
@@ -311,7 +355,8 @@ bool RangeRequest::Impl::restartFromZero() {
 void RangeRequest::Impl::queryNext() {
   lastApi = L"WinHttpQueryDataAvailable";
   if (!http().queryDataAvailable(request, nullptr)) {
-    fail(format(L"%ls: Error %lld encountered.", lastApi.c_str(), GetLastError()));
+    const DWORD error = GetLastError();
+    failOnError(format(L"%ls: Error %lld encountered.", lastApi.c_str(), error), error);
     finish();
   }
   // Nothing after this point: the call may have completed inline and ended the request.
@@ -327,7 +372,8 @@ void RangeRequest::Impl::onDataAvailable(DWORD bytes) {
   const DWORD chunk = std::min<DWORD>(bytes, static_cast<DWORD>(buffer.size()) - filled);
   lastApi = L"WinHttpReadData";
   if (!http().readData(request, buffer.data() + filled, chunk, nullptr)) {
-    fail(format(L"%ls: Error %lld encountered.", lastApi.c_str(), GetLastError()));
+    const DWORD error = GetLastError();
+    failOnError(format(L"%ls: Error %lld encountered.", lastApi.c_str(), error), error);
     finish();
   }
 }
@@ -345,16 +391,24 @@ void RangeRequest::Impl::onReadComplete(DWORD bytes) {
   queryNext();
 }
 
-void RangeRequest::Impl::endOfBody() {
-  if (flush())
-    finish();
-}
-
 void RangeRequest::Impl::onRequestError(const WINHTTP_ASYNC_RESULT& result) {
   wchar_t text[600];
   std::swprintf(text, sizeof text / sizeof text[0], L"%ls: REQUEST_ERROR - error %lu, result %ls", lastApi.c_str(),
                 static_cast<unsigned long>(result.dwError), asyncCallName(result.dwResult));
-  fail(text);
+  failOnError(text, result.dwError);
+  finish();
+}
+
+// The body ended. Before the length the answer announced, the connection was closed
+// early: the bytes so far are kept, and the rest may come on another try.
+void RangeRequest::Impl::endOfBody() {
+  if (!flush())
+    return;
+  if (bodyEnd >= 0 && position < bodyEnd) {
+    fail(format(L"%ls: the connection closed %lld bytes before the end of the body", lastApi.c_str(),
+                bodyEnd - position));
+    transient = true;
+  }
   finish();
 }
 
@@ -393,6 +447,13 @@ void RangeRequest::Impl::fail(std::wstring text) {
   if (failed) return;
   failed = true;
   failureText = std::move(text);
+}
+
+void RangeRequest::Impl::failOnError(std::wstring text, DWORD error) {
+  if (failed) return;
+  fail(std::move(text));
+  transient = transientError(error);
+  unreachable = unreachableError(error);
 }
 
 void RangeRequest::Impl::finish() {
@@ -444,6 +505,12 @@ void RangeRequest::close() {
   impl_->closing = true;
   impl_->finish();
 }
+
+bool RangeRequest::transient() const { return impl_->failed && impl_->transient; }
+
+std::int64_t RangeRequest::retryAfterMs() const { return impl_->retryAfterMs; }
+
+bool RangeRequest::unreachable() const { return impl_->failed && impl_->unreachable; }
 
 bool RangeRequest::waitReleased(DWORD timeoutMs) {
   return !impl_->awaitingRelease || WaitForSingleObject(impl_->releasedEvent, timeoutMs) == WAIT_OBJECT_0;

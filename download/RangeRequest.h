@@ -61,6 +61,16 @@ public:
   // after that may the request, its owner's lock and its listener be freed.
   bool waitReleased(DWORD timeoutMs);
 
+  // After a failure, under the owner's lock: whether another request may succeed where
+  // this one failed (the connection refused, reset or closed before the body was
+  // complete, a name that did not resolve, a timeout, HTTP 408, 429 or 5xx), and the
+  // server's Retry-After in milliseconds (-1: none).
+  bool transient() const;
+  std::int64_t retryAfterMs() const;
+  // Whether the failure was that no connection could be made at all (refused, or the
+  // name did not resolve): through a proxy, that the proxy cannot be reached.
+  bool unreachable() const;
+
 private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -28,5 +28,8 @@ WinHttpLibrary::WinHttpLibrary() {
             bind(module, "WinHttpReceiveResponse", receiveResponse) &&
             bind(module, "WinHttpQueryHeaders", queryHeaders) &&
             bind(module, "WinHttpQueryDataAvailable", queryDataAvailable) &&
-            bind(module, "WinHttpReadData", readData) && bind(module, "WinHttpCloseHandle", closeHandle);
+            bind(module, "WinHttpReadData", readData) && bind(module, "WinHttpCloseHandle", closeHandle) &&
+            bind(module, "WinHttpSetTimeouts", setTimeouts) &&
+            bind(module, "WinHttpGetIEProxyConfigForCurrentUser", getUserProxyConfig) &&
+            bind(module, "WinHttpGetProxyForUrl", getProxyForUrl);
 }

@@ -27,6 +27,9 @@ public:
   decltype(&::WinHttpQueryDataAvailable) queryDataAvailable = nullptr;
   decltype(&::WinHttpReadData) readData = nullptr;
   decltype(&::WinHttpCloseHandle) closeHandle = nullptr;
+  decltype(&::WinHttpSetTimeouts) setTimeouts = nullptr;
+  decltype(&::WinHttpGetIEProxyConfigForCurrentUser) getUserProxyConfig = nullptr;
+  decltype(&::WinHttpGetProxyForUrl) getProxyForUrl = nullptr;
 
 private:
   WinHttpLibrary();

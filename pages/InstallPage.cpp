@@ -66,6 +66,7 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
   QxTextField* upperText = nullptr;
   QxTextField* lowerShadow = nullptr;
   QxTextField* lowerText = nullptr;
+  bool reconnecting = false;
   FadingPicture shown;
 
   void setUpper(const std::string& text) {
@@ -182,10 +183,13 @@ void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
   const std::string percent = std::to_string(progressPercent(total, done)) + "% ";
   InstallManager& manager = InstallManager::instance();
   switch (manager.stage()) {
-  case 3:
+  case 3: {
     d.setUpper("正在为您下载游戏  " + percent);
-    d.setLower(packageLine(total, shared.speed.sample(done, tickSource()), manager.version()));
+    // The speed keeps its samples while nothing comes, so it is right when bytes flow.
+    const double speed = shared.speed.sample(done, tickSource());
+    d.setLower(d.reconnecting ? kReconnectingLine : packageLine(total, speed, manager.version()));
     break;
+  }
   case 4:
     d.setUpper("正在校验安装包  " + percent);
     break;
@@ -201,6 +205,8 @@ void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
     break;
   }
 }
+
+void InstallPage::setReconnecting(bool reconnecting) { pageImpl_->reconnecting = reconnecting; }
 
 // --- carousel painting -------------------------------------------------------------------
 

@@ -11,6 +11,8 @@
 //                                     the install manager's stage (3 downloading,
 //                                     4 verifying the package, 5 installing, 2 query
 //                                     failed: texts cleared).
+//   setReconnecting(on)               while on, the download's lower line says that it
+//                                     is reconnecting; shown from the next setProgress.
 //   stopTimers()                      stops both carousel timers.
 //   showPicture(index)                carousel picture `index` at full strength at once,
 //                                     as it stands between two fades (a still of the page).
@@ -27,6 +29,7 @@ public:
 
   void startCarousel(int intervalMs);
   void setProgress(std::int64_t total, std::int64_t done);
+  void setReconnecting(bool reconnecting);
   void stopTimers();
   void showPicture(int index);
 

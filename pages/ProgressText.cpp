@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+const char kReconnectingLine[] = "网络不稳定，正在重新连接…";
+
 int progressPercent(std::int64_t total, std::int64_t done) {
   if (total <= 0)
     return 0;

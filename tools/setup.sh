@@ -30,6 +30,8 @@ packages=(
   openssl osslsigncode
   # Reading the resources of built programs (the branding tool's tests).
   icoutils
+  # The player's HTTP proxy in the network-fault tests.
+  tinyproxy
 )
 missing=()
 for p in "${packages[@]}"; do

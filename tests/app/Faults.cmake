@@ -8,7 +8,8 @@ if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
   set_target_properties(qx_terminate PROPERTIES OUTPUT_NAME terminate
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/support)
   add_dependencies(installer_e2e qx_terminate)
-  qx_e2e_scenarios(faults.py e2e_fault_ server_stopped past_4gib no_space payload_killed two_at_once)
+  qx_e2e_scenarios(faults.py e2e_fault_ server_stopped past_4gib no_space payload_killed two_at_once refused_query
+    cut_connections busy_server stalled_transfer player_proxy)
   # Past 4 GiB the package takes its time to arrive and to be hashed.
   set_tests_properties(e2e_fault_past_4gib PROPERTIES TIMEOUT 600)
 endif()

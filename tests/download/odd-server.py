@@ -10,6 +10,8 @@
   /portal/NAME      always 200 with a short HTML page, as a captive portal does
   /slow/NAME        64 KiB at once, then 4 KiB every 50 ms
   /status/CODE      that status with a short error page
+  /busy/K/NAME      the first K requests get 503 with Retry-After: 1, later ones the file
+                    (Range honoured, 206)
 
 Usage: odd-server.py ROOT PORTFILE LOGFILE. Binds a free loopback port, writes it to
 PORTFILE, logs "PATH RANGE" per request to LOGFILE and stops by itself after 280 s.
@@ -24,6 +26,7 @@ import time
 
 ROOT, PORTFILE, LOGFILE = sys.argv[1:4]
 log_lock = threading.Lock()
+busy_answers = {}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -75,6 +78,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))])
             elif kind == "portal":
                 self.send(200, b"<html><body>Please sign in first.</body></html>", [("Content-Type", "text/html")])
+            elif kind == "busy":
+                self.busy(int(parts[1]), self.file_bytes(parts[2]))
             elif kind == "slow":
                 self.slow(self.file_bytes(parts[1]))
             else:
@@ -114,6 +119,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data[:keep])
         self.wfile.flush()
         self.close_connection = True
+
+    def busy(self, refusals, data):
+        with log_lock:
+            busy_answers[self.path] = busy_answers.get(self.path, 0) + 1
+            answered = busy_answers[self.path]
+        if answered <= refusals:
+            self.send(503, b"<html>busy</html>", [("Retry-After", "1"), ("Content-Type", "text/html")])
+            return
+        start = self.range_start()
+        if start is None:
+            self.send(200, data)
+        else:
+            self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))])
 
     def slow(self, data):
         self.send_response(200)

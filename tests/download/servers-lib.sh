@@ -1,7 +1,8 @@
 # Loopback nginx for the download tests and the benchmark; source it from bash.
 #   qx_free_port               prints a free loopback port
 #   qx_wait_port PORT          waits up to 5 s for a listener
-#   qx_nginx_start DIR WWW     nginx for WWW with config, logs and temp files in DIR;
+#   qx_nginx_start DIR WWW     nginx for WWW with config, logs and temp files in DIR, on
+#                              127.0.0.1 and (for requests through a proxy) 127.0.0.2;
 #                              sets QX_NGINX_PORT and QX_NGINX_PID, access log DIR/access.log
 # The caller stops it: kill "$QX_NGINX_PID"; wait "$QX_NGINX_PID".
 
@@ -43,6 +44,7 @@ http {
   log_format ranges '\$request_uri "\$http_range" \$status';
   server {
     listen 127.0.0.1:$candidate;
+    listen 127.0.0.2:$candidate;
     root $www;
     access_log $dir/access.log ranges;
   }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the downloader test against nginx and odd-server.py on loopback:
+# Runs the downloader test against nginx, odd-server.py and tinyproxy on loopback:
 #   with-servers.sh <test program> [runner...]
 # Both servers get free ports and a temporary root; they are stopped and the root is
 # removed when the test ends, also when it fails or times out.
@@ -42,6 +42,19 @@ odd_port=$(cat "$root/odd.port")
 qx_wait_port "$odd_port" || { echo "odd-server.py does not answer" >&2; exit 1; }
 : >"$root/odd.log"
 
+proxy_port=$(qx_free_port)
+"$here/../support/tinyproxy.sh" "$root/tinyproxy" "$proxy_port" &
+pids+=("$!")
+qx_wait_port "$proxy_port" || { echo "tinyproxy did not start" >&2; exit 1; }
+# A configuration script: the package server's second address goes through the proxy.
+cat >"$root/www/proxy.pac" <<PAC
+function FindProxyForURL(url, host) {
+  if (host == "127.0.0.2") return "PROXY 127.0.0.1:$proxy_port; DIRECT";
+  return "DIRECT";
+}
+PAC
+chmod 644 "$root/www/proxy.pac"
+
 export QX_HTTP_BASE="http://127.0.0.1:$QX_NGINX_PORT"
 export QX_HTTP_LOG="$root/nginx/access.log"
 export QX_ODD_BASE="http://127.0.0.1:$odd_port"
@@ -49,6 +62,9 @@ export QX_ODD_LOG="$root/odd.log"
 export QX_HTTP_ROOT="$root/www"
 export QX_FULL_TARGET="$root/full/setup.exe"
 export QX_CLOSED_PORT=$(qx_free_port)
+export QX_PROXY="127.0.0.1:$proxy_port"
+export QX_PROXY_LOG="$root/tinyproxy/tinyproxy.log"
+export QX_PROXIED_BASE="http://127.0.0.2:$QX_NGINX_PORT"
 
 # Under Wine (a runner is given) the Linux file system is drive Z:.
 host_path() {

@@ -83,6 +83,22 @@ TEST_F(InstallPageTest, PackagesPastFourGigabytes) {
   EXPECT_EQ(static_cast<std::int64_t>(bar->value()) * 5, static_cast<std::int64_t>(bar->maximum()) * 3);
 }
 
+// While the download waits to reconnect the lower line says so; the bar and the percent
+// stay where they were, and the size and speed come back with the next bytes.
+TEST_F(InstallPageTest, ReconnectingLineUntilBytesFlowAgain) {
+  InstallManager::instance().setStage(3);
+  progress(1000000, 400000, 1000);
+  page->setReconnecting(true);
+  progress(1000000, 400000, 3000);
+  expectLines("正在为您下载游戏  40% ", "网络不稳定，正在重新连接…");
+  EXPECT_EQ(Api::progressBar(*page)->value(), 400000);
+  page->setReconnecting(false);
+  progress(1000000, 500000, 5000);
+  const std::string lower = Api::lowerText(*page);
+  EXPECT_EQ(lower.rfind("游戏包体1.00M，速度", 0), 0u) << lower;
+  EXPECT_EQ(Api::upperText(*page), "正在为您下载游戏  50% ");
+}
+
 TEST_F(InstallPageTest, VerifyingInstallingFailedAndIdleStages) {
   InstallManager& manager = InstallManager::instance();
   manager.setStage(3);

@@ -96,6 +96,13 @@ bool LogCapture::contains(const std::string& text) const {
   return false;
 }
 
+int LogCapture::count(const std::string& text) const {
+  int n = 0;
+  for (const std::string& l : lines)
+    n += l.find(text) != std::string::npos;
+  return n;
+}
+
 std::string LogCapture::all() const {
   std::string out;
   for (const std::string& l : lines)

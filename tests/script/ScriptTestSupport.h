@@ -39,6 +39,8 @@ public:
   ~LogCapture();
   std::vector<std::string> lines;
   bool contains(const std::string& text) const;
+  // Lines holding `text`.
+  int count(const std::string& text) const;
   std::string all() const;
 };
 

@@ -8,6 +8,7 @@
 #   the same with the package complete on disk, only verified;
 #   peak working set of silent installs of 50 MiB and 500 MiB embedded payloads;
 #   a progress flood of 20,000 messages a second for 10 s at the install page;
+#   256 MiB through the fault relay cutting every connection after 16 MiB (recovery.sh);
 #   size of the i686 installer with the default branding and without its images.
 # Usage: tools/bench/bench.sh [x86_64 build] [native build] [i686 build] [size in MiB]
 #                             [earlier x86_64 build]
@@ -170,6 +171,9 @@ probe_max=$(echo "$flood" | value probe_max_ms)
 probe_samples=$(echo "$flood" | value probe_samples)
 shot=$(echo "$flood" | value screenshot)
 
+# ---- recovery ----
+recovery=$("$here/recovery.sh" "$build" 256) || { echo "recovery run failed: $recovery" >&2; exit 1; }
+
 # ---- size ----
 exe_bytes=$(stat -c %s "$i686/installer.exe")
 image_bytes=0
@@ -203,6 +207,7 @@ echo "| the same before | $(beyond_mib "before embedded 500") | $(beyond_mib "be
 echo "| repaints/s of the page during $msg_rate progress messages/s for 10 s (carousel alone before) | $frames | ($frames_before) | | <= ~60 |"
 echo "| last progress value on screen after the last message | $last_ms ms | | | newest value shown |"
 echo "| window's answer to a message during the flood, median / worst of $probe_samples | $probe_median ms / $probe_max ms | | | responsive |"
+echo "$recovery"
 echo "| i686 installer.exe, default branding / without its $((image_bytes / 1024)) KiB of images | $((exe_bytes / 1024)) KiB | $(((exe_bytes - image_bytes) / 1024)) KiB | | |"
 echo
 echo "flood's last frame: $shot"

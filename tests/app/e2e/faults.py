@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Fault scenarios of the installer: faults.py <scenario> --build <x86_64 build folder>.
 
-The package server stopped mid-download and restarted, a package past 4 GiB stopped
-twice on its way, too little room on the install drive, the payload killed
+The package server stopped mid-download for good, a package past 4 GiB whose server
+goes away twice on its way, too little room on the install drive, the payload killed
 mid-install, and two installers started at once. Each drives real installer processes
 under Wine; every wait is bounded and every process is stopped.
 """
@@ -14,7 +14,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
-from harness import SOURCE, Failure, check, free_port, main, padded_payload, wait_for  # noqa: E402
+from harness import SOURCE, UPDATE_PORT, Failure, check, free_port, main, padded_payload, wait_for  # noqa: E402
 
 PACKAGE = ("vantorsetup", "setup.exe")
 # Large enough that a throttled transfer is still running when the fault strikes.
@@ -51,7 +51,9 @@ def serve(run, rate):
 
 
 def server_stopped(run):
-    """The package server goes away mid-download; the next run continues with Range."""
+    """The package server goes away mid-download and does not come back: the run tries
+    again until its budget is spent, then says so and ends with 1, keeping the partial
+    file and its side file; the next run continues with Range."""
     run.clean_machine()
     run.start_dialog_watch()
     target, digest, length, port, nginx, log = serve(run, "2m")
@@ -61,10 +63,18 @@ def server_stopped(run):
     wait_for(lambda: file_size(partial) > 2 << 20, 60, "a part of the package to arrive")
     nginx.send_signal(signal.SIGKILL)
     nginx.wait(10)
-    code = run.installer_exit(90)
+    stopped = time.time()
+    code = run.installer_exit(200)
+    waited = time.time() - stopped
     kept = file_size(partial)
     check(code == 1, "the interrupted run ended with %s" % code)
-    check(0 < kept < length, "partial file of %d bytes (package %d)" % (kept, length))
+    # Seven waits between eight tries, each at least three quarters of 1, 2, 4, 8, 16,
+    # 30 and 30 s.
+    check(waited > 68, "the run gave up %.0f s after the server went away" % waited)
+    boxes = run.dialogs()
+    check(boxes and boxes[-1] == ("出错了", "网络出现了问题！请再试一次。"), "message boxes %r" % boxes)
+    check(0 < kept < length and os.path.exists(partial + ".info"),
+          "partial file of %d bytes (package %d), side file %s" % (kept, length, os.path.exists(partial + ".info")))
     check(not os.path.exists(run.record), "the payload ran after an interrupted download")
     check(run.registry_install_path() is None, "a registry value after an interrupted download")
 
@@ -77,7 +87,8 @@ def server_stopped(run):
     check(os.path.exists(run.record) and len(run.dialogs()) == 1, "boxes %r" % run.dialogs())
     check(not os.path.exists(partial) and not os.path.exists(partial + ".info"), "the package stayed")
     check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
-    run.report = ["interrupted at %d of %d bytes; continued with %s" % (kept, length, requests[0])]
+    run.report = ["gave up %.0f s after the server went away, at %d of %d bytes; continued with %s"
+                  % (waited, kept, length, requests[0])]
 
 
 def small_drive(run, size):
@@ -131,9 +142,10 @@ def ranges_asked(log):
 
 
 def past_4gib(run):
-    """A package past 2^32 bytes, stopped once past 2^31 and once past 2^32 bytes on disk:
-    each later run continues with "Range: bytes=N-"; the last completes, verifies, runs the
-    payload of that size and removes the package and its side file."""
+    """A package past 2^32 bytes whose server goes away once past 2^31 and once past 2^32
+    bytes on disk, and comes back a moment later: the run continues each time with
+    "Range: bytes=N-", N in full, then completes, verifies, runs the payload of that size
+    and removes the package and its side file."""
     run.clean_machine()
     run.stack.callback(run.clean_machine)
     run.start_dialog_watch()
@@ -147,37 +159,35 @@ def past_4gib(run):
                             "--size", str(size), "--version", "1.2.3.4")
     env = scenarios.payload_env(run, steps=3, delay=50)
     partial = run.drive_c(*PACKAGE)
-    firsts = []
-    for stop_past in (1 << 31, FOUR_GIB, None):
+    logs = []
+    nginx, log = run.nginx_on(port, "0")
+    start(run, ["/verysilent"], env)
+    for stop_past in (1 << 31, FOUR_GIB):
+        wait_for(lambda: file_size(partial) > stop_past or run.installer.poll() is not None, 240,
+                 "more than %d bytes on disk" % stop_past)
+        nginx.send_signal(signal.SIGKILL)
+        nginx.wait(10)
+        check(run.installer.poll() is None, "the run ended when its server went away")
+        time.sleep(1.5)
+        os.rename(log, "%s.%d" % (log, len(logs)))
+        logs.append("%s.%d" % (log, len(logs)))
         nginx, log = run.nginx_on(port, "0")
-        before = file_size(partial)
-        start(run, ["/verysilent"], env)
-        if stop_past:
-            wait_for(lambda: file_size(partial) > stop_past or run.installer.poll() is not None, 240,
-                     "more than %d bytes on disk" % stop_past)
-            nginx.send_signal(signal.SIGKILL)
-            nginx.wait(10)
-            code = run.installer_exit(60)
-            check(code == 1, "the run stopped past %d ended with %s" % (stop_past, code))
-            check(stop_past < file_size(partial) < size, "partial file of %d bytes" % file_size(partial))
-        else:
-            code = run.installer_exit(240)
-            check(code == 0, "the last run ended with %s (boxes %r)" % (code, run.dialogs()))
-        asked = ranges_asked(log)
-        check(asked, "no request")
+    code = run.installer_exit(240)
+    check(code == 0, "the run ended with %s (boxes %r)" % (code, run.dialogs()))
+    logs.append(log)
+    firsts = []
+    for path in logs:
+        asked = ranges_asked(path)
+        check(asked, "no request in %s" % path)
         firsts.append(asked[0])
-        if before:
-            check(asked[0].startswith("bytes=%d-" % before), "continued with %r after %d bytes" % (asked[0], before))
-        if os.path.exists(log + ".old"):
-            os.remove(log + ".old")
-        os.rename(log, log + ".old")
-    check(int(firsts[1][6:].split("-")[0]) > 1 << 31 and int(firsts[2][6:].split("-")[0]) > FOUR_GIB,
-          "ranges asked first %r" % firsts)
-    check(firsts[2].endswith("-"), "the last run asked %r" % firsts[2])
+    starts = [int(first[6:].split("-")[0]) if first.startswith("bytes=") else 0 for first in firsts]
+    check(starts[0] == 0 and starts[1] > 1 << 31 and starts[2] > FOUR_GIB, "ranges asked first %r" % firsts)
+    check(firsts[2].endswith("-"), "the last piece was asked as %r" % firsts[2])
+    check(run.dialogs() == [], "message boxes %r" % run.dialogs())
     check(os.path.exists(run.record), "the payload did not run")
     check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
     check(not os.path.exists(partial) and not os.path.exists(partial + ".info"), "the package or its side file stayed")
-    run.report = ["package of %d bytes; the runs asked first for %r" % (size, firsts)]
+    run.report = ["package of %d bytes; each server asked first for %r" % (size, firsts)]
 
 
 def payload_killed(run):
@@ -220,12 +230,155 @@ def two_at_once(run):
     check(len(run.dialogs()) == 1, "message boxes %r" % run.dialogs())
 
 
+# ---- network faults the installer recovers from by itself --------------------------------
+# The package comes from nginx through the fault relay (tests/support/fault_proxy.py),
+# which the update server names as the package's address.
+
+MIB = 1 << 20
+# The lower text line of the install page: the size and speed, or the reconnecting text.
+LOWER_TEXT = (0, 452, 660, 26)
+
+
+def through_relay(run, *modes, pad=3 * MIB, rate="0"):
+    _, digest, length = run.package(pad)
+    nginx_port = free_port()
+    run.nginx_on(nginx_port, rate)
+    port, log = run.start_fault_proxy(nginx_port, *modes)
+    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5", digest,
+                            "--size", str(length), "--version", "1.2.3.4")
+    return length, log
+
+
+def first_bytes(run, log):
+    """The first byte each request asked for, in order (0 without Range)."""
+    starts = []
+    for _, _, _, details in run.fault_events(log, "request"):
+        span = details.split()[2]
+        starts.append(0 if span == "-" else int(span[len("bytes="):].split("-")[0]))
+    return starts
+
+
+def white_extent(run):
+    """Left and right end of the white text on the install page's lower line."""
+    x, y, width, height = LOWER_TEXT
+    pixels = run.region(x, y, width, height)
+    columns = [i % width for i, (r, g, b) in enumerate(pixels) if min(r, g, b) > 225]
+    return (min(columns), max(columns)) if columns else None
+
+
+def cut_connections(run):
+    """A connection closed before its answer, then one cut after every MiB: every
+    retry continues the file, and the install goes on without a word."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    length, log = through_relay(run, "--close-before-headers", "1", "--cut-every", str(MIB))
+    code = silent_install(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    check(code == 0, "the install through cut connections ended with %s (boxes %r)" % (code, run.dialogs()))
+    check(run.dialogs() == [], "message boxes %r" % run.dialogs())
+    starts = first_bytes(run, log)
+    sent = [int(details) for _, _, _, details in run.fault_events(log, "cut")]
+    check(starts[:2] == [0, 0] and len(starts) >= 2 + length // MIB, "requests from %r" % starts)
+    # Each continues from the bytes on disk: never before the last one's start, never
+    # past what the relay passed (its answer's head aside). A reset may lose what was on
+    # its way, so some continue where the last began.
+    for before, after, passed in zip(starts[1:], starts[2:], sent):
+        check(before <= after <= before + passed - 100, "requests from %r after cuts of %r" % (starts, sent))
+    run.report = ["%d requests for %d bytes, each from where the file ended: %r" % (len(starts), length, starts)]
+
+
+def busy_server(run):
+    """503 with Retry-After: 2, twice: each wait lasts at least 2 s, the third request
+    is served."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    _, log = through_relay(run, "--answer-503", "2", "--retry-after", "2")
+    code = silent_install(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    check(code == 0, "the install after two 503s ended with %s (boxes %r)" % (code, run.dialogs()))
+    times = [t for t, _, _, _ in run.fault_events(log, "request")]
+    waits = [b - a for a, b in zip(times, times[1:])]
+    check(len(times) == 3 and all(w >= 2.0 for w in waits), "requests after waits of %r s" % waits)
+    run.report = ["waits between the requests: %s s" % ", ".join("%.2f" % w for w in waits)]
+
+
+def stalled_transfer(run):
+    """No byte for 40 s mid-body: the page says it is reconnecting, the connection is
+    given up after 30 s of silence, and a new one finishes the file."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    _, log = through_relay(run, "--stall-at", str(MIB), "--stall-seconds", "40", rate="512k")
+    start(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    scenarios.press_one_key(run)
+    began = wait_for(lambda: run.fault_events(log, "stall-begin"), 60, "the stall")[0][0]
+    flowing = white_extent(run)
+    time.sleep(max(0.0, began + 12 - time.time()))
+    shot = run.screenshot("stalled")
+    quiet = white_extent(run)
+    wait_for(lambda: len(run.fault_events(log, "request")) >= 2, 45, "a new request after the stall")
+    retried = run.fault_events(log, "request")[1][0]
+    time.sleep(2.0)
+    again = white_extent(run)
+    run.screenshot("flowing-again")
+    check(29.0 <= retried - began < 40.0, "the stalled connection was given up after %.1f s" % (retried - began))
+    check(flowing and quiet and again, "no lower text line: %r %r %r" % (flowing, quiet, again))
+    # The reconnecting text is narrower than the size and speed text before and after it.
+    check(quiet[1] - quiet[0] < flowing[1] - flowing[0] - 40 and quiet[1] - quiet[0] < again[1] - again[0] - 40,
+          "lower line spans %r flowing, %r stalled (%s), %r again" % (flowing, quiet, shot, again))
+    wait_for(lambda: os.path.exists(run.record), 60, "the payload to start")
+    check(run.dialogs() == [], "message boxes %r" % run.dialogs())
+    run.report = ["stall detected after %.1f s; screenshot %s" % (retried - began, shot)]
+
+
+def refused_query(run):
+    """The update server refuses the first two connections and answers the third: the
+    install goes on with no message."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    _, digest, length = run.package()
+    nginx_port = run.start_nginx()
+    server_port = free_port()
+    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % nginx_port, "--md5", digest,
+                            "--size", str(length), "--version", "1.2.3.4", port=server_port)
+    start(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    run.find_window()
+    time.sleep(1.5)
+    # Refusing from now on for 2.2 s: the tries come at once, after 1 s and after 2 s more.
+    _, log = run.start_fault_proxy(server_port, "--refuse-seconds", "2.2", listen_port=UPDATE_PORT)
+    run.click(*scenarios.ONE_KEY)
+    wait_for(lambda: os.path.exists(run.record), 60, "the payload to start")
+    check(run.dialogs() == [], "message boxes %r" % run.dialogs())
+    accepted = run.fault_events(log, "accept")
+    check(len(accepted) == 1, "connections accepted: %r" % accepted)
+
+
+def player_proxy(run):
+    """The proxy the player set for the current user carries the download."""
+    run.clean_machine()
+    run.start_dialog_watch()
+    proxy_port, proxy_log = run.start_tinyproxy()
+    run.set_user_proxy("127.0.0.1:%d" % proxy_port, "<local>")
+    _, digest, length = run.package()
+    port = run.start_nginx()
+    # WinHTTP here does not send requests for 127.0.0.1 to a proxy in a form a proxy
+    # understands; the package server's second loopback address it does.
+    url = "http://127.0.0.2:%d/pkg/setup.exe" % port
+    run.start_update_server("--url", url, "--md5", digest, "--size", str(length), "--version", "1.2.3.4")
+    code = silent_install(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    check(code == 0, "the install through the proxy ended with %s (boxes %r)" % (code, run.dialogs()))
+    through = [line for line in open(proxy_log).read().splitlines() if "GET %s " % url in line]
+    check(len(through) == 1, "tinyproxy passed on %r" % through)
+
+
 SCENARIOS = {
     "server_stopped": server_stopped,
     "no_space": no_space,
     "past_4gib": past_4gib,
     "payload_killed": payload_killed,
     "two_at_once": two_at_once,
+    "cut_connections": cut_connections,
+    "busy_server": busy_server,
+    "stalled_transfer": stalled_transfer,
+    "refused_query": refused_query,
+    "player_proxy": player_proxy,
 }
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@ import hashlib
 import os
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -21,6 +22,9 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path
 UPDATE_PORT = 8901
 TITLE = "星海奇遇记安装"
 REGISTRY_KEY = r"HKCU\Software//qxvantor//install"
+# Where the current user's proxy settings live, and the one value WinHTTP reads there.
+CONNECTIONS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+SUPPORT = os.path.join(SOURCE, "tests", "support")
 
 
 class Failure(Exception):
@@ -226,12 +230,15 @@ class Run:
         return port
 
     def nginx_on(self, port, rate="0", tls=None):
-        """nginx serving the run's www folder on a given port, so that a restarted server
-        answers at the same address; with tls=(certificate, key) over HTTPS. Returns the
-        process and its access log."""
+        """nginx serving the run's www folder on a given port of 127.0.0.1 and 127.0.0.2
+        (for requests through a proxy), so that a restarted server answers at the same
+        address; with tls=(certificate, key) over HTTPS. Returns the process and its
+        access log."""
         listen = "127.0.0.1:%d" % port
         if tls:
             listen += " ssl;\n    ssl_certificate %s;\n    ssl_certificate_key %s" % tls
+        else:
+            listen += ";\n    listen 127.0.0.2:%d" % port
         root = os.path.join(self.folder, "www")
         conf_dir = os.path.join(self.folder, "nginx-%d" % port)
         os.makedirs(os.path.join(conf_dir, "logs"), exist_ok=True)
@@ -270,16 +277,17 @@ http {
         wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
         return process, os.path.join(conf_dir, "logs", "access.log")
 
-    def start_update_server(self, *args):
+    def start_update_server(self, *args, port=UPDATE_PORT):
+        """The development update server on `port` (the installer's own by default)."""
         devserver = os.environ.get("QX_DEVSERVER")
         check(devserver and os.path.exists(devserver), "QX_DEVSERVER does not name the development update server")
         wait_for(lambda: not port_open(UPDATE_PORT), 20, "port %d to be free" % UPDATE_PORT)
         log = os.path.join(self.folder, "devserver.log")
-        process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(UPDATE_PORT),
+        process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(port),
                                     "--log", log, "--max-seconds", "280", "--exit-with-parent"] + list(args),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.stack.callback(lambda: (process.terminate(), process.wait(10)))
-        wait_for(lambda: port_open(UPDATE_PORT), 10, "the update server")
+        wait_for(lambda: port_open(port), 10, "the update server")
         self.devserver_log = log
         return process
 
@@ -289,6 +297,52 @@ http {
             return 0
         lines = open(self.devserver_log, errors="replace").read().splitlines()
         return sum(1 for a, b in zip(lines, lines[1:]) if a.startswith("accepted") and b.startswith("recv"))
+
+    def start_fault_proxy(self, target_port, *modes, listen_port=0):
+        """The fault-injecting relay (tests/support/fault_proxy.py) in front of a server on
+        127.0.0.1; `modes` are its options. Returns its port and its log."""
+        log = os.path.join(self.folder, "fault-proxy-%d.log" % target_port)
+        port_file = log + ".port"
+        process = subprocess.Popen([sys.executable, os.path.join(SUPPORT, "fault_proxy.py"),
+                                    "--target", "127.0.0.1:%d" % target_port, "--listen", "127.0.0.1:%d" % listen_port,
+                                    "--log", log, "--port-file", port_file, "--max-seconds", "280"] + list(modes),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
+        wait_for(lambda: os.path.exists(port_file), 10, "the fault proxy")
+        return int(open(port_file).read()), log
+
+    @staticmethod
+    def fault_events(log, event=None):
+        """The relay's log as (seconds, connection, event, details), optionally one event only."""
+        events = []
+        for line in open(log).read().splitlines():
+            fields = line.split(" ", 3) + [""]
+            entry = (float(fields[0]), fields[1], fields[2], fields[3])
+            if event is None or entry[2] == event:
+                events.append(entry)
+        return events
+
+    def start_tinyproxy(self):
+        """tinyproxy on 127.0.0.1 as the player's proxy. Returns its port and its log."""
+        port = free_port()
+        folder = os.path.join(self.folder, "tinyproxy")
+        process = subprocess.Popen(["bash", os.path.join(SUPPORT, "tinyproxy.sh"), folder, str(port)],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
+        wait_for(lambda: port_open(port), 10, "tinyproxy")
+        return port, os.path.join(folder, "tinyproxy.log")
+
+    def set_user_proxy(self, proxy="", bypass="", script="", auto_detect=False):
+        """The current user's proxy settings in the prefix, in the binary form the system's
+        settings dialog stores ("DefaultConnectionSettings"); removed again at the end."""
+        flags = 1 | (2 if proxy else 0) | (4 if script else 0) | (8 if auto_detect else 0)
+        text = lambda value: struct.pack("<I", len(value)) + value.encode("ascii")  # noqa: E731
+        blob = struct.pack("<III", 0x46, 1, flags) + text(proxy) + text(bypass) + text(script) + bytes(32)
+        added = self.wine("reg", "add", CONNECTIONS_KEY, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
+                          "/d", blob.hex(), "/f")
+        check(added.returncode == 0, "the proxy settings could not be written")
+        self.stack.callback(lambda: self.wine("reg", "delete", CONNECTIONS_KEY, "/v", "DefaultConnectionSettings",
+                                              "/f"))
 
     # --- the screen ---------------------------------------------------------------------
     def xdotool(self, *args):

@@ -362,6 +362,8 @@ def failed_query(run):
     press_one_key(run)
     box = run.wait_for_dialog(30)
     check(box == ("提示", "服务器出错了！请稍后再试。"), "message box %r" % (box,))
+    # An answer is final, whatever its error code: no second try.
+    check(run.update_connections() == 1, "%d conversations with the update server" % run.update_connections())
     expect_restart(run)
 
 
@@ -491,6 +493,9 @@ def restart_keeps_arguments(run):
     press_one_key(run)
     box = run.wait_for_dialog(30)
     check(box == ("出错了", "网络出现了问题！请再试一次。"), "message box %r" % (box,))
+    # A 404 is final at once: one request, no retry.
+    requests = open(run.nginx_log).read().splitlines()
+    check(len(requests) == 1 and '" 404 ' in requests[0], "requests %r" % requests)
     expect_restart(run)
     os.rename(later, package)
     press_one_key(run)

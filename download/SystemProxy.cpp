@@ -1,0 +1,137 @@
+#include "download/SystemProxy.h"
+
+#include "download/ProxyList.h"
+#include "download/WinHttpLibrary.h"
+
+#include <utility>
+
+namespace {
+
+constexpr wchar_t kResolverAgent[] = L"Asynchronous WinHTTP/1.0";
+
+const WinHttpLibrary& http() { return WinHttpLibrary::get(); }
+
+std::wstring takeGlobal(LPWSTR text) {
+  std::wstring out = text ? text : L"";
+  if (text) GlobalFree(text);
+  return out;
+}
+
+bool readUserSettings(SystemProxy::UserSettings& settings) {
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+  if (!http().loaded() || !http().getUserProxyConfig(&config)) return false;
+  settings.autoDetect = config.fAutoDetect != FALSE;
+  settings.scriptUrl = takeGlobal(config.lpszAutoConfigUrl);
+  settings.proxy = takeGlobal(config.lpszProxy);
+  settings.bypass = takeGlobal(config.lpszProxyBypass);
+  return true;
+}
+
+std::wstring schemeOf(const std::wstring& url) {
+  return url.compare(0, 6, L"https:") == 0 || url.compare(0, 6, L"HTTPS:") == 0 ? L"https" : L"http";
+}
+
+struct SessionHandle {
+  HINTERNET handle;
+  ~SessionHandle() {
+    if (handle) http().closeHandle(handle);
+  }
+};
+
+} // namespace
+
+struct SystemProxy::Impl {
+  SettingsSource source = readUserSettings;
+  bool settingsRead = false;
+  bool settingsKnown = false;
+  UserSettings settings;
+  bool resolved = false;
+  std::wstring resolvedUrl;
+  Route route;
+  bool unreachable = false;
+
+  // What a configuration script or auto-detection says for the URL; the session's own
+  // route when neither is set or neither answers.
+  Route fromScript(const std::wstring& url) const {
+    Route out;
+    if (!settings.autoDetect && settings.scriptUrl.empty()) return out;
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    if (!settings.scriptUrl.empty()) {
+      options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+      options.lpszAutoConfigUrl = settings.scriptUrl.c_str();
+    }
+    if (settings.autoDetect) {
+      options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+      options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    options.fAutoLogonIfChallenged = TRUE;
+    // A synchronous session of its own: the downloads' session is asynchronous.
+    SessionHandle session{http().open(kResolverAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0)};
+    WINHTTP_PROXY_INFO info{};
+    if (!session.handle || !http().getProxyForUrl(session.handle, url.c_str(), &options, &info)) return out;
+    const std::wstring proxy = takeGlobal(info.lpszProxy);
+    const std::wstring bypass = takeGlobal(info.lpszProxyBypass);
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+      // A script may name several proxies; WinHTTP takes one server per scheme.
+      const std::wstring chosen = ProxyList::forScheme(proxy, schemeOf(url));
+      if (!chosen.empty()) out = {Kind::kProxy, chosen, bypass};
+    } else if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NO_PROXY) {
+      out.kind = Kind::kDirect;
+    }
+    return out;
+  }
+};
+
+HINTERNET SystemProxy::openSession(const wchar_t* userAgent, DWORD flags, const Route& route) {
+  if (!http().loaded())
+    return nullptr;
+  switch (route.kind) {
+    case Kind::kProxy:
+      return http().open(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, route.proxy.c_str(),
+                         route.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : route.bypass.c_str(), flags);
+    case Kind::kDirect:
+      return http().open(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags);
+    case Kind::kSystem:
+      break;
+  }
+  HINTERNET session = http().open(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, flags);
+  if (!session) {
+    // Before Windows 8.1 there is no automatic type.
+    session = http().open(userAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, flags);
+  }
+  return session;
+}
+
+SystemProxy::SystemProxy(SettingsSource source) : impl_(std::make_unique<Impl>()) {
+  if (source) impl_->source = source;
+}
+
+SystemProxy::~SystemProxy() = default;
+
+SystemProxy::Route SystemProxy::routeFor(const std::wstring& url) {
+  Impl& d = *impl_;
+  if (d.unreachable) return {Kind::kDirect, L"", L""};
+  if (d.resolved && d.resolvedUrl == url) return d.route;
+  if (!d.settingsRead) {
+    d.settingsRead = true;
+    d.settingsKnown = d.source(d.settings);
+  }
+  Route route;
+  if (d.settingsKnown) {
+    route = d.fromScript(url);
+    // A fixed proxy serves when no script or detection gave an answer.
+    if (route.kind == Kind::kSystem) {
+      const std::wstring chosen = ProxyList::forScheme(d.settings.proxy, schemeOf(url));
+      if (!chosen.empty()) route = {Kind::kProxy, chosen, d.settings.bypass};
+    }
+  }
+  d.resolved = true;
+  d.resolvedUrl = url;
+  d.route = route;
+  return route;
+}
+
+void SystemProxy::proxyUnreachable() { impl_->unreachable = true; }

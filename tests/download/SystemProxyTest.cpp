@@ -1,0 +1,148 @@
+// The route of a download from the user's proxy settings, against tinyproxy and nginx on
+// loopback (started by with-servers.sh). nginx also answers on 127.0.0.2: WinHTTP here
+// does not send requests for 127.0.0.1 through a proxy in a form a proxy understands.
+#include "download/SystemProxy.h"
+#include "tests/download/HostPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using Kind = SystemProxy::Kind;
+
+SystemProxy::UserSettings g_settings;
+bool g_readable = true;
+
+bool testSettings(SystemProxy::UserSettings& settings) {
+  settings = g_settings;
+  return g_readable;
+}
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+struct Fetched {
+  DWORD status = 0;  // 0: no answer at all
+  long long bytes = 0;
+};
+
+// One synchronous GET on a session set up as the downloader sets up its own.
+Fetched fetch(const SystemProxy::Route& route, const std::wstring& url) {
+  Fetched out;
+  HINTERNET session = SystemProxy::openSession(L"proxy test", 0, route);
+  EXPECT_NE(session, nullptr);
+  wchar_t host[256] = {};
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = 256;
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  HINTERNET connection = nullptr, request = nullptr;
+  if (WinHttpCrackUrl(url.c_str(), 0, 0, &parts) && (connection = WinHttpConnect(session, host, parts.nPort, 0)) &&
+      (request = WinHttpOpenRequest(connection, L"GET", parts.lpszUrlPath, nullptr, WINHTTP_NO_REFERER,
+                                    WINHTTP_DEFAULT_ACCEPT_TYPES, 0)) &&
+      WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+      WinHttpReceiveResponse(request, nullptr)) {
+    DWORD size = sizeof out.status;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                        &out.status, &size, WINHTTP_NO_HEADER_INDEX);
+    char buffer[65536];
+    DWORD got = 0;
+    while (WinHttpReadData(request, buffer, sizeof buffer, &got) && got > 0) out.bytes += got;
+  }
+  for (HINTERNET h : {request, connection, session})
+    if (h) WinHttpCloseHandle(h);
+  return out;
+}
+
+// Requests tinyproxy has passed on for a path of the package server's second address.
+int proxied(const std::string& path) {
+  std::ifstream log(qxtest::env("QX_PROXY_LOG"));
+  const std::string wanted = "GET " + qxtest::env("QX_PROXIED_BASE") + path + " ";
+  int count = 0;
+  for (std::string line; std::getline(log, line);) count += line.find(wanted) != std::string::npos;
+  return count;
+}
+
+long long packageBytes() {
+  std::ifstream file(qxtest::env("QX_HTTP_ROOT") + "/package.bin", std::ios::binary | std::ios::ate);
+  return static_cast<long long>(file.tellg());
+}
+
+class SystemProxyTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(qxtest::env("QX_PROXY").empty()) << "run through with-servers.sh";
+    g_settings = {};
+    g_readable = true;
+  }
+  const std::wstring proxy = wide(qxtest::env("QX_PROXY"));
+  const std::wstring proxiedUrl = wide(qxtest::env("QX_PROXIED_BASE")) + L"/package.bin";
+};
+
+TEST_F(SystemProxyTest, FixedProxyCarriesTheDownloadExceptForBypassedHosts) {
+  g_settings.proxy = L"https=127.0.0.1:1;http=" + proxy;
+  g_settings.bypass = L"<local>;127.0.0.3";
+  SystemProxy choice(testSettings);
+  const SystemProxy::Route route = choice.routeFor(proxiedUrl);
+  EXPECT_EQ(route.kind, Kind::kProxy);
+  EXPECT_EQ(route.proxy, proxy);
+  EXPECT_EQ(route.bypass, g_settings.bypass);
+  const int before = proxied("/package.bin");
+  const Fetched through = fetch(route, proxiedUrl);
+  EXPECT_EQ(through.status, 200u);
+  EXPECT_EQ(through.bytes, packageBytes());
+  EXPECT_EQ(proxied("/package.bin"), before + 1);
+
+  g_settings.bypass = L"127.0.0.2";
+  SystemProxy bypassing(testSettings);
+  const Fetched direct = fetch(bypassing.routeFor(proxiedUrl), proxiedUrl);
+  EXPECT_EQ(direct.status, 200u);
+  EXPECT_EQ(proxied("/package.bin"), before + 1);
+}
+
+TEST_F(SystemProxyTest, ConfigurationScriptIsAskedForEachUrl) {
+  g_settings.scriptUrl = wide(qxtest::env("QX_HTTP_BASE")) + L"/proxy.pac";
+  g_settings.proxy = L"127.0.0.1:1";  // only when the script does not answer
+  SystemProxy choice(testSettings);
+  const SystemProxy::Route route = choice.routeFor(proxiedUrl);
+  EXPECT_EQ(route.kind, Kind::kProxy);
+  EXPECT_EQ(route.proxy, proxy);
+  EXPECT_EQ(choice.routeFor(wide(qxtest::env("QX_HTTP_BASE")) + L"/package.bin").kind, Kind::kDirect);
+
+  const int before = proxied("/package.bin?script");
+  EXPECT_EQ(fetch(route, proxiedUrl + L"?script").status, 200u);
+  EXPECT_EQ(proxied("/package.bin?script"), before + 1);
+}
+
+TEST_F(SystemProxyTest, WithoutAnAnswerTheFixedProxyElseTheSessionsOwnSettingServes) {
+  SystemProxy nothingSet(testSettings);
+  EXPECT_EQ(nothingSet.routeFor(proxiedUrl).kind, Kind::kSystem);
+
+  // Nothing to detect on this network, and a script that is not there.
+  g_settings.autoDetect = true;
+  g_settings.scriptUrl = wide(qxtest::env("QX_HTTP_BASE")) + L"/no-such.pac";
+  SystemProxy unanswered(testSettings);
+  EXPECT_EQ(unanswered.routeFor(proxiedUrl).kind, Kind::kSystem);
+  g_settings.proxy = proxy;
+  SystemProxy fixedAfterAll(testSettings);
+  EXPECT_EQ(fixedAfterAll.routeFor(proxiedUrl).proxy, proxy);
+
+  g_readable = false;
+  SystemProxy unreadable(testSettings);
+  EXPECT_EQ(unreadable.routeFor(proxiedUrl).kind, Kind::kSystem);
+}
+
+TEST_F(SystemProxyTest, AProxyThatCannotBeReachedGivesWayToADirectConnection) {
+  g_settings.proxy = L"127.0.0.1:" + wide(qxtest::env("QX_CLOSED_PORT"));
+  SystemProxy choice(testSettings);
+  EXPECT_EQ(fetch(choice.routeFor(proxiedUrl), proxiedUrl).status, 0u);
+  choice.proxyUnreachable();
+  const SystemProxy::Route route = choice.routeFor(proxiedUrl);
+  EXPECT_EQ(route.kind, Kind::kDirect);
+  EXPECT_EQ(fetch(route, proxiedUrl).status, 200u);
+}
+
+} // namespace
