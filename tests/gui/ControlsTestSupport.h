@@ -1,7 +1,6 @@
 #pragma once
 // Shared by the control tests: a real frame window (StandardWidget with its QxGUISPWnd)
-// made per test, message pumping with bounded waits, and synchronous mouse messages in
-// window coordinates.
+// made per test or shared by a suite, and synchronous mouse messages in window coordinates.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -17,32 +16,13 @@
 #include "gui/QxWidget.h"
 #include "gui/StandardWidget.h"
 #include "tests/support/DialogWatcher.h"
+#include "tests/support/MessagePump.h"
 
 namespace controls_test {
 
-// Runs this thread's queue for `ms` milliseconds; WM_QUIT (posted when a test window is
-// destroyed) is dropped.
-inline void pumpFor(DWORD ms) {
-  DWORD start = GetTickCount();
-  do {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    Sleep(2);
-  } while (GetTickCount() - start < ms);
-}
-
-template <typename F>
-bool pumpUntil(F done, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    pumpFor(5);
-  }
-  return true;
-}
+// A destroyed test window posts WM_QUIT; the shared pump keeps it rather than dispatching.
+using qxtest::pumpUntil;
+inline void pumpFor(DWORD ms) { qxtest::pump(ms); }
 
 struct Recorder : QxActionListener {
   void actionPerformed(const std::string& command) override { commands.push_back(command); }

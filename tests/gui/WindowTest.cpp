@@ -31,10 +31,7 @@ protected:
   void TearDown() override {
     wnd.reset();
     delete root;
-    // The destroyed window posted its quit message; keep it from ending a later loop.
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    qxtest::dropQueued();
   }
   Canvas* root = nullptr;
   std::unique_ptr<QxGUISPWnd> wnd;
@@ -306,7 +303,5 @@ TEST(PopUpWindowTest, ClosedPopUpIsHiddenAtOnceAndDeletedAtTheNextPurge) {
   EXPECT_LE(GetTickCount() - start, 1000u);
   EXPECT_EQ(wnd->root(), nullptr) << "the deleted root detached itself";
   wnd.reset();
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-  }
+  qxtest::dropQueued();
 }
