@@ -35,28 +35,6 @@ TEST(Startup, SecondInstanceIsRefusedWhileASilentOneStarts) {
   CloseHandle(first);
 }
 
-TEST(Startup, FirstInstanceShowsItsWindowWithoutAQuestion) {
-  qxtest::DialogWatcher dialogs(IDOK, "installer");
-  std::string command = qxtest::quoted(kInstaller);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-  HWND window = nullptr;
-  for (int i = 0; i < 300 && !window; ++i) {
-    window = FindWindowA("SimpleWindow", "星海奇遇记安装");
-    if (!window)
-      Sleep(100);
-  }
-  EXPECT_NE(window, nullptr);
-  EXPECT_EQ(WaitForSingleObject(process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "it ended by itself";
-  TerminateProcess(process.hProcess, 0);
-  WaitForSingleObject(process.hProcess, 10000);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  EXPECT_TRUE(dialogs.boxes().empty());
-}
-
 TEST(Startup, BrokenConfigurationShowsItsLabelAndEndsWith100) {
   const struct {
     std::string installer;
