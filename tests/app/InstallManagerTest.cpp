@@ -328,9 +328,8 @@ TEST_F(PayloadRun, NonZeroExitShowsTheFailureAndQuitsWith103) {
   EXPECT_TRUE(listener.events.empty());
   ASSERT_TRUE(pump.quit);
   EXPECT_EQ(pump.quitCode, 103);
-  ASSERT_TRUE(dialogs.waitForBoxes(1, 5000));
-  EXPECT_EQ(dialogs.boxes()[0].caption, "出错");
-  EXPECT_EQ(dialogs.boxes()[0].text, "安装失败，请检查安装包是否完整后重新安装。");
+  dialogs.waitForBoxes(1, 5000);
+  EXPECT_EQ(dialogs.boxes(), (qxtest::Boxes{{"出错", "安装失败，请检查安装包是否完整后重新安装。"}}));
   EXPECT_EQ(registryInstallPath(), "<none>");
 }
 
@@ -344,8 +343,8 @@ TEST_F(PayloadRun, AnUnreadableResultIsAFailedInstall) {
   EXPECT_TRUE(listener.events.empty());
   ASSERT_TRUE(pump.quit);
   EXPECT_EQ(pump.quitCode, 103);
-  ASSERT_TRUE(dialogs.waitForBoxes(1, 5000));
-  EXPECT_EQ(dialogs.boxes()[0].text, "安装失败，请检查安装包是否完整后重新安装。");
+  dialogs.waitForBoxes(1, 5000);
+  EXPECT_EQ(dialogs.boxes(), (qxtest::Boxes{{"出错", "安装失败，请检查安装包是否完整后重新安装。"}}));
   EXPECT_EQ(registryInstallPath(), "<none>");
 }
 

@@ -23,15 +23,12 @@ TEST(Startup, SecondInstanceIsRefusedWhileASilentOneStarts) {
   ASSERT_NE(first, nullptr);
   qxtest::DialogWatcher dialogs(IDOK, "installer");
   EXPECT_EQ(qxtest::runProcess(qxtest::quoted(kInstaller), 60000), 104);
-  ASSERT_EQ(dialogs.boxes().size(), 1u);
-  EXPECT_EQ(dialogs.boxes()[0].caption, "提示");
-  EXPECT_EQ(dialogs.boxes()[0].text, "游戏已经启动了！");
+  EXPECT_EQ(dialogs.boxes(), (qxtest::Boxes{{"提示", "游戏已经启动了！"}}));
 
   // The silent one is not refused: it goes on to its update query, which has no server
   // here, and ends with that failure instead.
   EXPECT_EQ(qxtest::runProcess(qxtest::quoted(kLoopbackInstaller) + " /verysilent", 60000), 1);
-  ASSERT_EQ(dialogs.boxes().size(), 2u);
-  EXPECT_EQ(dialogs.boxes()[1].text, "服务器出错了！请稍后再试。");
+  EXPECT_EQ(dialogs.boxes(), (qxtest::Boxes{{"提示", "游戏已经启动了！"}, {"提示", "服务器出错了！请稍后再试。"}}));
   CloseHandle(first);
 }
 
@@ -48,9 +45,7 @@ TEST(Startup, BrokenConfigurationShowsItsLabelAndEndsWith100) {
     SCOPED_TRACE(c.installer);
     qxtest::DialogWatcher dialogs(IDOK, "installer");
     EXPECT_EQ(qxtest::runProcess(qxtest::quoted(c.installer), 60000), 100);
-    ASSERT_EQ(dialogs.boxes().size(), 1u);
-    EXPECT_EQ(dialogs.boxes()[0].caption, "错误");
-    EXPECT_EQ(dialogs.boxes()[0].text, c.text);
+    EXPECT_EQ(dialogs.boxes(), (qxtest::Boxes{{"错误", c.text}}));
   }
 }
 

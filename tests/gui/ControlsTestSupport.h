@@ -17,12 +17,13 @@
 #include "gui/StandardWidget.h"
 #include "tests/support/DialogWatcher.h"
 #include "tests/support/MessagePump.h"
+#include "tests/support/WindowInput.h"
 
 namespace controls_test {
 
 // A destroyed test window posts WM_QUIT; the shared pump keeps it rather than dispatching.
+using qxtest::pump;
 using qxtest::pumpUntil;
-inline void pumpFor(DWORD ms) { qxtest::pump(ms); }
 
 struct Recorder : QxActionListener {
   void actionPerformed(const std::string& command) override { commands.push_back(command); }
@@ -47,16 +48,9 @@ private:
   size_t start_;
 };
 
-inline LPARAM point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
-
-// A press and release at (x, y) of the window, as the system would send them.
-inline void click(HWND hwnd, int x, int y) {
-  SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y));
-  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(x, y));
-  SendMessageA(hwnd, WM_LBUTTONUP, 0, point(x, y));
-}
-
-inline void moveTo(HWND hwnd, int x, int y) { SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y)); }
+using qxtest::click;
+using qxtest::moveTo;
+using qxtest::point;
 
 // The widget's items of one kind, in list order.
 inline std::vector<DrawItem> itemsOfKind(const QxWidget& w, int kind) {
@@ -75,13 +69,13 @@ protected:
     frame->createWindow();
     hwnd = frame->hwnd();
     ASSERT_TRUE(IsWindow(hwnd));
-    pumpFor(20);
+    pump(20);
   }
 
   void TearDown() override {
     delete frame;
     frame = nullptr;
-    pumpFor(10);
+    pump(10);
   }
 
   StandardWidget* frame = nullptr;
@@ -96,13 +90,13 @@ protected:
   static void SetUpTestSuite() {
     shared() = new StandardWidget("控件测试");
     shared()->createWindow();
-    pumpFor(20);
+    pump(20);
   }
 
   static void TearDownTestSuite() {
     delete shared();
     shared() = nullptr;
-    pumpFor(10);
+    pump(10);
   }
 
   void SetUp() override {
@@ -118,7 +112,7 @@ protected:
     while (frame->childCount() > baseChildren)
       frame->removeChild(frame->child(frame->childCount() - 1)).reset();
     frame->update();
-    pumpFor(10);
+    pump(10);
   }
 
   StandardWidget* frame = nullptr;

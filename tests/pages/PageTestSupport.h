@@ -18,6 +18,7 @@
 #include "pages/OptionPage.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WindowInput.h"
 
 namespace pages_test {
 
@@ -53,9 +54,8 @@ protected:
   // Takes ownership of the page. The window is drawn either way; only a shown one has
   // visible child windows (and costs seconds to hide again without a window manager).
   void host(QxWidget* page, bool shown = false);
-  // Left press and release at (x, y) of the window, as the system sends them.
-  void click(int x, int y);
-  void moveTo(int x, int y);
+  void click(int x, int y) { qxtest::click(hwnd, x, y); }
+  void moveTo(int x, int y) { qxtest::moveTo(hwnd, x, y); }
   // Window pixel as 0x00RRGGBB.
   std::uint32_t pixel(int x, int y) const;
   // Writes <build>/screenshots/<name> from the back buffer; the colour key is transparent.

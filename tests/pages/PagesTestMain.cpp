@@ -75,18 +75,6 @@ void PageTest::TearDown() {
   pump.runFor(10);
 }
 
-static LPARAM point(int x, int y) {
-  return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y));
-}
-
-void PageTest::click(int x, int y) {
-  SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y));
-  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(x, y));
-  SendMessageA(hwnd, WM_LBUTTONUP, 0, point(x, y));
-}
-
-void PageTest::moveTo(int x, int y) { SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y)); }
-
 std::uint32_t PageTest::pixel(int x, int y) const {
   return QxGUISPWndTestApi::backBufferPixel(*frame->window(), x, y) & 0xFFFFFF;
 }
