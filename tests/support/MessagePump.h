@@ -38,6 +38,9 @@ struct Pump {
     }
     return true;
   }
+
+private:
+  void deliver(const MSG& msg);
 };
 
 // Throws away what is queued without dispatching it: a destroyed window's quit message
