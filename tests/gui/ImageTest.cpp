@@ -75,19 +75,6 @@ TEST(ImageCacheTest, SizesPixelsAndMissingImages) {
   EXPECT_EQ(cache.decodeCount(), decodes);
 }
 
-TEST(ImageCacheTest, EachImageIsDecodedOnceAndShared) {
-  ImageCache& cache = ImageCache::instance();
-  auto first = cache.getPicture("res/btn.png");
-  ASSERT_NE(first, nullptr);
-  const int decodes = cache.decodeCount();
-  auto second = cache.getPicture("res/btn.png");
-  EXPECT_EQ(first.get(), second.get());
-  EXPECT_EQ(cache.decodeCount(), decodes);
-  EXPECT_TRUE(first->hasAlpha);
-  EXPECT_EQ(first->bitmap->GetPixelFormat(), PixelFormat32bppPARGB);
-  EXPECT_FALSE(cache.getPicture("test/photo.jpg")->hasAlpha);
-}
-
 TEST_F(ImageTest, TwoWidgetsShowingOneImageShareOneDecodedPicture) {
   ImageCache& cache = ImageCache::instance();
   cache.getPicture("res/btn.png");
