@@ -70,7 +70,8 @@ def serve_package(run, pad=0, rate="0", md5=None, size=None, extra=(), content=N
 
 def fresh(run):
     """A machine without the game, and a watcher that answers and records message boxes."""
-    fresh(run)
+    run.clean_machine()
+    run.start_dialog_watch()
 
 
 def read(path, encoding="gbk"):
