@@ -21,39 +21,20 @@ Outcome read(const std::string& document) {
   return outcome;
 }
 
+// Keys of the shipped documents that no page or install test reads back.
 TEST(ConfigDocument, ShippedDocumentValues) {
   for (const char* file : {"/resources/CONFIG.JSON", "/resources/CONFIG.2052.JSON"}) {
     SCOPED_TRACE(file);
     const Outcome o = read(qxtest::readFile(std::string(QX_SOURCE_DIR) + file));
     ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_EQ(o.config.installName, "星海奇遇记");
-    EXPECT_EQ(o.config.welcomeText, "欢迎安装星海奇遇记");
-    EXPECT_EQ(o.config.installFolder, "vantorworlds");
     EXPECT_EQ(o.config.licenseDesc, "《星河游戏许可协议》");
-    EXPECT_FALSE(o.config.licenseUrl.empty());
     EXPECT_FALSE(o.config.silentInstall);
-    EXPECT_TRUE(o.config.runAfterInstall);
-    EXPECT_FALSE(o.config.installerInRes);
     EXPECT_EQ(o.config.carouselCount, 2);
     EXPECT_EQ(o.config.carouselTime, 6000);
-    EXPECT_DOUBLE_EQ(o.config.neededSpace, 1000.0);
-    ASSERT_EQ(o.config.options.size(), 1u);
-    EXPECT_EQ(o.config.options[0].name, "quicklaunchicon");
-    EXPECT_EQ(o.config.options[0].type, "task");
-    EXPECT_EQ(o.config.options[0].desc, "快速启动栏");
-    EXPECT_TRUE(o.config.options[0].checked);
-    ASSERT_EQ(o.config.pictures.size(), 4u);
-    EXPECT_EQ(o.config.pictures.at("icon").x, 0);
-    EXPECT_EQ(o.config.pictures.at("icon").y, 0);
-    EXPECT_EQ(o.config.pictures.at("logo").x, 13);
-    EXPECT_EQ(o.config.pictures.at("logo").y, 16);
-    EXPECT_EQ(o.config.pictures.at("QxCharacter").x, 95);
-    EXPECT_EQ(o.config.pictures.at("QxCharacter").y, 134);
+    EXPECT_EQ(o.config.options.at(0).desc, "快速启动栏");
     EXPECT_EQ(o.config.pictures.at("logoText").x, 288);
     EXPECT_EQ(o.config.pictures.at("logoText").y, 188);
   }
-  EXPECT_EQ(read(qxtest::readFile(std::string(QX_SOURCE_DIR) + "/resources/CONFIG.JSON")).config.promoteChannel, "1007");
-  EXPECT_EQ(read(qxtest::readFile(std::string(QX_SOURCE_DIR) + "/resources/CONFIG.2052.JSON")).config.promoteChannel, "");
 }
 
 TEST(ConfigDocument, DefaultsWhenOnlyTheRequiredKeysArePresent) {

@@ -7,15 +7,16 @@
 #include <memory>
 
 #include "app/CommandLineOptions.h"
-#include "app/DriveProbe.h"
 #include "app/InstallManagerTestApi.h"
 #include "tests/support/DialogWatcher.h"
+#include "tests/support/DriveTable.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
 const char* const kKey = "Software//qxvantor//install";
-constexpr uint64_t kGiB = 1024ull * 1024 * 1024;
+using qxtest::kGiB;
 
 std::string registryInstallPath() {
   char buffer[1024] = {};
@@ -33,25 +34,6 @@ void setRegistryInstallPath(const std::string& path) {
 }
 
 void removeRegistryInstallPath() { RegDeleteKeyA(HKEY_CURRENT_USER, kKey); }
-
-class TableProbe : public DriveProbe {
-public:
-  explicit TableProbe(std::map<char, uint64_t> drives) : drives_(std::move(drives)) {}
-  uint32_t logicalDrives() override {
-    uint32_t mask = 0;
-    for (const auto& d : drives_)
-      mask |= 1u << (d.first - 'A');
-    return mask;
-  }
-  bool isFixedDrive(char letter) override { return drives_.count(letter) > 0; }
-  bool freeBytes(char letter, uint64_t& bytes) override {
-    bytes = drives_.at(letter);
-    return true;
-  }
-
-private:
-  std::map<char, uint64_t> drives_;
-};
 
 std::string g_document;
 bool fromString(std::string& bytes) {
@@ -71,30 +53,7 @@ public:
   std::vector<std::string> events;
 };
 
-// Pumps this thread's messages until `done` or the time is up; a quit message is kept.
-struct Pump {
-  bool quit = false;
-  int quitCode = 0;
-  template <class Done>
-  bool until(Done done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done() && !quit) {
-      if (GetTickCount() - start > timeoutMs)
-        return false;
-      MSG message;
-      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-          quit = true;
-          quitCode = static_cast<int>(message.wParam);
-          break;
-        }
-        DispatchMessageA(&message);
-      }
-      Sleep(5);
-    }
-    return true;
-  }
-};
+using qxtest::Pump;
 
 class InstallManagerTest : public ::testing::Test {
 protected:
@@ -147,7 +106,7 @@ TEST_F(InstallManagerTest, RegistryValueIsUsedWithoutATrailingBackslash) {
 }
 
 TEST_F(InstallManagerTest, DefaultPathOnTheDriveWithTheMostFreeSpace) {
-  TableProbe probe({{'C', kGiB * 3 / 2}, {'G', 40 * kGiB}});
+  qxtest::DriveTable probe({{'C', kGiB * 3 / 2}, {'G', 40 * kGiB}});
   InstallManager::setDriveProbe(&probe);
   reread();
   EXPECT_EQ(manager().getDefaultInstallPath(), "G:\\Program Files\\vantorworlds");
@@ -247,7 +206,7 @@ protected:
   // Runs the payload and pumps until completion or a quit message.
   void runAndWait(int mode = 0) {
     ASSERT_TRUE(manager().runSetup("星海奇遇记 安装", mode));
-    pump.until([this] { return !listener.events.empty(); }, 20000);
+    pump.until([this] { return !listener.events.empty() || pump.quit; }, 20000);
   }
 
   std::string gtestOptions() const {
@@ -369,9 +328,8 @@ TEST_F(PayloadRun, NonZeroExitShowsTheFailureAndQuitsWith103) {
   EXPECT_TRUE(listener.events.empty());
   ASSERT_TRUE(pump.quit);
   EXPECT_EQ(pump.quitCode, 103);
-  ASSERT_TRUE(dialogs.waitForBoxes(1, 5000));
-  EXPECT_EQ(dialogs.boxes()[0].caption, "出错");
-  EXPECT_EQ(dialogs.boxes()[0].text, "安装失败，请检查安装包是否完整后重新安装。");
+  dialogs.waitForBoxes(1, 5000);
+  EXPECT_EQ(dialogs.boxes(), (qxtest::Boxes{{"出错", "安装失败，请检查安装包是否完整后重新安装。"}}));
   EXPECT_EQ(registryInstallPath(), "<none>");
 }
 
@@ -380,13 +338,13 @@ TEST_F(PayloadRun, AnUnreadableResultIsAFailedInstall) {
   extract();
   ASSERT_TRUE(manager().runSetup("title", 0));
   InstallManagerTestApi::forgetPayloadProcess();
-  pump.until([] { return false; }, 3000);
+  pump.until([this] { return pump.quit; }, 3000);
   SetEnvironmentVariableA("QX_PAYLOAD_STEPS", nullptr);
   EXPECT_TRUE(listener.events.empty());
   ASSERT_TRUE(pump.quit);
   EXPECT_EQ(pump.quitCode, 103);
-  ASSERT_TRUE(dialogs.waitForBoxes(1, 5000));
-  EXPECT_EQ(dialogs.boxes()[0].text, "安装失败，请检查安装包是否完整后重新安装。");
+  dialogs.waitForBoxes(1, 5000);
+  EXPECT_EQ(dialogs.boxes(), (qxtest::Boxes{{"出错", "安装失败，请检查安装包是否完整后重新安装。"}}));
   EXPECT_EQ(registryInstallPath(), "<none>");
 }
 

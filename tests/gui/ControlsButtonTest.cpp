@@ -172,7 +172,7 @@ TEST_F(ButtonTest, FlashAlternatesFramesAndStopsOnClick) {
   EXPECT_FALSE(b->isFlashing());
   EXPECT_EQ(frameShown(*b), 0);
   EXPECT_EQ(recorder.commands.size(), 1u);
-  pumpFor(700);
+  pump(700);
   EXPECT_EQ(frameShown(*b), 0) << "no tick after the flash stopped";
 
   b->startFlash(1, 2, false);

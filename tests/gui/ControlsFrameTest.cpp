@@ -48,7 +48,7 @@ TEST(FramePlacementTest, CascadesFromTheFirstAndCentresAgainAfterIt) {
   EXPECT_EQ(c.x, (cx - 660) / 2);
   EXPECT_EQ(c.y, (cy - 480) / 2);
   delete third;
-  pumpFor(10);
+  pump(10);
 }
 
 using FrameWidgetTest = FrameTest;
@@ -158,7 +158,7 @@ TEST_F(FrameWidgetTest, DisabledCloseNeitherClosesNorAsks) {
   frame->requestClose();
   SendMessageA(hwnd, WM_CLOSE, 0, 0);
   SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  pumpFor(300);
+  pump(300);
   EXPECT_TRUE(watcher.boxes().empty());
   EXPECT_TRUE(IsWindow(hwnd));
   EXPECT_TRUE(frame->isVisible());
@@ -172,9 +172,7 @@ TEST_F(FrameWidgetTest, DisabledCloseNeitherClosesNorAsks) {
 TEST_F(FrameWidgetTest, CancelInTheConfirmationChangesNothing) {
   ExpectBoxes watcher(IDCANCEL);
   click(hwnd, 630, 8);
-  ASSERT_EQ(watcher.boxes().size(), 1u);
-  EXPECT_EQ(watcher.boxes()[0].text, "真的要退出安装吗？");
-  EXPECT_EQ(watcher.boxes()[0].caption, "提示");
+  EXPECT_EQ(watcher.boxes(), (qxtest::Boxes{{"提示", "真的要退出安装吗？"}}));
   EXPECT_TRUE(IsWindow(hwnd));
   EXPECT_TRUE(IsWindowVisible(hwnd));
   EXPECT_TRUE(frame->isVisible());
@@ -199,7 +197,7 @@ TEST(FrameCloseTest, OkInTheConfirmationClosesAndQueuesTheFrame) {
   EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 1u);
   TopLevelRegistry::instance().purge();
   EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 0u);
-  pumpFor(10);
+  pump(10);
 }
 
 TEST_F(FrameWidgetTest, ProgressBarFillsFromTheLeftWithoutOverflow) {

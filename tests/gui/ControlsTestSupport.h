@@ -1,7 +1,6 @@
 #pragma once
 // Shared by the control tests: a real frame window (StandardWidget with its QxGUISPWnd)
-// made per test, message pumping with bounded waits, and synchronous mouse messages in
-// window coordinates.
+// made per test or shared by a suite, and synchronous mouse messages in window coordinates.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -17,32 +16,14 @@
 #include "gui/QxWidget.h"
 #include "gui/StandardWidget.h"
 #include "tests/support/DialogWatcher.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/WindowInput.h"
 
 namespace controls_test {
 
-// Runs this thread's queue for `ms` milliseconds; WM_QUIT (posted when a test window is
-// destroyed) is dropped.
-inline void pumpFor(DWORD ms) {
-  DWORD start = GetTickCount();
-  do {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    Sleep(2);
-  } while (GetTickCount() - start < ms);
-}
-
-template <typename F>
-bool pumpUntil(F done, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    pumpFor(5);
-  }
-  return true;
-}
+// A destroyed test window posts WM_QUIT; the shared pump keeps it rather than dispatching.
+using qxtest::pump;
+using qxtest::pumpUntil;
 
 struct Recorder : QxActionListener {
   void actionPerformed(const std::string& command) override { commands.push_back(command); }
@@ -67,16 +48,9 @@ private:
   size_t start_;
 };
 
-inline LPARAM point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
-
-// A press and release at (x, y) of the window, as the system would send them.
-inline void click(HWND hwnd, int x, int y) {
-  SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y));
-  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(x, y));
-  SendMessageA(hwnd, WM_LBUTTONUP, 0, point(x, y));
-}
-
-inline void moveTo(HWND hwnd, int x, int y) { SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y)); }
+using qxtest::click;
+using qxtest::moveTo;
+using qxtest::point;
 
 // The widget's items of one kind, in list order.
 inline std::vector<DrawItem> itemsOfKind(const QxWidget& w, int kind) {
@@ -95,13 +69,13 @@ protected:
     frame->createWindow();
     hwnd = frame->hwnd();
     ASSERT_TRUE(IsWindow(hwnd));
-    pumpFor(20);
+    pump(20);
   }
 
   void TearDown() override {
     delete frame;
     frame = nullptr;
-    pumpFor(10);
+    pump(10);
   }
 
   StandardWidget* frame = nullptr;
@@ -116,13 +90,13 @@ protected:
   static void SetUpTestSuite() {
     shared() = new StandardWidget("控件测试");
     shared()->createWindow();
-    pumpFor(20);
+    pump(20);
   }
 
   static void TearDownTestSuite() {
     delete shared();
     shared() = nullptr;
-    pumpFor(10);
+    pump(10);
   }
 
   void SetUp() override {
@@ -138,7 +112,7 @@ protected:
     while (frame->childCount() > baseChildren)
       frame->removeChild(frame->child(frame->childCount() - 1)).reset();
     frame->update();
-    pumpFor(10);
+    pump(10);
   }
 
   StandardWidget* frame = nullptr;

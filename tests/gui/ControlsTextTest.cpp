@@ -30,7 +30,7 @@ protected:
     page = new FormPage;
     frame->addChild(page);
     page->box = new QxTextBox(page, "D:\\游戏\\Vantor");
-    pumpFor(20);
+    pump(20);
   }
 
   // The edit control's rectangle in the frame window's client coordinates.

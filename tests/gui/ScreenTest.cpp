@@ -39,9 +39,7 @@ protected:
     belowWnd.reset();
     delete above;
     delete below;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    qxtest::dropQueued();
   }
   static bool clicked(const Canvas& c) {
     for (const auto& m : c.mouse)

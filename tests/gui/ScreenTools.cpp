@@ -8,25 +8,6 @@
 
 namespace qxtest {
 
-void pump(DWORD ms) {
-  const DWORD start = GetTickCount();
-  do {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    Sleep(1);
-  } while (GetTickCount() - start < ms);
-}
-
-std::string screenshotFolder() {
-  std::string dir = std::string(QX_BINARY_DIR) + "/screenshots";
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  return dir;
-}
-
 std::wstring windowsPath(const std::string& unixPath) {
   std::wstring out = L"Z:";
   for (char c : unixPath) out += c == '/' ? L'\\' : wchar_t(static_cast<unsigned char>(c));
@@ -93,14 +74,6 @@ std::uint32_t rgbAt(Gdiplus::Bitmap& bitmap, int x, int y) {
       bitmap.GetPixel(x, y, &c) != Gdiplus::Ok)
     return 0xFFFFFFFFu;
   return c.GetValue() & 0xFFFFFFu;
-}
-
-bool colourNear(std::uint32_t a, std::uint32_t b, int tolerance) {
-  for (int shift = 0; shift < 24; shift += 8) {
-    int d = int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF);
-    if (d > tolerance || d < -tolerance) return false;
-  }
-  return true;
 }
 
 } // namespace qxtest

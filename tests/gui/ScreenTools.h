@@ -1,6 +1,6 @@
 #pragma once
-// Helpers for tests with real windows: message pumping with bounded waits, Unix tools of
-// the X display (screenshots, input) started from the Windows side, and PNG files.
+// Helpers for tests with real windows: Unix tools of the X display (screenshots, input)
+// started from the Windows side, and PNG files.
 #include <windows.h>
 
 #include <cstdint>
@@ -9,25 +9,11 @@
 #include <vector>
 
 #include "gui/GdiPlus.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/TestFiles.h"
 
 namespace qxtest {
 
-// Dispatches this thread's messages for `ms` milliseconds.
-void pump(DWORD ms);
-
-// Dispatches messages until `done()` or `timeoutMs`; false on timeout.
-template <typename F>
-bool pumpUntil(F done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    pump(5);
-  }
-  return true;
-}
-
-// Unix path of the folder for pictures tests took (created on demand).
-std::string screenshotFolder();
 // A Unix path as the Windows side opens it.
 std::wstring windowsPath(const std::string& unixPath);
 
@@ -46,8 +32,5 @@ bool savePng(const std::string& unixPath, const std::vector<std::uint32_t>& pixe
              int height);
 // 0xRRGGBB of a loaded picture, 0xFFFFFFFF outside.
 std::uint32_t rgbAt(Gdiplus::Bitmap& bitmap, int x, int y);
-
-// True when each channel of the two 0x..RRGGBB colours differs by at most `tolerance`.
-bool colourNear(std::uint32_t a, std::uint32_t b, int tolerance);
 
 } // namespace qxtest

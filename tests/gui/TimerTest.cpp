@@ -10,6 +10,9 @@
 #include "gui/QxWidget.h"
 #include "gui/Timer.h"
 #include "gui/TimerTable.h"
+#include "tests/support/MessagePump.h"
+
+using qxtest::pumpUntil;
 
 namespace {
 
@@ -23,19 +26,6 @@ public:
   std::vector<std::string> names, types;
   EventArg args = 0;
 };
-
-// Pumps this thread's queue until `done` or the time is up.
-template <typename F>
-bool pumpUntil(F done, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    Sleep(2);
-  }
-  return true;
-}
 
 // Takes the next tick out of the queue without delivering it (nothing else is pumped).
 bool takeTick(MSG& msg, DWORD timeoutMs) {

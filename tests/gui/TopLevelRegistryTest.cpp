@@ -6,6 +6,7 @@
 #include "gui/TopLevelRegistry.h"
 #include "gui/QxWidget.h"
 #include "tests/gui/FakeProvider.h"
+#include "tests/support/MessagePump.h"
 
 namespace {
 
@@ -20,15 +21,6 @@ public:
 private:
   int& deletions_;
 };
-
-void pump(DWORD ms) {
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < ms) {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    Sleep(5);
-  }
-}
 
 } // namespace
 
@@ -50,7 +42,7 @@ TEST(TopLevelRegistryTest, ClosedPopUpIsHiddenAtOnceAndDeletedByTheNextPurgeTick
   popup->close();
   EXPECT_EQ(registry.queuedCount(), 1u);
   DWORD start = GetTickCount();
-  while (deletions == 0 && GetTickCount() - start < 3000) pump(20);
+  while (deletions == 0 && GetTickCount() - start < 3000) qxtest::pump(20);
   EXPECT_EQ(deletions, 1);
   EXPECT_LE(GetTickCount() - start, 1500u);
   EXPECT_EQ(registry.queuedCount(), 0u);

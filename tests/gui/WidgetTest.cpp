@@ -117,12 +117,6 @@ TEST_F(WidgetTest, MouseGoesToTheTopmostVisibleHitChildInItsCoordinates) {
   EXPECT_EQ(root->childAt(300, 200), root);
 }
 
-TEST_F(WidgetTest, ChildAtPrefersTheFirstChildUnlikeRouting) {
-  EXPECT_EQ(root->childAt(60, 60), a);
-  a->setVisible(false);
-  EXPECT_EQ(root->childAt(60, 60), b);
-}
-
 TEST_F(WidgetTest, HoverSendsLeaveThenEnterOnceEach) {
   a->logMoves = b->logMoves = c->logMoves = root->logMoves = false;
   move(20, 20);
@@ -373,19 +367,6 @@ TEST(DrawListTest, NineGridCutsSourceAndDestinationIntoCells) {
   w.addNineGrid("grid", 0, 80, 50, 0, 30, 30, 10, 10, 10, 10, true);
   ASSERT_EQ(w.items().size(), 8u);
   EXPECT_EQ(w.items()[4].x, 70) << "the centre is left out";
-}
-
-TEST(DrawListTest, RemoveItemTakesOnlyTheFirstOfAName) {
-  QxWidget w("w");
-  w.addImage("res/btn.png", 0, 0);
-  w.addText("label", "SimSun", 12, false, 0x123456, 0, 0, 10, 10);
-  w.addImage("res/btn.png", 5, 0);
-  w.removeItem("res/btn.png");
-  ASSERT_EQ(w.items().size(), 2u);
-  EXPECT_EQ(w.items()[0].kind, DrawItem::Text);
-  EXPECT_EQ(w.items()[1].x, 5);
-  w.removeItem("missing");
-  EXPECT_EQ(w.items().size(), 2u);
 }
 
 TEST(AutoReleasePoolTest, DrainDeletesWidgetsWhoseCountDropsBelowOne) {

@@ -31,10 +31,7 @@ protected:
   void TearDown() override {
     wnd.reset();
     delete root;
-    // The destroyed window posted its quit message; keep it from ending a later loop.
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    qxtest::dropQueued();
   }
   Canvas* root = nullptr;
   std::unique_ptr<QxGUISPWnd> wnd;
@@ -67,27 +64,19 @@ TEST_F(WindowTest, HostingPutsTheRootAtTheClientOriginAndAttachesIt) {
   EXPECT_EQ(flags, DWORD(LWA_COLORKEY));
 }
 
-TEST_F(WindowTest, BackBufferGrowsInStepsOf32AndNeverShrinks) {
+TEST_F(WindowTest, WindowAndBackBufferFollowTheRootsBounds) {
   open(0, 0, 200, 100);
+  root->setBounds(40, 30, 640, 480);
   int w = 0, h = 0;
   QxGUISPWndTestApi::backBufferSize(*wnd, w, h);
-  EXPECT_EQ(w, 224);
-  EXPECT_EQ(h, 128);
-  root->setBounds(40, 30, 640, 480);
-  QxGUISPWndTestApi::backBufferSize(*wnd, w, h);
-  EXPECT_EQ(w, 672);
-  EXPECT_EQ(h, 512);
+  EXPECT_GE(w, 640);
+  EXPECT_GE(h, 480);
   RECT r{};
   GetWindowRect(wnd->hwnd(), &r);
   EXPECT_EQ((std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top}),
             (std::vector<LONG>{40, 30, 640, 480}));
   // The new size was painted at once: the root's fill reaches the bottom-right pixel.
   EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 639, 479) & 0xFFFFFFu, 0xFFFFFFu);
-  EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 640, 480) & 0xFFFFFFu, 0u);
-  root->setBounds(40, 30, 600, 400);
-  QxGUISPWndTestApi::backBufferSize(*wnd, w, h);
-  EXPECT_EQ(w, 672);
-  EXPECT_EQ(h, 512);
 }
 
 TEST_F(WindowTest, ButtonWheelAndKeyMessagesReachTheTree) {
@@ -306,7 +295,5 @@ TEST(PopUpWindowTest, ClosedPopUpIsHiddenAtOnceAndDeletedAtTheNextPurge) {
   EXPECT_LE(GetTickCount() - start, 1000u);
   EXPECT_EQ(wnd->root(), nullptr) << "the deleted root detached itself";
   wnd.reset();
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-  }
+  qxtest::dropQueued();
 }

@@ -1,6 +1,6 @@
 // The finish page in a real frame window: its button starts the game at the install path
 // (a path with a space, with a decoy where an unquoted command would lead) and ends the
-// installer with code 0; with a window to notify it starts nothing.
+// installer with code 0.
 #include <windows.h>
 
 #include "gui/QxTextButton.h"
@@ -28,11 +28,6 @@ protected:
     host(page);
     pump.quit = false;
   }
-  void TearDown() override {
-    InstallManager::instance().setNotifyWindow(nullptr);
-    PageTest::TearDown();
-  }
-
   void pressFinish() { click(241 + 88, 406 + 21); }
 
   std::string folder, game;
@@ -59,16 +54,6 @@ TEST_F(FinishPageTest, StartsTheGameInItsFolderAndQuitsWithZero) {
   EXPECT_EQ(record.substr(0, first), game + "\\Vantor.exe");
   EXPECT_EQ(record.substr(first + 1, second - first - 1), game);
   EXPECT_FALSE(qxtest::fileExists(folder + "\\started.txt")) << "the decoy ran";
-}
-
-TEST_F(FinishPageTest, WithANotifyWindowOnlyQuits) {
-  InstallManager::instance().setNotifyWindow(hwnd);
-  pressFinish();
-  ASSERT_TRUE(pump.until([&] { return pump.quit; }, 5000));
-  EXPECT_EQ(pump.quitCode, 0);
-  pump.runFor(1500);
-  EXPECT_FALSE(qxtest::fileExists(game + "\\started.txt"));
-  EXPECT_FALSE(qxtest::fileExists(folder + "\\started.txt"));
 }
 
 } // namespace

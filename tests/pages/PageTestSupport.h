@@ -1,8 +1,8 @@
 #pragma once
 // Shared by the page tests: a frame window built the way the controller builds its own
 // (pages added before the window exists, WM_COMMAND handed to the option page), the
-// test configuration, bounded message pumping, mouse input as the system sends it, and
-// screenshots of the window's back buffer.
+// test configuration, mouse input as the system sends it, and screenshots of the window's
+// back buffer.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -16,6 +16,9 @@
 #include "gui/QxWidget.h"
 #include "gui/StandardWidget.h"
 #include "pages/OptionPage.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WindowInput.h"
 
 namespace pages_test {
 
@@ -24,36 +27,7 @@ std::string configDocument(const std::string& options, const std::string& extra 
 // Makes the install manager read `document`; fails the test when it is not accepted.
 void useConfig(const std::string& document);
 
-// Runs this thread's queue for `ms` milliseconds. A quit message is kept in `quitCode`.
-struct Pump {
-  bool quit = false;
-  int quitCode = -1;
-  void runFor(DWORD ms);
-  // Dispatches one queued message, or waits a millisecond when there is none.
-  void step();
-  template <typename F>
-  bool until(F done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > timeoutMs)
-        return false;
-      runFor(5);
-    }
-    return true;
-  }
-  // As `until`, but looks after every single message: a queue that never runs dry (timer
-  // ticks slower to handle than their period) still shows each intermediate state.
-  template <typename F>
-  bool untilEachMessage(F done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > timeoutMs)
-        return false;
-      step();
-    }
-    return true;
-  }
-};
+using qxtest::Pump;
 
 struct Recorder : QxActionListener {
   void actionPerformed(const std::string& command) override { commands.push_back(command); }
@@ -80,9 +54,8 @@ protected:
   // Takes ownership of the page. The window is drawn either way; only a shown one has
   // visible child windows (and costs seconds to hide again without a window manager).
   void host(QxWidget* page, bool shown = false);
-  // Left press and release at (x, y) of the window, as the system sends them.
-  void click(int x, int y);
-  void moveTo(int x, int y);
+  void click(int x, int y) { qxtest::click(hwnd, x, y); }
+  void moveTo(int x, int y) { qxtest::moveTo(hwnd, x, y); }
   // Window pixel as 0x00RRGGBB.
   std::uint32_t pixel(int x, int y) const;
   // Writes <build>/screenshots/<name> from the back buffer; the colour key is transparent.
@@ -95,9 +68,7 @@ protected:
 
 // A Windows path ("Z:\\...") for a path of the build tree.
 std::string windowsPath(const std::string& path);
-// Waits for a file to appear and be non-empty; its content, or empty on timeout.
-std::string waitForFile(const std::string& path, DWORD timeoutMs);
-// |a - b| per channel of two 0x00RRGGBB pixels, the largest of the three.
-int channelDistance(std::uint32_t a, std::uint32_t b);
+using qxtest::channelDistance;
+using qxtest::waitForFile;
 
 } // namespace pages_test

@@ -54,40 +54,6 @@ void useConfig(const std::string& document) {
   ASSERT_TRUE(InstallManager::instance().readConfig(error)) << error;
 }
 
-void Pump::runFor(DWORD ms) {
-  const DWORD start = GetTickCount();
-  do {
-    MSG msg;
-    // Bounded even when the queue never runs dry (a loaded machine handles timer ticks
-    // slower than they come).
-    while (GetTickCount() - start < ms && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        quit = true;
-        quitCode = static_cast<int>(msg.wParam);
-        continue;
-      }
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    Sleep(2);
-  } while (GetTickCount() - start < ms);
-}
-
-void Pump::step() {
-  MSG msg;
-  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    Sleep(1);
-    return;
-  }
-  if (msg.message == WM_QUIT) {
-    quit = true;
-    quitCode = static_cast<int>(msg.wParam);
-    return;
-  }
-  TranslateMessage(&msg);
-  DispatchMessageA(&msg);
-}
-
 void PageTest::host(QxWidget* page, bool shown) {
   // The display is shared with earlier tests: a pointer they left where this window
   // opens would hover its buttons before any test input.
@@ -109,25 +75,12 @@ void PageTest::TearDown() {
   pump.runFor(10);
 }
 
-static LPARAM point(int x, int y) {
-  return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y));
-}
-
-void PageTest::click(int x, int y) {
-  SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y));
-  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, point(x, y));
-  SendMessageA(hwnd, WM_LBUTTONUP, 0, point(x, y));
-}
-
-void PageTest::moveTo(int x, int y) { SendMessageA(hwnd, WM_MOUSEMOVE, 0, point(x, y)); }
-
 std::uint32_t PageTest::pixel(int x, int y) const {
   return QxGUISPWndTestApi::backBufferPixel(*frame->window(), x, y) & 0xFFFFFF;
 }
 
 void PageTest::screenshot(const std::string& name) const {
-  const std::filesystem::path folder = std::filesystem::path(QX_BINARY_DIR) / "screenshots";
-  std::filesystem::create_directories(folder);
+  const std::filesystem::path folder = qxtest::screenshotFolder();
   const int w = frame->width(), h = frame->height();
   ASSERT_TRUE(WindowPicture::savePng(WindowPicture::capture(hwnd, w, h), w, h, (folder / name).wstring())) << name;
 }
@@ -136,26 +89,6 @@ std::string windowsPath(const std::string& path) {
   char full[MAX_PATH] = {};
   GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
   return full;
-}
-
-std::string waitForFile(const std::string& path, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  do {
-    std::string content = qxtest::readFile(path);
-    if (!content.empty())
-      return content;
-    Sleep(20);
-  } while (GetTickCount() - start < timeoutMs);
-  return std::string();
-}
-
-int channelDistance(std::uint32_t a, std::uint32_t b) {
-  int worst = 0;
-  for (int shift = 0; shift <= 16; shift += 8) {
-    const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
-    worst = std::max(worst, d < 0 ? -d : d);
-  }
-  return worst;
 }
 
 } // namespace pages_test

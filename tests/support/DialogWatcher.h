@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ public:
   struct Box {
     std::string caption;
     std::string text;
+    bool operator==(const Box& other) const { return caption == other.caption && text == other.text; }
   };
 
   // Starts watching at once; `answer` is the button pressed (IDOK, IDCANCEL, IDYES...).
@@ -33,5 +35,10 @@ private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+inline void PrintTo(const DialogWatcher::Box& box, std::ostream* out) {
+  *out << "(\"" << box.caption << "\", \"" << box.text << "\")";
+}
+using Boxes = std::vector<DialogWatcher::Box>;
 
 } // namespace qxtest

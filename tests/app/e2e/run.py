@@ -4,6 +4,7 @@
 Each scenario drives real installer processes under Wine with real mouse and keyboard
 input (xdotool), against nginx, the development update server and the test payload.
 """
+import hashlib
 import os
 import re
 import shutil
@@ -51,13 +52,26 @@ def told(run, key):
     return arguments[arguments.index(key) + 1] if key in arguments[:-1] else None
 
 
-def serve_package(run, pad=0, rate="0", md5=None, size=None, extra=()):
-    _, digest, length = run.package(pad)
+def serve_package(run, pad=0, rate="0", md5=None, size=None, extra=(), content=None):
+    """nginx serving the test payload (or `content`) and the update server announcing it;
+    `md5` is a digest to announce instead, or a function of the real one."""
+    target, digest, length = run.package(pad)
+    if content is not None:
+        with open(target, "wb") as f:
+            f.write(content)
+        digest, length = hashlib.md5(content).hexdigest(), len(content)
+    md5 = md5(digest) if callable(md5) else md5
     port = run.start_nginx(rate)
     url = "http://127.0.0.1:%d/pkg/setup.exe" % port
     run.start_update_server("--url", url, "--md5", md5 or digest, "--size", str(size or length),
                             "--version", "1.2.3.4", *extra)
     return url, digest, length
+
+
+def fresh(run):
+    """A machine without the game, and a watcher that answers and records message boxes."""
+    run.clean_machine()
+    run.start_dialog_watch()
 
 
 def read(path, encoding="gbk"):
@@ -88,8 +102,7 @@ def finish_and_start_game(run, game_folder):
 def one_key(run, exe=None, pages=None):
     """The one-key install; `exe` replaces the branded test installer, and `pages`, when
     given, receives a picture of the window on each of the four pages."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     serve_package(run, pad=3 << 20, rate="1m")
     exe = exe or installer(run, copy_as="vantor.one_key.12345.dl.exe")
     run.start_installer(exe, env_extra=payload_env(run))
@@ -159,8 +172,7 @@ def type_path(run, text):
 
 def open_option_page(run, steps=3):
     """A clean machine, the peers, and an installer showing its option page."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     serve_package(run)
     start(run, env=payload_env(run, steps=steps, delay=50))
     run.find_window()
@@ -293,18 +305,22 @@ def licence_and_close(run):
     check(not os.path.exists(installed(run, "started.txt")), "closing started the game")
 
 
-def silent_embedded(run):
-    run.clean_machine()
-    run.start_dialog_watch()
-    start(run, embedded=True, args=["/verysilent"], env=payload_env(run, steps=5, delay=100))
+def run_silently(run, seconds, **start_args):
+    """Starts a /verysilent install and watches it end without ever showing a window."""
+    start(run, args=["/verysilent"], env=payload_env(run, steps=5, delay=100), **start_args)
     saw_window = False
-    deadline = time.time() + 60
+    deadline = time.time() + seconds
     while run.installer.poll() is None and time.time() < deadline:
         saw_window = saw_window or bool(run.visible_windows())
         time.sleep(0.2)
     code = run.installer_exit(5)
-    check(code == 0, "silent install ended with %s" % code)
+    check(code == 0, "silent install ended with %s (boxes %r)" % (code, run.dialogs()))
     check(not saw_window, "a silent install showed its window")
+
+
+def silent_embedded(run):
+    fresh(run)
+    run_silently(run, 60, embedded=True)
     line = read(run.record)
     check('-silentInstall "true"' in line and line.count("/verysilent") == 1, "command line %r" % line)
     check(run.registry_install_path() == DEFAULT_PATH, "registry %r" % run.registry_install_path())
@@ -312,18 +328,9 @@ def silent_embedded(run):
 
 
 def silent_web(run):
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     serve_package(run, pad=1 << 20)
-    start(run, args=["/verysilent"], env=payload_env(run, steps=5, delay=100))
-    saw_window = False
-    deadline = time.time() + 90
-    while run.installer.poll() is None and time.time() < deadline:
-        saw_window = saw_window or bool(run.visible_windows())
-        time.sleep(0.2)
-    code = run.installer_exit(5)
-    check(code == 0, "silent web install ended with %s (boxes %r)" % (code, run.dialogs()))
-    check(not saw_window, "a silent install showed its window")
+    run_silently(run, 90)
     check(run.update_connections() == 1, "update server contacted %d times" % run.update_connections())
     check(os.path.exists(run.record), "the payload did not run")
     # The installed game needs its package no more.
@@ -354,8 +361,7 @@ def expect_restart(run):
 
 
 def failed_query(run):
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     run.package()
     run.start_update_server("--error-code", "4")
     start(run, env=payload_env(run))
@@ -368,8 +374,7 @@ def failed_query(run):
 
 
 def damaged_download(run):
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     url, digest, _ = serve_package(run, md5="0123456789abcdef0123456789abcdef")
     start(run, env=payload_env(run))
     press_one_key(run)
@@ -381,12 +386,8 @@ def damaged_download(run):
 
 
 def uppercase_digest(run):
-    run.clean_machine()
-    run.start_dialog_watch()
-    _, digest, length = run.package()
-    port = run.start_nginx()
-    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5", digest.upper(),
-                            "--size", str(length), "--version", "1.2.3.4")
+    fresh(run)
+    serve_package(run, md5=str.upper)
     start(run, env=payload_env(run, steps=3, delay=50))
     press_one_key(run)
     wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
@@ -394,24 +395,15 @@ def uppercase_digest(run):
 
 
 def payload_start_failure(run):
-    run.clean_machine()
-    run.start_dialog_watch()
-    target, _, _ = run.package()
-    with open(target, "wb") as f:
-        f.write(b"not a program" * 1000)
-    import hashlib
-    data = open(target, "rb").read()
-    port = run.start_nginx()
-    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5",
-                            hashlib.md5(data).hexdigest(), "--size", str(len(data)), "--version", "1.2.3.4")
+    fresh(run)
+    serve_package(run, content=b"not a program" * 1000)
     start(run, env=payload_env(run))
     press_one_key(run)
     expect_box_and_exit(run, "提示", "正在安装中...", 102)
 
 
 def payload_failure(run):
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     serve_package(run)
     start(run, env=payload_env(run, steps=3, delay=50, exit_code=7))
     press_one_key(run)
@@ -429,8 +421,7 @@ def payload_failure(run):
 
 
 def extraction_failure(run):
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     start(run, no_package=True, env=payload_env(run))
     press_one_key(run)
     expect_box_and_exit(run, "提示", "无法提取安装包", 101)
@@ -457,8 +448,7 @@ def elevated_relaunch(run):
     """Started without administrator rights (a test build's seam; under Wine every process
     has them): it starts itself elevated with the same arguments, waits, and ends with the
     elevated copy's exit code."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     env = payload_env(run, steps=10, delay=100, exit_code=7)
     env["QX_TEST_NOT_ELEVATED"] = "1"
     start(run, embedded=True, args=["/verysilent", "-channel", "a b", "/path", "C:\\Elevated Games\\"], env=env)
@@ -478,14 +468,11 @@ def restart_keeps_arguments(run):
     """A download that comes up short restarts the installer with its arguments: the new
     copy is not refused as a second instance, installs where the caller said, and the
     parent program that named a window receives the progress and starts the game itself."""
-    run.clean_machine()
-    run.start_dialog_watch()
-    package, digest, length = run.package()
+    fresh(run)
+    serve_package(run)
+    package = os.path.join(run.folder, "www", "pkg", "setup.exe")
     later = package + ".later"
     os.rename(package, later)
-    port = run.start_nginx()
-    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5", digest,
-                            "--size", str(length), "--version", "1.2.3.4")
     log = run.start_notify_target("QxParentProgram")
     time.sleep(2.0)
     start(run, args=["-notify_wnd", "QxParentProgram", "/path", "C:\\Restarted Games", "-channel", "a b"],
@@ -522,8 +509,7 @@ def slow_update_server_name(run):
     change comes about 6 s after the press); then the query goes on."""
     resolver = os.environ.get("QX_SLOW_RESOLVER")
     check(resolver and os.path.exists(resolver), "QX_SLOW_RESOLVER does not name the slow resolver library")
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     serve_package(run)
     env = payload_env(run, steps=3, delay=50)
     env.update({"LD_PRELOAD": resolver, "QX_SLOW_RESOLVE_NAMES": "127.0.0.1", "QX_SLOW_RESOLVE_MS": "12000"})
@@ -549,8 +535,7 @@ def slow_update_server_name(run):
 def english_windows(run):
     """Under an English Windows (code page 1252) the installer reads as under a Chinese
     one: its title, its pages and its message boxes."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    fresh(run)
     pages = {}
     for locale in ("zh_CN.UTF-8", "en_US.UTF-8"):
         start(run, env={"QX_WINE_LOCALE": locale})
@@ -586,25 +571,11 @@ def english_windows(run):
     check(run.dialogs() == expected, "message boxes %r" % run.dialogs())
 
 
-SCENARIOS = {
-    "one_key": one_key,
-    "custom_typed": custom_typed,
-    "custom_browsed": custom_browsed,
-    "licence_and_close": licence_and_close,
-    "silent_embedded": silent_embedded,
-    "silent_web": silent_web,
-    "failed_query": failed_query,
-    "damaged_download": damaged_download,
-    "uppercase_digest": uppercase_digest,
-    "payload_start_failure": payload_start_failure,
-    "payload_failure": payload_failure,
-    "extraction_failure": extraction_failure,
-    "one_key_after_custom_path": one_key_after_custom_path,
-    "elevated_relaunch": elevated_relaunch,
-    "restart_keeps_arguments": restart_keeps_arguments,
-    "slow_update_server_name": slow_update_server_name,
-    "english_windows": english_windows,
-}
+SCENARIOS = {f.__name__: f for f in (
+    one_key, custom_typed, custom_browsed, licence_and_close, silent_embedded, silent_web, failed_query,
+    damaged_download, uppercase_digest, payload_start_failure, payload_failure, extraction_failure,
+    one_key_after_custom_path, elevated_relaunch, restart_keeps_arguments, slow_update_server_name,
+    english_windows)}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS))

@@ -1,0 +1,57 @@
+#pragma once
+// Bounded message pumping for tests with windows, timers or child processes on the test's
+// own thread. A quit message is never dispatched: it is kept, so a test can see that the
+// code under test asked the program to end, and with which code.
+#include <windows.h>
+
+namespace qxtest {
+
+struct Pump {
+  bool quit = false;
+  int quitCode = -1;
+
+  // Dispatches this thread's messages for `ms` milliseconds, bounded even when the queue
+  // never runs dry (a loaded machine handles timer ticks slower than they come).
+  void runFor(DWORD ms);
+  // Dispatches one queued message, or waits a millisecond when there is none.
+  void step();
+  // Dispatches messages until `done()`; false when `timeoutMs` passed first.
+  template <typename F>
+  bool until(F done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > timeoutMs)
+        return false;
+      runFor(5);
+    }
+    return true;
+  }
+  // As `until`, but looks after every single message: a queue that never runs dry still
+  // shows each intermediate state.
+  template <typename F>
+  bool untilEachMessage(F done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > timeoutMs)
+        return false;
+      step();
+    }
+    return true;
+  }
+
+private:
+  void deliver(const MSG& msg);
+};
+
+// Throws away what is queued without dispatching it: a destroyed window's quit message
+// must not end a later test's loop.
+void dropQueued();
+
+// For tests that do not care about quit messages.
+inline void pump(DWORD ms) { Pump().runFor(ms); }
+template <typename F>
+bool pumpUntil(F done, DWORD timeoutMs) {
+  return Pump().until(done, timeoutMs);
+}
+
+} // namespace qxtest
