@@ -185,6 +185,13 @@ function(qx_resource_script)
     list(APPEND files ${PROJECT_SOURCE_DIR}/app/installer.manifest ${version})
   endif()
   file(GENERATE OUTPUT ${R_OUT} CONTENT "${rc}")
+  # The resource compiler reports no dependencies: a changed image, script or manifest must
+  # still rebuild the resources of every program that binds them.
+  foreach(file IN LISTS files)
+    if(NOT file MATCHES "\\$<")
+      set_property(SOURCE ${R_OUT} APPEND PROPERTY OBJECT_DEPENDS ${file})
+    endif()
+  endforeach()
   if(R_FILES)
     set(${R_FILES} ${files} PARENT_SCOPE)
   endif()
@@ -196,8 +203,6 @@ function(qx_installer)
   cmake_parse_arguments(I "" "TARGET;BRANDING" "OVERRIDES" ${ARGN})
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${I_TARGET}.rc)
   qx_resource_script(OUT ${rc} BRANDING ${I_BRANDING} PROGRAM FILES bound OVERRIDES ${I_OVERRIDES})
-  # The resource compiler reports no dependencies: a changed image, icon or manifest must
-  # still rebuild the resources.
   set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${bound})
   add_executable(${I_TARGET} WIN32 ${PROJECT_SOURCE_DIR}/app/main.cpp ${rc})
   qx_warnings(${I_TARGET})
