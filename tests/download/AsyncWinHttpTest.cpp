@@ -6,6 +6,7 @@
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
 #include "tests/download/HostPaths.h"
+#include "tests/support/MessagePump.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,14 @@ struct Posted {
 // Messages the test window received; UI thread only.
 std::vector<Posted> g_posted;
 
+// Dispatches messages until `message` (by default a 6367) arrives; false after
+// timeoutMs without one.
+bool pumpUntilPosted(DWORD timeoutMs, UINT message = AsyncWinHttp::kDoneMessage) {
+  return qxtest::pumpUntil([&] {
+    return std::any_of(g_posted.begin(), g_posted.end(), [&](const Posted& p) { return p.message == message; });
+  }, timeoutMs);
+}
+
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == AsyncWinHttp::kProgressMessage || message == AsyncWinHttp::kDoneMessage ||
       message == AsyncWinHttp::kDigestMessage) {
@@ -69,27 +78,6 @@ public:
   }
   ~TestWindow() { DestroyWindow(window_); }
   HWND handle() const { return window_; }
-
-  // Dispatches messages until `message` (by default a 6367) arrives; false after
-  // timeoutMs without one.
-  bool pumpUntilDone(DWORD timeoutMs, UINT message = AsyncWinHttp::kDoneMessage) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageW(&msg);
-        if (msg.message == message) return true;
-      }
-      const ULONGLONG now = GetTickCount64();
-      if (now >= deadline) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-    }
-  }
-  // Dispatches what is queued now, without waiting.
-  void drain() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-  }
 
 private:
   HWND window_ = nullptr;
@@ -137,9 +125,13 @@ struct Outcome {
   }
 };
 
-std::vector<std::string> readLines(const std::string& path) {
+using Lines = std::vector<std::string>;
+const char kNginx[] = "QX_HTTP_LOG";
+const char kOdd[] = "QX_ODD_LOG";
+
+Lines readLines(const std::string& path) {
   std::ifstream in(path);
-  std::vector<std::string> lines;
+  Lines lines;
   std::string line;
   while (std::getline(in, line))
     if (!line.empty()) lines.push_back(line);
@@ -184,11 +176,11 @@ protected:
       auto downloader = std::make_unique<AsyncWinHttp>();
       EXPECT_TRUE(downloader->init(&Recorder::callback, &recorder));
       out.sent = downloader->download(widen(url), widen(target_), size, md5);
-      out.doneInTime = window_.pumpUntilDone(kTransferTimeoutMs);
+      out.doneInTime = pumpUntilPosted(kTransferTimeoutMs);
       // A complete file's digest follows; an incomplete one's never does.
       const Report end = recorder.snapshot().back();
       if (end.status == AsyncWinHttp::kEnded && end.downloaded > 0 && end.downloaded == end.total) {
-        EXPECT_TRUE(window_.pumpUntilDone(kTransferTimeoutMs, AsyncWinHttp::kDigestMessage));
+        EXPECT_TRUE(pumpUntilPosted(kTransferTimeoutMs, AsyncWinHttp::kDigestMessage));
         EXPECT_TRUE(downloader->digestReady());
         EXPECT_EQ(downloader->hashedBytes(), end.total);
       }
@@ -200,24 +192,40 @@ protected:
       EXPECT_EQ(downloader->targetPath(), widen(target_));
       EXPECT_EQ(downloader->infoPath(), widen(target_ + ".info"));
     }
-    window_.drain();
+    // The reports of the last moments are still queued.
+    qxtest::pump(20);
     out.reports = recorder.snapshot();
     out.posted = g_posted;
     g_posted.clear();
     return out;
   }
 
+  // A download from the server that sends a little at a time, left running.
+  void startSlow(Recorder& recorder, std::unique_ptr<AsyncWinHttp>& downloader) {
+    recorder.window = window_.handle();
+    downloader = std::make_unique<AsyncWinHttp>();
+    ASSERT_TRUE(downloader->init(&Recorder::callback, &recorder));
+    ASSERT_TRUE(downloader->download(widen(odd_ + "/slow/package.bin"), widen(target_),
+                                     static_cast<std::int64_t>(source_.size()), sourceMd5_));
+  }
+
   Outcome runPackage(const std::string& url) {
     return run(url, static_cast<std::int64_t>(source_.size()), sourceMd5_);
   }
 
-  // nginx writes its log line when the request is done, a moment after the client has
-  // everything: wait for the count, bounded.
-  std::vector<std::string> nginxLog(size_t atLeast) const { return waitForLog("QX_HTTP_LOG", atLeast); }
-  std::vector<std::string> oddLog(size_t atLeast) const { return waitForLog("QX_ODD_LOG", atLeast); }
-  static std::vector<std::string> waitForLog(const char* variable, size_t atLeast) {
+  // The request lines the server whose log `variable` names logged while `action` ran.
+  // nginx writes its line when the request is done, a moment after the client has
+  // everything: waits, bounded, for `count` of them.
+  template <typename F>
+  static Lines requests(const char* variable, size_t count, F action) {
+    const size_t before = waitForLog(variable, 0).size();
+    action();
+    const Lines lines = waitForLog(variable, before + count);
+    return Lines(lines.begin() + static_cast<std::ptrdiff_t>(std::min(before, lines.size())), lines.end());
+  }
+  static Lines waitForLog(const char* variable, size_t atLeast) {
     const std::string path = qxtest::hostPath(qxtest::env(variable));
-    std::vector<std::string> lines = readLines(path);
+    Lines lines = readLines(path);
     for (int i = 0; i < 100 && lines.size() < atLeast; ++i) {
       Sleep(20);
       lines = readLines(path);
@@ -287,101 +295,83 @@ protected:
 };
 
 TEST_F(AsyncWinHttpTest, FreshDownloadHasNoRangeAndWritesTheSideFile) {
-  const size_t before = nginxLog(0).size();
-  const Outcome out = runPackage(base_ + "/package.bin");
+  Outcome out;
+  EXPECT_EQ(requests(kNginx, 1, [&] { out = runPackage(base_ + "/package.bin"); }),
+            Lines{"/package.bin \"-\" 200"});
   EXPECT_TRUE(out.sent);
   expectComplete(out);
   EXPECT_GE(out.count(AsyncWinHttp::kProgress), 1);
   EXPECT_EQ(out.reports.front().total, static_cast<std::int64_t>(source_.size()));
   // The side file: the size in decimal, then the digest text as passed, no terminator.
   EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
-  const auto log = nginxLog(before + 1);
-  ASSERT_EQ(log.size(), before + 1);
-  EXPECT_EQ(log.back(), "/package.bin \"-\" 200");
 }
 
 TEST_F(AsyncWinHttpTest, MatchingSideFileContinuesWithRange) {
-  const size_t n = 1234567;
-  leavePartial(n);
-  const size_t before = nginxLog(0).size();
-  const Outcome out = runPackage(base_ + "/package.bin");
+  leavePartial(1234567);
+  Outcome out;
+  EXPECT_EQ(requests(kNginx, 1, [&] { out = runPackage(base_ + "/package.bin"); }),
+            Lines{"/package.bin \"bytes=1234567-\" 206"});
   expectComplete(out);
   // Total is what was on disk plus the Content-Length of the rest.
   for (const Report& r : out.reports) EXPECT_EQ(r.total, static_cast<std::int64_t>(source_.size()));
-  const auto log = nginxLog(before + 1);
-  ASSERT_EQ(log.size(), before + 1);
-  EXPECT_EQ(log.back(), "/package.bin \"bytes=1234567-\" 206");
 }
 
-TEST_F(AsyncWinHttpTest, SideFileOfAnotherPackageRestartsFromZero) {
+// A partial file that cannot be this package's beginning is fetched again whole.
+TEST_F(AsyncWinHttpTest, PartialFileNotOfThisPackageRestartsFromZero) {
   struct Case {
     const char* label;
+    std::string target;
     std::string info;  // empty: no side file
   };
+  const std::string stale = "stale bytes of an older package";
   const std::string otherMd5 = "0123456789abcdef0123456789abcdef";
   const Case cases[] = {
-      {"other size", std::to_string(source_.size() + 1) + sourceMd5_},
-      {"other digest", std::to_string(source_.size()) + otherMd5},
-      {"digest in other case", std::to_string(source_.size()) + upper(sourceMd5_)},
-      {"trailing newline", infoText() + "\n"},
-      {"no side file", ""},
+      {"other size", stale, std::to_string(source_.size() + 1) + sourceMd5_},
+      {"other digest", stale, std::to_string(source_.size()) + otherMd5},
+      {"digest in other case", stale, std::to_string(source_.size()) + upper(sourceMd5_)},
+      {"trailing newline", stale, infoText() + "\n"},
+      {"no side file", stale, ""},
+      // Not continued past the package's end.
+      {"longer than the package", source_ + "tail", infoText()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    ASSERT_TRUE(qxtest::writeFile(target_, "stale bytes of an older package"));
+    ASSERT_TRUE(qxtest::writeFile(target_, c.target));
     DeleteFileA((target_ + ".info").c_str());
     if (!c.info.empty()) {
       ASSERT_TRUE(qxtest::writeFile(target_ + ".info", c.info));
     }
-    const size_t before = nginxLog(0).size();
-    const Outcome out = runPackage(base_ + "/package.bin");
+    Outcome out;
+    EXPECT_EQ(requests(kNginx, 1, [&] { out = runPackage(base_ + "/package.bin"); }),
+              Lines{"/package.bin \"-\" 200"});
     expectComplete(out);
     EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
-    const auto log = nginxLog(before + 1);
-    ASSERT_EQ(log.size(), before + 1);
-    EXPECT_EQ(log.back(), "/package.bin \"-\" 200");
   }
 }
 
 TEST_F(AsyncWinHttpTest, CompleteTargetSendsNoRequest) {
   leavePartial(source_.size());
-  const size_t before = nginxLog(0).size();
-  const Outcome out = runPackage(base_ + "/package.bin");
+  Outcome out;
+  EXPECT_EQ(requests(kNginx, 0, [&] {
+              out = runPackage(base_ + "/package.bin");
+              Sleep(200);
+            }),
+            Lines{});
   EXPECT_FALSE(out.sent);
   expectComplete(out);
   // The end at once, then the digest of the whole file from the digest's thread.
   ASSERT_EQ(out.reports.size(), 2u);
   EXPECT_EQ(out.reports[0].status, AsyncWinHttp::kEnded);
-  Sleep(200);
-  EXPECT_EQ(nginxLog(0).size(), before);
 }
 
-// A partial file longer than the package is not continued past its end.
-TEST_F(AsyncWinHttpTest, PartialLongerThanThePackageStartsOver) {
-  ASSERT_TRUE(qxtest::writeFile(target_, source_ + "tail"));
-  ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
-  const size_t before = nginxLog(0).size();
-  expectComplete(runPackage(base_ + "/package.bin"));
-  const auto log = nginxLog(before + 1);
-  ASSERT_EQ(log.size(), before + 1);
-  EXPECT_EQ(log.back(), "/package.bin \"-\" 200");
-}
-
+// Without a size from the caller the end of the body tells the total; continued, the
+// count includes what was on disk and the range continues the file.
 TEST_F(AsyncWinHttpTest, ChunkedAnswerWithoutContentLength) {
-  expectComplete(runPackage(odd_ + "/chunked/package.bin"));
-  // Continued: the count includes what was on disk, the range continues the file.
-  const size_t n = 777777;
-  leavePartial(n);
-  const size_t before = oddLog(0).size();
-  expectComplete(runPackage(odd_ + "/chunked/package.bin"));
-  const auto log = oddLog(before + 1);
-  ASSERT_EQ(log.size(), before + 1);
-  EXPECT_EQ(log.back(), "/chunked/package.bin bytes=777777-");
-}
-
-// Without a size from the caller the end of the body tells the total.
-TEST_F(AsyncWinHttpTest, ChunkedAnswerWithoutExpectedSize) {
-  const Outcome out = run(odd_ + "/chunked/package.bin", 0, sourceMd5_);
+  expectComplete(run(odd_ + "/chunked/package.bin", 0, sourceMd5_));
+  leavePartial(777777);
+  Outcome out;
+  EXPECT_EQ(requests(kOdd, 1, [&] { out = runPackage(odd_ + "/chunked/package.bin"); }),
+            Lines{"/chunked/package.bin bytes=777777-"});
   expectComplete(out);
 }
 
@@ -414,14 +404,12 @@ TEST_F(AsyncWinHttpTest, ClientErrorWritesNothingAndFailsAtOnce) {
 
 TEST_F(AsyncWinHttpTest, ServerIgnoringRangeGivesAWholeFile) {
   leavePartial(500000);
-  const size_t before = oddLog(0).size();
-  const Outcome out = runPackage(odd_ + "/norange/package.bin");
+  Outcome out;
+  EXPECT_EQ(requests(kOdd, 1, [&] { out = runPackage(odd_ + "/norange/package.bin"); }),
+            Lines{"/norange/package.bin bytes=500000-"});
   expectComplete(out);
   // After the 200 the count starts from zero.
   for (const Report& r : out.reports) EXPECT_EQ(r.total, static_cast<std::int64_t>(source_.size()));
-  const auto log = oddLog(before + 1);
-  ASSERT_EQ(log.size(), before + 1);
-  EXPECT_EQ(log.back(), "/norange/package.bin bytes=500000-");
 }
 
 // Answers to a range request that are not that range leave the partial file and its
@@ -451,31 +439,24 @@ TEST_F(AsyncWinHttpTest, AnswersThatAreNotTheRangeLeaveThePartialFile) {
 // A connection closed before the body is complete is tried again at once by the same
 // download, from the bytes on disk; the window is told it is reconnecting meanwhile.
 TEST_F(AsyncWinHttpTest, CutOffTransferIsContinuedByARetry) {
-  const std::string url = odd_ + "/cut/1500000/package.bin";
-  const size_t before = oddLog(0).size();
-  const Outcome out = runPackage(url);
+  Outcome out;
+  EXPECT_EQ(requests(kOdd, 2, [&] { out = runPackage(odd_ + "/cut/1500000/package.bin"); }),
+            (Lines{"/cut/1500000/package.bin -", "/cut/1500000/package.bin bytes=1500000-"}));
   expectComplete(out);
   EXPECT_EQ(out.count(AsyncWinHttp::kReconnecting), 1);
-  const auto log = oddLog(before + 2);
-  ASSERT_EQ(log.size(), before + 2);
-  EXPECT_EQ(log[before], "/cut/1500000/package.bin -");
-  EXPECT_EQ(log[before + 1], "/cut/1500000/package.bin bytes=1500000-");
 }
 
 // 503 and 5xx are worth another request, after the server's Retry-After; the partial
 // file is continued.
 TEST_F(AsyncWinHttpTest, BusyServerIsAskedAgainAfterItsRetryAfter) {
   leavePartial(70000);
-  const size_t before = oddLog(0).size();
   const ULONGLONG started = GetTickCount64();
-  const Outcome out = runPackage(odd_ + "/busy/2/package.bin");
-  const ULONGLONG took = GetTickCount64() - started;
+  Outcome out;
+  EXPECT_EQ(requests(kOdd, 3, [&] { out = runPackage(odd_ + "/busy/2/package.bin"); }),
+            Lines(3, "/busy/2/package.bin bytes=70000-"));
+  EXPECT_GE(GetTickCount64() - started, 2000u) << "two waits of Retry-After: 1";
   expectComplete(out);
   EXPECT_EQ(out.count(AsyncWinHttp::kReconnecting), 1);
-  EXPECT_GE(took, 2000u) << "two waits of Retry-After: 1";
-  const auto log = oddLog(before + 3);
-  ASSERT_EQ(log.size(), before + 3);
-  for (size_t i = before; i < log.size(); ++i) EXPECT_EQ(log[i], "/busy/2/package.bin bytes=70000-");
 }
 
 TEST_F(AsyncWinHttpTest, BadUrlFailsAtOnce) {
@@ -501,11 +482,8 @@ TEST_F(AsyncWinHttpTest, FailedWriteEndsTheTransfer) {
 // for the next attempt, and leaves no callback running into freed state.
 TEST_F(AsyncWinHttpTest, DestructionMidTransferReportsOnceAndKeepsThePrefix) {
   Recorder recorder;
-  recorder.window = window_.handle();
-  auto downloader = std::make_unique<AsyncWinHttp>();
-  ASSERT_TRUE(downloader->init(&Recorder::callback, &recorder));
-  ASSERT_TRUE(downloader->download(widen(odd_ + "/slow/package.bin"), widen(target_),
-                                   static_cast<std::int64_t>(source_.size()), sourceMd5_));
+  std::unique_ptr<AsyncWinHttp> downloader;
+  ASSERT_NO_FATAL_FAILURE(startSlow(recorder, downloader));
   const ULONGLONG deadline = GetTickCount64() + kTransferTimeoutMs;
   while (recorder.snapshot().empty() && GetTickCount64() < deadline) Sleep(10);
   ASSERT_FALSE(recorder.snapshot().empty()) << "no progress from the slow server";
@@ -521,16 +499,13 @@ TEST_F(AsyncWinHttpTest, DestructionMidTransferReportsOnceAndKeepsThePrefix) {
   EXPECT_LT(partial.size(), source_.size());
   EXPECT_EQ(reports.back().downloaded, static_cast<std::int64_t>(partial.size()));
   EXPECT_TRUE(partial == source_.substr(0, partial.size()));
-  window_.drain();
+  qxtest::dropQueued();
 }
 
 TEST_F(AsyncWinHttpTest, CancelEndsWithoutAReport) {
   Recorder recorder;
-  recorder.window = window_.handle();
-  auto downloader = std::make_unique<AsyncWinHttp>();
-  ASSERT_TRUE(downloader->init(&Recorder::callback, &recorder));
-  ASSERT_TRUE(downloader->download(widen(odd_ + "/slow/package.bin"), widen(target_),
-                                   static_cast<std::int64_t>(source_.size()), sourceMd5_));
+  std::unique_ptr<AsyncWinHttp> downloader;
+  ASSERT_NO_FATAL_FAILURE(startSlow(recorder, downloader));
   downloader->cancel();
   const size_t afterCancel = recorder.snapshot().size();
   Sleep(300);
@@ -538,7 +513,7 @@ TEST_F(AsyncWinHttpTest, CancelEndsWithoutAReport) {
   const std::vector<Report> reports = recorder.snapshot();
   EXPECT_EQ(reports.size(), afterCancel);
   for (const Report& r : reports) EXPECT_EQ(r.status, AsyncWinHttp::kProgress);
-  EXPECT_FALSE(window_.pumpUntilDone(100));
+  EXPECT_FALSE(pumpUntilPosted(100));
 }
 
 // The window callback alone: units of 1000 bytes above 1,000,000,000 bytes of total.
@@ -560,7 +535,7 @@ TEST(AsyncWinHttpPost, ProgressUnitsAndEndMessage) {
   for (const Case& c : progress) AsyncWinHttp::postToWindow(window.handle(), nullptr, 1, c.downloaded, c.total);
   AsyncWinHttp::postToWindow(window.handle(), nullptr, 2, 1500000000, 2000000000);
   AsyncWinHttp::postToWindow(window.handle(), nullptr, 2, 0, 3000000);
-  window.drain();
+  qxtest::pump(20);
   ASSERT_EQ(g_posted.size(), 7u);
   for (size_t i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);

@@ -27,6 +27,13 @@ std::string pattern(size_t size, unsigned seed) {
   return bytes;
 }
 
+// Waits, bounded, for the follower's thread to get there.
+template <typename F>
+bool eventually(F done) {
+  for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return done();
+}
+
 class DigestFollowerTest : public testing::Test {
 protected:
   void SetUp() override {
@@ -44,8 +51,7 @@ protected:
   }
 
   bool waitReady() {
-    for (int i = 0; i < 2000 && !follower_.ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return follower_.ready();
+    return eventually([&] { return follower_.ready(); });
   }
 
   std::string path_;
@@ -87,7 +93,7 @@ TEST_F(DigestFollowerTest, CompleteFileAndEmptyFile) {
   ASSERT_TRUE(qxtest::writeFile(empty, ""));
   DigestFollower other;
   other.start(std::wstring(empty.begin(), empty.end()), 0, 0, nullptr, nullptr);
-  for (int i = 0; i < 2000 && !other.ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(eventually([&] { return other.ready(); }));
   EXPECT_EQ(other.digest(), "D41D8CD98F00B204E9800998ECF8427E");
 }
 
@@ -97,8 +103,7 @@ TEST_F(DigestFollowerTest, RestartForgetsWhatWasHashed) {
   const std::string whole = pattern(2 * CMD5Checksum::kChunkSize + 99, 4);
   append(stale);
   start(static_cast<std::int64_t>(stale.size()), static_cast<std::int64_t>(whole.size()));
-  for (int i = 0; i < 2000 && follower_.hashed() < static_cast<std::int64_t>(stale.size()); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  eventually([&] { return follower_.hashed() == static_cast<std::int64_t>(stale.size()); });
   ASSERT_TRUE(qxtest::writeFile(path_, ""));
   follower_.restart();
   EXPECT_EQ(follower_.hashed(), 0);
@@ -115,9 +120,7 @@ TEST_F(DigestFollowerTest, UnknownSizeWaitsForTheEnd) {
   append(whole);
   start(0, -1);
   follower_.advance(static_cast<std::int64_t>(whole.size()));
-  for (int i = 0; i < 2000 && follower_.hashed() < static_cast<std::int64_t>(whole.size()); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  EXPECT_EQ(follower_.hashed(), static_cast<std::int64_t>(whole.size()));
+  EXPECT_TRUE(eventually([&] { return follower_.hashed() == static_cast<std::int64_t>(whole.size()); }));
   EXPECT_FALSE(follower_.ready());
   follower_.setSize(static_cast<std::int64_t>(whole.size()));
   ASSERT_TRUE(waitReady());

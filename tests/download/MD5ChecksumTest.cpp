@@ -164,8 +164,6 @@ TEST(MD5Checksum, RandomFilesMatchMd5sum) {
     CMD5Checksum md5;
     const std::string got = md5.digestFile(path);
     EXPECT_EQ(got, upper(digest));
-    EXPECT_EQ(got.size(), 32u);
-    EXPECT_EQ(got.find_first_not_of("0123456789ABCDEF"), std::string::npos);
     const std::string size = name.substr(7, name.size() - 11);
     if (size == std::to_string(CMD5Checksum::kChunkSize - 1)) sawChunkEdges[0] = true;
     if (size == std::to_string(CMD5Checksum::kChunkSize)) sawChunkEdges[1] = true;

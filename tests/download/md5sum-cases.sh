@@ -6,7 +6,7 @@
 set -u
 program=$1
 shift
-runner=${1:-}
+. "$(cd "$(dirname "$0")" && pwd)/servers-lib.sh"
 dir=$(mktemp -d "${TMPDIR:-/tmp}/qx-md5.XXXXXX") || exit 1
 trap 'rm -rf "$dir"' EXIT
 mib=$((1024 * 1024))
@@ -20,21 +20,4 @@ truncate -s $((4 * 1024 * mib)) "$dir/sparse-4g.bin" && printf 'tail bytes' >>"$
 zeros=$((512 * mib + 3))
 export QX_MD5_ZEROS="$zeros $(head -c "$zeros" /dev/zero | md5sum | cut -d' ' -f1)"
 export QX_MD5_CASES=$dir
-# Under Wine (a runner is given) the Linux file system is drive Z:.
-host_path() {
-  if [ -n "$runner" ]; then
-    local p=${1//\//\\}
-    echo "Z:$p"
-  else
-    echo "$1"
-  fi
-}
-# A crash under Wine does not always show in the exit code: the XML report is written
-# only by a run that got to its end.
-timeout 240 "$@" "$program" --gtest_color=no "--gtest_output=xml:$(host_path "$dir/report.xml")"
-rc=$?
-[ "$rc" = 0 ] || exit "$rc"
-grep -q '<testsuites[^>]* failures="0"[^>]* errors="0"' "$dir/report.xml" 2>/dev/null || {
-  echo "the test program ended without a clean report" >&2
-  exit 1
-}
+qx_run_gtest "$dir/report.xml" "$program" "$@"

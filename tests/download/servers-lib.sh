@@ -1,10 +1,14 @@
-# Loopback nginx for the download tests and the benchmark; source it from bash.
+# Loopback nginx for the download tests and the benchmark, and the tests' runner; source
+# it from bash.
 #   qx_free_port               prints a free loopback port
 #   qx_wait_port PORT          waits up to 5 s for a listener
 #   qx_nginx_start DIR WWW     nginx for WWW with config, logs and temp files in DIR, on
 #                              127.0.0.1 and (for requests through a proxy) 127.0.0.2;
 #                              sets QX_NGINX_PORT and QX_NGINX_PID, access log DIR/access.log
 # The caller stops it: kill "$QX_NGINX_PID"; wait "$QX_NGINX_PID".
+#   qx_run_gtest REPORT PROGRAM [RUNNER...]
+#                              runs a test program (under RUNNER, Wine, when given); fails
+#                              unless the program's XML report, REPORT, shows a clean end
 
 qx_free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
@@ -63,4 +67,21 @@ CONF
   echo "nginx did not start:" >&2
   cat "$dir/error.log" >&2
   return 1
+}
+
+qx_run_gtest() {
+  local report=$1 program=$2 rc
+  shift 2
+  local out=$report
+  # Under Wine the Linux file system is drive Z:.
+  [ $# -gt 0 ] && out="Z:${report//\//\\}"
+  # A crash under Wine does not always show in the exit code: the XML report is written
+  # only by a run that got to its end.
+  timeout 240 "$@" "$program" --gtest_color=no "--gtest_output=xml:$out"
+  rc=$?
+  [ "$rc" = 0 ] || return "$rc"
+  grep -q '<testsuites[^>]* failures="0"[^>]* errors="0"' "$report" 2>/dev/null || {
+    echo "the test program ended without a clean report" >&2
+    return 1
+  }
 }

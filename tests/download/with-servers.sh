@@ -6,7 +6,6 @@
 set -u
 program=$1
 shift
-runner=${1:-}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/servers-lib.sh"
 root=$(mktemp -d "${TMPDIR:-/tmp}/qx-http.XXXXXX") || exit 1
@@ -66,22 +65,4 @@ export QX_PROXY="127.0.0.1:$proxy_port"
 export QX_PROXY_LOG="$root/tinyproxy/tinyproxy.log"
 export QX_PROXIED_BASE="http://127.0.0.2:$QX_NGINX_PORT"
 
-# Under Wine (a runner is given) the Linux file system is drive Z:.
-host_path() {
-  if [ -n "$runner" ]; then
-    local p=${1//\//\\}
-    echo "Z:$p"
-  else
-    echo "$1"
-  fi
-}
-# A crash under Wine does not always show in the exit code: the XML report is written
-# only by a run that got to its end.
-report="$root/report.xml"
-timeout 240 "$@" "$program" --gtest_color=no "--gtest_output=xml:$(host_path "$report")"
-rc=$?
-[ "$rc" = 0 ] || exit "$rc"
-grep -q '<testsuites[^>]* failures="0"[^>]* errors="0"' "$report" 2>/dev/null || {
-  echo "the test program ended without a clean report" >&2
-  exit 1
-}
+qx_run_gtest "$root/report.xml" "$program" "$@"

@@ -61,7 +61,7 @@ TEST_F(ClientSocketTest, JoinsAPacketSentInPieces) {
   qxtest::LoopbackPeer peer;
   ASSERT_TRUE(connectTo(peer));
   ASSERT_TRUE(peer.sendRaw(std::string("\0", 1)));
-  qxtest::pumpFor(250);
+  qxtest::pump(250);
   ASSERT_TRUE(peer.sendRaw(std::string("\x05he", 3)));
   EXPECT_TRUE(packets(300, 1).empty());
   ASSERT_TRUE(peer.sendRaw("llo"));
@@ -133,7 +133,7 @@ TEST_F(ClientSocketTest, ClosedHandlesAreForgottenAndTheirConnectionEnds) {
   // reaches nobody.
   EXPECT_TRUE(peer.waitClosed(3000));
   peer.sendRaw(std::string("\0\1x", 3));
-  qxtest::pumpFor(300);
+  qxtest::pump(300);
   EXPECT_NE(std::string::npos, runLua("return clientsocket.recv(h)").find("invalid socket handle"));
   EXPECT_NE(std::string::npos, runLua("return clientsocket.send(h, 'x')").find("invalid socket handle"));
   EXPECT_NE(std::string::npos, runLua("return clientsocket.recv(12345)").find("invalid socket handle"));
@@ -145,7 +145,7 @@ TEST_F(ClientSocketTest, ALostConnectionReadsAsClosedOnceItsPacketsAreTaken) {
   ASSERT_TRUE(connectTo(*peer));
   ASSERT_TRUE(peer->sendRaw(std::string("\0\2ok", 4)));
   peer.reset();
-  qxtest::pumpFor(400);
+  qxtest::pump(400);
   // What came before the end is still read; then recv gives the empty packet, which the
   // script takes for a closed server, at once and every time after.
   const char* const read = "local p = clientsocket.recv(h) return p == '' and '<closed>' or tostring(p)";

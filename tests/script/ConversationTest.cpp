@@ -5,8 +5,6 @@
 #include <chrono>
 #include <string>
 
-#include "script/LuaScript.h"
-#include "tests/script/LuaScriptTestApi.h"
 #include "tests/script/ScriptTestSupport.h"
 
 namespace {
@@ -14,57 +12,28 @@ namespace {
 const char kUrl[] = "http://127.0.0.1:8080/game/setup.exe";
 const char kMd5[] = "0123456789abcdef0123456789abcdef";
 
-class ConversationTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    if (!qxtest::DevServer::binary())
-      GTEST_SKIP() << "QX_DEVSERVER is not set; it names the native development update "
-                      "server (<native build>/tools/devserver/devserver)";
-    LuaScriptTestApi::reset();
-    // Long enough for the three tries of a query whose server is not there.
-    LuaScriptTestApi::setQueryTimeout(8000);
-    LuaScript::instance().setUpdateServer("127.0.0.1");
-  }
-  void TearDown() override {
-    LuaScriptTestApi::reset();
-    LuaScriptTestApi::setQueryTimeout(60000);
-  }
+using ConversationTest = qxtest::UpdateQueryTest;
 
-  // Runs the query against a server started with `arguments`; waits for the result and
-  // a while longer, to see that it comes only once.
-  void query(const std::string& arguments, unsigned waitMs = 10000) {
-    server = std::make_unique<qxtest::DevServer>(arguments);
-    ASSERT_TRUE(server->started()) << "the development update server did not start";
-    LuaScript::instance().setUpdatePort(server->port());
-    LuaScript::instance().run();
-    qxtest::pumpUntil([&] { return !recorder.records.empty(); }, waitMs);
-    qxtest::pumpFor(500);
-  }
-
-  void expectEmptyResult() {
-    ASSERT_EQ(1u, recorder.records.size()) << log.all();
-    const qxtest::NotifyCopy& r = recorder.records[0];
-    EXPECT_EQ("installer", r.kind);
-    EXPECT_EQ("", r.url);
-    EXPECT_EQ("", r.md5);
-    EXPECT_EQ("", r.size);
-    EXPECT_EQ("", r.version);
-  }
-
-  qxtest::NotifyRecorder recorder;
-  qxtest::LogCapture log;
-  std::unique_ptr<qxtest::DevServer> server;
+// The answer's package in either form the server may send, with a size past 32 bits.
+struct Answer {
+  const char* name;
+  const char* arguments;
+  const char* size;
+  const char* version;
 };
 
-TEST_F(ConversationTest, ReportsThePackageOfTheObjectForm) {
-  query(std::string("--url ") + kUrl + " --md5 " + kMd5 + " --size 123 --version 1.2.3.4");
+class AnswerTest : public qxtest::UpdateQueryTest, public ::testing::WithParamInterface<Answer> {};
+
+TEST_P(AnswerTest, ReportsThePackage) {
+  const Answer& a = GetParam();
+  query(std::string("--url ") + kUrl + " --md5 " + kMd5 + " " + a.arguments, 10000);
   ASSERT_EQ(1u, recorder.records.size()) << log.all();
   const qxtest::NotifyCopy& r = recorder.records[0];
   EXPECT_EQ("installer", r.kind);
   EXPECT_EQ(kUrl, r.url);
   EXPECT_EQ(kMd5, r.md5);
-  EXPECT_EQ("123", r.size);
-  EXPECT_EQ("1.2.3.4", r.version);
+  EXPECT_EQ(a.size, r.size);
+  EXPECT_EQ(a.version, r.version);
   EXPECT_TRUE(log.contains("[lua] Hello world!\n")) << log.all();
   // The heartbeat's answer has no body and is taken silently.
   EXPECT_FALSE(log.contains("[lua] nil\n")) << log.all();
@@ -83,72 +52,62 @@ TEST_F(ConversationTest, ReportsThePackageOfTheObjectForm) {
       << wire;
 }
 
-TEST_F(ConversationTest, ArrayFormGivesTheSameResult) {
-  query(std::string("--url ") + kUrl + " --md5 " + kMd5 + " --size 123 --version 1.2.3.4 --array");
-  ASSERT_EQ(1u, recorder.records.size()) << log.all();
-  EXPECT_EQ(kUrl, recorder.records[0].url);
-  EXPECT_EQ(kMd5, recorder.records[0].md5);
-  EXPECT_EQ("123", recorder.records[0].size);
-  EXPECT_EQ("1.2.3.4", recorder.records[0].version);
-}
-
-TEST_F(ConversationTest, LargeSizesStayIntegers) {
-  query(std::string("--url ") + kUrl + " --md5 " + kMd5 + " --size 5368709120 --version 2");
-  ASSERT_EQ(1u, recorder.records.size()) << log.all();
-  EXPECT_EQ("5368709120", recorder.records[0].size);
-}
-
-TEST_F(ConversationTest, AnErrorCodeWithoutAttachedMessageGivesTheEmptyResult) {
-  query("--error-code 4");
-  expectEmptyResult();
-}
+const Answer kAnswers[] = {
+    {"object", "--size 123 --version 1.2.3.4", "123", "1.2.3.4"},
+    {"array", "--size 123 --version 1.2.3.4 --array", "123", "1.2.3.4"},
+    {"large_size", "--size 5368709120 --version 2", "5368709120", "2"},
+};
+INSTANTIATE_TEST_SUITE_P(Forms, AnswerTest, ::testing::ValuesIn(kAnswers),
+                         [](const ::testing::TestParamInfo<Answer>& info) { return std::string(info.param.name); });
 
 // Three tries, the second after 1 s and the third after 2 s more, then the empty result.
 TEST_F(ConversationTest, NoServerGivesTheEmptyResultAfterThreeTries) {
-  LuaScript::instance().setUpdatePort(qxtest::closedPort());
-  LuaScript::instance().run();
   const auto started = std::chrono::steady_clock::now();
-  qxtest::pumpUntil([&] { return !recorder.records.empty(); }, 10000);
-  const auto took = std::chrono::steady_clock::now() - started;
-  qxtest::pumpFor(300);
+  queryPort(qxtest::closedPort(), 10000);
+  // The query waits 500 ms past the result.
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(3500));
   expectEmptyResult();
   EXPECT_EQ(3, log.count("[lua] connect failed!\n")) << log.all();
-  EXPECT_GE(took, std::chrono::milliseconds(3000));
 }
 
 // Each of these ends the script without a result, or leaves it waiting: the host
-// reports the failed query itself, once.
-TEST_F(ConversationTest, AServerThatClosesAtOnceFailsTheQueryAtOnce) {
-  query("--close");
+// reports the failed query itself, once, and its log tells which way it failed.
+struct Failure {
+  const char* name;
+  const char* arguments;
+  unsigned waitMs;
+  const char* logged;  // null: nothing to look for
+  int times;           // how often `logged` appears; 0: at least once
+  const char* absent;  // null: nothing
+};
+
+class FailureTest : public qxtest::UpdateQueryTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(FailureTest, GivesTheEmptyResultOnce) {
+  const Failure& f = GetParam();
+  query(f.arguments, f.waitMs);
   expectEmptyResult();
-  // Known from the closed connection, not from the host's time limit.
-  EXPECT_TRUE(log.contains("Server closed")) << log.all();
-  EXPECT_FALSE(log.contains("update query failed: no answer")) << log.all();
+  if (f.logged && f.times > 0) {
+    EXPECT_EQ(f.times, log.count(f.logged)) << log.all();
+  } else if (f.logged) {
+    EXPECT_TRUE(log.contains(f.logged)) << log.all();
+  }
+  if (f.absent) {
+    EXPECT_FALSE(log.contains(f.absent)) << log.all();
+  }
 }
 
-TEST_F(ConversationTest, AServerThatNeverAnswersFailsTheQuery) {
-  query("--silent");
-  expectEmptyResult();
-  EXPECT_TRUE(log.contains("[LUA ERROR] update query failed: no answer")) << log.all();
-}
-
-TEST_F(ConversationTest, InvalidJsonFailsTheQuery) {
-  query("--bad-json", 2000);
-  expectEmptyResult();
-  EXPECT_TRUE(log.contains("[LUA ERROR] update query failed: the update script ended")) << log.all();
-}
-
-// A connection closed before the answer is tried again, like one that was refused.
-TEST_F(ConversationTest, AnEmptyPacketMeansTheServerClosed) {
-  query("--empty-packet");
-  expectEmptyResult();
-  EXPECT_EQ(3, log.count("[lua] Server closed\n")) << log.all();
-}
-
-TEST_F(ConversationTest, ARequestFromTheServerFailsTheQuery) {
-  query("--server-request", 2000);
-  expectEmptyResult();
-  EXPECT_TRUE(log.contains("1 not found")) << log.all();
-}
+const Failure kFailures[] = {
+    {"error_code_without_message", "--error-code 4", 10000, nullptr, 0, nullptr},
+    // Known from the closed connection, not from the host's time limit.
+    {"closes_at_once", "--close", 10000, "Server closed", 0, "update query failed: no answer"},
+    {"never_answers", "--silent", 10000, "[LUA ERROR] update query failed: no answer", 0, nullptr},
+    {"invalid_json", "--bad-json", 2000, "[LUA ERROR] update query failed: the update script ended", 0, nullptr},
+    // A connection closed before the answer is tried again, like one that was refused.
+    {"empty_packet", "--empty-packet", 10000, "[lua] Server closed\n", 3, nullptr},
+    {"request_from_the_server", "--server-request", 2000, "1 not found", 0, nullptr},
+};
+INSTANTIATE_TEST_SUITE_P(Servers, FailureTest, ::testing::ValuesIn(kFailures),
+                         [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -29,26 +29,6 @@ void startWinsock() {
 
 } // namespace
 
-bool pumpUntil(const std::function<bool()>& done, unsigned timeoutMs) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    if (done())
-      return true;
-    if (GetTickCount() - start >= timeoutMs)
-      return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-void pumpFor(unsigned ms) {
-  pumpUntil([] { return false; }, ms);
-}
-
 std::string runLua(const std::string& chunk) {
   lua_State* L = LuaScript::instance().state();
   const int top = lua_gettop(L);
@@ -163,15 +143,19 @@ bool LoopbackPeer::sendRaw(const std::string& bytes) {
   return true;
 }
 
+bool LoopbackPeer::readable() const {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(peer_, &set);
+  timeval limit{0, 20000};
+  return select(0, &set, nullptr, nullptr, &limit) == 1;
+}
+
 std::string LoopbackPeer::receive(size_t want, unsigned timeoutMs) {
   std::string out;
   const DWORD start = GetTickCount();
   while (out.size() < want && GetTickCount() - start < timeoutMs) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(peer_, &set);
-    timeval limit{0, 20000};
-    if (select(0, &set, nullptr, nullptr, &limit) != 1)
+    if (!readable())
       continue;
     char buf[4096];
     const int n = recv(peer_, buf, sizeof buf, 0);
@@ -185,11 +169,7 @@ std::string LoopbackPeer::receive(size_t want, unsigned timeoutMs) {
 bool LoopbackPeer::waitClosed(unsigned timeoutMs) {
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < timeoutMs) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(peer_, &set);
-    timeval limit{0, 20000};
-    if (select(0, &set, nullptr, nullptr, &limit) != 1)
+    if (!readable())
       continue;
     char buf[256];
     if (recv(peer_, buf, sizeof buf, 0) <= 0)
@@ -244,6 +224,43 @@ int closedPort() {
   getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
   closesocket(s);
   return ntohs(addr.sin_port);
+}
+
+void UpdateQueryTest::SetUp() {
+  if (!DevServer::binary())
+    GTEST_SKIP() << "QX_DEVSERVER is not set; it names the native development update "
+                    "server (<native build>/tools/devserver/devserver)";
+  LuaScriptTestApi::reset();
+  LuaScriptTestApi::setQueryTimeout(queryTimeoutMs);
+  LuaScript::instance().setUpdateServer("127.0.0.1");
+}
+
+void UpdateQueryTest::TearDown() {
+  LuaScriptTestApi::reset();
+  LuaScriptTestApi::setQueryTimeout(60000);
+}
+
+void UpdateQueryTest::query(const std::string& arguments, unsigned waitMs) {
+  server = std::make_unique<DevServer>(arguments);
+  ASSERT_TRUE(server->started()) << "the development update server did not start";
+  queryPort(server->port(), waitMs);
+}
+
+void UpdateQueryTest::queryPort(int port, unsigned waitMs) {
+  LuaScript::instance().setUpdatePort(port);
+  LuaScript::instance().run();
+  pumpUntil([&] { return !recorder.records.empty(); }, waitMs);
+  pump(500);
+}
+
+void UpdateQueryTest::expectEmptyResult() const {
+  ASSERT_EQ(1u, recorder.records.size()) << log.all();
+  const NotifyCopy& r = recorder.records[0];
+  EXPECT_EQ("installer", r.kind);
+  EXPECT_EQ("", r.url) << log.all();
+  EXPECT_EQ("", r.md5);
+  EXPECT_EQ("", r.size);
+  EXPECT_EQ("", r.version);
 }
 
 } // namespace qxtest

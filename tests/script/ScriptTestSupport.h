@@ -1,20 +1,19 @@
 #pragma once
-// Helpers of the script host and socket tests under Wine: a bounded message pump, a
-// recorder of "EVENT_NOTIFY", a watcher of the host's log, a loopback peer and the
-// development update server.
+// Helpers of the script host and socket tests under Wine: a recorder of "EVENT_NOTIFY",
+// a watcher of the host's log, a loopback peer and the development update server. The
+// host's timers run from the shared message pump.
 #include <winsock2.h>
 
-#include <functional>
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "gui/EventListener.h"
+#include "tests/support/MessagePump.h"
 
 namespace qxtest {
-
-// Dispatches the thread's messages (timers) until `done` or the time is up.
-bool pumpUntil(const std::function<bool()>& done, unsigned timeoutMs);
-void pumpFor(unsigned ms);
 
 // Runs a chunk in the host's interpreter; one string result, or "ERROR: message".
 std::string runLua(const std::string& chunk);
@@ -65,6 +64,8 @@ private:
   HANDLE thread_ = nullptr;
   int port_ = 0;
   static DWORD WINAPI acceptThread(void* self);
+  // Something to read (or the end) within 20 ms.
+  bool readable() const;
 };
 
 // The native development update server, started through Wine from QX_DEVSERVER; it stops
@@ -85,5 +86,25 @@ private:
 
 // A port on 127.0.0.1 that nothing listens on.
 int closedPort();
+
+// The update query of the script set in the host, against the development update server;
+// skipped when QX_DEVSERVER is not set.
+class UpdateQueryTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Runs the query against a server started with `arguments` (or against `port` when
+  // that is given); waits for the result and a while longer, to see that it comes once.
+  void query(const std::string& arguments, unsigned waitMs);
+  void queryPort(int port, unsigned waitMs);
+  // Exactly one result, the empty one of a failed query.
+  void expectEmptyResult() const;
+
+  // The host's limit for a query that hears nothing.
+  unsigned queryTimeoutMs = 8000;
+  NotifyRecorder recorder;
+  LogCapture log;
+  std::unique_ptr<DevServer> server;
+};
 
 } // namespace qxtest

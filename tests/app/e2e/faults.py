@@ -21,6 +21,16 @@ PACKAGE = ("vantorsetup", "setup.exe")
 PAD = 12 << 20
 
 
+def quick_payload(run):
+    """The payload's environment for a run that only needs it to install and end."""
+    return scenarios.payload_env(run, steps=3, delay=50)
+
+
+def announce(run, url, digest, length, port=UPDATE_PORT):
+    """The update server offering the package at `url`."""
+    run.start_update_server("--url", url, "--md5", digest, "--size", str(length), "--version", "1.2.3.4", port=port)
+
+
 def file_size(path):
     return os.path.getsize(path) if os.path.exists(path) else 0
 
@@ -46,7 +56,7 @@ def serve(run, rate):
     port = free_port()
     nginx, log = run.nginx_on(port, rate)
     url = "http://127.0.0.1:%d/pkg/setup.exe" % port
-    run.start_update_server("--url", url, "--md5", digest, "--size", str(length), "--version", "1.2.3.4")
+    announce(run, url, digest, length)
     return target, digest, length, port, nginx, log
 
 
@@ -54,10 +64,9 @@ def server_stopped(run):
     """The package server goes away mid-download and does not come back: the run tries
     again until its budget is spent, then says so and ends with 1, keeping the partial
     file and its side file; the next run continues with Range."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    scenarios.fresh(run)
     target, digest, length, port, nginx, log = serve(run, "2m")
-    env = scenarios.payload_env(run, steps=3, delay=50)
+    env = quick_payload(run)
     partial = run.drive_c(*PACKAGE)
     start(run, ["/verysilent"], env)
     wait_for(lambda: file_size(partial) > 2 << 20, 60, "a part of the package to arrive")
@@ -91,29 +100,15 @@ def server_stopped(run):
                   % (waited, kept, length, requests[0])]
 
 
-def small_drive(run, size):
-    """Drive T: on a tmpfs of `size` (a mount option such as "6m"); returns its folder."""
-    mount = os.path.join(run.folder, "drive-t")
-    os.makedirs(mount, exist_ok=True)
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", mount], capture_output=True).returncode:
-        raise Failure("cannot mount a tmpfs here (needs root)")
-    run.stack.callback(lambda: subprocess.run(["umount", "-l", mount], capture_output=True))
-    link = os.path.join(run.prefix, "dosdevices", "t:")
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(mount, link)
-    run.stack.callback(lambda: os.path.lexists(link) and os.remove(link))
-    return mount
-
-
 def no_space(run):
     """Too little room on the install drive: the box and code 1 before anything is written
     or asked for; with room, the same install completes and leaves no package behind."""
-    mount = small_drive(run, "6m")
-    run.clean_machine()
-    run.start_dialog_watch()
+    mount = run.mount_drive_t("6m")
+    if mount is None:
+        raise Failure("cannot mount a tmpfs here (needs root)")
+    scenarios.fresh(run)
     target, digest, length, port, nginx, log = serve(run, "0")
-    env = scenarios.payload_env(run, steps=3, delay=50)
+    env = quick_payload(run)
     code = silent_install(run, ["/path", "T:\\game"], env)
     check(code == 1, "the run on a small drive ended with %s" % code)
     boxes = run.dialogs()
@@ -146,18 +141,16 @@ def past_4gib(run):
     bytes on disk, and comes back a moment later: the run continues each time with
     "Range: bytes=N-", N in full, then completes, verifies, runs the payload of that size
     and removes the package and its side file."""
-    run.clean_machine()
+    scenarios.fresh(run)
     run.stack.callback(run.clean_machine)
-    run.start_dialog_watch()
     size = FOUR_GIB + (300 << 20)
     source, digest = padded_payload(run.build, size)
     www = os.path.join(run.folder, "www", "pkg")
     os.makedirs(www)
     os.symlink(source, os.path.join(www, "setup.exe"))
     port = free_port()
-    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5", digest,
-                            "--size", str(size), "--version", "1.2.3.4")
-    env = scenarios.payload_env(run, steps=3, delay=50)
+    announce(run, "http://127.0.0.1:%d/pkg/setup.exe" % port, digest, size)
+    env = quick_payload(run)
     partial = run.drive_c(*PACKAGE)
     logs = []
     nginx, log = run.nginx_on(port, "0")
@@ -192,8 +185,7 @@ def past_4gib(run):
 
 def payload_killed(run):
     """The payload dies mid-install: the failure message, code 103, no registry value."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    scenarios.fresh(run)
     scenarios.serve_package(run)
     start(run, env=scenarios.payload_env(run, steps=200, delay=100))
     run.find_window()
@@ -210,8 +202,7 @@ def payload_killed(run):
 
 def two_at_once(run):
     """Two installers started together: one runs, the other says so and ends with 104."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    scenarios.fresh(run)
     first = start(run)
     exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
     second = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe],
@@ -244,8 +235,7 @@ def through_relay(run, *modes, pad=3 * MIB, rate="0"):
     nginx_port = free_port()
     run.nginx_on(nginx_port, rate)
     port, log = run.start_fault_proxy(nginx_port, *modes)
-    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % port, "--md5", digest,
-                            "--size", str(length), "--version", "1.2.3.4")
+    announce(run, "http://127.0.0.1:%d/pkg/setup.exe" % port, digest, length)
     return length, log
 
 
@@ -269,10 +259,9 @@ def white_extent(run):
 def cut_connections(run):
     """A connection closed before its answer, then one cut after every MiB: every
     retry continues the file, and the install goes on without a word."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    scenarios.fresh(run)
     length, log = through_relay(run, "--close-before-headers", "1", "--cut-every", str(MIB))
-    code = silent_install(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    code = silent_install(run, env=quick_payload(run))
     check(code == 0, "the install through cut connections ended with %s (boxes %r)" % (code, run.dialogs()))
     check(run.dialogs() == [], "message boxes %r" % run.dialogs())
     starts = first_bytes(run, log)
@@ -289,10 +278,9 @@ def cut_connections(run):
 def busy_server(run):
     """503 with Retry-After: 2, twice: each wait lasts at least 2 s, the third request
     is served."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    scenarios.fresh(run)
     _, log = through_relay(run, "--answer-503", "2", "--retry-after", "2")
-    code = silent_install(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    code = silent_install(run, env=quick_payload(run))
     check(code == 0, "the install after two 503s ended with %s (boxes %r)" % (code, run.dialogs()))
     times = [t for t, _, _, _ in run.fault_events(log, "request")]
     waits = [b - a for a, b in zip(times, times[1:])]
@@ -303,10 +291,9 @@ def busy_server(run):
 def stalled_transfer(run):
     """No byte for 40 s mid-body: the page says it is reconnecting, the connection is
     given up after 30 s of silence, and a new one finishes the file."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    scenarios.fresh(run)
     _, log = through_relay(run, "--stall-at", str(MIB), "--stall-seconds", "40", rate="512k")
-    start(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    start(run, env=quick_payload(run))
     scenarios.press_one_key(run)
     began = wait_for(lambda: run.fault_events(log, "stall-begin"), 60, "the stall")[0][0]
     flowing = white_extent(run)
@@ -331,14 +318,12 @@ def stalled_transfer(run):
 def refused_query(run):
     """The update server refuses the first two connections and answers the third: the
     install goes on with no message."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    scenarios.fresh(run)
     _, digest, length = run.package()
     nginx_port = run.start_nginx()
     server_port = free_port()
-    run.start_update_server("--url", "http://127.0.0.1:%d/pkg/setup.exe" % nginx_port, "--md5", digest,
-                            "--size", str(length), "--version", "1.2.3.4", port=server_port)
-    start(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    announce(run, "http://127.0.0.1:%d/pkg/setup.exe" % nginx_port, digest, length, port=server_port)
+    start(run, env=quick_payload(run))
     run.find_window()
     time.sleep(1.5)
     # Refusing from now on for 2.2 s: the tries come at once, after 1 s and after 2 s more.
@@ -352,8 +337,7 @@ def refused_query(run):
 
 def player_proxy(run):
     """The proxy the player set for the current user carries the download."""
-    run.clean_machine()
-    run.start_dialog_watch()
+    scenarios.fresh(run)
     proxy_port, proxy_log = run.start_tinyproxy()
     run.set_user_proxy("127.0.0.1:%d" % proxy_port, "<local>")
     _, digest, length = run.package()
@@ -361,8 +345,8 @@ def player_proxy(run):
     # WinHTTP here does not send requests for 127.0.0.1 to a proxy in a form a proxy
     # understands; the package server's second loopback address it does.
     url = "http://127.0.0.2:%d/pkg/setup.exe" % port
-    run.start_update_server("--url", url, "--md5", digest, "--size", str(length), "--version", "1.2.3.4")
-    code = silent_install(run, env=scenarios.payload_env(run, steps=3, delay=50))
+    announce(run, url, digest, length)
+    code = silent_install(run, env=quick_payload(run))
     check(code == 0, "the install through the proxy ended with %s (boxes %r)" % (code, run.dialogs()))
     through = [line for line in open(proxy_log).read().splitlines() if "GET %s " % url in line]
     check(len(through) == 1, "tinyproxy passed on %r" % through)

@@ -211,6 +211,21 @@ class Run:
         except subprocess.TimeoutExpired:
             raise Failure("installer still running after %ss" % seconds)
 
+    def mount_drive_t(self, size):
+        """Drive T: on a tmpfs of `size` (a mount option such as "6m") for this run; its
+        folder, or None where mounting is not allowed (it needs root)."""
+        mount = os.path.join(self.folder, "drive-t")
+        os.makedirs(mount, exist_ok=True)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", mount], capture_output=True).returncode:
+            return None
+        self.stack.callback(lambda: subprocess.run(["umount", "-l", mount], capture_output=True))
+        link = os.path.join(self.prefix, "dosdevices", "t:")
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(mount, link)
+        self.stack.callback(lambda: os.path.lexists(link) and os.remove(link))
+        return mount
+
     # --- peers --------------------------------------------------------------------------
     def package(self, pad_bytes=0):
         """The test payload as a package; padding after the image slows its download."""

@@ -8,7 +8,6 @@ import hashlib
 import os
 import re
 import shutil
-import subprocess
 import sys
 import time
 
@@ -225,17 +224,9 @@ def custom_typed(run):
 
 def small_drive(run):
     """Drive T: on an 8 MiB tmpfs, for the space warning; None where mounting is not allowed."""
-    mount = os.path.join(run.folder, "small-drive")
-    os.makedirs(mount, exist_ok=True)
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", mount], capture_output=True).returncode:
+    if run.mount_drive_t("8m") is None:
         print("note: cannot mount a small drive here; the space warning is not checked")
         return None
-    run.stack.callback(lambda: subprocess.run(["umount", "-l", mount], capture_output=True))
-    link = os.path.join(run.prefix, "dosdevices", "t:")
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(mount, link)
-    run.stack.callback(lambda: os.path.lexists(link) and os.remove(link))
     return "T"
 
 
