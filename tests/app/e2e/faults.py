@@ -258,20 +258,22 @@ def white_extent(run):
 
 def cut_connections(run):
     """A connection closed before its answer, then one cut after every MiB: every
-    retry continues the file, and the install goes on without a word."""
+    retry continues the file, and the install goes on without a word. The cuts close
+    the connection: a reset also throws away what the receiving side has not read yet,
+    which under load can be a whole MiB again and again, so how far each try got would
+    be the machine's, not the installer's (the recovery benchmark cuts with resets)."""
     scenarios.fresh(run)
-    length, log = through_relay(run, "--close-before-headers", "1", "--cut-every", str(MIB))
+    length, log = through_relay(run, "--close-before-headers", "1", "--cut-every", str(MIB), "--cut-how", "close")
     code = silent_install(run, env=quick_payload(run))
     check(code == 0, "the install through cut connections ended with %s (boxes %r)" % (code, run.dialogs()))
     check(run.dialogs() == [], "message boxes %r" % run.dialogs())
     starts = first_bytes(run, log)
     sent = [int(details) for _, _, _, details in run.fault_events(log, "cut")]
     check(starts[:2] == [0, 0] and len(starts) >= 2 + length // MIB, "requests from %r" % starts)
-    # Each continues from the bytes on disk: never before the last one's start, never
-    # past what the relay passed (its answer's head aside). A reset may lose what was on
-    # its way, so some continue where the last began.
+    # Each continues from the bytes on disk: past the last one's start, never past what
+    # the relay passed (its answer's head aside).
     for before, after, passed in zip(starts[1:], starts[2:], sent):
-        check(before <= after <= before + passed - 100, "requests from %r after cuts of %r" % (starts, sent))
+        check(before < after <= before + passed - 100, "requests from %r after cuts of %r" % (starts, sent))
     run.report = ["%d requests for %d bytes, each from where the file ended: %r" % (len(starts), length, starts)]
 
 
