@@ -114,15 +114,15 @@ function(qx_branding_manifest)
   file(GENERATE OUTPUT ${M_OUT} CONTENT "${inc}")
 endfunction()
 
-# qx_resource_script(OUT file.rc BRANDING dir [PROGRAM] [FILES var] [OVERRIDES name=path ...])
+# qx_resource_script(OUT file.rc BRANDING dir [PROGRAM] [OVERRIDES name=path ...])
 # Writes a resource script for the entries of resources/manifest.txt. Each file is taken
 # from the branding folder when it has it, else from the default branding; OVERRIDES
 # replace single entries (generator expressions allowed, e.g. a built payload). PROGRAM
 # adds what an installer program carries besides its branding: the application manifest
-# and the version information made from the branding's CONFIG.JSON. FILES names a variable
-# that receives every file the script binds.
+# and the version information made from the branding's CONFIG.JSON. The script's object
+# depends on every file it binds.
 function(qx_resource_script)
-  cmake_parse_arguments(R "PROGRAM" "OUT;BRANDING;FILES" "OVERRIDES" ${ARGN})
+  cmake_parse_arguments(R "PROGRAM" "OUT;BRANDING" "OVERRIDES" ${ARGN})
   set(default ${PROJECT_SOURCE_DIR}/resources)
   if(NOT IS_DIRECTORY ${R_BRANDING})
     message(FATAL_ERROR "branding folder ${R_BRANDING} does not exist")
@@ -187,14 +187,7 @@ function(qx_resource_script)
   file(GENERATE OUTPUT ${R_OUT} CONTENT "${rc}")
   # The resource compiler reports no dependencies: a changed image, script or manifest must
   # still rebuild the resources of every program that binds them.
-  foreach(file IN LISTS files)
-    if(NOT file MATCHES "\\$<")
-      set_property(SOURCE ${R_OUT} APPEND PROPERTY OBJECT_DEPENDS ${file})
-    endif()
-  endforeach()
-  if(R_FILES)
-    set(${R_FILES} ${files} PARENT_SCOPE)
-  endif()
+  set_property(SOURCE ${R_OUT} APPEND PROPERTY OBJECT_DEPENDS ${files})
 endfunction()
 
 # qx_installer(TARGET name BRANDING dir [OVERRIDES name=path ...])
@@ -202,8 +195,7 @@ endfunction()
 function(qx_installer)
   cmake_parse_arguments(I "" "TARGET;BRANDING" "OVERRIDES" ${ARGN})
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${I_TARGET}.rc)
-  qx_resource_script(OUT ${rc} BRANDING ${I_BRANDING} PROGRAM FILES bound OVERRIDES ${I_OVERRIDES})
-  set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${bound})
+  qx_resource_script(OUT ${rc} BRANDING ${I_BRANDING} PROGRAM OVERRIDES ${I_OVERRIDES})
   add_executable(${I_TARGET} WIN32 ${PROJECT_SOURCE_DIR}/app/main.cpp ${rc})
   qx_warnings(${I_TARGET})
   target_link_libraries(${I_TARGET} PRIVATE qx_controller)

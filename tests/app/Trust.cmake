@@ -27,8 +27,8 @@ if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
   add_executable(installer_e2e_pinned WIN32 ${PROJECT_SOURCE_DIR}/app/main.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/installer_e2e_pinned.rc)
   target_link_libraries(installer_e2e_pinned PRIVATE qx_controller)
-  set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/installer_e2e_pinned.rc
-    PROPERTIES OBJECT_DEPENDS "${signing}/CONFIG.JSON;${signing}/signed-listed.exe")
+  set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/installer_e2e_pinned.rc
+    APPEND PROPERTY OBJECT_DEPENDS ${signing}/signed-listed.exe)
   add_dependencies(installer_e2e_pinned qx_test_payload qx_dialog_watch qx_trust_root qx_planted_winhttp
     qx_winhttp_importer)
 
