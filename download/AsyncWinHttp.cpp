@@ -113,6 +113,7 @@ struct AsyncWinHttp::Impl : RangeRequest::Listener {
   ProgressCallback callback = nullptr;
   void* context = nullptr;
 
+  int connections = kDefaultConnections;
   bool started = false;     // download() was called; one attempt per object
   bool ended = false;       // status 2 was reported (or cancelled)
   bool complete = false;    // and the file is whole
@@ -475,6 +476,11 @@ bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
   if (!impl_->session && http().loaded())
     impl_->session = impl_->sessionFor(SystemProxy::Route());
   return impl_->session != nullptr;
+}
+
+void AsyncWinHttp::setConnections(int count) {
+  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+  impl_->connections = count < 1 ? 1 : count > kMaxConnections ? kMaxConnections : count;
 }
 
 bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetPath, std::int64_t expectedSize,

@@ -40,6 +40,12 @@ public:
 
   // Stores the callback and its context and opens the WinHTTP session.
   bool init(ProgressCallback callback, void* context);
+  // How many connections a large package may take at once on a server that honours
+  // ranges: 1 to kMaxConnections (clamped), kDefaultConnections unless told. Before
+  // download.
+  static constexpr int kDefaultConnections = 4;
+  static constexpr int kMaxConnections = 8;
+  void setConnections(int count);
   // Prepares the target and side files and sends the request. True when the request
   // was sent; the end is always reported through status 2, also when this fails.
   bool download(const std::wstring& url, const std::wstring& targetPath, std::int64_t expectedSize,
