@@ -1,14 +1,17 @@
-// The downloader's face. Sections: 1. state  2. the side file and the target  3. the
-// requests, their retries and the watchdog  4. what the requests and the digest report
-// 5. public face.
-// The transfer is a RangeRequest (a few in a row for a large package, and one more after
-// each network fault); the digest a DigestFollower that reads back what the requests
-// wrote; a RequestPacer says when the next request starts and when a silent one is given
-// up, and every request starts on the deadline thread that wakes for it.
+// The downloader's face. Sections: 1. state  2. connections and their work  3. requests,
+// retries and the watchdog  4. what the requests and the digest report  5. public face.
+// The transfer is a RangeRequest per range asked for (a few in a row for a large
+// package, one more after each network fault), on one connection, or on several at once
+// when the package is large and the server honours ranges; a ConnectionRamp says how
+// many, a SegmentMap which bytes are on disk, the PackageFile keeps both side files. The
+// digest is a DigestFollower that reads back the file's prefix as it grows. Each
+// connection's RequestPacer says when its next request starts and when a silent one is
+// given up, and every start waits on the deadline thread.
 #include "download/AsyncWinHttp.h"
 
 #include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -16,12 +19,14 @@
 #include <optional>
 #include <vector>
 
+#include "download/ConnectionRamp.h"
 #include "download/DeadlineThread.h"
 #include "download/DigestFollower.h"
+#include "download/PackageFile.h"
 #include "download/RangeRequest.h"
 #include "download/RequestPacer.h"
+#include "download/SegmentMap.h"
 #include "download/SystemProxy.h"
-#include "download/TransferText.h"
 #include "download/WinHttpLibrary.h"
 
 namespace {
@@ -31,16 +36,23 @@ const WinHttpLibrary& http() { return WinHttpLibrary::get(); }
 constexpr wchar_t kUserAgent[] = L"Asynchronous WinHTTP/1.0";
 // How long destruction waits for WinHTTP to release the request.
 constexpr DWORD kCloseWaitMs = 5000;
-// A side file longer than this is none of ours.
-constexpr DWORD kSideFileLimit = 4096;
 // WinHTTP under Wine ends every body after 2^31 - 1 bytes, whatever its Content-Length
 // says. So while more than that is missing, each request asks for a piece of 1 GiB;
 // the last one asks for the rest.
 constexpr std::int64_t kLargestAnswer = 0x7FFFFFFF;
 constexpr std::int64_t kPiece = 1ll << 30;
+// Several connections only pay on a package this large.
+constexpr std::int64_t kSeveralFrom = 32ll << 20;
+// With several connections each asks for a segment at a time, in order, so the file's
+// prefix (which the digest follows) stays close behind the newest bytes; the last
+// segments are split between connections that have nothing left.
+constexpr std::int64_t kSmallestSegment = 4ll << 20;
+constexpr std::int64_t kLargestSegment = 16ll << 20;
+constexpr std::int64_t kSmallestSplit = 512ll << 10;
 // No WinHTTP timeout waits longer than the pacer's stall watchdog.
 constexpr int kWinHttpTimeoutMs = static_cast<int>(RequestPacer::kStall.count());
 using Clock = RequestPacer::Clock;
+using Range = SegmentMap::Range;
 
 std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number) {
   wchar_t text[600];
@@ -48,59 +60,60 @@ std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number
   return text;
 }
 
-// The whole side file, or false when there is none to read.
-bool readSideFile(const std::wstring& path, std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return false;
-  LARGE_INTEGER size{};
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= kSideFileLimit;
-  if (ok) {
-    text.assign(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD got = 0;
-    ok = text.empty() || (ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) &&
-                          got == text.size());
-  }
-  CloseHandle(file);
-  return ok;
-}
-
-std::int64_t sizeOf(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return -1;
-  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 } // namespace
 
 // ---- 1. state ----------------------------------------------------------------------
 
-struct AsyncWinHttp::Impl : RangeRequest::Listener {
+struct AsyncWinHttp::Impl {
+  using End = RangeRequest::Listener::End;
+  // One connection: the range it fetches now, its requests one after the other, and
+  // when the next starts.
+  struct Connection : RangeRequest::Listener {
+    Connection(Impl& o, bool first) : owner(o), added(!first) {}
+    Impl& owner;
+    const bool added;  // opened beside the first
+    // Its body buffer, used by one request at a time; freed with the state.
+    std::vector<char> buffer;
+    RangeRequest* request = nullptr;  // the running request, owned by Impl::requests
+    Range claim{};                    // the bytes it fetches now
+    std::int64_t written = 0;         // its request has written up to here
+    bool active = false;              // it has a claim (a request runs or is due)
+    bool gotByte = false;             // the running request received a byte
+    bool stalled = false;             // the watchdog closed the running request
+    bool dropped = false;             // closed for good by its owner
+    RequestPacer pacer;
+
+    // Where the bytes it still fetches begin.
+    std::int64_t busyFrom() const { return request ? request->received() : written; }
+
+    void onAccepted(std::int64_t total, bool ranges) override { owner.onAccepted(*this, total, ranges); }
+    void onRestarted() override { owner.onRestarted(*this); }
+    void onReceived(std::int64_t bytes) override { owner.onReceived(*this, bytes); }
+    void onWritten(std::int64_t end) override { owner.onWritten(*this, end); }
+    void onFinished(End how, const std::wstring& text) override { owner.onFinished(*this, how, text); }
+  };
+
   explicit Impl(AsyncWinHttp* o) : owner(o) {}
 
   AsyncWinHttp* const owner;
   // Recursive: WinHTTP may complete a call inline, running the callback on the thread
-  // that already holds the lock. The request runs under it too.
+  // that already holds the lock. The requests run under it too.
   std::recursive_mutex mutex;
 
   std::wstring targetPath;
-  std::wstring infoPath;
   std::string expectedMd5;
   std::int64_t expectedSize = 0;
 
   HINTERNET session = nullptr;
-  HANDLE file = INVALID_HANDLE_VALUE;
+  PackageFile file;
+  SegmentMap map;
   std::wstring url;
-  // Every request of this download, the running one last; each is kept until WinHTTP
-  // has let go of it.
+  // Every request of this download; each is kept until WinHTTP has let go of it.
   std::vector<std::unique_ptr<RangeRequest>> requests;
-  // Their body buffer, one after the other; freed only with the state.
-  std::vector<char> buffer;
-  std::int64_t pieceEnd = -1;  // where the running request's piece ends; -1: at the end
-  bool restarted = false;      // the server ignored a range and sent the whole file
+  std::vector<std::unique_ptr<Connection>> connections;
+  int mostConnections = kDefaultConnections;
+  bool several = false;  // ranges go over several connections, written in place
+  ConnectionRamp ramp;
   DigestFollower digest;
 
   // Read without the lock by whoever asks (the window's thread must never wait for a
@@ -113,7 +126,6 @@ struct AsyncWinHttp::Impl : RangeRequest::Listener {
   ProgressCallback callback = nullptr;
   void* context = nullptr;
 
-  int connections = kDefaultConnections;
   bool started = false;     // download() was called; one attempt per object
   bool ended = false;       // status 2 was reported (or cancelled)
   bool complete = false;    // and the file is whole
@@ -125,111 +137,181 @@ struct AsyncWinHttp::Impl : RangeRequest::Listener {
   SystemProxy proxy;
   SystemProxy::Route route;
   bool routeKnown = false;
-  RequestPacer pacer;
-  bool stalled = false;  // the watchdog closed the running request
-  // The pacer's quiet, for the window's thread.
+  // Every active connection is quiet, for the window's thread.
   std::atomic<bool> quiet{false};
   // Last: its thread calls into everything above, and is stopped before they go.
   std::unique_ptr<DeadlineThread> deadlines;
 
-  bool prepareFiles();
-  bool openTarget();
-  void startRequest();
+  bool sizeKnown() const { return map.size() != SegmentMap::kUnknownSize; }
+  int activeConnections() const;
+  std::vector<Range> busy(const Connection* except) const;
+  std::int64_t segmentLength() const;
+  std::optional<Range> nextClaim(const Connection& c);
+  std::optional<Range> split();
+  void startSeveral();
+  void rampStep();
+  void addConnection();
+  void drop(Connection& c);
+  bool takeNextClaim(Connection& c);
+
+  void startRequest(Connection& c);
   HINTERNET sessionFor(const SystemProxy::Route& next);
-  bool sendFrom(std::int64_t offset);
-  bool retryLater(const RangeRequest& request, End how, bool endedShort);
-  void setQuiet();
+  void send(Connection& c);
+  bool retryLater(Connection& c, End how, bool endedShort);
+  void setQuietIfAll();
   void armDeadline();
   static void onDeadline(void* context);
-  void closeRequest();
+  void closeRequests();
   bool releaseRequests();
   void end(bool fileComplete);
   void report(int status);
   void reportDigestOnce();
   static void onDigestReady(void* context);
 
-  // RangeRequest::Listener
-  void onAccepted(std::int64_t newTotal) override;
-  void onRestarted() override;
-  void onWritten(std::int64_t end) override;
-  void onFinished(End how, const std::wstring& text) override;
+  void onAccepted(Connection& c, std::int64_t newTotal, bool ranges);
+  void onRestarted(Connection& c);
+  void onReceived(Connection& c, std::int64_t bytes);
+  void onWritten(Connection& c, std::int64_t end);
+  void onFinished(Connection& c, End how, const std::wstring& text);
 };
 
-// ---- 2. the side file and the target ----------------------------------------------------
+// ---- 2. connections and their work ------------------------------------------------------
 
-std::int64_t AsyncWinHttp::continuableBytes(const std::wstring& targetPath, std::int64_t expectedSize,
-                                            const std::string& expectedMd5) {
-  std::string text;
-  if (!readSideFile(targetPath + L".info", text) || text != sideFileText(expectedSize, expectedMd5))
-    return 0;
-  const std::int64_t size = sizeOf(targetPath);
-  if (size <= 0 || (expectedSize > 0 && size > expectedSize))
-    return 0;
-  return size;
+int AsyncWinHttp::Impl::activeConnections() const {
+  return static_cast<int>(std::count_if(connections.begin(), connections.end(),
+                                        [](const std::unique_ptr<Connection>& c) { return c->active; }));
 }
 
-// Keeps a partial target only when the side file names this package; then writes the
-// side file for this attempt.
-bool AsyncWinHttp::Impl::prepareFiles() {
-  const std::string text = sideFileText(expectedSize, expectedMd5);
-  std::string old;
-  if (!readSideFile(infoPath, old)) {
-    DeleteFileW(targetPath.c_str());
-  } else if (old != text) {
-    DeleteFileW(targetPath.c_str());
-    DeleteFileW(infoPath.c_str());
-  }
-  // Without the side file a partial target could not be continued next time, but this
-  // attempt still works: a failure here is not one of the download.
-  HANDLE info = CreateFileW(infoPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (info != INVALID_HANDLE_VALUE) {
-    DWORD put = 0;
-    WriteFile(info, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
-    CloseHandle(info);
-  }
-  return openTarget();
+// The bytes active connections still fetch (or will after a wait).
+std::vector<Range> AsyncWinHttp::Impl::busy(const Connection* except) const {
+  std::vector<Range> ranges;
+  for (const auto& c : connections)
+    if (c->active && c.get() != except && c->busyFrom() < c->claim.end)
+      ranges.push_back(Range{c->busyFrom(), c->claim.end});
+  return ranges;
 }
 
-// Opens the target for writing (the digest reads it meanwhile) and sets `downloaded` to
-// the bytes it holds.
-bool AsyncWinHttp::Impl::openTarget() {
-  file = CreateFileW(targetPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    failed = true;
-    failureText = format(L"%ls failed with error %lld", L"CreateFile", GetLastError());
+std::int64_t AsyncWinHttp::Impl::segmentLength() const {
+  return std::clamp(map.size() / (4ll * mostConnections), kSmallestSegment, kLargestSegment);
+}
+
+// The next bytes for `c`: a segment while several connections run; else all that is
+// missing from the first gap on (a piece at a time where WinHTTP needs it).
+std::optional<Range> AsyncWinHttp::Impl::nextClaim(const Connection& c) {
+  if (several && ramp.wanted() > 1) {
+    if (auto claim = map.nextClaim(busy(&c), segmentLength()))
+      return claim;
+    return split();
+  }
+  const std::vector<Range> others = busy(&c);
+  const std::optional<Range> gap = map.nextClaim(others, SegmentMap::kUnknownSize);
+  if (gap && sizeKnown() && gap->end - gap->first > kLargestAnswer)
+    return Range{gap->first, gap->first + kPiece};
+  return gap;
+}
+
+// When nothing is left to claim: the back half of the largest range a running request
+// still fetches, which that request gives up.
+std::optional<Range> AsyncWinHttp::Impl::split() {
+  Connection* largest = nullptr;
+  std::int64_t most = 2 * kSmallestSplit;
+  for (const auto& c : connections) {
+    if (c->active && c->request && c->claim.end - c->busyFrom() >= most) {
+      largest = c.get();
+      most = c->claim.end - c->busyFrom();
+    }
+  }
+  if (!largest)
+    return std::nullopt;
+  const std::int64_t end = largest->claim.end;
+  largest->claim.end = largest->request->shortenTo(largest->busyFrom() + most / 2);
+  if (largest->claim.end >= end)
+    return std::nullopt;
+  return Range{largest->claim.end, end};
+}
+
+// The first answer showed that the server honours ranges: the file takes its full size
+// and more connections may follow.
+void AsyncWinHttp::Impl::startSeveral() {
+  if (!file.extend(map))
+    return;  // a full disk shows itself on the one connection, as before
+  several = true;
+  ramp = ConnectionRamp(mostConnections);
+  ramp.begin(Clock::now());
+}
+
+void AsyncWinHttp::Impl::rampStep() {
+  switch (ramp.due(Clock::now())) {
+    case ConnectionRamp::Action::kAdd:
+      addConnection();
+      break;
+    case ConnectionRamp::Action::kDropNewest:
+      for (auto c = connections.rbegin(); c != connections.rend(); ++c) {
+        if ((*c)->active) {
+          drop(**c);
+          break;
+        }
+      }
+      break;
+    case ConnectionRamp::Action::kNone:
+      break;
+  }
+}
+
+void AsyncWinHttp::Impl::addConnection() {
+  // A connection fetching all the rest makes room: it stops a segment further on.
+  for (const auto& c : connections)
+    if (c->active && c->request && c->claim.end - c->busyFrom() > segmentLength())
+      c->claim.end = c->request->shortenTo(c->busyFrom() + segmentLength());
+  connections.push_back(std::make_unique<Connection>(*this, false));
+  Connection& added = *connections.back();
+  const std::optional<Range> claim = nextClaim(added);
+  if (!claim) {
+    connections.pop_back();
+    return;
+  }
+  added.claim = *claim;
+  added.written = claim->first;
+  added.active = true;
+  send(added);
+}
+
+// Ends `c` for the rest of the download; the bytes it did not fetch go to the others.
+void AsyncWinHttp::Impl::drop(Connection& c) {
+  c.active = false;
+  c.dropped = true;
+  c.pacer.ended();
+  if (c.request)
+    c.request->close();
+}
+
+// After `c`'s request ended complete: its next range, if one is left for it. False when
+// it has nothing more to do.
+bool AsyncWinHttp::Impl::takeNextClaim(Connection& c) {
+  if (several && activeConnections() > ramp.wanted())
     return false;
-  }
-  LARGE_INTEGER size{};
-  GetFileSizeEx(file, &size);
-  std::int64_t onDisk = size.QuadPart;
-  // A partial file longer than the package cannot be continued: start it over.
-  if (expectedSize > 0 && onDisk > expectedSize) {
-    LARGE_INTEGER zero{};
-    SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
-    SetEndOfFile(file);
-    onDisk = 0;
-  }
-  downloaded = onDisk;
-  total = onDisk;
+  const std::optional<Range> claim = nextClaim(c);
+  if (!claim)
+    return false;
+  c.claim = *claim;
+  c.written = claim->first;
   return true;
 }
 
-// ---- 3. the requests, their retries and the watchdog ---------------------------------------
+// ---- 3. requests, retries and the watchdog -----------------------------------------------
 
 // On the deadline thread, when a request is due: continues the file from the bytes on
 // disk, on the route the user's proxy settings give for the URL.
-void AsyncWinHttp::Impl::startRequest() {
-  if (!requests.empty()) {
+void AsyncWinHttp::Impl::startRequest(Connection& c) {
+  if (c.request) {
     // A request given up mid-body may still have a read of WinHTTP's under way into the
     // body buffer the next one uses: that one waits until WinHTTP has let go. Not under
     // the lock, which the old request's last callbacks take.
-    RangeRequest& last = *requests.back();
+    RangeRequest& last = *c.request;
     mutex.unlock();
     const bool released = last.waitReleased(kCloseWaitMs);
     mutex.lock();
-    if (ended)
+    if (ended || !c.active)
       return;
     if (!released) {
       failed = true;
@@ -237,6 +319,7 @@ void AsyncWinHttp::Impl::startRequest() {
       end(false);
       return;
     }
+    c.request = nullptr;
   }
   if (!routeKnown) {
     // Resolving may fetch a script or search the network: not under the lock, so the
@@ -244,7 +327,7 @@ void AsyncWinHttp::Impl::startRequest() {
     mutex.unlock();
     const SystemProxy::Route next = proxy.routeFor(url);
     mutex.lock();
-    if (ended)
+    if (ended || !c.active)
       return;
     route = next;
     routeKnown = true;
@@ -257,7 +340,14 @@ void AsyncWinHttp::Impl::startRequest() {
     return;
   }
   session = onRoute;
-  sendFrom(downloaded);
+  // What is missing may have changed while it waited (another connection took its place).
+  if (const std::optional<Range> claim = nextClaim(c)) {
+    c.claim = *claim;
+    c.written = claim->first;
+    send(c);
+  } else {
+    c.active = false;
+  }
 }
 
 // The session whose connections take `next`: the current one when it does, else a new
@@ -273,26 +363,30 @@ HINTERNET AsyncWinHttp::Impl::sessionFor(const SystemProxy::Route& next) {
   return opened;
 }
 
-bool AsyncWinHttp::Impl::sendFrom(std::int64_t offset) {
+// Sends the request for `c`'s claim.
+void AsyncWinHttp::Impl::send(Connection& c) {
   RangeRequest::Target target;
-  target.file = file;
-  target.offset = offset;
+  target.file = file.handle();
+  target.offset = c.claim.first;
+  target.length = c.claim.end >= map.size() ? -1 : c.claim.length();
   target.expectedSize = expectedSize;
-  if (expectedSize > 0 && expectedSize - offset > kLargestAnswer)
-    target.length = kPiece;
-  pieceEnd = target.length > 0 ? offset + target.length : -1;
-  requests.push_back(std::make_unique<RangeRequest>(mutex, *this, buffer));
-  stalled = false;
-  pacer.sent(Clock::now());
+  // Starting over is for a file that only this connection writes.
+  target.mayRestart = activeConnections() == 1;
+  requests.push_back(std::make_unique<RangeRequest>(mutex, c, c.buffer));
+  c.request = requests.back().get();
+  c.gotByte = false;
+  c.stalled = false;
+  c.pacer.sent(Clock::now());
   armDeadline();
   // The request may end inside send (a refused connection): onFinished has run then.
-  return requests.back()->send(session, url, target);
+  c.request->send(session, url, target);
 }
 
-// After a failed request: when the fault is transient and the budget lasts, the next
-// request is due after the schedule's wait, and true is returned.
-bool AsyncWinHttp::Impl::retryLater(const RangeRequest& request, End how, bool endedShort) {
-  const bool transient = how == End::Failed ? request.transient() : how == End::Closed ? stalled : endedShort;
+// After `c`'s request failed: when the fault is transient and the budget lasts, the
+// next request is due after the schedule's wait, and true is returned.
+bool AsyncWinHttp::Impl::retryLater(Connection& c, End how, bool endedShort) {
+  const RangeRequest& request = *c.request;
+  const bool transient = how == End::Failed ? request.transient() : how == End::Closed ? c.stalled : endedShort;
   if (!transient || ended)
     return false;
   if (route.kind == SystemProxy::Kind::kProxy && request.unreachable()) {
@@ -301,14 +395,18 @@ bool AsyncWinHttp::Impl::retryLater(const RangeRequest& request, End how, bool e
     routeKnown = false;
   }
   const std::int64_t retryAfter = request.retryAfterMs();
-  if (!pacer.failed(Clock::now(), retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt))
+  if (!c.pacer.failed(Clock::now(), retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt))
     return false;
-  setQuiet();
+  setQuietIfAll();
   armDeadline();
   return true;
 }
 
-void AsyncWinHttp::Impl::setQuiet() {
+// The window says it is reconnecting while no active connection receives anything.
+void AsyncWinHttp::Impl::setQuietIfAll() {
+  for (const auto& c : connections)
+    if (c->active && !c->pacer.quiet())
+      return;
   if (!quiet.exchange(true))
     report(kReconnecting);
 }
@@ -316,8 +414,16 @@ void AsyncWinHttp::Impl::setQuiet() {
 void AsyncWinHttp::Impl::armDeadline() {
   if (ended || !deadlines)
     return;
-  if (const std::optional<Clock::time_point> when = pacer.deadline())
-    deadlines->wakeAt(*when);
+  std::optional<Clock::time_point> soonest;
+  for (const auto& c : connections) {
+    if (!c->active)
+      continue;
+    if (const std::optional<Clock::time_point> when = c->pacer.deadline())
+      if (!soonest || *when < *soonest)
+        soonest = when;
+  }
+  if (soonest)
+    deadlines->wakeAt(*soonest);
   else
     deadlines->cancel();
 }
@@ -325,28 +431,34 @@ void AsyncWinHttp::Impl::armDeadline() {
 void AsyncWinHttp::Impl::onDeadline(void* context) {
   auto* impl = static_cast<Impl*>(context);
   std::lock_guard<std::recursive_mutex> lock(impl->mutex);
-  if (impl->ended)
-    return;
-  switch (impl->pacer.due(Clock::now())) {
-    case RequestPacer::Action::kStart:
-      impl->startRequest();
-      return;
-    case RequestPacer::Action::kStalled:
-      impl->stalled = true;
-      impl->closeRequest();  // its end schedules the next request
-      return;
-    case RequestPacer::Action::kBecameQuiet:
-      impl->setQuiet();
-      break;
-    case RequestPacer::Action::kNone:
-      break;
+  // By index: starting a request lets go of the lock, and connections may be added.
+  for (std::size_t i = 0; i < impl->connections.size() && !impl->ended; ++i) {
+    Connection& c = *impl->connections[i];
+    if (!c.active)
+      continue;
+    switch (c.pacer.due(Clock::now())) {
+      case RequestPacer::Action::kStart:
+        impl->startRequest(c);
+        break;
+      case RequestPacer::Action::kStalled:
+        c.stalled = true;
+        if (c.request)
+          c.request->close();  // its end schedules the next request
+        break;
+      case RequestPacer::Action::kBecameQuiet:
+        impl->setQuietIfAll();
+        break;
+      case RequestPacer::Action::kNone:
+        break;
+    }
   }
   impl->armDeadline();
 }
 
-void AsyncWinHttp::Impl::closeRequest() {
-  if (!requests.empty())
-    requests.back()->close();
+void AsyncWinHttp::Impl::closeRequests() {
+  for (const auto& c : connections)
+    if (c->request)
+      c->request->close();
 }
 
 // Waits for WinHTTP to let go of every request; false when one is still held.
@@ -359,48 +471,99 @@ bool AsyncWinHttp::Impl::releaseRequests() {
 
 // ---- 4. what the requests and the digest report --------------------------------------------
 
-void AsyncWinHttp::Impl::onAccepted(std::int64_t newTotal) {
+void AsyncWinHttp::Impl::onAccepted(Connection& c, std::int64_t newTotal, bool ranges) {
+  if (newTotal > 0 && !sizeKnown()) {
+    // The answer tells the size the caller did not know.
+    map = map.resized(newTotal);
+    if (c.claim.end > newTotal)
+      c.claim.end = newTotal;
+  }
   total = newTotal;
   if (newTotal > 0)
     digest.setSize(newTotal);
+  if (!several && ranges && mostConnections > 1 && expectedSize > kSeveralFrom && newTotal == expectedSize &&
+      activeConnections() == 1)
+    startSeveral();
 }
 
-void AsyncWinHttp::Impl::onRestarted() {
-  restarted = true;
+void AsyncWinHttp::Impl::onRestarted(Connection& c) {
+  // The server ignores ranges: the file holds a prefix again, written by one connection.
+  file.dropParts();
+  several = false;
+  ramp = ConnectionRamp(1);
+  map = SegmentMap(map.size());
+  c.claim = Range{0, map.size()};
+  c.written = 0;
   downloaded = 0;
   digest.restart();
 }
 
-void AsyncWinHttp::Impl::onWritten(std::int64_t end) {
-  downloaded = end;
+void AsyncWinHttp::Impl::onReceived(Connection& c, std::int64_t bytes) {
+  if (!several)
+    return;
+  ramp.received(bytes);
+  if (!c.gotByte) {
+    c.gotByte = true;
+    if (c.added)
+      ramp.firstByte(Clock::now());
+  }
+  rampStep();
+}
+
+void AsyncWinHttp::Impl::onWritten(Connection& c, std::int64_t end) {
+  map.add(c.written, end);
+  c.written = end;
+  downloaded = map.onDisk();
   // New bytes: the retry budget starts afresh, and the silence marks move on.
-  pacer.progressed(Clock::now());
+  c.pacer.progressed(Clock::now());
   quiet = false;
-  digest.advance(end);
+  digest.advance(map.prefixEnd());
+  file.saveParts(map, false);
   report(kProgress);
 }
 
-void AsyncWinHttp::Impl::onFinished(End how, const std::wstring& text) {
-  pacer.ended();
-  // A body without a told length may also end before the package (or the piece) does.
-  const std::int64_t goal = pieceEnd > 0 && !restarted ? pieceEnd : expectedSize;
-  const bool endedShort = how == End::Complete && goal > 0 && downloaded < goal;
-  if (retryLater(*requests.back(), how, endedShort))
+void AsyncWinHttp::Impl::onFinished(Connection& c, End how, const std::wstring& text) {
+  if (!c.active || ended)
+    return;  // dropped, or the download is over
+  c.pacer.ended();
+  // A body without a told length may also end before the range does.
+  const bool done = how == End::Complete && (c.written >= c.claim.end || !sizeKnown());
+  if (!done && several && activeConnections() > 1) {
+    // The server closed a connection, refused it or let it fall silent while others
+    // run: one connection fewer from now on, and the others fetch what it left.
+    c.active = false;
+    ramp.refused();
+    if (how == End::Failed)
+      OutputDebugStringW((L"download connection given up: " + text).c_str());
+    armDeadline();
     return;
-  if (how == End::Failed) {
-    failed = true;
-    failureText = text;
   }
-  const bool whole = how == End::Complete;
-  if (whole && !restarted && pieceEnd > 0 && downloaded == pieceEnd && pieceEnd < expectedSize) {
-    // A piece is in: the next one is asked for right away (from WinHTTP's thread).
-    sendFrom(pieceEnd);
+  if (!done) {
+    if (retryLater(c, how, how == End::Complete))
+      return;
+    if (how == End::Failed) {
+      failed = true;
+      failureText = text;
+    }
+    end(false);
     return;
   }
-  // Without Content-Length and an expected size, the end of the body tells the size.
-  if (whole && total <= 0)
-    total = downloaded.load();
-  end(whole);
+  if (!sizeKnown()) {
+    // Without Content-Length and an expected size, the end of the body tells the size.
+    map = map.resized(c.written);
+    total = map.size();
+  }
+  if (map.complete()) {
+    end(true);
+    return;
+  }
+  if (takeNextClaim(c)) {
+    // Asked for right away (from WinHTTP's thread).
+    send(c);
+    return;
+  }
+  c.active = false;
+  armDeadline();
 }
 
 // Reports status 2 once. Every failure reports nothing downloaded, so the receiver
@@ -409,15 +572,22 @@ void AsyncWinHttp::Impl::end(bool fileComplete) {
   if (ended)
     return;
   ended = true;
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
-  }
+  complete = fileComplete && !failed && map.complete();
+  // The other connections' requests may still run: they write nothing more.
+  closeRequests();
+  if (complete)
+    file.dropParts();
+  else
+    file.saveParts(map, true);
+  file.close();
   if (failed)
     downloaded = 0;
-  complete = fileComplete && !failed && downloaded > 0 && downloaded == total;
-  if (complete)
+  else
+    downloaded = map.onDisk();
+  if (complete) {
+    total = map.size();
     digest.setSize(total);
+  }
   report(kEnded);
   if (complete && digest.ready())
     reportDigestOnce();
@@ -452,7 +622,6 @@ AsyncWinHttp::AsyncWinHttp() : impl_(std::make_unique<Impl>(this)) {}
 AsyncWinHttp::~AsyncWinHttp() {
   {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->closeRequest();
     impl_->end(false);
   }
   // Outside the lock: the digest's thread may be waiting for it, and so may WinHTTP's
@@ -460,7 +629,7 @@ AsyncWinHttp::~AsyncWinHttp() {
   impl_->deadlines.reset();
   impl_->digest.stop();
   if (!impl_->releaseRequests()) {
-    // WinHTTP still holds the request and may call into the state: leaking it is the
+    // WinHTTP still holds a request and may call into the state: leaking it is the
     // lesser harm than freeing it under a running callback.
     impl_.release();
     return;
@@ -480,7 +649,7 @@ bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
 
 void AsyncWinHttp::setConnections(int count) {
   std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-  impl_->connections = count < 1 ? 1 : count > kMaxConnections ? kMaxConnections : count;
+  impl_->mostConnections = std::clamp(count, 1, kMaxConnections);
 }
 
 bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetPath, std::int64_t expectedSize,
@@ -490,7 +659,6 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   if (d.started) return false;
   d.started = true;
   d.targetPath = targetPath;
-  d.infoPath = targetPath + L".info";
   d.expectedMd5 = expectedMd5;
   d.expectedSize = expectedSize > 0 ? expectedSize : 0;
   if (!d.session) {
@@ -499,14 +667,17 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
     d.end(false);
     return false;
   }
-  if (!d.prepareFiles()) {
+  if (!d.file.open(targetPath, d.expectedSize, expectedMd5, d.map, d.failureText)) {
+    d.failed = true;
     d.end(false);
     return false;
   }
-  const std::int64_t onDisk = d.downloaded;
+  d.downloaded = d.map.onDisk();
+  d.total = d.map.onDisk();
   // What is on disk is hashed at once, off this thread, while the rest is asked for.
-  d.digest.start(targetPath, onDisk, d.expectedSize > 0 ? d.expectedSize : -1, &Impl::onDigestReady, &d);
-  if (d.expectedSize > 0 && onDisk == d.expectedSize) {
+  d.digest.start(targetPath, d.map.prefixEnd(), d.expectedSize > 0 ? d.expectedSize : -1, &Impl::onDigestReady,
+                 &d);
+  if (d.map.complete()) {
     // Already complete: nothing to fetch. The report carries downloaded == total, and
     // the digest of the whole file follows from the digest's thread.
     d.end(true);
@@ -523,7 +694,10 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
     return false;
   }
   d.url = url;
-  d.pacer.begin(Clock::now());
+  d.connections.push_back(std::make_unique<Impl::Connection>(d, true));
+  Impl::Connection& first = *d.connections.back();
+  first.active = true;
+  first.pacer.begin(Clock::now());
   d.deadlines = std::make_unique<DeadlineThread>(&Impl::onDeadline, &d);
   d.armDeadline();
   return true;
@@ -533,7 +707,6 @@ void AsyncWinHttp::cancel() {
   {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->callback = nullptr;
-    impl_->closeRequest();
     impl_->end(false);
   }
   impl_->digest.stop();
@@ -541,7 +714,7 @@ void AsyncWinHttp::cancel() {
 
 const std::wstring& AsyncWinHttp::targetPath() const { return impl_->targetPath; }
 
-const std::wstring& AsyncWinHttp::infoPath() const { return impl_->infoPath; }
+const std::wstring& AsyncWinHttp::infoPath() const { return impl_->file.infoPath(); }
 
 bool AsyncWinHttp::failed() const {
   std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
@@ -564,6 +737,11 @@ std::int64_t AsyncWinHttp::hashedBytes() const { return impl_->digest.hashed(); 
 bool AsyncWinHttp::digestReady() const { return impl_->digest.ready(); }
 
 std::string AsyncWinHttp::digest() const { return impl_->digest.digest(); }
+
+std::int64_t AsyncWinHttp::continuableBytes(const std::wstring& targetPath, std::int64_t expectedSize,
+                                            const std::string& expectedMd5) {
+  return PackageFile::heldBytes(targetPath, expectedSize, expectedMd5);
+}
 
 void AsyncWinHttp::postToWindow(void* context, AsyncWinHttp*, int status, std::int64_t downloaded,
                                 std::int64_t total) {

@@ -118,6 +118,7 @@ struct RangeRequest::Impl {
   bool unreachable = false;        // no connection could be made
   std::int64_t retryAfterMs = -1;  // the server's Retry-After
   std::int64_t bodyEnd = -1;       // where the answer's body ends in the file, when told
+  std::int64_t stopAt = -1;        // where the owner wants the body to stop; -1: its end
   // Body bytes not yet written: the first `filled`.
   std::vector<char>& buffer;
   DWORD filled = 0;
@@ -135,6 +136,9 @@ struct RangeRequest::Impl {
   bool headerText(DWORD query, std::string& value);
   bool acceptStatus(DWORD code, std::int64_t length, std::int64_t& total);
   bool restartFromZero();
+  bool rangesHonoured(DWORD code, std::int64_t length);
+  std::int64_t roomBeforeStop() const;
+  bool stoppedShort();
   void queryNext();
   void onDataAvailable(DWORD bytes);
   void onReadComplete(DWORD bytes);
@@ -283,10 +287,18 @@ void RangeRequest::Impl::onHeaders() {
     // size the caller expects.
     total = target.expectedSize;
   }
-  listener.onAccepted(total);
+  listener.onAccepted(total, rangesHonoured(code, length));
   buffer.resize(kBufferSize);
   lastWrite = GetTickCount64();
   queryNext();
+}
+
+bool RangeRequest::Impl::rangesHonoured(DWORD code, std::int64_t length) {
+  if (code == 206)
+    return true;
+  std::string text;
+  return code == 200 && target.expectedSize > 0 && length == target.expectedSize &&
+         headerText(WINHTTP_QUERY_ACCEPT_RANGES, text) && text.find("bytes") != std::string::npos;
 }
 
 // False when the answer is not the bytes asked for; the file is untouched then.
@@ -314,7 +326,7 @@ bool RangeRequest::Impl::acceptStatus(DWORD code, std::int64_t length, std::int6
     // The server ignores ranges and sends everything again: that is the package only
     // when it is as long as the package. A portal's or a proxy's page is not, and the
     // bytes on disk must not be thrown away for it.
-    if (target.expectedSize > 0 && length == target.expectedSize) {
+    if (target.mayRestart && target.expectedSize > 0 && length == target.expectedSize) {
       total = length;
       return restartFromZero();
     }
@@ -367,9 +379,11 @@ void RangeRequest::Impl::onDataAvailable(DWORD bytes) {
     endOfBody();
     return;
   }
+  if (stoppedShort()) return;
   // Only what is there: WinHTTP may hold a larger read until it is filled.
   if (buffer.size() - filled < bytes && !flush()) return;
-  const DWORD chunk = std::min<DWORD>(bytes, static_cast<DWORD>(buffer.size()) - filled);
+  const DWORD chunk = static_cast<DWORD>(
+      std::min<std::int64_t>(std::min<DWORD>(bytes, static_cast<DWORD>(buffer.size()) - filled), roomBeforeStop()));
   lastApi = L"WinHttpReadData";
   if (!http().readData(request, buffer.data() + filled, chunk, nullptr)) {
     const DWORD error = GetLastError();
@@ -384,11 +398,28 @@ void RangeRequest::Impl::onReadComplete(DWORD bytes) {
     endOfBody();
     return;
   }
+  // A read may bring bytes past a stop set while it ran: they belong to another request.
+  bytes = static_cast<DWORD>(std::min<std::int64_t>(bytes, roomBeforeStop()));
   filled += bytes;
+  listener.onReceived(bytes);
+  if (stoppedShort()) return;
   if (buffer.size() - filled < kMinRead || GetTickCount64() - lastWrite >= kFlushIntervalMs) {
     if (!flush()) return;
   }
   queryNext();
+}
+
+std::int64_t RangeRequest::Impl::roomBeforeStop() const {
+  return stopAt < 0 ? INT64_MAX : std::max<std::int64_t>(stopAt - position - filled, 0);
+}
+
+// At the stop the owner set, the request ends complete: what follows is another's.
+bool RangeRequest::Impl::stoppedShort() {
+  if (stopAt < 0 || position + filled < stopAt)
+    return false;
+  if (flush())
+    finish();
+  return true;
 }
 
 void RangeRequest::Impl::onRequestError(const WINHTTP_ASYNC_RESULT& result) {
@@ -504,6 +535,21 @@ void RangeRequest::close() {
   if (impl_->ended) return;
   impl_->closing = true;
   impl_->finish();
+}
+
+std::int64_t RangeRequest::received() const {
+  std::lock_guard<std::recursive_mutex> guard(impl_->lock);
+  return impl_->position + impl_->filled;
+}
+
+std::int64_t RangeRequest::shortenTo(std::int64_t end) {
+  std::lock_guard<std::recursive_mutex> guard(impl_->lock);
+  Impl& d = *impl_;
+  end = std::max(end, d.position + d.filled);
+  if (d.stopAt < 0 || end < d.stopAt)
+    d.stopAt = end;
+  // Takes effect at the next read's end (one may be under way into the buffer now).
+  return d.stopAt;
 }
 
 bool RangeRequest::transient() const { return impl_->failed && impl_->transient; }

@@ -21,11 +21,15 @@ public:
   public:
     virtual ~Listener() = default;
     // The answer was accepted; the file will be `total` bytes, 0 when not known yet.
-    virtual void onAccepted(std::int64_t total) = 0;
+    // `rangesHonoured`: the server answered the range, or sent the whole package saying
+    // it accepts byte ranges, so other parts of the file may be asked for at once.
+    virtual void onAccepted(std::int64_t total, bool rangesHonoured) = 0;
     // The server sends the whole package instead of the range: the file was cut to
     // nothing and is written again from its first byte.
     virtual void onRestarted() = 0;
-    // Bytes [0, end) of the file are written.
+    // Body bytes arrived (not yet written): for measuring the rate.
+    virtual void onReceived(std::int64_t bytes) { (void)bytes; }
+    // Bytes [offset, end) of the file are written.
     virtual void onWritten(std::int64_t end) = 0;
     // The request is over, once: the body ended, it failed with `text`, or its owner
     // closed it.
@@ -34,14 +38,17 @@ public:
   };
 
   // What the request writes into: the file (open for writing, closed by the owner), the
-  // first byte to fetch (every byte before it is on disk), how many bytes to ask for
-  // (-1: all to the end), and the package's final size (0 or less when unknown). It
-  // asks with Range unless it wants the whole file.
+  // first byte to fetch, how many bytes to ask for (-1: all to the end), and the
+  // package's final size (0 or less when unknown). It asks with Range unless it wants the
+  // whole file. With `mayRestart`, a server that sends the whole package instead of the
+  // range has the file cut and written again from its start (every byte before `offset`
+  // is then a prefix of the file); without, that answer fails the request.
   struct Target {
     HANDLE file = INVALID_HANDLE_VALUE;
     std::int64_t offset = 0;
     std::int64_t length = -1;
     std::int64_t expectedSize = 0;
+    bool mayRestart = true;
   };
 
   // The body goes through `buffer`, lent by the owner: one request at a time uses it,
@@ -57,6 +64,12 @@ public:
   // Ends the request; bytes already received are written first. onFinished is told,
   // unless the request was over already.
   void close();
+  // Where the next body byte goes: the file is written up to there, or will be.
+  std::int64_t received() const;
+  // The request stops at `end` (bytes from there on go to another request), or where
+  // it has received already if that is further. Returns where it stops; it ends
+  // complete there.
+  std::int64_t shortenTo(std::int64_t end);
   // Waits until WinHTTP has let go of the request and will not call it again. Only
   // after that may the request, its owner's lock and its listener be freed.
   bool waitReleased(DWORD timeoutMs);
