@@ -83,8 +83,8 @@ struct AsyncWinHttp::Impl {
     bool dropped = false;             // closed for good by its owner
     RequestPacer pacer;
 
-    // Where the bytes it still fetches begin.
-    std::int64_t busyFrom() const { return request ? request->received() : written; }
+    // Where the bytes it has not received yet begin.
+    std::int64_t receivedTo() const { return request ? request->received() : written; }
 
     void onAccepted(std::int64_t total, bool ranges) override { owner.onAccepted(*this, total, ranges); }
     void onRestarted() override { owner.onRestarted(*this); }
@@ -186,8 +186,8 @@ int AsyncWinHttp::Impl::activeConnections() const {
 std::vector<Range> AsyncWinHttp::Impl::busy(const Connection* except) const {
   std::vector<Range> ranges;
   for (const auto& c : connections)
-    if (c->active && c.get() != except && c->busyFrom() < c->claim.end)
-      ranges.push_back(Range{c->busyFrom(), c->claim.end});
+    if (c->active && c.get() != except && c->written < c->claim.end)
+      ranges.push_back(Range{c->written, c->claim.end});
   return ranges;
 }
 
@@ -216,15 +216,15 @@ std::optional<Range> AsyncWinHttp::Impl::split() {
   Connection* largest = nullptr;
   std::int64_t most = 2 * kSmallestSplit;
   for (const auto& c : connections) {
-    if (c->active && c->request && c->claim.end - c->busyFrom() >= most) {
+    if (c->active && c->request && c->claim.end - c->receivedTo() >= most) {
       largest = c.get();
-      most = c->claim.end - c->busyFrom();
+      most = c->claim.end - c->receivedTo();
     }
   }
   if (!largest)
     return std::nullopt;
   const std::int64_t end = largest->claim.end;
-  largest->claim.end = largest->request->shortenTo(largest->busyFrom() + most / 2);
+  largest->claim.end = largest->request->shortenTo(largest->receivedTo() + most / 2);
   if (largest->claim.end >= end)
     return std::nullopt;
   return Range{largest->claim.end, end};
@@ -261,8 +261,8 @@ void AsyncWinHttp::Impl::rampStep() {
 void AsyncWinHttp::Impl::addConnection() {
   // A connection fetching all the rest makes room: it stops a segment further on.
   for (const auto& c : connections)
-    if (c->active && c->request && c->claim.end - c->busyFrom() > segmentLength())
-      c->claim.end = c->request->shortenTo(c->busyFrom() + segmentLength());
+    if (c->active && c->request && c->claim.end - c->receivedTo() > segmentLength())
+      c->claim.end = c->request->shortenTo(c->receivedTo() + segmentLength());
   connections.push_back(std::make_unique<Connection>(*this, false));
   Connection& added = *connections.back();
   const std::optional<Range> claim = nextClaim(added);

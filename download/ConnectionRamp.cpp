@@ -18,6 +18,7 @@ void ConnectionRamp::firstByte(Clock::time_point now) {
   state_ = State::kMeasuring;
   windowStart_ = now;
   bytes_ = 0;
+  secondLook_ = false;
 }
 
 void ConnectionRamp::refused() {
@@ -28,10 +29,20 @@ void ConnectionRamp::refused() {
 }
 
 ConnectionRamp::Action ConnectionRamp::due(Clock::time_point now) {
-  if (state_ != State::kMeasuring || now - windowStart_ < kWindow)
+  if (state_ != State::kMeasuring || now - windowStart_ < kShortestWindow ||
+      (bytes_ < wanted_ * kWindowBytes && now - windowStart_ < kLongestWindow))
     return Action::kNone;
   const double seconds = std::chrono::duration<double>(now - windowStart_).count();
   const double rate = static_cast<double>(bytes_) / seconds;
+  if (wanted_ > 1 && rate < lastRate_ * kGrowth && !secondLook_) {
+    // A short window catches the line's bursts as well as its trend: before a
+    // connection goes, the same window is looked at for twice as long.
+    secondLook_ = true;
+    secondLookAt_ = windowStart_ + 2 * (now - windowStart_);
+  }
+  if (secondLook_ && now < secondLookAt_)
+    return Action::kNone;
+  secondLook_ = false;
   if (wanted_ > 1 && rate < lastRate_ * kGrowth) {
     // The server or the line gives no more for one more connection: it only costs them.
     most_ = wanted_ - 1;

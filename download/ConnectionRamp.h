@@ -10,9 +10,12 @@
 class ConnectionRamp {
 public:
   using Clock = std::chrono::steady_clock;
-  // The rate of each step is measured over this long, from the newest connection's first
-  // byte.
-  static constexpr std::chrono::milliseconds kWindow{500};
+  // The rate of each step is measured from the newest connection's first byte, over at
+  // least kShortestWindow and kWindowBytes per connection (a slow line needs longer to
+  // tell a trend from noise), or at most kLongestWindow.
+  static constexpr std::chrono::milliseconds kShortestWindow{100};
+  static constexpr std::chrono::milliseconds kLongestWindow{1000};
+  static constexpr std::int64_t kWindowBytes = 1 << 20;
   static constexpr double kGrowth = 1.10;
 
   enum class Action {
@@ -47,4 +50,6 @@ private:
   Clock::time_point windowStart_{};
   std::int64_t bytes_ = 0;
   double lastRate_ = 0;  // bytes per second of the step before
+  bool secondLook_ = false;
+  Clock::time_point secondLookAt_{};
 };

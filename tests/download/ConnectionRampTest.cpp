@@ -17,12 +17,12 @@ struct Ramp {
 
   // A step of `window` at `rate` bytes per second, received in pieces; what the ramp
   // then decides.
-  Action step(double rate, milliseconds window = ConnectionRamp::kWindow) {
-    const milliseconds tick(50);
+  Action step(double rate, milliseconds window = ConnectionRamp::kLongestWindow) {
+    const milliseconds tick(10);
     Action action = Action::kNone;
     for (milliseconds t(0); t < window && action == Action::kNone;) {
       t += tick;
-      ramp.received(static_cast<std::int64_t>(rate * 0.05));
+      ramp.received(static_cast<std::int64_t>(rate * 0.01));
       action = ramp.due(now + t);
     }
     now += window;
@@ -35,7 +35,7 @@ struct Ramp {
 TEST(ConnectionRamp, AddsOneAtATimeWhileEachPaysAndStopsAtTheMost) {
   Ramp r(4);
   EXPECT_EQ(r.ramp.wanted(), 1);
-  EXPECT_EQ(r.step(4e6, milliseconds(250)), Action::kNone);  // a window is not over yet
+  EXPECT_EQ(r.step(4e6, milliseconds(90)), Action::kNone);  // a window is not over yet
   EXPECT_EQ(r.step(4e6), Action::kAdd);
   EXPECT_EQ(r.ramp.wanted(), 2);
   // Until the added connection receives, nothing more is added.
