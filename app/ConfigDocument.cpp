@@ -92,6 +92,7 @@ private:
   bool readPictures(const Json::Value& root);
   bool readLicense(const Json::Value& root);
   bool readSigners(const Json::Value& root);
+  bool readConnections(const Json::Value& root);
 
   InstallConfig& config_;
   std::vector<ConfigProblem>* problems_;
@@ -132,7 +133,7 @@ bool Reader::readKeys(const Json::Value& root) {
                [&] { config_.carouselTime = root["carouselTime"].asInt(); }))
     return false;
 
-  return readLicense(root) && readSigners(root);
+  return readLicense(root) && readSigners(root) && readConnections(root);
 }
 
 bool Reader::readOptions(const Json::Value& root) {
@@ -228,6 +229,18 @@ bool Reader::readSigners(const Json::Value& root) {
   if (!signers.isArray() || signers.empty())
     return fail("packageSigners", "packageSigners", &signers, "a list of SHA-256 fingerprints");
   config_.packageSigners = std::move(fingerprints);
+  return true;
+}
+
+// Absent: the default. A count outside 1 to 8 is refused rather than clamped: a build
+// that asked for 20 connections should learn so before it ships, not at a player's.
+bool Reader::readConnections(const Json::Value& root) {
+  if (!root.isMember("downloadConnections"))
+    return true;
+  const Json::Value& count = root["downloadConnections"];
+  if (!count.isInt() || count.asInt() < 1 || count.asInt() > 8)
+    return fail("downloadConnections", "downloadConnections", &count, "a whole number from 1 to 8");
+  config_.downloadConnections = count.asInt();
   return true;
 }
 

@@ -36,4 +36,7 @@ struct InstallConfig {
   // SHA-256 fingerprints (64 lowercase hex digits) of the certificates allowed to sign a
   // downloaded package; empty when the build does not check who signed it.
   std::vector<std::string> packageSigners;
+  // How many connections one download may open at once on a server that honours ranges
+  // (1 to 8); 1 keeps to a single connection.
+  int downloadConnections = 4;
 };

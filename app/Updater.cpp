@@ -316,6 +316,7 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   manager().setStage(3);
   downloader = std::make_unique<AsyncWinHttp>();
   downloader->init(AsyncWinHttp::postToWindow, window());
+  downloader->setConnections(config.downloadConnections);
   downloader->download(packageUrl, packagePath, packageSize, md5);
 }
 

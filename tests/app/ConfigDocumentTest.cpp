@@ -47,14 +47,17 @@ TEST(ConfigDocument, DefaultsWhenOnlyTheRequiredKeysArePresent) {
   EXPECT_EQ(o.config.carouselTime, 3000);
   EXPECT_EQ(o.config.carouselCount, 0);
   EXPECT_EQ(o.config.updateServer, defaults.updateServer);
+  EXPECT_EQ(o.config.downloadConnections, 4);
   EXPECT_TRUE(o.config.runAfterInstall);
   EXPECT_TRUE(o.config.licenseUrl.empty());
 }
 
-TEST(ConfigDocument, UpdateServerIsReadWhenGiven) {
-  const Outcome o = read(R"({"updateServer": "127.0.0.1", )" + kValidTail + "}");
-  ASSERT_TRUE(o.ok);
+TEST(ConfigDocument, UpdateServerAndConnectionsAreReadWhenGiven) {
+  const Outcome o = read(R"({"updateServer": "127.0.0.1", "downloadConnections": 1, )" + kValidTail + "}");
+  ASSERT_TRUE(o.ok) << o.error;
   EXPECT_EQ(o.config.updateServer, "127.0.0.1");
+  EXPECT_EQ(o.config.downloadConnections, 1);
+  EXPECT_EQ(read(R"({"downloadConnections": 8, )" + kValidTail + "}").config.downloadConnections, 8);
 }
 
 // Each broken document fails with the installer's label, and the branding tool's list
@@ -95,6 +98,13 @@ TEST(ConfigDocument, EveryErrorLabelAndWhereItIs) {
       {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(65, 'a') + R"("]})", "packageSigners", "packageSigners[0]", ""},
       {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + std::string(63, 'a') + R"(g"]})", "packageSigners", "packageSigners[0]", ""},
       {R"({"neededSpace": 1, "options": [], "packageSigners": [")" + hex64 + R"(", "AB:CD"]})", "packageSigners", "packageSigners[1]", "the text \"AB:CD\""},
+      {R"({"neededSpace": 1, "options": [], "downloadConnections": 0})", "downloadConnections", "downloadConnections", "the number 0"},
+      {R"({"neededSpace": 1, "options": [], "downloadConnections": 9})", "downloadConnections", "downloadConnections", "the number 9"},
+      {R"({"neededSpace": 1, "options": [], "downloadConnections": -1})", "downloadConnections", "downloadConnections", "the number -1"},
+      {R"({"neededSpace": 1, "options": [], "downloadConnections": 2.5})", "downloadConnections", "downloadConnections", "the number 2.5"},
+      {R"({"neededSpace": 1, "options": [], "downloadConnections": "4"})", "downloadConnections", "downloadConnections", "the text \"4\""},
+      {R"({"neededSpace": 1, "options": [], "downloadConnections": null})", "downloadConnections", "downloadConnections", "null"},
+      {R"({"neededSpace": 1, "options": [], "downloadConnections": 4294967297})", "downloadConnections", "downloadConnections", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);
