@@ -2,9 +2,12 @@
 # it from bash.
 #   qx_free_port               prints a free loopback port
 #   qx_wait_port PORT          waits up to 5 s for a listener
-#   qx_nginx_start DIR WWW     nginx for WWW with config, logs and temp files in DIR, on
+#   qx_nginx_start DIR WWW [DIRECTIVES]
+#                              nginx for WWW with config, logs and temp files in DIR, on
 #                              127.0.0.1 and (for requests through a proxy) 127.0.0.2;
-#                              sets QX_NGINX_PORT and QX_NGINX_PID, access log DIR/access.log
+#                              sets QX_NGINX_PORT and QX_NGINX_PID, access log DIR/access.log;
+#                              DIRECTIVES go into its server block (for example
+#                              'location /slow/ { limit_rate 16m; }')
 # The caller stops it: kill "$QX_NGINX_PID"; wait "$QX_NGINX_PID".
 #   qx_run_gtest REPORT PROGRAM [RUNNER...]
 #                              runs a test program (under RUNNER, Wine, when given); fails
@@ -24,7 +27,7 @@ qx_wait_port() {
 }
 
 qx_nginx_start() {
-  local dir=$1 www=$2 nginx=${QX_NGINX:-/usr/sbin/nginx} user_line="" candidate pid _
+  local dir=$1 www=$2 directives=${3:-} nginx=${QX_NGINX:-/usr/sbin/nginx} user_line="" candidate pid _
   mkdir -p "$dir/tmp"
   # The workers must read the files: as root they keep root's rights.
   [ "$(id -u)" = 0 ] && user_line="user root;"
@@ -51,6 +54,7 @@ http {
     listen 127.0.0.2:$candidate;
     root $www;
     access_log $dir/access.log ranges;
+    $directives
   }
 }
 CONF
