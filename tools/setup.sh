@@ -32,6 +32,8 @@ packages=(
   icoutils
   # The player's HTTP proxy in the network-fault tests.
   tinyproxy
+  # The reference client of the connection-count benchmark (not needed by the tests).
+  aria2
 )
 missing=()
 for p in "${packages[@]}"; do
