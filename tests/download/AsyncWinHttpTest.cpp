@@ -5,6 +5,7 @@
 // file, and the reports posted to a window.
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
+#include "download/SegmentMap.h"
 #include "tests/download/HostPaths.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/TestFiles.h"
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -175,6 +177,7 @@ protected:
     {
       auto downloader = std::make_unique<AsyncWinHttp>();
       EXPECT_TRUE(downloader->init(&Recorder::callback, &recorder));
+      if (connections_ > 0) downloader->setConnections(connections_);
       out.sent = downloader->download(widen(url), widen(target_), size, md5);
       out.doneInTime = pumpUntilPosted(kTransferTimeoutMs);
       // A complete file's digest follows; an incomplete one's never does.
@@ -292,6 +295,7 @@ protected:
 
   TestWindow window_;
   std::string base_, odd_, source_, sourceMd5_, dir_, target_;
+  int connections_ = 0;  // 0: the downloader's default
 };
 
 TEST_F(AsyncWinHttpTest, FreshDownloadHasNoRangeAndWritesTheSideFile) {
@@ -514,6 +518,185 @@ TEST_F(AsyncWinHttpTest, CancelEndsWithoutAReport) {
   EXPECT_EQ(reports.size(), afterCancel);
   for (const Report& r : reports) EXPECT_EQ(r.status, AsyncWinHttp::kProgress);
   EXPECT_FALSE(pumpUntilPosted(100));
+}
+
+// A package large enough for several connections, from nginx shaping each connection
+// (with-servers.sh), and from the relays in front of it.
+class AsyncWinHttpSegments : public AsyncWinHttpTest {
+protected:
+  void SetUp() override {
+    AsyncWinHttpTest::SetUp();
+    slow_ = qxtest::env("QX_SLOW_BASE");
+    if (IsSkipped() || slow_.empty()) GTEST_SKIP() << "run through with-servers.sh";
+    source_ = qxtest::readFile(qxtest::hostPath(qxtest::env("QX_HTTP_ROOT") + "/slow/package.bin"));
+    ASSERT_GT(source_.size(), 32u << 20);
+    sourceMd5_ = md5Lower(source_);
+  }
+
+  // Lines of a log naming the package.
+  static Lines packageRequests(const Lines& lines) {
+    Lines found;
+    for (const std::string& line : lines)
+      if (line.find("package.bin") != std::string::npos) found.push_back(line);
+    return found;
+  }
+  // nginx's lines for the requests made while `action` ran: each is logged when its
+  // request is done, a moment after the client let go of it, so this waits, bounded,
+  // until two readings a while apart agree and one line has `part`.
+  template <typename F>
+  static Lines requestsUntil(F action, const std::string& part) {
+    const size_t before = waitForLog(kNginx, 0).size();
+    action();
+    Lines lines;
+    for (int i = 0; i < 50; ++i) {
+      Sleep(100);
+      const Lines now = readLines(qxtest::hostPath(qxtest::env(kNginx)));
+      const Lines mine(now.begin() + static_cast<std::ptrdiff_t>(std::min(before, now.size())), now.end());
+      if (mine == lines && countOf(mine, part) > 0) break;
+      lines = mine;
+    }
+    return lines;
+  }
+  static int countOf(const Lines& lines, const std::string& part) {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(),
+                                          [&](const std::string& line) { return line.find(part) != std::string::npos; }));
+  }
+
+  // Starts a download and ends it by destruction once `bytes` are on disk.
+  void stopAt(std::int64_t bytes) {
+    Recorder recorder;
+    recorder.window = window_.handle();
+    auto downloader = std::make_unique<AsyncWinHttp>();
+    ASSERT_TRUE(downloader->init(&Recorder::callback, &recorder));
+    ASSERT_TRUE(downloader->download(widen(slow_ + "/package.bin"), widen(target_),
+                                     static_cast<std::int64_t>(source_.size()), sourceMd5_));
+    const ULONGLONG deadline = GetTickCount64() + kTransferTimeoutMs;
+    while (downloader->downloaded() < bytes && GetTickCount64() < deadline) Sleep(2);
+    ASSERT_LT(downloader->downloaded(), static_cast<std::int64_t>(source_.size())) << "it ended first";
+    downloader.reset();
+    qxtest::dropQueued();
+    g_posted.clear();
+  }
+
+  // What a stopped download left: ".parts" names ranges that hold the package's bytes,
+  // or (before a second connection) the file is a prefix of it. Returns the bytes held.
+  std::int64_t expectOnlyPackageBytes() {
+    const std::string file = qxtest::readFile(target_);
+    const std::string parts = qxtest::readFile(target_ + ".parts");
+    if (parts.empty()) {
+      EXPECT_TRUE(file == source_.substr(0, file.size()));
+      return static_cast<std::int64_t>(file.size());
+    }
+    const std::optional<SegmentMap> map =
+        SegmentMap::parse(parts, static_cast<std::int64_t>(source_.size()), sourceMd5_);
+    EXPECT_TRUE(map) << parts;
+    if (!map) return 0;
+    EXPECT_EQ(file.size(), source_.size()) << "written in place in a file of full size";
+    for (const SegmentMap::Range& range : map->ranges()) {
+      const size_t first = static_cast<size_t>(range.first);
+      const size_t length = static_cast<size_t>(range.length());
+      EXPECT_TRUE(file.compare(first, length, source_, first, length) == 0) << range.first << "-" << range.end;
+    }
+    return map->onDisk();
+  }
+
+  std::string slow_;
+};
+
+TEST_F(AsyncWinHttpSegments, FourAndEightConnectionsGiveThePackageAndOneGivesOneRequest) {
+  for (int connections : {1, 4, 8}) {
+    SCOPED_TRACE(connections);
+    connections_ = connections;
+    DeleteFileA(target_.c_str());
+    Outcome out;
+    const Lines lines = requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, "\" 20");
+    expectComplete(out);
+    EXPECT_FALSE(qxtest::fileExists(target_ + ".parts")) << "a complete file needs no record";
+    if (connections == 1) {
+      EXPECT_EQ(lines, Lines{"/slow/package.bin \"-\" 200"});
+    } else {
+      // The first request takes the whole file, the connections added later ranges.
+      EXPECT_EQ(countOf(lines, "\"-\" 200"), 1) << ::testing::PrintToString(lines);
+      EXPECT_GE(countOf(lines, "\" 206"), 2) << ::testing::PrintToString(lines);
+    }
+  }
+}
+
+// Three stops at random points; each run continues every range from where it stopped.
+TEST_F(AsyncWinHttpSegments, StoppedThreeTimesAndContinued) {
+  const unsigned seed = static_cast<unsigned>(GetTickCount64());
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const auto size = static_cast<std::int64_t>(source_.size());
+  std::int64_t held = 0;
+  for (int stop = 0; stop < 3; ++stop) {
+    const std::int64_t at = held + static_cast<std::int64_t>((size - held) * std::uniform_real_distribution<>(0.1, 0.4)(random));
+    ASSERT_NO_FATAL_FAILURE(stopAt(at));
+    const std::int64_t now = expectOnlyPackageBytes();
+    EXPECT_GE(now, std::min(at, held + 1)) << "what was written is kept";
+    held = now;
+  }
+  Outcome out;
+  const Lines lines = requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, " 206");
+  expectComplete(out);
+  EXPECT_EQ(countOf(lines, "\"-\""), 0) << "nothing is fetched twice from the start";
+}
+
+// A partial file of an earlier build: a prefix with ".info" and no ".parts".
+TEST_F(AsyncWinHttpSegments, PrefixOfAnEarlierBuildIsContinued) {
+  connections_ = 4;
+  leavePartial(5000000);
+  Outcome out;
+  const Lines lines =
+      requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, "\"bytes=5000000-\" 206");
+  expectComplete(out);
+  EXPECT_EQ(countOf(lines, "\"bytes=5000000-\" 206"), 1) << ::testing::PrintToString(lines);
+  EXPECT_EQ(countOf(lines, "\"-\""), 0);
+}
+
+// A ".parts" that is damaged or names another package is no record: the file is fetched
+// from nothing, whatever the bytes on disk.
+TEST_F(AsyncWinHttpSegments, UnreadablePartsIsIgnored) {
+  const std::string size = std::to_string(source_.size());
+  for (const std::string& parts : {size + "\n" + upper(sourceMd5_) + "\n0-1000\n",
+                                   std::to_string(source_.size() + 1) + "\n" + sourceMd5_ + "\n0-1000\nend\n"}) {
+    SCOPED_TRACE(parts);
+    ASSERT_TRUE(qxtest::writeFile(target_, std::string(source_.size(), 'x')));
+    ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
+    ASSERT_TRUE(qxtest::writeFile(target_ + ".parts", parts));
+    Outcome out;
+    const Lines lines = requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, "\"-\" 200");
+    expectComplete(out);
+    EXPECT_EQ(countOf(lines, "\"-\" 200"), 1) << ::testing::PrintToString(lines);
+  }
+}
+
+// A server that takes one connection at a time answers the second with 503: the
+// download goes on with one, and asks for no second again.
+TEST_F(AsyncWinHttpSegments, ServerRefusingASecondConnectionLeavesOne) {
+  connections_ = 4;
+  const Outcome out = runPackage(qxtest::env("QX_ONE_CONNECTION_BASE") + "/slow/package.bin");
+  expectComplete(out);
+  const Lines log = readLines(qxtest::hostPath(qxtest::env("QX_ONE_CONNECTION_LOG")));
+  EXPECT_EQ(countOf(log, "busy-503"), 1) << ::testing::PrintToString(log);
+}
+
+// Connections cut in the middle of a body: the ranges they left are fetched by the
+// others, or by the last one after a wait.
+TEST_F(AsyncWinHttpSegments, CutConnectionsLoseNothing) {
+  connections_ = 4;
+  const Outcome out = runPackage(qxtest::env("QX_CUTTING_BASE") + "/slow/package.bin");
+  expectComplete(out);
+  EXPECT_GE(countOf(readLines(qxtest::hostPath(qxtest::env("QX_CUTTING_LOG"))), " cut "), 1);
+}
+
+// A server that does not honour ranges gets one connection.
+TEST_F(AsyncWinHttpSegments, ServerWithoutRangesGetsOneConnection) {
+  connections_ = 4;
+  Outcome out;
+  EXPECT_EQ(requests(kOdd, 1, [&] { out = runPackage(odd_ + "/norange/slow/package.bin"); }),
+            Lines{"/norange/slow/package.bin -"});
+  expectComplete(out);
 }
 
 // The window callback alone: units of 1000 bytes above 1,000,000,000 bytes of total.

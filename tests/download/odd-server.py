@@ -2,7 +2,7 @@
 """HTTP answers nginx does not give, for the downloader tests. Serves files of ROOT:
 
   /chunked/NAME     chunked transfer without Content-Length (Range honoured, 206)
-  /norange/NAME     ignores Range: always 200 with the whole file
+  /norange/NAME     ignores Range: always 200 with the whole file (NAME may have folders)
   /cut/N/NAME       without Range: announces the whole file, sends N bytes, hangs up;
                     with Range: 206 with the rest, whole
   /badrange/NAME    answers a Range with 206 and the file from its start
@@ -44,7 +44,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return int(match.group(1)) if match else None
 
     def file_bytes(self, name):
-        with open(os.path.join(ROOT, os.path.basename(name)), "rb") as f:
+        # A name may go down into ROOT's folders, never up.
+        path = os.path.join(ROOT, *[p for p in name.split("/") if p not in ("", ".", "..")])
+        with open(path, "rb") as f:
             return f.read()
 
     def send(self, code, body, headers=()):
@@ -64,7 +66,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 code = int(parts[1])
                 self.send(code, b"<html>error %d</html>" % code, [("Content-Type", "text/html")])
             elif kind == "norange":
-                self.send(200, self.file_bytes(parts[1]))
+                self.send(200, self.file_bytes("/".join(parts[1:])))
             elif kind == "chunked":
                 self.chunked(self.file_bytes(parts[1]))
             elif kind == "cut":
