@@ -672,13 +672,18 @@ TEST_F(AsyncWinHttpSegments, UnreadablePartsIsIgnored) {
 }
 
 // A server that takes one connection at a time answers the second with 503: the
-// download goes on with one, and asks for no second again.
+// download goes on with one, and adds none again. (The first connection, made to stop
+// early for the second's sake, reconnects for the rest; the server may still count its
+// old connection then and answer 503 once more, which that connection waits out.)
 TEST_F(AsyncWinHttpSegments, ServerRefusingASecondConnectionLeavesOne) {
   connections_ = 4;
   const Outcome out = runPackage(qxtest::env("QX_ONE_CONNECTION_BASE") + "/slow/package.bin");
   expectComplete(out);
   const Lines log = readLines(qxtest::hostPath(qxtest::env("QX_ONE_CONNECTION_LOG")));
-  EXPECT_EQ(countOf(log, "busy-503"), 1) << ::testing::PrintToString(log);
+  const int refused = countOf(log, "busy-503");
+  EXPECT_GE(refused, 1) << ::testing::PrintToString(log);
+  EXPECT_LE(refused, 2) << ::testing::PrintToString(log);
+  EXPECT_LE(countOf(log, " accept"), 4) << ::testing::PrintToString(log);
 }
 
 // Connections cut in the middle of a body: the ranges they left are fetched by the
