@@ -36,24 +36,11 @@ for f in "$bench" "$build/tests/app/installer_e2e.exe" "$build/tests/app/install
   [ -f "$f" ] || { echo "no $f: build it first" >&2; exit 1; }
 done
 . "$src/tests/download/servers-lib.sh"
+. "$here/session-lib.sh"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 export QX_WINEPREFIX=$build/bench-prefix QX_DEVSERVER=$native/tools/devserver/devserver
 
-root=$(mktemp -d "${TMPDIR:-/tmp}/qx-bench.XXXXXX") || exit 1
-stop() {
-  [ -n "${QX_NGINX_PID:-}" ] && { kill "$QX_NGINX_PID" 2>/dev/null; wait "$QX_NGINX_PID" 2>/dev/null; }
-  WINEPREFIX=$QX_WINEPREFIX timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null
-  declare -F qx_xvfb_stop >/dev/null && qx_xvfb_stop
-  rm -rf "$root"
-}
-trap stop EXIT
-if [ -z "${DISPLAY:-}" ]; then
-  . "$src/tools/xvfb-lib.sh"
-  qx_xvfb_start || exit 1
-fi
-# One Wine session for the whole run, as the test command has: a session ending between
-# two programs would leave the next one starting into a server on its way out.
-"$src/tools/wine-prefix" "$QX_WINEPREFIX" && "$src/tools/wine-run" --session || exit 1
+qx_bench_begin qx-bench || exit 1
 
 mkdir -p "$root/www"
 chmod 755 "$root" "$root/www"
