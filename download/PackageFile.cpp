@@ -100,6 +100,7 @@ bool PackageFile::open(const std::wstring& path, std::int64_t size, const std::s
     SetEndOfFile(file_);
   }
   DeleteFileW(partsPath_.c_str());
+  DeleteFileW((partsPath_ + L".new").c_str());  // of a run stopped while it saved
   // Without the side files a partial target could not be continued next time, but this
   // attempt still works: a failure here is not one of the download.
   writeSideFile(infoPath_, sideFileText(size, md5));
