@@ -108,7 +108,7 @@ struct AsyncWinHttp::Impl {
   PackageFile file;
   SegmentMap map;
   std::wstring url;
-  // Every request of this download; each is kept until WinHTTP has let go of it.
+  // The requests of this download; each is kept until WinHTTP has let go of it.
   std::vector<std::unique_ptr<RangeRequest>> requests;
   std::vector<std::unique_ptr<Connection>> connections;
   int mostConnections = kDefaultConnections;
@@ -372,6 +372,15 @@ void AsyncWinHttp::Impl::send(Connection& c) {
   target.expectedSize = expectedSize;
   // Starting over is for a file that only this connection writes.
   target.mayRestart = activeConnections() == 1;
+  // Requests WinHTTP has let go of are freed as the download goes: a package of
+  // thousands of segments keeps no more of them than connections.
+  requests.erase(std::remove_if(requests.begin(), requests.end(),
+                                [&](const std::unique_ptr<RangeRequest>& request) {
+                                  for (const auto& other : connections)
+                                    if (other->request == request.get()) return false;
+                                  return request->waitReleased(0);
+                                }),
+                 requests.end());
   requests.push_back(std::make_unique<RangeRequest>(mutex, c, c.buffer));
   c.request = requests.back().get();
   c.gotByte = false;
