@@ -191,8 +191,10 @@ std::vector<Range> AsyncWinHttp::Impl::busy(const Connection* except) const {
   return ranges;
 }
 
+// Shorter as less is missing: at the end the digest has to catch up with whatever the
+// other connections wrote past the prefix, and that is a few segments.
 std::int64_t AsyncWinHttp::Impl::segmentLength() const {
-  return std::clamp(map.size() / (4ll * mostConnections), kSmallestSegment, kLargestSegment);
+  return std::clamp((map.size() - map.onDisk()) / (4ll * mostConnections), kSmallestSegment, kLargestSegment);
 }
 
 // The next bytes for `c`: a segment while several connections run; else all that is
