@@ -80,7 +80,6 @@ struct AsyncWinHttp::Impl {
     bool active = false;              // it has a claim (a request runs or is due)
     bool gotByte = false;             // the running request received a byte
     bool stalled = false;             // the watchdog closed the running request
-    bool dropped = false;             // closed for good by its owner
     RequestPacer pacer;
 
     // Where the bytes it has not received yet begin.
@@ -148,6 +147,7 @@ struct AsyncWinHttp::Impl {
   std::int64_t segmentLength() const;
   std::optional<Range> nextClaim(const Connection& c);
   std::optional<Range> split();
+  bool claimNext(Connection& c);
   void startSeveral();
   void rampStep();
   void addConnection();
@@ -267,13 +267,10 @@ void AsyncWinHttp::Impl::addConnection() {
       c->claim.end = c->request->shortenTo(c->receivedTo() + segmentLength());
   connections.push_back(std::make_unique<Connection>(*this, false));
   Connection& added = *connections.back();
-  const std::optional<Range> claim = nextClaim(added);
-  if (!claim) {
+  if (!claimNext(added)) {
     connections.pop_back();
     return;
   }
-  added.claim = *claim;
-  added.written = claim->first;
   added.active = true;
   send(added);
 }
@@ -281,23 +278,25 @@ void AsyncWinHttp::Impl::addConnection() {
 // Ends `c` for the rest of the download; the bytes it did not fetch go to the others.
 void AsyncWinHttp::Impl::drop(Connection& c) {
   c.active = false;
-  c.dropped = true;
   c.pacer.ended();
   if (c.request)
     c.request->close();
 }
 
-// After `c`'s request ended complete: its next range, if one is left for it. False when
-// it has nothing more to do.
-bool AsyncWinHttp::Impl::takeNextClaim(Connection& c) {
-  if (several && activeConnections() > ramp.wanted())
-    return false;
+// Gives `c` the next range for it; false when there is none.
+bool AsyncWinHttp::Impl::claimNext(Connection& c) {
   const std::optional<Range> claim = nextClaim(c);
   if (!claim)
     return false;
   c.claim = *claim;
   c.written = claim->first;
   return true;
+}
+
+// After `c`'s request ended complete: its next range, if one is left for it. False when
+// it has nothing more to do.
+bool AsyncWinHttp::Impl::takeNextClaim(Connection& c) {
+  return !(several && activeConnections() > ramp.wanted()) && claimNext(c);
 }
 
 // ---- 3. requests, retries and the watchdog -----------------------------------------------
@@ -343,13 +342,10 @@ void AsyncWinHttp::Impl::startRequest(Connection& c) {
   }
   session = onRoute;
   // What is missing may have changed while it waited (another connection took its place).
-  if (const std::optional<Range> claim = nextClaim(c)) {
-    c.claim = *claim;
-    c.written = claim->first;
+  if (claimNext(c))
     send(c);
-  } else {
+  else
     c.active = false;
-  }
 }
 
 // The session whose connections take `next`: the current one when it does, else a new
@@ -678,8 +674,9 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
     d.end(false);
     return false;
   }
-  if (!d.file.open(targetPath, d.expectedSize, expectedMd5, d.map, d.failureText)) {
+  if (!d.file.open(targetPath, d.expectedSize, expectedMd5, d.map)) {
     d.failed = true;
+    d.failureText = format(L"%ls failed with error %lld", L"CreateFile", GetLastError());
     d.end(false);
     return false;
   }

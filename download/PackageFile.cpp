@@ -1,7 +1,5 @@
 #include "download/PackageFile.h"
 
-#include <cstdio>
-
 #include "download/TransferText.h"
 
 namespace {
@@ -75,21 +73,15 @@ SegmentMap held(const std::wstring& path, std::int64_t size, const std::string& 
 
 PackageFile::~PackageFile() { close(); }
 
-bool PackageFile::open(const std::wstring& path, std::int64_t size, const std::string& md5, SegmentMap& map,
-                       std::wstring& failure) {
+bool PackageFile::open(const std::wstring& path, std::int64_t size, const std::string& md5, SegmentMap& map) {
   path_ = path;
   infoPath_ = path + L".info";
   partsPath_ = path + L".parts";
   md5_ = md5;
   file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                       nullptr);
-  if (file_ == INVALID_HANDLE_VALUE) {
-    wchar_t text[100];
-    std::swprintf(text, sizeof text / sizeof text[0], L"%ls failed with error %lld", L"CreateFile",
-                  static_cast<long long>(GetLastError()));
-    failure = text;
+  if (file_ == INVALID_HANDLE_VALUE)
     return false;
-  }
   LARGE_INTEGER fileSize{};
   GetFileSizeEx(file_, &fileSize);
   map = held(path, size, md5, fileSize.QuadPart, partsInUse_);

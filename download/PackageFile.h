@@ -13,7 +13,6 @@
 // Used under its owner's lock.
 class PackageFile {
 public:
-  // `size` 0: not known.
   PackageFile() = default;
   ~PackageFile();
   PackageFile(const PackageFile&) = delete;
@@ -21,10 +20,9 @@ public:
 
   // Opens `path` for writing (readers may share it) and fills `map` with what a partial
   // file of this package holds; a partial file of another package, or whose ".parts" is
-  // damaged or names another package, is started over. False with `failure` when the
-  // file cannot be opened.
-  bool open(const std::wstring& path, std::int64_t size, const std::string& md5, SegmentMap& map,
-            std::wstring& failure);
+  // damaged or names another package, is started over. `size` 0: not known. False, with
+  // the system's error code, when the file cannot be opened.
+  bool open(const std::wstring& path, std::int64_t size, const std::string& md5, SegmentMap& map);
   HANDLE handle() const { return file_; }
   const std::wstring& infoPath() const { return infoPath_; }
 
