@@ -248,6 +248,10 @@ void AsyncWinHttp::Impl::rampStep() {
       addConnection();
       break;
     case ConnectionRamp::Action::kDropNewest:
+      // Near the end the newest may be the one connection still fetching: it stays, and
+      // goes when its range is done (more are running than wanted by then).
+      if (activeConnections() < 2)
+        break;
       for (auto c = connections.rbegin(); c != connections.rend(); ++c) {
         if ((*c)->active) {
           drop(**c);
