@@ -317,9 +317,9 @@ TransferEngine::Commands TransferEngine::answered(int request, const Answer& ans
       last = last < 0 ? range.total - 1 : std::min(last, range.total - 1);
     if (!told || range.first != c.position || (last >= 0 && range.last != last)) {
       // Another part than the one asked for would be stitched in at the wrong place.
-      failed(c, Ended::kTransient, -1, false, status + " with another range");
+      failed(c, Ended::kFinal, -1, false, status + " with another range");
     } else if (known_ && range.total >= 0 && range.total != size_) {
-      failed(c, Ended::kTransient, -1, false, status + " of a file of " + std::to_string(range.total) + " bytes");
+      failed(c, Ended::kFinal, -1, false, status + " of a file of " + std::to_string(range.total) + " bytes");
     } else if (otherVersion(validator_, answer)) {
       restartFromZero(answer);
     } else {
@@ -338,8 +338,10 @@ TransferEngine::Commands TransferEngine::answered(int request, const Answer& ans
   } else if (answer.status == 200) {
     if (known_ ? answer.contentLength != size_ : c.ranged && answer.contentLength < 0) {
       // Not the package: a portal's or a proxy's page, or another file. Nothing of it
-      // reaches the disk.
-      failed(c, Ended::kTransient, -1, false, status + " of " + std::to_string(answer.contentLength) + " bytes");
+      // reaches the disk, and the bytes on disk stay for a later run.
+      failed(c, Ended::kFinal, -1, false,
+             status + " of " + std::to_string(answer.contentLength) + " bytes" +
+                 (c.ranged ? " for a range request" : ""));
     } else if (otherVersion(validator_, answer) && map_.onDisk() > 0) {
       restartFromZero(answer);
     } else {
@@ -504,7 +506,7 @@ void TransferEngine::requestDone(Connection& c) {
 
 void TransferEngine::failed(Connection& c, Ended how, std::int64_t retryAfterMs, bool refusedForLoad,
                             const std::string& text) {
-  c.request = 0;
+  closeRequest(c);  // an answer refused: the request is still open
   c.state = Connection::State::kWaiting;
   // A request that wrote the last missing bytes and then failed leaves nothing to fetch.
   if (complete()) {

@@ -134,8 +134,8 @@ Faults draw(std::uint64_t seed) {
   f.shortBody = chance(0.2) ? 0.05 : 0;
   f.longBody = chance(0.2) ? 0.3 : 0;
   f.stall = chance(0.2) ? 0.05 : 0;
-  f.wrong206 = chance(0.15) ? 0.2 : 0;
-  f.portal = chance(0.1) ? 0.2 : 0;
+  f.wrong206 = chance(0.05) ? 0.05 : 0;
+  f.portal = chance(0.05) ? 0.05 : 0;
   f.busy = chance(0.15) ? 0.2 : 0;
   f.flushFails = chance(0.05) ? 0.02 : 0;
   f.saveFails = chance(0.05) ? 0.02 : 0;
@@ -365,6 +365,7 @@ void Simulation::answer(Request& q) {
   if (trace_)
     std::fprintf(stderr, "%8lld answer %d (version %d, accepted %d)\n", static_cast<long long>(now_), id, v, accepted);
   if (inOutage()) {
+    requests_.erase(std::find_if(requests_.begin(), requests_.end(), [&](const Request& x) { return x.id == id; }));
     apply(engine_->ended(id, chance(0.5) ? Engine::Ended::kUnreachable : Engine::Ended::kTransient, "refused", now_));
     return;
   }
@@ -478,8 +479,9 @@ std::string Simulation::check() {
       if (!current_.right(held.first, std::min(held.end, f_.size), versionOf(engine_->validator())))
         return "the engine counts bytes " + std::to_string(held.first) + "-" + std::to_string(held.end) +
                " that the file does not hold";
-    if (engine_->running() > std::min(f_.connections, 8))
-      return "more connections than allowed: " + std::to_string(engine_->running());
+    // Counted at the server too: a request the engine forgot without closing stays open.
+    if (engine_->running() > std::min(f_.connections, 8) || requests_.size() > static_cast<std::size_t>(f_.connections))
+      return "more connections than allowed: " + std::to_string(requests_.size());
   }
   if (refusals_ > 8 * (1 + now_ / 30000))
     return "the server's limit was exceeded " + std::to_string(refusals_) + " times";
@@ -656,7 +658,7 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
   {
     Faults f = faults(10 * kMiB, 4);
     f.portal = 1;
-    cases.push_back({"a portal's page for every request", f, Engine::End::kBudgetSpent, 15 * 60000, 0});
+    cases.push_back({"a portal's page for every request", f, Engine::End::kRefused, 1000, 0});
   }
   {
     Faults f = faults(60 * kMiB, 4);
