@@ -49,14 +49,14 @@ std::int64_t sizeOf(const std::wstring& path) {
 // package; the ranges of ".parts" when there is one (nothing when it is damaged, names
 // another package or claims bytes past the file's end); else the file as a prefix.
 SegmentMap held(const std::wstring& path, std::int64_t size, const std::string& md5, std::int64_t fileSize,
-                bool& hasParts) {
+                bool& hasParts, std::string* validator = nullptr) {
   hasParts = false;
   SegmentMap none(size > 0 ? size : SegmentMap::kUnknownSize);
   std::string text;
   if (fileSize <= 0 || !readSideFile(path + L".info", text, kInfoLimit) || text != sideFileText(size, md5))
     return none;
   if (readSideFile(path + L".parts", text, kPartsLimit)) {
-    const std::optional<SegmentMap> map = SegmentMap::parse(text, size, md5);
+    const std::optional<SegmentMap> map = SegmentMap::parse(text, size, md5, validator);
     if (!map || (!map->ranges().empty() && map->ranges().back().end > fileSize))
       return none;
     hasParts = true;
@@ -84,7 +84,8 @@ bool PackageFile::open(const std::wstring& path, std::int64_t size, const std::s
     return false;
   LARGE_INTEGER fileSize{};
   GetFileSizeEx(file_, &fileSize);
-  map = held(path, size, md5, fileSize.QuadPart, partsInUse_);
+  validator_.clear();
+  map = held(path, size, md5, fileSize.QuadPart, partsInUse_, &validator_);
   if (!partsInUse_ && map.onDisk() < fileSize.QuadPart) {
     // Bytes that are none of this package's: start over.
     LARGE_INTEGER zero{};
@@ -130,8 +131,21 @@ void PackageFile::saveParts(const SegmentMap& map, bool now) {
   lastSave_ = tick;
   // Written beside and moved over: a stop mid-write leaves the previous record whole.
   const std::wstring fresh = partsPath_ + L".new";
-  if (writeSideFile(fresh, map.text(md5_)))
+  if (writeSideFile(fresh, map.text(md5_, validator_)))
     MoveFileExW(fresh.c_str(), partsPath_.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+bool PackageFile::saveRecord(const std::string& text) {
+  partsInUse_ = true;
+  const std::wstring fresh = partsPath_ + L".new";
+  return writeSideFile(fresh, text) &&
+         MoveFileExW(fresh.c_str(), partsPath_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+bool PackageFile::setSize(std::int64_t size) {
+  LARGE_INTEGER at{};
+  at.QuadPart = size;
+  return SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) && SetEndOfFile(file_);
 }
 
 void PackageFile::dropParts() {

@@ -36,6 +36,13 @@ public:
   void saveParts(const SegmentMap& map, bool now);
   // The file holds a prefix again (it was cut to nothing, or is complete).
   void dropParts();
+  // Replaces ".parts" with `text`, written beside and moved over; false when the disk
+  // refused (the previous record is then whole).
+  bool saveRecord(const std::string& text);
+  // Gives the file `size` bytes, so that ranges are written in place.
+  bool setSize(std::int64_t size);
+  // The server's validator the record kept ("" when none).
+  const std::string& validator() const { return validator_; }
   void close();
 
   // The space the target at `path` already takes toward the package: the size of a
@@ -50,4 +57,5 @@ private:
   std::string md5_;
   bool partsInUse_ = false;
   ULONGLONG lastSave_ = 0;
+  std::string validator_;
 };
