@@ -190,6 +190,7 @@ struct AsyncWinHttp::Impl {
   void open(const Engine::Command& command);
   HINTERNET sessionFor(const SystemProxy::Route& next);
   void close(Request& request);
+  void sweep();
   void handOver(Request& request);
   void requestEnded(Request& request, Engine::Ended how, const std::wstring& text);
   void afterError(Request& request, DWORD error, const std::wstring& text);
@@ -258,6 +259,7 @@ void AsyncWinHttp::Impl::run() {
           lock.unlock();
           if (!ended)
             apply(engine->tick(now()));
+          sweep();
           lock.lock();
         }
       } else {
@@ -269,6 +271,7 @@ void AsyncWinHttp::Impl::run() {
     events.pop_front();
     lock.unlock();
     handle(event);
+    sweep();
     lock.lock();
   }
 }
@@ -552,8 +555,13 @@ void AsyncWinHttp::Impl::close(Request& request) {
     http().closeHandle(request.connection);
     request.connection = nullptr;
   }
-  if (!request.awaitingRelease)
-    requests.erase(request.id);  // WinHTTP never had it: nothing will be announced
+}
+
+// Frees the requests that are over and that WinHTTP never had (nothing will announce
+// their release); the others go with their closing notice.
+void AsyncWinHttp::Impl::sweep() {
+  for (auto it = requests.begin(); it != requests.end();)
+    it = it->second->over && !it->second->awaitingRelease ? requests.erase(it) : std::next(it);
 }
 
 // The collected body bytes go to the engine, which says where they are written.
@@ -649,8 +657,7 @@ void AsyncWinHttp::Impl::stop() {
   for (auto& entry : requests)
     if (!entry.second->over)
       close(*entry.second);
-  for (auto it = requests.begin(); it != requests.end();)
-    it = it->second->awaitingRelease ? std::next(it) : requests.erase(it);
+  sweep();
 }
 
 // Reports status 2 once. Every failure reports nothing downloaded, so the receiver never

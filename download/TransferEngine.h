@@ -42,7 +42,7 @@ public:
   // each connection added.
   static constexpr std::int64_t kShortestWindowMs = 100;
   static constexpr std::int64_t kLongestWindowMs = 1000;
-  static constexpr std::int64_t kWindowBytes = 1 << 20;
+  static constexpr std::int64_t kWindowBytes = 256 << 10;
   static constexpr double kGain = 0.2;
   // A server that refused a connection (429, 503) is asked for more again after this.
   static constexpr std::int64_t kCeilingRestMs = 30000;

@@ -645,7 +645,7 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
   }
   {
     Faults f = faults(100 * kMiB, 8);
-    cases.push_back({"eight connections while they pay", f, Engine::End::kComplete, 4800, 6});
+    cases.push_back({"eight connections while they pay", f, Engine::End::kComplete, 4400, 6});
   }
   {
     // Every answer is the whole file and every body is cut: no progress, so the budget
