@@ -160,7 +160,8 @@ struct AsyncWinHttp::Impl {
   std::int64_t digestPrefix = 0;
   std::wstring diskText;  // a failed write's own text
   bool stopping = false;
-  bool finished = false;  // the worker returned (under queueLock)
+  bool finished = false;     // the worker returned (under queueLock)
+  bool workerWaits = false;  // the worker sleeps on `queued` (under queueLock)
 
   // Read by the public face from any thread.
   std::mutex stateLock;
@@ -206,11 +207,16 @@ struct AsyncWinHttp::Impl {
 // ---- 2. the worker: events in, commands out ------------------------------------------------
 
 void AsyncWinHttp::Impl::post(Event event) {
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(queueLock);
     events.push_back(event);
+    wake = workerWaits;
   }
-  queued.notify_all();  // the owner's destructor may wait on it too
+  // A busy worker takes the event with the others before it waits again: under Wine each
+  // wake-up is a trip through the wine server, and a fast body brings thousands a second.
+  if (wake)
+    queued.notify_all();  // the owner's destructor may wait on it too
 }
 
 // On WinHTTP's threads (or inside a WinHTTP call of the worker's): posts, nothing more.
@@ -255,7 +261,10 @@ void AsyncWinHttp::Impl::run() {
       }
       if (wake) {
         const auto at = startedAt + std::chrono::milliseconds(*wake);
-        if (!queued.wait_until(lock, at, [&] { return !events.empty(); })) {
+        workerWaits = true;
+        const bool woken = queued.wait_until(lock, at, [&] { return !events.empty(); });
+        workerWaits = false;
+        if (!woken) {
           lock.unlock();
           if (!ended)
             apply(engine->tick(now()));
@@ -263,7 +272,9 @@ void AsyncWinHttp::Impl::run() {
           lock.lock();
         }
       } else {
+        workerWaits = true;
         queued.wait(lock, [&] { return !events.empty(); });
+        workerWaits = false;
       }
       continue;
     }
