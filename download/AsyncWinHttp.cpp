@@ -499,6 +499,8 @@ void AsyncWinHttp::Impl::onAccepted(Connection& c, std::int64_t newTotal, bool r
 
 void AsyncWinHttp::Impl::onRestarted(Connection& c) {
   // The server ignores ranges: the file holds a prefix again, written by one connection.
+  // It is empty now, so a record that stays behind names bytes past its end and is
+  // no record.
   file.dropParts();
   several = false;
   ramp = ConnectionRamp(1);
@@ -529,7 +531,13 @@ void AsyncWinHttp::Impl::onWritten(Connection& c, std::int64_t end) {
   c.pacer.progressed(Clock::now());
   quiet = false;
   digest.advance(map.prefixEnd());
-  file.saveParts(map, false);
+  if (!file.saveRecordIfDue(map)) {
+    // Bytes that no record vouches for would be fetched again by every later run.
+    failed = true;
+    failureText = format(L"%ls failed with error %lld", file.failedCall(), GetLastError());
+    this->end(false);
+    return;
+  }
   report(kProgress);
 }
 
@@ -586,10 +594,13 @@ void AsyncWinHttp::Impl::end(bool fileComplete) {
   complete = fileComplete && !failed && map.complete();
   // The other connections' requests may still run: they write nothing more.
   closeRequests();
-  if (complete)
-    file.dropParts();
-  else
-    file.saveParts(map, true);
+  // A record that cannot be kept is a disk error like a failed write; the one before it
+  // still holds for the next run.
+  if (!(complete ? file.dropParts() : file.saveRecord(map)) && !failed) {
+    failed = true;
+    failureText = format(L"%ls failed with error %lld", file.failedCall(), GetLastError());
+    complete = false;
+  }
   file.close();
   if (failed)
     downloaded = 0;
@@ -680,7 +691,7 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   }
   if (!d.file.open(targetPath, d.expectedSize, expectedMd5, d.map)) {
     d.failed = true;
-    d.failureText = format(L"%ls failed with error %lld", L"CreateFile", GetLastError());
+    d.failureText = format(L"%ls failed with error %lld", d.file.failedCall(), GetLastError());
     d.end(false);
     return false;
   }

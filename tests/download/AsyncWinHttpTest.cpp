@@ -5,6 +5,7 @@
 // file, and the reports posted to a window.
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
+#include "download/PackageFile.h"
 #include "download/SegmentMap.h"
 #include "tests/download/HostPaths.h"
 #include "tests/support/MessagePump.h"
@@ -15,7 +16,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cwchar>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -620,6 +623,24 @@ TEST_F(AsyncWinHttpSegments, FourAndEightConnectionsGiveThePackageAndOneGivesOne
       EXPECT_GE(countOf(lines, "\" 206"), 2) << ::testing::PrintToString(lines);
     }
   }
+}
+
+// Once the file is extended, no record can be saved (every flush fails): the download
+// ends on the disk error, never complete with bytes no record vouches for.
+TEST_F(AsyncWinHttpSegments, ARecordThatCannotBeSavedEndsTheDownload) {
+  static std::atomic<int> moves;
+  moves = 0;
+  PackageFile::setStepHook([](const wchar_t* call) {
+    if (std::wcscmp(call, L"MoveFileExW") == 0)
+      ++moves;
+    return moves == 0 || std::wcscmp(call, L"FlushFileBuffers") != 0;
+  });
+  const Outcome out = runPackage(slow_ + "/package.bin");
+  PackageFile::setStepHook(nullptr);
+  EXPECT_EQ(moves, 1) << "extended once, with its record";
+  expectFailedWithNothing(out);
+  EXPECT_EQ(out.failureText, L"FlushFileBuffers failed with error 29");
+  expectOnlyPackageBytes();
 }
 
 // Three stops at random points; each run continues every range from where it stopped.
