@@ -695,8 +695,10 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
     d.end(false);
     return false;
   }
+  // The total is the server's to tell: until it answers, a partial file must not look
+  // complete to whoever reads the two counts.
   d.downloaded = d.map.onDisk();
-  d.total = d.map.onDisk();
+  d.total = 0;
   // What is on disk is hashed at once, off this thread, while the rest is asked for.
   d.digest.start(targetPath, d.map.prefixEnd(), d.expectedSize > 0 ? d.expectedSize : -1, &Impl::onDigestReady,
                  &d);

@@ -509,6 +509,28 @@ TEST_F(AsyncWinHttpTest, DestructionMidTransferReportsOnceAndKeepsThePrefix) {
   qxtest::dropQueued();
 }
 
+// Until the server answers, the total is not known: a partial file must not look
+// complete, also to the end report of a download that never got an answer.
+TEST_F(AsyncWinHttpTest, TotalIsZeroUntilTheServerAnswers) {
+  leavePartial(1234567);
+  Recorder recorder;
+  recorder.window = window_.handle();
+  {
+    AsyncWinHttp downloader;
+    ASSERT_TRUE(downloader.init(&Recorder::callback, &recorder));
+    ASSERT_TRUE(downloader.download(widen("http://127.0.0.1:" + qxtest::env("QX_CLOSED_PORT") + "/package.bin"),
+                                    widen(target_), static_cast<std::int64_t>(source_.size()), sourceMd5_));
+    EXPECT_EQ(downloader.downloaded(), 1234567);
+    EXPECT_EQ(downloader.total(), 0);
+  }
+  const std::vector<Report> reports = recorder.snapshot();
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back().status, AsyncWinHttp::kEnded);
+  EXPECT_EQ(reports.back().downloaded, 1234567);
+  EXPECT_EQ(reports.back().total, 0);
+  qxtest::dropQueued();
+}
+
 TEST_F(AsyncWinHttpTest, CancelEndsWithoutAReport) {
   Recorder recorder;
   std::unique_ptr<AsyncWinHttp> downloader;
