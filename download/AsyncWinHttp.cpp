@@ -611,7 +611,7 @@ void AsyncWinHttp::Impl::end(bool fileComplete) {
     digest.setSize(total);
   }
   report(kEnded);
-  if (complete && digest.ready())
+  if (complete && (digest.ready() || digest.failed()))
     reportDigestOnce();
 }
 
@@ -760,6 +760,8 @@ std::int64_t AsyncWinHttp::total() const { return impl_->total; }
 std::int64_t AsyncWinHttp::hashedBytes() const { return impl_->digest.hashed(); }
 
 bool AsyncWinHttp::digestReady() const { return impl_->digest.ready(); }
+
+bool AsyncWinHttp::digestFailed() const { return impl_->digest.failed(); }
 
 std::string AsyncWinHttp::digest() const { return impl_->digest.digest(); }
 
