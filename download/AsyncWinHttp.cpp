@@ -130,12 +130,10 @@ struct AsyncWinHttp::Impl {
   bool complete = false;    // and the file is whole
   bool digestReported = false;
 
-  // Recovery. The sessions opened for the routes taken (the first by init); closed
-  // once WinHTTP has let go of every request.
-  std::vector<HINTERNET> sessions;
+  // Recovery. The proxy also keeps one session per route taken (the first by init),
+  // closed with the state once WinHTTP has let go of every request.
   SystemProxy proxy;
   SystemProxy::Route route;
-  bool routeKnown = false;
   // Every active connection is quiet, for the window's thread.
   std::atomic<bool> quiet{false};
   // Last: its thread calls into everything above, and is stopped before they go.
@@ -155,7 +153,6 @@ struct AsyncWinHttp::Impl {
   bool takeNextClaim(Connection& c);
 
   void startRequest(Connection& c);
-  HINTERNET sessionFor(const SystemProxy::Route& next);
   void send(Connection& c);
   bool retryLater(Connection& c, End how, bool endedShort);
   void setQuietIfAll();
@@ -326,18 +323,16 @@ void AsyncWinHttp::Impl::startRequest(Connection& c) {
     }
     c.request = nullptr;
   }
-  if (!routeKnown) {
-    // Resolving may fetch a script or search the network: not under the lock, so the
-    // window's thread never waits for it. Only this thread resolves.
-    mutex.unlock();
-    const SystemProxy::Route next = proxy.routeFor(url);
-    mutex.lock();
-    if (ended || !c.active)
-      return;
-    route = next;
-    routeKnown = true;
-  }
-  HINTERNET onRoute = sessionFor(route);
+  // Resolving may fetch a script or search the network (only the first time): not under
+  // the lock, so the window's thread never waits for it. The proxy says "direct" as soon
+  // as a request found it unreachable, also while this resolved.
+  mutex.unlock();
+  const SystemProxy::Route next = proxy.routeFor(url);
+  mutex.lock();
+  if (ended || !c.active)
+    return;
+  route = next;
+  HINTERNET onRoute = proxy.sessionFor(route, kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
   if (!onRoute) {
     failed = true;
     failureText = format(L"%ls failed with error %lld", L"WinHttpOpen", GetLastError());
@@ -350,19 +345,6 @@ void AsyncWinHttp::Impl::startRequest(Connection& c) {
     send(c);
   else
     c.active = false;
-}
-
-// The session whose connections take `next`: the current one when it does, else a new
-// one (a route is fixed when a session opens).
-HINTERNET AsyncWinHttp::Impl::sessionFor(const SystemProxy::Route& next) {
-  if (next.kind == SystemProxy::Kind::kSystem && !sessions.empty())
-    return sessions.front();
-  HINTERNET opened = SystemProxy::openSession(kUserAgent, WINHTTP_FLAG_ASYNC, next);
-  if (opened) {
-    http().setTimeouts(opened, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs);
-    sessions.push_back(opened);
-  }
-  return opened;
 }
 
 // Sends the request for `c`'s claim.
@@ -403,7 +385,6 @@ bool AsyncWinHttp::Impl::retryLater(Connection& c, End how, bool endedShort) {
   if (route.kind == SystemProxy::Kind::kProxy && request.unreachable()) {
     // The proxy itself is not there: the next request goes direct.
     proxy.proxyUnreachable();
-    routeKnown = false;
   }
   const std::int64_t retryAfter = request.retryAfterMs();
   if (!c.pacer.failed(Clock::now(), retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt))
@@ -656,8 +637,6 @@ AsyncWinHttp::~AsyncWinHttp() {
     impl_.release();
     return;
   }
-  for (HINTERNET session : impl_->sessions)
-    http().closeHandle(session);
 }
 
 bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
@@ -665,7 +644,7 @@ bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
   impl_->callback = callback;
   impl_->context = context;
   if (!impl_->session && http().loaded())
-    impl_->session = impl_->sessionFor(SystemProxy::Route());
+    impl_->session = impl_->proxy.sessionFor(SystemProxy::Route(), kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
   return impl_->session != nullptr;
 }
 

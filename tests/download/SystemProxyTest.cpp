@@ -28,11 +28,9 @@ struct Fetched {
   long long bytes = 0;
 };
 
-// One synchronous GET on a session set up as the downloader sets up its own.
-Fetched fetch(const SystemProxy::Route& route, const std::wstring& url) {
+// One synchronous GET on `session`.
+Fetched fetchOn(HINTERNET session, const std::wstring& url) {
   Fetched out;
-  HINTERNET session = SystemProxy::openSession(L"proxy test", 0, route);
-  EXPECT_NE(session, nullptr);
   wchar_t host[256] = {};
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -52,8 +50,17 @@ Fetched fetch(const SystemProxy::Route& route, const std::wstring& url) {
     DWORD got = 0;
     while (WinHttpReadData(request, buffer, sizeof buffer, &got) && got > 0) out.bytes += got;
   }
-  for (HINTERNET h : {request, connection, session})
+  for (HINTERNET h : {request, connection})
     if (h) WinHttpCloseHandle(h);
+  return out;
+}
+
+// The same on a session set up as the downloader sets up its own.
+Fetched fetch(const SystemProxy::Route& route, const std::wstring& url) {
+  HINTERNET session = SystemProxy::openSession(L"proxy test", 0, route);
+  EXPECT_NE(session, nullptr);
+  const Fetched out = fetchOn(session, url);
+  if (session) WinHttpCloseHandle(session);
   return out;
 }
 
@@ -143,6 +150,36 @@ TEST_F(SystemProxyTest, AProxyThatCannotBeReachedGivesWayToADirectConnection) {
   const SystemProxy::Route route = choice.routeFor(proxiedUrl);
   EXPECT_EQ(route.kind, Kind::kDirect);
   EXPECT_EQ(fetch(route, proxiedUrl).status, 200u);
+}
+
+// A request that finds the proxy unreachable while the route is being resolved (here,
+// as the settings are read) is not undone by the resolver's answer. Each route keeps
+// one session for all its requests.
+TEST_F(SystemProxyTest, UnreachableWhileResolvingWinsAndEachRouteKeepsOneSession) {
+  g_settings.proxy = proxy;
+  static SystemProxy* resolving = nullptr;
+  SystemProxy choice([](SystemProxy::UserSettings& settings) {
+    settings = g_settings;
+    resolving->proxyUnreachable();
+    return true;
+  });
+  resolving = &choice;
+  EXPECT_EQ(choice.routeFor(proxiedUrl).kind, Kind::kDirect);
+
+  const SystemProxy::Route through{Kind::kProxy, proxy, L""};
+  const SystemProxy::Route direct{Kind::kDirect, L"", L""};
+  HINTERNET viaProxy = choice.sessionFor(through, L"proxy test", 0, 5000);
+  HINTERNET straight = choice.sessionFor(direct, L"proxy test", 0, 5000);
+  ASSERT_NE(viaProxy, nullptr);
+  ASSERT_NE(straight, nullptr);
+  EXPECT_NE(viaProxy, straight);
+  const int before = proxied("/package.bin?again");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(choice.sessionFor(through, L"proxy test", 0, 5000), viaProxy);
+    EXPECT_EQ(fetchOn(viaProxy, proxiedUrl + L"?again").status, 200u);
+  }
+  EXPECT_EQ(proxied("/package.bin?again"), before + 2);
+  EXPECT_EQ(choice.sessionFor(direct, L"proxy test", 0, 5000), straight);
 }
 
 } // namespace
