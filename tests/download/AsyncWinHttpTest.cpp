@@ -323,39 +323,6 @@ TEST_F(AsyncWinHttpTest, MatchingSideFileContinuesWithRange) {
   for (const Report& r : out.reports) EXPECT_EQ(r.total, static_cast<std::int64_t>(source_.size()));
 }
 
-// A partial file that cannot be this package's beginning is fetched again whole.
-TEST_F(AsyncWinHttpTest, PartialFileNotOfThisPackageRestartsFromZero) {
-  struct Case {
-    const char* label;
-    std::string target;
-    std::string info;  // empty: no side file
-  };
-  const std::string stale = "stale bytes of an older package";
-  const std::string otherMd5 = "0123456789abcdef0123456789abcdef";
-  const Case cases[] = {
-      {"other size", stale, std::to_string(source_.size() + 1) + sourceMd5_},
-      {"other digest", stale, std::to_string(source_.size()) + otherMd5},
-      {"digest in other case", stale, std::to_string(source_.size()) + upper(sourceMd5_)},
-      {"trailing newline", stale, infoText() + "\n"},
-      {"no side file", stale, ""},
-      // Not continued past the package's end.
-      {"longer than the package", source_ + "tail", infoText()},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
-    ASSERT_TRUE(qxtest::writeFile(target_, c.target));
-    DeleteFileA((target_ + ".info").c_str());
-    if (!c.info.empty()) {
-      ASSERT_TRUE(qxtest::writeFile(target_ + ".info", c.info));
-    }
-    Outcome out;
-    EXPECT_EQ(requests(kNginx, 1, [&] { out = runPackage(base_ + "/package.bin"); }),
-              Lines{"/package.bin \"-\" 200"});
-    expectComplete(out);
-    EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
-  }
-}
-
 TEST_F(AsyncWinHttpTest, CompleteTargetSendsNoRequest) {
   leavePartial(source_.size());
   Outcome out;
@@ -695,23 +662,6 @@ TEST_F(AsyncWinHttpSegments, PrefixOfAnEarlierBuildIsContinued) {
   expectComplete(out);
   EXPECT_EQ(countOf(lines, "\"bytes=5000000-\" 206"), 1) << ::testing::PrintToString(lines);
   EXPECT_EQ(countOf(lines, "\"-\""), 0);
-}
-
-// A ".parts" that is damaged or names another package is no record: the file is fetched
-// from nothing, whatever the bytes on disk.
-TEST_F(AsyncWinHttpSegments, UnreadablePartsIsIgnored) {
-  const std::string size = std::to_string(source_.size());
-  for (const std::string& parts : {size + "\n" + upper(sourceMd5_) + "\n0-1000\n",
-                                   std::to_string(source_.size() + 1) + "\n" + sourceMd5_ + "\n0-1000\nend\n"}) {
-    SCOPED_TRACE(parts);
-    ASSERT_TRUE(qxtest::writeFile(target_, std::string(source_.size(), 'x')));
-    ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
-    ASSERT_TRUE(qxtest::writeFile(target_ + ".parts", parts));
-    Outcome out;
-    const Lines lines = requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, "\"-\" 200");
-    expectComplete(out);
-    EXPECT_EQ(countOf(lines, "\"-\" 200"), 1) << ::testing::PrintToString(lines);
-  }
 }
 
 // A server that takes one connection at a time answers the second with 503: the

@@ -28,9 +28,11 @@ struct Fetched {
   long long bytes = 0;
 };
 
-// One synchronous GET on `session`.
-Fetched fetchOn(HINTERNET session, const std::wstring& url) {
+// One synchronous GET on a session set up as the downloader sets up its own.
+Fetched fetch(const SystemProxy::Route& route, const std::wstring& url) {
   Fetched out;
+  HINTERNET session = SystemProxy::openSession(L"proxy test", 0, route);
+  EXPECT_NE(session, nullptr);
   wchar_t host[256] = {};
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -50,17 +52,8 @@ Fetched fetchOn(HINTERNET session, const std::wstring& url) {
     DWORD got = 0;
     while (WinHttpReadData(request, buffer, sizeof buffer, &got) && got > 0) out.bytes += got;
   }
-  for (HINTERNET h : {request, connection})
+  for (HINTERNET h : {request, connection, session})
     if (h) WinHttpCloseHandle(h);
-  return out;
-}
-
-// The same on a session set up as the downloader sets up its own.
-Fetched fetch(const SystemProxy::Route& route, const std::wstring& url) {
-  HINTERNET session = SystemProxy::openSession(L"proxy test", 0, route);
-  EXPECT_NE(session, nullptr);
-  const Fetched out = fetchOn(session, url);
-  if (session) WinHttpCloseHandle(session);
   return out;
 }
 
@@ -173,12 +166,7 @@ TEST_F(SystemProxyTest, UnreachableWhileResolvingWinsAndEachRouteKeepsOneSession
   ASSERT_NE(viaProxy, nullptr);
   ASSERT_NE(straight, nullptr);
   EXPECT_NE(viaProxy, straight);
-  const int before = proxied("/package.bin?again");
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(choice.sessionFor(through, L"proxy test", 0, 5000), viaProxy);
-    EXPECT_EQ(fetchOn(viaProxy, proxiedUrl + L"?again").status, 200u);
-  }
-  EXPECT_EQ(proxied("/package.bin?again"), before + 2);
+  EXPECT_EQ(choice.sessionFor(through, L"proxy test", 0, 5000), viaProxy);
   EXPECT_EQ(choice.sessionFor(direct, L"proxy test", 0, 5000), straight);
 }
 
