@@ -62,9 +62,38 @@ std::int64_t sizeOf(const std::wstring& path) {
   return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+constexpr char kValidatorLine[] = "validator ";
+
+// The record's text: the ranges, then the validator when there is one.
+std::string recordText(const SegmentMap& map, const std::string& md5, const std::string& validator) {
+  std::string text = map.text(md5);
+  if (!validator.empty())
+    text += kValidatorLine + validator + "\n";
+  return text;
+}
+
+// Splits a record's validator line off its ranges; false when what follows them is
+// anything else.
+bool splitValidator(std::string& text, std::string& validator) {
+  const std::size_t end = text.find("\nend\n");
+  if (end == std::string::npos)
+    return true;
+  std::string rest = text.substr(end + 5);
+  text.erase(end + 5);
+  if (rest.empty())
+    return true;
+  const std::size_t prefix = sizeof kValidatorLine - 1;
+  if (rest.compare(0, prefix, kValidatorLine) != 0 || rest.back() != '\n' ||
+      rest.find('\n') != rest.size() - 1 || rest.size() == prefix + 1)
+    return false;
+  validator = rest.substr(prefix, rest.size() - prefix - 1);
+  return true;
+}
+
 // What a partial file holds by its side files.
 struct Holding {
   SegmentMap map;
+  std::string validator;
   bool infoMatches = false;  // ".info" names this package
   bool hasParts = false;     // and ".parts" records ranges of it that the file can hold
   bool partsThere = false;   // a ".parts" file is there, whatever it says
@@ -84,7 +113,9 @@ Holding held(const std::wstring& path, std::int64_t size, const std::string& md5
   if (out.partsThere) {
     // One that cannot be read is no record either: the file may be of full size.
     const std::optional<SegmentMap> map =
-        readSideFile(path + L".parts", text, kPartsLimit) ? SegmentMap::parse(text, size, md5) : std::nullopt;
+        readSideFile(path + L".parts", text, kPartsLimit) && splitValidator(text, out.validator)
+            ? SegmentMap::parse(text, size, md5)
+            : std::nullopt;
     if (map && (map->ranges().empty() || map->ranges().back().end <= fileSize)) {
       out.map = *map;
       out.hasParts = true;
@@ -123,6 +154,7 @@ bool PackageFile::open(const std::wstring& path, std::int64_t size, const std::s
   GetFileSizeEx(file_, &fileSize);
   const Holding found = held(path, size, md5, fileSize.QuadPart);
   partsInUse_ = found.hasParts;
+  validator_ = found.hasParts ? found.validator : std::string();
   if (!found.hasParts && found.map.onDisk() < fileSize.QuadPart) {
     // Bytes that are none of this package's. The file is cut before any side file
     // changes: a stop after any step leaves nothing that passes for this package.
@@ -188,7 +220,7 @@ bool PackageFile::saveRecord(const SegmentMap& map) {
   // Written beside, and moved over only once it is on the disk: a stop at any point
   // leaves one whole record, the old or the new.
   const std::wstring fresh = partsPath_ + L".new";
-  if (!writeRecord(fresh, map.text(md5_)))
+  if (!writeRecord(fresh, recordText(map, md5_, validator_)))
     return false;
   if (!step(L"MoveFileExW") ||
       !MoveFileExW(fresh.c_str(), partsPath_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -198,6 +230,10 @@ bool PackageFile::saveRecord(const SegmentMap& map) {
     return failed(L"MoveFileExW");
   }
   return true;
+}
+
+void PackageFile::setValidator(const std::string& validator) {
+  validator_ = validator.find_first_of("\r\n") == std::string::npos ? validator : std::string();
 }
 
 bool PackageFile::saveRecordIfDue(const SegmentMap& map) {

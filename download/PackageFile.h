@@ -1,8 +1,10 @@
 #pragma once
 // The package file a download writes and its two side files: ".info" names the package
 // the partial file belongs to (its size and digest), ".parts" which byte ranges are on
-// disk while several connections write the file in place. A file without ".parts" holds
-// a prefix of the package, as earlier builds left it.
+// disk while several connections write the file in place, and which version of the
+// server's file they are of (a line "validator " and the ETag or Last-Modified after the
+// ranges; records of earlier builds have none). A file without ".parts" holds a prefix of
+// the package, as earlier builds left it.
 //
 // What the side files say must hold after a stop at any instant, a power cut included:
 // a file is cut before the record that vouched for its bytes goes, a record never names
@@ -38,6 +40,10 @@ public:
   bool extend(const SegmentMap& map);
   // Whether ".parts" is kept: the file was extended or had one when opened.
   bool partsInUse() const { return partsInUse_; }
+  // The server's validator the record keeps, as opened or last set; empty for none.
+  // One with a line break is none: no header holds one.
+  const std::string& validator() const { return validator_; }
+  void setValidator(const std::string& validator);
 
   // The bytes written so far reach the disk.
   bool flushData();
@@ -76,6 +82,7 @@ private:
   std::wstring infoPath_;
   std::wstring partsPath_;
   std::string md5_;
+  std::string validator_;
   bool partsInUse_ = false;
   ULONGLONG lastSave_ = 0;
   const wchar_t* failedCall_ = L"";

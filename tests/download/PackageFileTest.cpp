@@ -60,19 +60,17 @@ protected:
     g_steps.clear();
     PackageFile::setStepHook(onStep);
   }
-  // Runs `steps` on a package file opened the way a download opens it, stopped where
-  // g_killAt says; true when it ran to its end.
+  // Opens the file as a download does and runs `steps` on it, stopped where g_killAt
+  // says; true when it ran to its end.
   template <typename F>
-  bool runUntilKilled(F steps) {
-    try {
-      PackageFile file;
-      SegmentMap held;
-      EXPECT_TRUE(file.open(wide_, size(), kMd5, held));
-      steps(file, held);
-      return true;
-    } catch (const Killed&) {
-      return false;
-    }
+  bool runUntilKilled(F steps) try {
+    PackageFile file;
+    SegmentMap held;
+    EXPECT_TRUE(file.open(wide_, size(), kMd5, held));
+    steps(file, held);
+    return true;
+  } catch (const Killed&) {
+    return false;
   }
   // What the next run takes from the disk: every byte it counts on is the package's.
   Ranges nextRun() {
@@ -107,6 +105,7 @@ TEST_F(PackageFileTest, StoppedAtEveryStepOfOpen) {
       {"another package's record", fileWith({}), sideFileText(size() + 1, kMd5),
        map({{0, size()}}, size() + 1).text(kMd5), {}},
       {"a damaged record", fileWith(held), info(), map(held).text(kMd5).substr(0, 20), {}},
+      {"a damaged validator line", fileWith(held), info(), map(held).text(kMd5) + "validator x\nend\n", {}},
       {"no side files", fileWith(held), "", "", {}},
       {"another digest", prefix, sideFileText(size(), other), "", {}},
       {"the digest in other case", prefix, sideFileText(size(), "0123456789ABCDEF0123456789ABCDEF"), "", {}},
@@ -151,11 +150,9 @@ TEST_F(PackageFileTest, ExtendedAndSavedStoppedAtEveryStep) {
     EXPECT_TRUE(next == before || next == after);
     if (ran) {
       EXPECT_EQ(next, after);
-      const std::vector<std::wstring> save = {L"FlushFileBuffers", L"WriteFile", L"FlushFileBuffers", L"MoveFileExW"};
-      std::vector<std::wstring> expected = save;
-      expected.push_back(L"SetEndOfFile");
-      expected.insert(expected.end(), save.begin(), save.end());
-      EXPECT_EQ(g_steps, expected);
+      EXPECT_EQ(g_steps, (std::vector<std::wstring>{L"FlushFileBuffers", L"WriteFile", L"FlushFileBuffers",
+                                                    L"MoveFileExW", L"SetEndOfFile", L"FlushFileBuffers",
+                                                    L"WriteFile", L"FlushFileBuffers", L"MoveFileExW"}));
       break;
     }
   }
@@ -187,6 +184,26 @@ TEST_F(PackageFileTest, RefusedStepsKeepThePreviousRecord) {
     // A complete file's bytes reach the disk before its record goes.
     EXPECT_EQ(file.dropParts(), std::wcscmp(call, L"FlushFileBuffers") != 0);
   }
+}
+
+// The record keeps the server's validator after its ranges; one of an earlier build,
+// without it, is read as before (above).
+TEST_F(PackageFileTest, RecordKeepsTheValidator) {
+  leave(package_.substr(0, 1 << 20), info(), "");
+  {
+    PackageFile file;
+    SegmentMap held;
+    ASSERT_TRUE(file.open(wide_, size(), kMd5, held));
+    EXPECT_EQ(file.validator(), "");
+    file.setValidator("W/\"5f-1a\"");
+    ASSERT_TRUE(file.extend(held));
+  }
+  EXPECT_EQ(qxtest::readFile(path_ + ".parts"), map({{0, 1 << 20}}).text(kMd5) + "validator W/\"5f-1a\"\n");
+  PackageFile file;
+  SegmentMap held;
+  ASSERT_TRUE(file.open(wide_, size(), kMd5, held));
+  EXPECT_EQ(file.validator(), "W/\"5f-1a\"");
+  EXPECT_EQ(held.ranges(), (Ranges{{0, 1 << 20}}));
 }
 
 } // namespace
