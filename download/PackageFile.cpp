@@ -243,14 +243,13 @@ bool PackageFile::saveRecordIfDue(const SegmentMap& map) {
 }
 
 bool PackageFile::dropParts() {
-  if (!partsInUse_)
-    return true;
-  // A complete file without ".parts" is taken as it is: its bytes go to the disk first.
+  // A complete file without ".parts" is taken as it is: its bytes go to the disk first,
+  // also those of a prefix that never had a record.
   if (!flushData())
     return false;
-  partsInUse_ = false;
-  if (step(L"DeleteFileW"))
+  if (partsInUse_ && step(L"DeleteFileW"))
     DeleteFileW(partsPath_.c_str());
+  partsInUse_ = false;
   return true;
 }
 

@@ -54,7 +54,7 @@ public:
   // saveRecord once a second has passed since the last one; true when none was due.
   bool saveRecordIfDue(const SegmentMap& map);
   // The file holds a prefix again (it was cut to nothing, or is complete): its data is
-  // flushed, then ".parts" goes. False when the flush failed; ".parts" then stays.
+  // flushed, then ".parts", if kept, goes. False when the flush failed; ".parts" stays.
   bool dropParts();
   void close();
 
