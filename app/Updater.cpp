@@ -437,7 +437,7 @@ void Updater::Impl::onDownloadDone() {
   if (manager().stage() != 3)
     return;
   progressTimer.stop();
-  if (downloader->digestReady()) {
+  if (downloader->digestReady() || downloader->digestFailed()) {
     checkDigest();
     return;
   }
@@ -450,6 +450,13 @@ void Updater::Impl::onDownloadDone() {
 
 void Updater::Impl::checkDigest() {
   verifyTimer.stop();
+  if (downloader->digestFailed()) {
+    // The package could not be read back: a disk error, told as a failed write is. The
+    // file may well be right, so it stays for the next run to verify.
+    MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
+    restartSelf();
+    return;
+  }
   const std::wstring computed = lowercase(widen(downloader->digest()));
   // Servers announce digests in either case; only the digits matter.
   if (computed != lowercase(packageMd5)) {

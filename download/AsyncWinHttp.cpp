@@ -130,12 +130,10 @@ struct AsyncWinHttp::Impl {
   bool complete = false;    // and the file is whole
   bool digestReported = false;
 
-  // Recovery. The sessions opened for the routes taken (the first by init); closed
-  // once WinHTTP has let go of every request.
-  std::vector<HINTERNET> sessions;
+  // Recovery. The proxy also keeps one session per route taken (the first by init),
+  // closed with the state once WinHTTP has let go of every request.
   SystemProxy proxy;
   SystemProxy::Route route;
-  bool routeKnown = false;
   // Every active connection is quiet, for the window's thread.
   std::atomic<bool> quiet{false};
   // Last: its thread calls into everything above, and is stopped before they go.
@@ -155,7 +153,6 @@ struct AsyncWinHttp::Impl {
   bool takeNextClaim(Connection& c);
 
   void startRequest(Connection& c);
-  HINTERNET sessionFor(const SystemProxy::Route& next);
   void send(Connection& c);
   bool retryLater(Connection& c, End how, bool endedShort);
   void setQuietIfAll();
@@ -326,18 +323,16 @@ void AsyncWinHttp::Impl::startRequest(Connection& c) {
     }
     c.request = nullptr;
   }
-  if (!routeKnown) {
-    // Resolving may fetch a script or search the network: not under the lock, so the
-    // window's thread never waits for it. Only this thread resolves.
-    mutex.unlock();
-    const SystemProxy::Route next = proxy.routeFor(url);
-    mutex.lock();
-    if (ended || !c.active)
-      return;
-    route = next;
-    routeKnown = true;
-  }
-  HINTERNET onRoute = sessionFor(route);
+  // Resolving may fetch a script or search the network (only the first time): not under
+  // the lock, so the window's thread never waits for it. The proxy says "direct" as soon
+  // as a request found it unreachable, also while this resolved.
+  mutex.unlock();
+  const SystemProxy::Route next = proxy.routeFor(url);
+  mutex.lock();
+  if (ended || !c.active)
+    return;
+  route = next;
+  HINTERNET onRoute = proxy.sessionFor(route, kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
   if (!onRoute) {
     failed = true;
     failureText = format(L"%ls failed with error %lld", L"WinHttpOpen", GetLastError());
@@ -350,19 +345,6 @@ void AsyncWinHttp::Impl::startRequest(Connection& c) {
     send(c);
   else
     c.active = false;
-}
-
-// The session whose connections take `next`: the current one when it does, else a new
-// one (a route is fixed when a session opens).
-HINTERNET AsyncWinHttp::Impl::sessionFor(const SystemProxy::Route& next) {
-  if (next.kind == SystemProxy::Kind::kSystem && !sessions.empty())
-    return sessions.front();
-  HINTERNET opened = SystemProxy::openSession(kUserAgent, WINHTTP_FLAG_ASYNC, next);
-  if (opened) {
-    http().setTimeouts(opened, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs);
-    sessions.push_back(opened);
-  }
-  return opened;
 }
 
 // Sends the request for `c`'s claim.
@@ -403,7 +385,6 @@ bool AsyncWinHttp::Impl::retryLater(Connection& c, End how, bool endedShort) {
   if (route.kind == SystemProxy::Kind::kProxy && request.unreachable()) {
     // The proxy itself is not there: the next request goes direct.
     proxy.proxyUnreachable();
-    routeKnown = false;
   }
   const std::int64_t retryAfter = request.retryAfterMs();
   if (!c.pacer.failed(Clock::now(), retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt))
@@ -499,6 +480,8 @@ void AsyncWinHttp::Impl::onAccepted(Connection& c, std::int64_t newTotal, bool r
 
 void AsyncWinHttp::Impl::onRestarted(Connection& c) {
   // The server ignores ranges: the file holds a prefix again, written by one connection.
+  // It is empty now, so a record that stays behind names bytes past its end and is
+  // no record.
   file.dropParts();
   several = false;
   ramp = ConnectionRamp(1);
@@ -529,7 +512,13 @@ void AsyncWinHttp::Impl::onWritten(Connection& c, std::int64_t end) {
   c.pacer.progressed(Clock::now());
   quiet = false;
   digest.advance(map.prefixEnd());
-  file.saveParts(map, false);
+  if (!file.saveRecordIfDue(map)) {
+    // Bytes that no record vouches for would be fetched again by every later run.
+    failed = true;
+    failureText = format(L"%ls failed with error %lld", file.failedCall(), GetLastError());
+    this->end(false);
+    return;
+  }
   report(kProgress);
 }
 
@@ -586,10 +575,13 @@ void AsyncWinHttp::Impl::end(bool fileComplete) {
   complete = fileComplete && !failed && map.complete();
   // The other connections' requests may still run: they write nothing more.
   closeRequests();
-  if (complete)
-    file.dropParts();
-  else
-    file.saveParts(map, true);
+  // A record that cannot be kept is a disk error like a failed write; the one before it
+  // still holds for the next run.
+  if (!(complete ? file.dropParts() : file.saveRecord(map)) && !failed) {
+    failed = true;
+    failureText = format(L"%ls failed with error %lld", file.failedCall(), GetLastError());
+    complete = false;
+  }
   file.close();
   if (failed)
     downloaded = 0;
@@ -600,7 +592,7 @@ void AsyncWinHttp::Impl::end(bool fileComplete) {
     digest.setSize(total);
   }
   report(kEnded);
-  if (complete && digest.ready())
+  if (complete && (digest.ready() || digest.failed()))
     reportDigestOnce();
 }
 
@@ -645,8 +637,6 @@ AsyncWinHttp::~AsyncWinHttp() {
     impl_.release();
     return;
   }
-  for (HINTERNET session : impl_->sessions)
-    http().closeHandle(session);
 }
 
 bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
@@ -654,7 +644,7 @@ bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
   impl_->callback = callback;
   impl_->context = context;
   if (!impl_->session && http().loaded())
-    impl_->session = impl_->sessionFor(SystemProxy::Route());
+    impl_->session = impl_->proxy.sessionFor(SystemProxy::Route(), kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
   return impl_->session != nullptr;
 }
 
@@ -680,12 +670,14 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   }
   if (!d.file.open(targetPath, d.expectedSize, expectedMd5, d.map)) {
     d.failed = true;
-    d.failureText = format(L"%ls failed with error %lld", L"CreateFile", GetLastError());
+    d.failureText = format(L"%ls failed with error %lld", d.file.failedCall(), GetLastError());
     d.end(false);
     return false;
   }
+  // The total is the server's to tell: until it answers, a partial file must not look
+  // complete to whoever reads the two counts.
   d.downloaded = d.map.onDisk();
-  d.total = d.map.onDisk();
+  d.total = 0;
   // What is on disk is hashed at once, off this thread, while the rest is asked for.
   d.digest.start(targetPath, d.map.prefixEnd(), d.expectedSize > 0 ? d.expectedSize : -1, &Impl::onDigestReady,
                  &d);
@@ -747,6 +739,8 @@ std::int64_t AsyncWinHttp::total() const { return impl_->total; }
 std::int64_t AsyncWinHttp::hashedBytes() const { return impl_->digest.hashed(); }
 
 bool AsyncWinHttp::digestReady() const { return impl_->digest.ready(); }
+
+bool AsyncWinHttp::digestFailed() const { return impl_->digest.failed(); }
 
 std::string AsyncWinHttp::digest() const { return impl_->digest.digest(); }
 
