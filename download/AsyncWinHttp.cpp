@@ -286,14 +286,14 @@ void AsyncWinHttp::Impl::addConnection() {
     return;
   }
   added.active = true;
-  SupportLog::writef("download", "connection %d added (%d active)", number(added), activeConnections());
+  SupportLog::writef("download", "connection %d added: the ramp opens one more (%d active)", number(added), activeConnections());
   SupportLog::countConnections(activeConnections());
   send(added);
 }
 
 // Ends `c` for the rest of the download; the bytes it did not fetch go to the others.
 void AsyncWinHttp::Impl::drop(Connection& c) {
-  SupportLog::writef("download", "connection %d dropped: the ramp wants fewer", number(c));
+  SupportLog::writef("download", "connection %d dropped: the newest connection did not raise the rate", number(c));
   c.active = false;
   c.pacer.ended();
   if (c.request)
@@ -586,6 +586,7 @@ void AsyncWinHttp::Impl::onFinished(Connection& c, End how, const std::wstring& 
     // run: one connection fewer from now on, and the others fetch what it left.
     c.active = false;
     ramp.refused();
+    SupportLog::writef("download", "connection %d dropped: the server ended it while others run", number(c));
     if (how == End::Failed)
       OutputDebugStringW((L"download connection given up: " + text).c_str());
     armDeadline();
