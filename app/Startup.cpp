@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -35,19 +36,22 @@ std::string ownPath() {
   return SupportLog::utf8(path);
 }
 
+// From the program's own version resource: the version library is no system DLL that
+// the loader finds only in the system folder.
 std::string fileVersion() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-  std::vector<char> data(size);
-  VS_FIXEDFILEINFO* info = nullptr;
-  UINT length = 0;
-  if (!size || !GetFileVersionInfoW(path, 0, size, data.data()) ||
-      !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info)
-    return "unknown";
-  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
-         std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
+  HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+  HGLOBAL handle = info ? LoadResource(nullptr, info) : nullptr;
+  const auto* data = handle ? static_cast<const BYTE*>(LockResource(handle)) : nullptr;
+  const DWORD size = data ? SizeofResource(nullptr, info) : 0;
+  // VS_FIXEDFILEINFO follows the block's key, aligned; its signature finds it.
+  for (DWORD at = 0; at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, data + at, sizeof fixed);
+    if (fixed.dwSignature == 0xFEEF04BD)
+      return std::to_string(HIWORD(fixed.dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed.dwFileVersionMS)) +
+             "." + std::to_string(HIWORD(fixed.dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed.dwFileVersionLS));
+  }
+  return "unknown";
 }
 
 // The SHA-256 of this program's file, so support knows which build ran.

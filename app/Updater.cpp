@@ -293,7 +293,9 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   SupportLog::facts().queryMs = static_cast<std::int64_t>(GetTickCount64() - queryStart);
   if (url.empty()) {
     manager().setStage(2);
-    SupportLog::failure("query", "the update server gave no package (see the query's lines above)");
+    // The host's own reason (a timeout, a script that ended) is the better cause.
+    if (SupportLog::cause().empty())
+      SupportLog::failure("query", "the update server offered no package (its answer is in the query lines above)");
     MessageBoxW(window(), L"服务器出错了！请稍后再试。", L"提示", MB_ICONINFORMATION);
     restartSelf();
     return;

@@ -209,6 +209,7 @@ struct LuaScript::Impl : EventListener {
     if (resultRaised)
       return;
     LuaScript::logf("[LUA ERROR] update query failed: %s", reason);
+    SupportLog::failure("query", std::string("the update query failed: ") + reason);
     failedByHost = true;
     SocketDelayResumer::instance().cancel();
     const NotifyRecord empty{"installer", "", "", "", ""};

@@ -40,21 +40,23 @@ def log_lines(path):
         return f.read().decode("utf-8").splitlines()
 
 
-def last_log_line(run):
-    """The newest log's last line, for a run that has ended."""
-    found = logs(run)
-    check(found, "no log in %s" % temp_folder(run)[0])
+def last_log_line(run, path=None):
+    """The last line of `path`, or of the newest log, for a run that has ended."""
+    found = [path] if path else logs(run)
+    check(found and os.path.exists(found[-1]), "no log %s" % (path or "in " + temp_folder(run)[0]))
     return log_lines(found[-1])[-1]
 
 
-def silent(run, exe, expected_code, seconds=90):
-    run.start_installer(exe, "/verysilent", env_extra=payload_env(run, steps=5, delay=50))
+def silent(run, exe, expected_code, *args, seconds=90):
+    run.start_installer(exe, "/verysilent", *args, env_extra=payload_env(run, steps=5, delay=50))
     code = run.installer_exit(seconds)
     check(code == expected_code, "silent install ended with %s, expected %s" % (code, expected_code))
 
 
 def support_log(run):
     fresh(run)
+    for old in logs(run):
+        os.remove(old)
     # Named after the scenario, so that the box watcher answers its boxes.
     exe = os.path.join(run.folder, "support_log-installer.exe")
     shutil.copyfile(os.path.join(run.build, "tests", "app", "installer_e2e_report.exe"), exe)
@@ -66,12 +68,15 @@ def support_log(run):
     received = lambda: [json.loads(line) for line in open(reports)] if os.path.exists(reports) else []  # noqa: E731
     temp, user = temp_folder(run)
 
+    # The failure logs where /log says, and nothing in the temporary folder.
+    chosen = os.path.join(run.folder, "chosen.log")
     query = run.start_update_server("--error-code", "4")
-    silent(run, exe, 1)
+    silent(run, exe, 1, "/log", run.windows_path(chosen))
     query.terminate()
     query.wait(10)
-    last = last_log_line(run)
-    check("[end] failure, exit code 1, stage query" in last and "the update server gave no package" in last,
+    check(not logs(run), "a log in the temporary folder despite /log: %r" % logs(run))
+    last = last_log_line(run, chosen)
+    check("[end] failure, exit code 1, stage query" in last and "the update server offered no package" in last,
           "the failed query's log ends with %r" % last)
     wait_for(lambda: len(received()) == 1, 10, "the failure's report")
 
