@@ -1,8 +1,9 @@
+// Sections: what the log and the report say of this program and this PC; the end of
+// the run; the start-up sequence.
 #include "app/Startup.h"
 
 #include <windows.h>
 #include <ole2.h>
-
 #include <wincrypt.h>
 
 #include <cstdlib>
@@ -25,15 +26,17 @@
 
 namespace {
 
+// ---- what the log and the report say of this program and this PC ----------------------
+
 // The outcome report never holds the exit back longer than this.
 constexpr unsigned kReportBudgetMs = 2000;
 ULONGLONG startTick = 0;
 std::string reportUrl;
 
-std::string ownPath() {
+std::wstring ownPath() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return SupportLog::utf8(path);
+  return path;
 }
 
 // From the program's own version resource: the version library is no system DLL that
@@ -56,9 +59,7 @@ std::string fileVersion() {
 
 // The SHA-256 of this program's file, so support knows which build ran.
 std::string ownDigest() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(ownPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return "unreadable";
   HCRYPTPROV provider = 0;
@@ -134,13 +135,13 @@ void openLog(const std::vector<std::string>& argv, const std::string& installNam
   SupportLog::open(L"", installName);
 }
 
-void logStart(const std::vector<std::string>& argv) {
+void logStart() {
   RunFacts& facts = SupportLog::facts();
   facts.runId = randomRunId();
   facts.installerVersion = fileVersion();
   facts.windowsVersion = windowsVersion();
   facts.codePage = GetACP();
-  SupportLog::writef("start", "installer %s, version %s, SHA-256 %s", ownPath().c_str(),
+  SupportLog::writef("start", "installer %s, version %s, SHA-256 %s", SupportLog::utf8(ownPath()).c_str(),
                      facts.installerVersion.c_str(), ownDigest().c_str());
   SupportLog::writef("start", "Windows %s, code page %u (OEM %u), %s", facts.windowsVersion.c_str(), facts.codePage,
                      GetOEMCP(), isProcessElevated() ? "elevated" : "not elevated");
@@ -149,7 +150,6 @@ void logStart(const std::vector<std::string>& argv) {
   for (const auto& [key, value] : CommandLineOptions::get())
     options += " " + key + (value.empty() ? "" : "=" + value);
   SupportLog::write("start", "options:" + (options.empty() ? std::string(" none") : options));
-  (void)argv;
 }
 
 // The publisher's settings as read; nothing in them is secret but the report address's
@@ -169,6 +169,8 @@ void logConfig(const InstallConfig& c) {
 }
 
 } // namespace
+
+// ---- the end of the run -----------------------------------------------------------------
 
 void finishRun(int exitCode) {
   static bool finished = false;
@@ -191,13 +193,15 @@ void finishRun(int exitCode) {
   SupportLog::close(std::string(line) + (exitCode != 0 && !cause.empty() ? ", cause: " + cause : ""));
 }
 
+// ---- the start-up sequence -----------------------------------------------------------------
+
 int runInstaller(const std::vector<std::string>& argv) {
   int elevatedCode = 0;
   if (relaunchElevatedIfNeeded(std::vector<std::string>(argv.begin() + (argv.empty() ? 0 : 1), argv.end()),
                                elevatedCode))
     return elevatedCode;
   startTick = GetTickCount64();
-  logStart(argv);
+  logStart();
 
   bool silent = false;
   for (size_t i = 0; i < argv.size(); ++i) {
