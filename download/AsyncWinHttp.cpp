@@ -429,12 +429,6 @@ bool AsyncWinHttp::Impl::retryLater(Connection& c, End how, bool endedShort) {
   const std::int64_t retryAfter = request.retryAfterMs();
   if (!c.pacer.failed(Clock::now(), retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt))
     return false;
-  SupportLog::countRetry();
-  SupportLog::writef("download", "retry on connection %d in %lld ms: %s", number(c),
-                     static_cast<long long>(c.pacer.deadline() ? std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                       *c.pacer.deadline() - Clock::now()).count()
-                                                               : 0),
-                     how == End::Failed ? "the request failed" : how == End::Closed ? "it stalled" : "the body ended short");
   setQuietIfAll();
   armDeadline();
   return true;
@@ -593,8 +587,17 @@ void AsyncWinHttp::Impl::onFinished(Connection& c, End how, const std::wstring& 
     return;
   }
   if (!done) {
-    if (retryLater(c, how, how == End::Complete))
+    if (retryLater(c, how, how == End::Complete)) {
+      SupportLog::countRetry();
+      SupportLog::writef("download", "retry on connection %d in %lld ms: %s", number(c),
+                         static_cast<long long>(c.pacer.deadline() ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                                           *c.pacer.deadline() - Clock::now()).count()
+                                                                   : 0),
+                         how == End::Failed   ? SupportLog::utf8(text).c_str()
+                         : how == End::Closed ? "no byte came in time"
+                                              : "the body ended short");
       return;
+    }
     if (how == End::Failed) {
       failed = true;
       failureText = text;
