@@ -18,6 +18,7 @@
 #include "app/InstallPath.h"
 #include "app/InstallPathChooser.h"
 #include "app/SetupCommand.h"
+#include "app/SupportLog.h"
 #include "gui/GbkText.h"
 #include "gui/ResourceModule.h"
 #include "gui/Timer.h"
@@ -54,6 +55,7 @@ public:
       return false;
     }
     bytes = available.QuadPart;
+    SupportLog::writef("path", "drive %c: has %llu MB free", letter, static_cast<unsigned long long>(bytes >> 20));
     return true;
   }
 };
@@ -162,6 +164,7 @@ struct InstallManager::Impl : public EventListener {
   std::string extraArguments;
   InstallConfig config;
   PROCESS_INFORMATION processInfo{};
+  ULONGLONG payloadStart = 0;
   Timer installCheckTimer{"installCheckTimer"};
   HWND notifyWindow = nullptr;
   int stage = 0;
@@ -197,6 +200,7 @@ InstallManager::InstallManager() : impl_(std::make_unique<Impl>()) {
   std::string errorText;
   if (!readConfig(errorText)) {
     const std::string text = "读取" + errorText + "出错。";
+    SupportLog::failure("config", "the configuration cannot be read: " + SupportLog::fromGbk(text));
     MessageBoxW(nullptr, gbkToWide(text).c_str(), L"错误", MB_ICONERROR);
     PostQuitMessage(100);
   }
@@ -248,6 +252,7 @@ bool InstallManager::Impl::determineInstallPaths(std::string& errorText) {
     if (result == ERROR_SUCCESS) {
       defaultInstallPath = normaliseInstallPath(buffer.c_str());
       installPath = defaultInstallPath;
+      SupportLog::write("path", "install path " + SupportLog::fromGbk(installPath) + " (from the registry: installed before)");
       return true;
     }
   }
@@ -259,9 +264,13 @@ bool InstallManager::Impl::determineInstallPaths(std::string& errorText) {
     return false;
   }
   debugText(std::string("系统PF 目录：") + programFiles);
-  defaultInstallPath = chooseInstallRoot(programFiles, config.neededSpace, *driveProbe) + "\\" +
-                       config.installFolder;
+  const std::string root = chooseInstallRoot(programFiles, config.neededSpace, *driveProbe);
+  defaultInstallPath = root + "\\" + config.installFolder;
   installPath = defaultInstallPath;
+  SupportLog::writef("path", "install path %s (%s; %.0f MB needed)", SupportLog::fromGbk(installPath).c_str(),
+                     root == programFiles ? "Program Files, whose drive has the most free space"
+                                          : "Program Files' folder on the drive with the most free space",
+                     config.neededSpace);
   return true;
 }
 
@@ -270,6 +279,7 @@ InstallConfig InstallManager::getConfig() const { return impl_->config; }
 void InstallManager::overridePaths(const std::string& path) {
   impl_->defaultInstallPath = normaliseInstallPath(path);
   impl_->installPath = impl_->defaultInstallPath;
+  SupportLog::write("path", "install path " + SupportLog::fromGbk(impl_->installPath) + " (the caller's /path)");
 }
 
 void InstallManager::setInstallPath(const std::string& path) { impl_->installPath = normaliseInstallPath(path); }
@@ -372,9 +382,17 @@ bool InstallManager::runSetup(const std::string& windowTitle, int mode) {
   startup.cb = sizeof startup;
   const bool started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                                       nullptr, &startup, &impl_->processInfo);
+  SupportLog::write("payload", "command line: " + SupportLog::fromGbk(command));
   // A payload that never started has no exit code to poll; the controller reports it.
-  if (started)
+  if (started) {
+    impl_->payloadStart = GetTickCount64();
+    SupportLog::facts().stage = "payload";
+    SupportLog::writef("payload", "started, process id %lu", static_cast<unsigned long>(impl_->processInfo.dwProcessId));
     impl_->installCheckTimer.start(200);
+  } else {
+    SupportLog::failure("payload", "the payload could not be started (CreateProcess error " +
+                                       std::to_string(GetLastError()) + ")");
+  }
   return started;
 }
 
@@ -387,10 +405,15 @@ void InstallManager::Impl::onEvent(const char*, const char* type, EventArg, Even
   if (known && code == STILL_ACTIVE)
     return;
   installCheckTimer.stop();
+  SupportLog::facts().payloadMs = static_cast<std::int64_t>(GetTickCount64() - payloadStart);
+  SupportLog::writef("payload", "ended with exit code %lu after %.1f s", static_cast<unsigned long>(code),
+                     static_cast<double>(SupportLog::facts().payloadMs) / 1000.0);
   if (known && code == 0) {
     onInstallComplete();
     return;
   }
+  SupportLog::failure("payload", known ? "the payload failed with exit code " + std::to_string(code)
+                                       : "the payload's exit code cannot be read");
   MessageBoxW(nullptr, L"安装失败，请检查安装包是否完整后重新安装。", L"出错", MB_ICONERROR);
   PostQuitMessage(103);
 }
@@ -418,6 +441,7 @@ void InstallManager::Impl::onInstallComplete() {
                    static_cast<DWORD>(installPath.size() + 1));
     RegCloseKey(key);
   }
+  SupportLog::write("payload", "installed into " + SupportLog::fromGbk(installPath));
 
   if (config.silentInstall) {
     PostQuitMessage(0);

@@ -14,6 +14,8 @@
 #include "app/SelfRestart.h"
 #include "app/SignatureCheck.h"
 #include "app/SignerPolicy.h"
+#include "app/Startup.h"
+#include "app/SupportLog.h"
 #include "download/AsyncWinHttp.h"
 #include "download/TransferText.h"
 #include "gui/GbkText.h"
@@ -101,6 +103,11 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::unique_ptr<AsyncWinHttp> downloader;
   std::unique_ptr<SignatureCheck> signatureCheck;
   InstallConfig config;
+  // When each stage began, for the log and the outcome report.
+  ULONGLONG queryStart = 0;
+  ULONGLONG downloadStart = 0;
+  ULONGLONG verifyStart = 0;
+  int payloadPercent = -1;
 
   explicit Impl(Updater* window);
   ~Impl() override;
@@ -221,6 +228,8 @@ void Updater::Impl::beginFlow() {
   }
   if (manager().stage() == 0) {
     manager().setStage(1);
+    SupportLog::facts().stage = "query";
+    queryStart = GetTickCount64();
     LuaScript::instance().event().connect(this);
     LuaScript::instance().run();
   }
@@ -252,6 +261,7 @@ void Updater::Impl::onEvent(const char* eventName, const char* type, EventArg ar
       startInstall(installMode);
       return;
     }
+    SupportLog::failure("extract", "the embedded package could not be written to the temporary folder");
     MessageBoxW(window(), L"无法提取安装包", L"提示", MB_ICONERROR);
     PostMessageA(window(), WM_QUIT, 101, 0);
   } else if (source == "LuaScript" && kind == "EVENT_NOTIFY") {
@@ -280,8 +290,12 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   auto text = [](const char* value) { return std::string(value ? value : ""); };
   const std::string url = text(record.url);
   const std::string md5 = text(record.md5);
+  SupportLog::facts().queryMs = static_cast<std::int64_t>(GetTickCount64() - queryStart);
   if (url.empty()) {
     manager().setStage(2);
+    // The host's own reason (a timeout, a script that ended) is the better cause.
+    if (SupportLog::cause().empty())
+      SupportLog::failure("query", "the update server offered no package (its answer is in the query lines above)");
     MessageBoxW(window(), L"服务器出错了！请稍后再试。", L"提示", MB_ICONINFORMATION);
     restartSelf();
     return;
@@ -292,6 +306,10 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   packageSize = 0;
   parseByteCount(text(record.size), packageSize);
   manager().setVersion(text(record.version));
+  SupportLog::facts().gameVersion = text(record.version);
+  SupportLog::writef("query", "answer after %lld ms: version %s, url %s, size %s, digest %s",
+                     static_cast<long long>(SupportLog::facts().queryMs), text(record.version).c_str(), url.c_str(),
+                     text(record.size).c_str(), md5.c_str());
 
   // The package goes to the drive it will be installed on.
   const std::string installPath = targetInstallPath();
@@ -306,7 +324,10 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   // as a network problem, again at every start.
   const std::int64_t missing =
       packageSize - AsyncWinHttp::continuableBytes(packagePath, packageSize, md5);
+  SupportLog::writef("download", "cache folder %s, %lld bytes of the package already there",
+                     SupportLog::utf8(widen(folder)).c_str(), static_cast<long long>(packageSize - missing));
   if (!enoughSpaceFor(widen(std::string(1, drive) + ":\\"), missing)) {
+    SupportLog::failure("download", std::string("not enough free space on drive ") + drive + ": for the package");
     MessageBoxW(window(), L"磁盘空间不足，请清理磁盘或选择其他安装目录后再试。", L"提示", MB_ICONWARNING);
     restartSelf();
     return;
@@ -314,6 +335,8 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   CreateDirectoryA(folder.c_str(), nullptr);
   manager().setSetupDir(narrow(widen(folder + "\\")));
   manager().setStage(3);
+  SupportLog::facts().stage = "download";
+  downloadStart = GetTickCount64();
   downloader = std::make_unique<AsyncWinHttp>();
   downloader->init(AsyncWinHttp::postToWindow, window());
   downloader->setConnections(config.downloadConnections);
@@ -328,9 +351,15 @@ std::string Updater::Impl::targetInstallPath() { return manager().installPathFor
 // whose free space cannot be read has none.
 bool Updater::Impl::enoughSpaceFor(const std::wstring& root, std::int64_t missing) {
   ULARGE_INTEGER available{};
-  if (!GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr))
+  if (!GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr)) {
+    SupportLog::writef("download", "the free space of %s cannot be read (error %lu)", SupportLog::utf8(root).c_str(),
+                       GetLastError());
     return false;
+  }
   const std::uint64_t needed = static_cast<std::uint64_t>(std::max<std::int64_t>(missing, 0) + kSpareBytes);
+  SupportLog::writef("download", "free space on %s: %llu MB found, %llu MB needed", SupportLog::utf8(root).c_str(),
+                     static_cast<unsigned long long>(available.QuadPart >> 20),
+                     static_cast<unsigned long long>(needed >> 20));
   return available.QuadPart >= needed;
 }
 
@@ -342,6 +371,13 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
   case kInstallProgressMessage:
     impl.progressDone = static_cast<unsigned>(wParam);
     impl.progressTotal = static_cast<unsigned>(lParam);
+    if (impl.progressTotal > 0) {
+      const int percent = static_cast<int>(std::min<std::int64_t>(impl.progressDone * 100 / impl.progressTotal, 100));
+      if (percent != impl.payloadPercent) {
+        impl.payloadPercent = percent;
+        SupportLog::writef("payload", "progress %d%%", percent);
+      }
+    }
     if (!impl.progressTimer.isActive())
       impl.progressTimer.start(16);
     if (HWND notify = InstallManager::instance().notifyWindow())
@@ -429,7 +465,13 @@ void Updater::Impl::showDownloadProgress() {
 void Updater::Impl::onDownloadDone() {
   const std::int64_t received = downloader ? downloader->downloaded() : 0;
   const std::int64_t total = downloader ? downloader->total() : 0;
+  SupportLog::facts().downloadMs = static_cast<std::int64_t>(GetTickCount64() - downloadStart);
+  SupportLog::facts().bytes = received;
   if (received != total || total == 0) {
+    const std::wstring why = downloader ? downloader->failureText() : std::wstring();
+    SupportLog::failure("download", "the download failed: " +
+                                        (why.empty() ? std::string("the transfer ended before the package was complete")
+                                                     : SupportLog::utf8(why)));
     MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
     restartSelf();
     return;
@@ -437,6 +479,10 @@ void Updater::Impl::onDownloadDone() {
   if (manager().stage() != 3)
     return;
   progressTimer.stop();
+  SupportLog::writef("download", "complete: %lld bytes in %.1f s", static_cast<long long>(total),
+                     static_cast<double>(SupportLog::facts().downloadMs) / 1000.0);
+  SupportLog::facts().stage = "verify";
+  verifyStart = GetTickCount64();
   if (downloader->digestReady() || downloader->digestFailed()) {
     checkDigest();
     return;
@@ -453,19 +499,26 @@ void Updater::Impl::checkDigest() {
   if (downloader->digestFailed()) {
     // The package could not be read back: a disk error, told as a failed write is. The
     // file may well be right, so it stays for the next run to verify.
+    SupportLog::failure("verify", "the package could not be read back from the disk");
     MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
     restartSelf();
     return;
   }
   const std::wstring computed = lowercase(widen(downloader->digest()));
+  SupportLog::facts().verifyMs = static_cast<std::int64_t>(GetTickCount64() - verifyStart);
+  SupportLog::writef("verify", "MD5 expected %s, found %s, %lld ms after the download", narrow(packageMd5).c_str(),
+                     narrow(computed).c_str(), static_cast<long long>(SupportLog::facts().verifyMs));
   // Servers announce digests in either case; only the digits matter.
   if (computed != lowercase(packageMd5)) {
+    SupportLog::failure("verify", "the package is damaged: its MD5 is " + narrow(computed) + ", the server announced " +
+                                      narrow(packageMd5));
     DeleteFileW(downloader->targetPath().c_str());
     DeleteFileW(downloader->infoPath().c_str());
     const std::wstring text = std::wstring(L"下载的文件损坏了！请重新打开安装程序，再试一次。") +
                               L"\r\n Hash expected = " + packageMd5 + L"\r\n Hash caled    = " + computed +
                               L"\r\n url = " + packageUrl;
     MessageBoxW(window(), text.c_str(), L"出错了", MB_ICONERROR);
+    finishRun(1);
     ExitProcess(1);
   }
   if (!config.packageSigners.empty()) {
@@ -476,6 +529,7 @@ void Updater::Impl::checkDigest() {
     return;
   }
   OutputDebugStringA("packageSigners is not configured: the package's signer is not checked");
+  SupportLog::write("verify", "signature not checked: the build names no packageSigners");
   manager().setStage(5);
   progressDone = 0;
   progressTotal = 100;
@@ -491,6 +545,9 @@ void Updater::Impl::onSignatureRead() {
   const PackageSignature signature = signatureCheck->verdict();
   signatureCheck.reset();
   const SignerPolicy policy(config.packageSigners);
+  SupportLog::writef("verify", "signature status 0x%08lx, signer %s",
+                     static_cast<unsigned long>(signature.trustStatus()),
+                     signature.signerFingerprint().empty() ? "none" : signature.signerFingerprint().c_str());
   if (policy.judge(signature.trustStatus(), signature.signerFingerprint()) == SignerPolicy::Verdict::Accepted) {
     manager().setStage(5);
     progressDone = 0;
@@ -503,6 +560,7 @@ void Updater::Impl::onSignatureRead() {
                 static_cast<unsigned long>(signature.trustStatus()),
                 signature.signerFingerprint().empty() ? "none" : signature.signerFingerprint().c_str());
   OutputDebugStringA(line);
+  SupportLog::failure("verify", line);
   DeleteFileW(downloader->targetPath().c_str());
   DeleteFileW(downloader->infoPath().c_str());
   MessageBoxW(window(), L"安装包的数字签名无效，已停止安装。请从官方网站重新下载安装程序。", L"出错了", MB_ICONERROR);
@@ -517,6 +575,8 @@ void Updater::Impl::startInstall(int mode) {
   optionPage->applyOptions();
   optionPage->applyTasks();
   owner->setCloseEnabled(false);
+  if (verifyStart)
+    SupportLog::facts().verifyMs = static_cast<std::int64_t>(GetTickCount64() - verifyStart);
   if (!manager().runSetup(title, mode)) {
     MessageBoxW(window(), L"正在安装中...", L"提示", MB_ICONERROR);
     owner->setCloseEnabled(true);
@@ -527,6 +587,7 @@ void Updater::Impl::startInstall(int mode) {
 // --- restart ---------------------------------------------------------------------------
 
 void Updater::Impl::restartSelf() {
+  finishRun(1);
   // A silent run has nobody to start over for: it ends with the failure code.
   if (silent())
     ExitProcess(1);

@@ -19,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/SupportLog.h"
 #include "download/ConnectionRamp.h"
 #include "download/DeadlineThread.h"
 #include "download/DigestFollower.h"
@@ -81,6 +82,8 @@ struct AsyncWinHttp::Impl {
     bool gotByte = false;             // the running request received a byte
     bool stalled = false;             // the watchdog closed the running request
     RequestPacer pacer;
+    std::int64_t sentFrom = 0;  // for the log: where its request began, and when
+    Clock::time_point sentAt;
 
     // Where the bytes it has not received yet begin.
     std::int64_t receivedTo() const { return request ? request->received() : written; }
@@ -134,12 +137,20 @@ struct AsyncWinHttp::Impl {
   // closed with the state once WinHTTP has let go of every request.
   SystemProxy proxy;
   SystemProxy::Route route;
+  bool routeLogged = false;  // the route taken is logged once, and again when it changes
   // Every active connection is quiet, for the window's thread.
   std::atomic<bool> quiet{false};
+  Clock::time_point progressLogged = Clock::now();
+  std::int64_t progressLoggedBytes = 0;
   // Last: its thread calls into everything above, and is stopped before they go.
   std::unique_ptr<DeadlineThread> deadlines;
 
   bool sizeKnown() const { return map.size() != SegmentMap::kUnknownSize; }
+  int number(const Connection& c) const {
+    for (std::size_t i = 0; i < connections.size(); ++i)
+      if (connections[i].get() == &c) return static_cast<int>(i) + 1;
+    return 0;
+  }
   int activeConnections() const;
   std::vector<Range> busy(const Connection* except) const;
   std::int64_t segmentLength() const;
@@ -273,11 +284,14 @@ void AsyncWinHttp::Impl::addConnection() {
     return;
   }
   added.active = true;
+  SupportLog::writef("download", "connection %d added: the ramp opens one more (%d active)", number(added), activeConnections());
+  SupportLog::countConnections(activeConnections());
   send(added);
 }
 
 // Ends `c` for the rest of the download; the bytes it did not fetch go to the others.
 void AsyncWinHttp::Impl::drop(Connection& c) {
+  SupportLog::writef("download", "connection %d dropped: the newest connection did not raise the rate", number(c));
   c.active = false;
   c.pacer.ended();
   if (c.request)
@@ -331,6 +345,13 @@ void AsyncWinHttp::Impl::startRequest(Connection& c) {
   mutex.lock();
   if (ended || !c.active)
     return;
+  if (!routeLogged || !(next == route)) {
+    routeLogged = true;
+    SupportLog::noteRoute(next.kind == SystemProxy::Kind::kProxy);
+    SupportLog::write("route", next.kind == SystemProxy::Kind::kProxy    ? "through the proxy " + SupportLog::utf8(next.proxy)
+                               : next.kind == SystemProxy::Kind::kDirect ? std::string("direct (no proxy, or it cannot be reached)")
+                                                                         : std::string("the system's own proxy setting"));
+  }
   route = next;
   HINTERNET onRoute = proxy.sessionFor(route, kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
   if (!onRoute) {
@@ -370,6 +391,10 @@ void AsyncWinHttp::Impl::send(Connection& c) {
   c.gotByte = false;
   c.stalled = false;
   c.pacer.sent(Clock::now());
+  c.sentFrom = c.claim.first;
+  c.sentAt = Clock::now();
+  SupportLog::writef("download", "request on connection %d: bytes %lld-%lld", number(c),
+                     static_cast<long long>(c.claim.first), static_cast<long long>(c.claim.end - 1));
   armDeadline();
   // The request may end inside send (a refused connection): onFinished has run then.
   c.request->send(session, url, target);
@@ -434,6 +459,8 @@ void AsyncWinHttp::Impl::onDeadline(void* context) {
         break;
       case RequestPacer::Action::kStalled:
         c.stalled = true;
+        SupportLog::writef("download", "connection %d stalled: no byte for %lld s", impl->number(c),
+                           static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(RequestPacer::kStall).count()));
         if (c.request)
           c.request->close();  // its end schedules the next request
         break;
@@ -511,6 +538,15 @@ void AsyncWinHttp::Impl::onWritten(Connection& c, std::int64_t end) {
   // New bytes: the retry budget starts afresh, and the silence marks move on.
   c.pacer.progressed(Clock::now());
   quiet = false;
+  if (Clock::now() - progressLogged >= std::chrono::seconds(10)) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - progressLogged).count();
+    const double rate = static_cast<double>(map.onDisk() - progressLoggedBytes) / seconds;
+    SupportLog::writef("download", "progress %lld of %lld bytes, %.0f KB/s, %.0f s left",
+                       static_cast<long long>(map.onDisk()), static_cast<long long>(map.size()), rate / 1024,
+                       rate > 0 && sizeKnown() ? static_cast<double>(map.size() - map.onDisk()) / rate : -1.0);
+    progressLogged = Clock::now();
+    progressLoggedBytes = map.onDisk();
+  }
   digest.advance(map.prefixEnd());
   if (!file.saveRecordIfDue(map)) {
     // Bytes that no record vouches for would be fetched again by every later run.
@@ -526,6 +562,10 @@ void AsyncWinHttp::Impl::onFinished(Connection& c, End how, const std::wstring& 
   if (!c.active || ended)
     return;  // dropped, or the download is over
   c.pacer.ended();
+  SupportLog::writef("download", "request on connection %d ended after %lld ms with %lld bytes: %s", number(c),
+                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.sentAt).count()),
+                     static_cast<long long>(c.written - c.sentFrom),
+                     how == End::Complete ? "complete" : how == End::Closed ? "closed" : SupportLog::utf8(text).c_str());
   // A body without a told length may also end before the range does.
   const bool done = how == End::Complete && (c.written >= c.claim.end || !sizeKnown());
   if (!done && several && activeConnections() > 1) {
@@ -533,14 +573,24 @@ void AsyncWinHttp::Impl::onFinished(Connection& c, End how, const std::wstring& 
     // run: one connection fewer from now on, and the others fetch what it left.
     c.active = false;
     ramp.refused();
+    SupportLog::writef("download", "connection %d dropped: the server ended it while others run", number(c));
     if (how == End::Failed)
       OutputDebugStringW((L"download connection given up: " + text).c_str());
     armDeadline();
     return;
   }
   if (!done) {
-    if (retryLater(c, how, how == End::Complete))
+    if (retryLater(c, how, how == End::Complete)) {
+      SupportLog::countRetry();
+      SupportLog::writef("download", "retry on connection %d in %lld ms: %s", number(c),
+                         static_cast<long long>(c.pacer.deadline() ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                                           *c.pacer.deadline() - Clock::now()).count()
+                                                                   : 0),
+                         how == End::Failed   ? SupportLog::utf8(text).c_str()
+                         : how == End::Closed ? "no byte came in time"
+                                              : "the body ended short");
       return;
+    }
     if (how == End::Failed) {
       failed = true;
       failureText = text;
@@ -573,6 +623,9 @@ void AsyncWinHttp::Impl::end(bool fileComplete) {
     return;
   ended = true;
   complete = fileComplete && !failed && map.complete();
+  SupportLog::writef("download", "transfer ended: %s, %lld of %lld bytes on disk%s%s", complete ? "complete" : "incomplete",
+                     static_cast<long long>(map.onDisk()), static_cast<long long>(map.size()), failed ? ", " : "",
+                     SupportLog::utf8(failureText).c_str());
   // The other connections' requests may still run: they write nothing more.
   closeRequests();
   // A record that cannot be kept is a disk error like a failed write; the one before it
@@ -701,6 +754,7 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   d.connections.push_back(std::make_unique<Impl::Connection>(d, true));
   Impl::Connection& first = *d.connections.back();
   first.active = true;
+  SupportLog::countConnections(1);
   first.pacer.begin(Clock::now());
   d.deadlines = std::make_unique<DeadlineThread>(&Impl::onDeadline, &d);
   d.armDeadline();

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <vector>
 
+#include "app/SupportLog.h"
 #include "download/RetrySchedule.h"
 #include "download/TransferText.h"
 #include "download/WinHttpLibrary.h"
@@ -277,6 +278,12 @@ void RangeRequest::Impl::onHeaders() {
   lengthKnown = headerText(WINHTTP_QUERY_CONTENT_LENGTH, text) && parseByteCount(text, length);
   if (!lengthKnown)
     length = -1;
+  std::string range, tag;
+  headerText(WINHTTP_QUERY_CONTENT_RANGE, range);
+  headerText(WINHTTP_QUERY_ETAG, tag);
+  SupportLog::writef("download", "answer HTTP %lu, Content-Length %lld, Content-Range %s, ETag %s",
+                     static_cast<unsigned long>(code), static_cast<long long>(length), range.empty() ? "none" : range.c_str(),
+                     tag.empty() ? "none" : tag.c_str());
   std::int64_t total = 0;
   if (!acceptStatus(code, length, total))
     return;

@@ -1,5 +1,6 @@
 #include "download/SystemProxy.h"
 
+#include "app/SupportLog.h"
 #include "download/ProxyList.h"
 #include "download/WinHttpLibrary.h"
 
@@ -136,8 +137,10 @@ SystemProxy::Route SystemProxy::routeFor(const std::wstring& url) {
     d.settingsKnown = d.source(d.settings);
   }
   Route route;
+  bool scripted = false;
   if (d.settingsKnown) {
     route = d.fromScript(url);
+    scripted = route.kind != Kind::kSystem;
     // A fixed proxy serves when no script or detection gave an answer.
     if (route.kind == Kind::kSystem) {
       const std::wstring chosen = ProxyList::forScheme(d.settings.proxy, schemeOf(url));
@@ -148,6 +151,11 @@ SystemProxy::Route SystemProxy::routeFor(const std::wstring& url) {
   d.resolved = true;
   d.resolvedUrl = url;
   d.route = route;
+  SupportLog::write("route", !d.settingsKnown                          ? "the user's proxy settings cannot be read"
+                             : scripted && d.settings.scriptUrl.empty() ? "automatic proxy detection answered"
+                             : scripted                                 ? "the proxy configuration script answered"
+                             : route.kind == Kind::kProxy               ? "the user's settings name a fixed proxy"
+                                                                        : "the user's settings name no proxy");
   // The proxy may have failed a request while this resolved.
   return d.unreachable ? direct : route;
 }

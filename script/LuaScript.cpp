@@ -10,6 +10,7 @@
 
 #include <lua.hpp>
 
+#include "app/SupportLog.h"
 #include "gui/ResourceModule.h"
 #include "gui/Timer.h"
 #include "gui/TimerTable.h"
@@ -208,6 +209,7 @@ struct LuaScript::Impl : EventListener {
     if (resultRaised)
       return;
     LuaScript::logf("[LUA ERROR] update query failed: %s", reason);
+    SupportLog::failure("query", std::string("the update query failed: ") + reason);
     failedByHost = true;
     SocketDelayResumer::instance().cancel();
     const NotifyRecord empty{"installer", "", "", "", ""};
@@ -267,6 +269,8 @@ int LuaScript::updatePort() const { return impl_->port; }
 
 int LuaScript::run() {
   lua_State* L = impl_->L;
+  SupportLog::writef("query", "asking the update server %s:%d (at most %u ms)", impl_->server.c_str(), impl_->port,
+                     impl_->timeoutMs);
   int status = luaL_loadbuffer(L, kStartChunk, sizeof kStartChunk - 1, kStartChunk);
   if (status == LUA_OK)
     status = lua_pcall(L, 0, LUA_MULTRET, 0);
@@ -312,6 +316,8 @@ void LuaScript::log(const std::string& text) {
     line += '\n';
   if (g_logHook)
     g_logHook(line);
+  // The script's own lines tell each try and the server's answer or error.
+  SupportLog::write("query", text);
   const int n = MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), nullptr, 0);
   std::wstring wide(size_t(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &wide[0], n);

@@ -58,6 +58,8 @@ TEST(ConfigDocument, UpdateServerAndConnectionsAreReadWhenGiven) {
   EXPECT_EQ(o.config.updateServer, "127.0.0.1");
   EXPECT_EQ(o.config.downloadConnections, 1);
   EXPECT_EQ(read(R"({"downloadConnections": 8, )" + kValidTail + "}").config.downloadConnections, 8);
+  EXPECT_EQ(read(R"({"reportUrl": "https://r.example.com/in", )" + kValidTail + "}").config.reportUrl,
+            "https://r.example.com/in");
 }
 
 // Each broken document fails with the installer's label, and the branding tool's list
@@ -105,6 +107,8 @@ TEST(ConfigDocument, EveryErrorLabelAndWhereItIs) {
       {R"({"neededSpace": 1, "options": [], "downloadConnections": "4"})", "downloadConnections", "downloadConnections", "the text \"4\""},
       {R"({"neededSpace": 1, "options": [], "downloadConnections": null})", "downloadConnections", "downloadConnections", "null"},
       {R"({"neededSpace": 1, "options": [], "downloadConnections": 4294967297})", "downloadConnections", "downloadConnections", ""},
+      {R"({"neededSpace": 1, "options": [], "reportUrl": "http://example.com/r"})", "reportUrl", "reportUrl", "the text \"http://example.com/r\""},
+      {R"({"neededSpace": 1, "options": [], "reportUrl": 1})", "reportUrl", "reportUrl", "the number 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);

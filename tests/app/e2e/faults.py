@@ -7,6 +7,7 @@ mid-install, and two installers started at once. Each drives real installer proc
 under Wine; every wait is bounded and every process is stopped.
 """
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -290,6 +291,10 @@ def cut_connections(run):
     # the relay passed (its answer's head aside).
     for before, after, passed in zip(starts[1:], starts[2:], sent):
         check(before < after <= before + passed - 100, "requests from %r after cuts of %r" % (starts, sent))
+    # The support log names every retry with its wait and cause.
+    from support import log_lines, logs
+    retries = [line for line in log_lines(logs(run)[-1]) if re.search(r"\[download\] retry on connection 1 in \d+ ms: \w", line)]
+    check(len(retries) == len(starts) - 1, "%d requests, but the log's retries are %r" % (len(starts), retries))
     run.report = ["%d requests for %d bytes, each from where the file ended: %r" % (len(starts), length, starts)]
 
 

@@ -374,6 +374,8 @@ def damaged_download(run):
           "damaged text %r" % box[1])
     check(not os.path.exists(run.drive_c("vantorsetup", "setup.exe")), "the damaged package was kept")
     check(not os.path.exists(run.drive_c("vantorsetup", "setup.exe.info")), "its side file was kept")
+    from support import last_log_line
+    check("the package is damaged" in last_log_line(run), "the log ends with %r" % last_log_line(run))
 
 
 def uppercase_digest(run):
