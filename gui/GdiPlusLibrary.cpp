@@ -8,7 +8,8 @@
 // functions do, so a caller's stack stays right either way.
 #include "gui/GdiPlus.h"
 
-// X(name, bytes of arguments on i686, what the stand-in returns)
+// X(name, bytes of arguments on i686, what the stand-in returns: 18 is GdiplusNotInitialized).
+// A call to a flat function missing here fails to link, so the list cannot fall behind.
 #define QX_GDIPLUS_FUNCTIONS(X) \
   X(GdipAddPathPath, 12, 18) \
   X(GdipAddPathString, 32, 18) \
