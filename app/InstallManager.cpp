@@ -125,17 +125,6 @@ DWORD WINAPI extractionThread(LPVOID parameter) {
   return 0;
 }
 
-void allowMessageThroughFilter(UINT message) {
-  using ChangeFilterFn = BOOL(WINAPI*)(UINT, DWORD);
-  HMODULE user32 = LoadLibraryA("user32.dll");
-  if (!user32)
-    return;
-  auto change = reinterpret_cast<ChangeFilterFn>(GetProcAddress(user32, "ChangeWindowMessageFilter"));
-  if (change)
-    change(message, 1);
-  FreeLibrary(user32);
-}
-
 // A payload that has just ended may hold its file a moment longer.
 void deleteSoon(const std::string& path) {
   for (int attempt = 0; attempt < 10 && !DeleteFileA(path.c_str()); ++attempt) {
@@ -358,8 +347,6 @@ std::string InstallManager::installPathFor(int mode) const {
 }
 
 bool InstallManager::runSetup(const std::string& windowTitle, int mode) {
-  for (UINT message : {6365u, 6366u, 6367u})
-    allowMessageThroughFilter(message);
   SetupCommandInput input;
   input.setupDir = impl_->setupDir;
   input.options = CommandLineOptions::get();
