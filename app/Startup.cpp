@@ -9,6 +9,8 @@
 #include "app/CommandLineOptions.h"
 #include "app/Elevation.h"
 #include "app/InstallManager.h"
+#include "app/SelfRestart.h"
+#include "app/UserLauncher.h"
 #include "app/SingleInstance.h"
 #include "app/Updater.h"
 #include "gui/CommonControls.h"
@@ -21,6 +23,7 @@ int runInstaller(const std::vector<std::string>& argv) {
   if (relaunchElevatedIfNeeded(std::vector<std::string>(argv.begin() + (argv.empty() ? 0 : 1), argv.end()),
                                elevatedCode))
     return elevatedCode;
+  holdOwnProgramFile();
 
   bool silent = false;
   for (size_t i = 0; i < argv.size(); ++i) {
@@ -43,6 +46,8 @@ int runInstaller(const std::vector<std::string>& argv) {
   OleInitialize(nullptr);
 
   const CommandLineMap& options = CommandLineOptions::get();
+  const auto channel = options.find(UserLauncher::kOption);
+  UserLauncher::adopt(channel != options.end() ? channel->second : std::string());
   const auto notify = options.find("-notify_wnd");
   if (notify != options.end())
     InstallManager::instance().setNotifyWindow(FindWindowA(nullptr, notify->second.c_str()));
