@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of what the elevated installer lets others do with its rights:
+privileges.py <scenario> --build <x86_64 build folder>.
+
+Under Wine every process runs as one account, so "another user" is played by a folder
+that Wine shows as writable by everyone (Unix mode 0777), and by a Windows program of the
+same prefix that tries to change the files the installer holds.
+"""
+import glob
+import hashlib
+import os
+import re
+import shutil
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import check, main, wait_for  # noqa: E402
+from run import (DEFAULT_PATH, expect_restart, finish_and_start_game, fresh, installed, payload_env,  # noqa: E402
+                 press_one_key, read, serve_package, start)
+
+MARKER = "planted-dll-loaded.txt"
+REFUSED = {"write": "32", "rename": "32", "delete": "32", "read": "0"}
+
+
+def race(run, windows_path, label):
+    """What another program can do to the file now, as file_race.exe logs it."""
+    log = os.path.join(run.folder, "race-%s.txt" % label)
+    run.wine(os.path.join(run.build, "tests", "support", "file_race.exe"), windows_path, run.windows_path(log))
+    check(os.path.exists(log), "file_race.exe wrote no log for %s" % label)
+    return dict(line.split(" ", 1) for line in open(log).read().splitlines())
+
+
+def clean(run):
+    """fresh(), and no download folder that an earlier run made beside a planted one."""
+    fresh(run)
+    for folder in glob.glob(run.drive_c("vantorsetup-*")):
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def digest(path):
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+
+
+def planted_cache(run):
+    """A download folder a standard user made beforehand, writable by everyone, holding
+    the genuine package, its side file and a DLL the package would load: none of it is
+    used, nothing in it changes, and the install succeeds from a folder made beside it."""
+    clean(run)
+    _, md5, size = serve_package(run)
+    planted = run.drive_c("vantorsetup")
+    os.makedirs(planted)
+    shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(planted, "setup.exe"))
+    with open(os.path.join(planted, "setup.exe.info"), "w") as f:
+        f.write("%d%s" % (size, md5))
+    shutil.copyfile(os.path.join(run.build, "tests", "support", "planted", "winhttp.dll"),
+                    os.path.join(planted, "winhttp.dll"))
+    os.chmod(planted, 0o777)
+    before = {name: digest(os.path.join(planted, name)) for name in os.listdir(planted)}
+    # The package loads a DLL by name, searching its own folder first as Windows does.
+    env = payload_env(run)
+    env.update({"QX_PAYLOAD_LOAD": "winhttp.dll", "WINEDLLOVERRIDES": "winhttp=n,b"})
+    start(run, env=env)
+    press_one_key(run)
+    wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
+    check(run.registry_install_path() == DEFAULT_PATH, "registry %r" % run.registry_install_path())
+    line = read(run.record)
+    check(re.match(r'"C:\\vantorsetup-[0-9a-f]{8}\\setup\.exe" /verysilent ', line), "the package ran as %r" % line)
+    check(not os.path.exists(os.path.join(planted, MARKER)), "the planted DLL was loaded")
+    check({name: digest(os.path.join(planted, name)) for name in os.listdir(planted)} == before,
+          "the other folder changed: %r" % os.listdir(planted))
+    # The check above can fail: the same package, started from that folder, loads the DLL.
+    control = run.windows_path(os.path.join(run.folder, "control"))
+    run.wine(os.path.join(planted, "setup.exe"), "-installPath", control, env=dict(run.env, **env))
+    check(os.path.exists(os.path.join(planted, MARKER)), "control: the package did not load the DLL beside it")
+
+
+def held_package(run):
+    """From its check until the payload runs, nobody can write, rename or delete the
+    package; once the payload ran, the install completes with the package as served."""
+    clean(run)
+    serve_package(run)
+    env = payload_env(run)
+    env["QX_TEST_HOLD_FOLDER"] = run.windows_path(run.folder)
+    held = os.path.join(run.folder, "held.txt")
+    start(run, env=env)
+    press_one_key(run)
+    wait_for(lambda: os.path.exists(held) and os.path.getsize(held) > 0, 90, "the installer to hold its package")
+    package = open(held, "rb").read().decode("utf-16-le")
+    outcome = race(run, package, "held")
+    open(os.path.join(run.folder, "go.txt"), "w").close()
+    check(outcome == REFUSED, "another program could do this to the held package: %r" % outcome)
+    wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
+    check(read(run.record).startswith('"%s"' % package), "the payload ran as %r" % read(run.record))
+    check(not os.path.exists(run.drive_c("vantorsetup", "setup.exe.moved")), "the package was moved")
+
+
+def self_restart(run):
+    """While the installer runs, its file can be neither changed, renamed nor deleted, so
+    the copy a restart starts is this very file."""
+    clean(run)
+    serve_package(run)
+    package = os.path.join(run.folder, "www", "pkg", "setup.exe")
+    os.rename(package, package + ".later")
+    exe = start(run, env=payload_env(run))
+    before = digest(exe)
+    run.find_window()
+    outcome = race(run, run.windows_path(exe), "installer")
+    check(outcome == REFUSED, "another program could do this to the running installer: %r" % outcome)
+    # The download finds nothing: the installer says so and restarts itself.
+    press_one_key(run)
+    run.wait_for_dialog(60)
+    expect_restart(run)
+    check(digest(exe) == before and not os.path.exists(exe + ".moved"), "the installer's file changed")
+
+
+def game_by_player_copy(run):
+    """Started without administrator rights, the installer re-launches itself elevated and
+    stays; the game the finish page starts is started by that first copy, with the
+    player's rights, not by the elevated one that ran the payload."""
+    clean(run)
+    serve_package(run)
+    env = payload_env(run)
+    parents = os.path.join(run.folder, "payload-parents.txt")
+    env.update({"QX_TEST_NOT_ELEVATED": "1", "QX_PAYLOAD_PARENTS": run.windows_path(parents)})
+    start(run, env=env)
+    press_one_key(run)
+    wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
+    elevated, first = open(parents).read().split()
+    check(elevated != first, "the payload's parent %s was started by %s" % (elevated, first))
+    finish_and_start_game(run, installed(run))
+    game_parent = wait_for(lambda: os.path.exists(installed(run, "parent.txt")) and read(installed(run, "parent.txt")),
+                           20, "the game's parent")
+    check(game_parent == first, "the game's parent is %s; the first copy is %s, the elevated one %s"
+          % (game_parent, first, elevated))
+
+
+SCENARIOS = {f.__name__: f for f in (planted_cache, held_package, self_restart, game_by_player_copy)}
+
+if __name__ == "__main__":
+    sys.exit(main(SCENARIOS))
