@@ -511,7 +511,8 @@ void Updater::Impl::checkHeldPackage(bool digest) {
   if (digest || !config.packageSigners.empty()) {
     // The page keeps saying it verifies the package while the system reads it.
     manager().setStage(4);
-    installPage->setProgress(packageSize, packageSize);
+    const std::int64_t total = downloader ? downloader->total() : packageSize;
+    installPage->setProgress(total, total);
     signatureCheck = std::make_unique<SignatureCheck>(window(), *heldPackage, digest, !config.packageSigners.empty());
     return;
   }

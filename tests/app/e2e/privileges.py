@@ -14,7 +14,7 @@ import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import check, main, wait_for  # noqa: E402
+from harness import SOURCE, check, main, wait_for  # noqa: E402
 from run import (DEFAULT_PATH, expect_restart, finish_and_start_game, fresh, installed, payload_env,  # noqa: E402
                  press_one_key, read, serve_package, start)
 
@@ -134,7 +134,27 @@ def game_by_player_copy(run):
           % (game_parent, first, elevated))
 
 
-SCENARIOS = {f.__name__: f for f in (planted_cache, held_package, self_restart, game_by_player_copy)}
+def branded_embedded(run):
+    """brand.exe records the digest of the package it embeds: the branded installer finds
+    the extracted package as recorded and runs it."""
+    clean(run)
+    folder = os.path.join(run.folder, "branding")
+    os.makedirs(folder)
+    shutil.copyfile(os.path.join(SOURCE, "tests", "app", "data", "e2e-embedded", "CONFIG.JSON"),
+                    os.path.join(folder, "CONFIG.JSON"))
+    shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(folder, "SETUP.EXE"))
+    exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
+    result = run.wine(os.path.join(run.build, "brand.exe"), os.path.join(run.build, "installer.exe"),
+                      run.windows_path(folder), run.windows_path(exe))
+    check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
+    run.start_installer(exe, "/verysilent", env_extra=payload_env(run))
+    code = run.installer_exit(90)
+    check(code == 0 and os.path.exists(run.record), "the branded installer ended with %s (boxes %r)"
+          % (code, run.dialogs()))
+
+
+SCENARIOS = {f.__name__: f for f in (planted_cache, held_package, self_restart, game_by_player_copy,
+                                     branded_embedded)}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS))
