@@ -117,10 +117,10 @@ bool CacheFolder::prepare(const std::wstring& given, std::wstring& folder, bool&
   const std::wstring base = withoutSlash(given);
   std::wstring candidate = base;
   for (int attempt = 0; attempt < kFreshAttempts; ++attempt) {
-    if (crossesReparsePoint(candidate)) {
-      // The folder above is none of ours either; nothing beside it is better.
+    // A link above leads elsewhere for every name beside too.
+    const size_t slash = candidate.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && crossesReparsePoint(candidate.substr(0, slash)))
       return false;
-    }
     const bool made = createProtected(candidate);
     if (made || GetLastError() == ERROR_ALREADY_EXISTS) {
       if (isTrusted(candidate)) {

@@ -87,7 +87,7 @@ bool PackageFile::open(const std::wstring& path, std::int64_t size, const std::s
   if (file_ == INVALID_HANDLE_VALUE)
     return false;
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(file_, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (GetFileInformationByHandle(file_, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     close();
     SetLastError(ERROR_CANT_ACCESS_FILE);
     return false;

@@ -31,10 +31,17 @@ def race(run, windows_path, label):
 
 
 def clean(run):
-    """fresh(), and no download folder that an earlier run made beside a planted one."""
+    """fresh(), and no download folder that an earlier run made beside a planted one, nor
+    a link left in place of a folder (also at the end, for the scenarios that follow)."""
+    def unlink():
+        for link in (run.drive_c("vantorsetup"), installed(run, "Vantor_Data")):
+            if os.path.islink(link):
+                os.remove(link)
+        for folder in glob.glob(run.drive_c("vantorsetup-*")):
+            shutil.rmtree(folder, ignore_errors=True)
+    unlink()
     fresh(run)
-    for folder in glob.glob(run.drive_c("vantorsetup-*")):
-        shutil.rmtree(folder, ignore_errors=True)
+    run.stack.callback(unlink)
 
 
 def digest(path):
@@ -72,6 +79,31 @@ def planted_cache(run):
     control = run.windows_path(os.path.join(run.folder, "control"))
     run.wine(os.path.join(planted, "setup.exe"), "-installPath", control, env=dict(run.env, **env))
     check(os.path.exists(os.path.join(planted, MARKER)), "control: the package did not load the DLL beside it")
+
+
+def linked_folders(run):
+    """A download folder and a game data folder that are links to elsewhere (Wine shows a
+    Unix link as a reparse point): the installer writes nothing through either."""
+    clean(run)
+    _, md5, size = serve_package(run)
+    elsewhere = os.path.join(run.folder, "elsewhere")
+    os.makedirs(os.path.join(elsewhere, "StreamingAssets"))
+    victim = os.path.join(elsewhere, "setup.exe")
+    with open(victim, "w") as f:
+        f.write("someone else's file")
+    with open(victim + ".info", "w") as f:
+        f.write("%d%s" % (size, md5))
+    os.symlink(elsewhere, run.drive_c("vantorsetup"))
+    os.makedirs(installed(run))
+    os.symlink(elsewhere, installed(run, "Vantor_Data"))
+    start(run, env=payload_env(run))
+    press_one_key(run)
+    wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
+    check(re.match(r'"C:\\vantorsetup-[0-9a-f]{8}\\setup\.exe" ', read(run.record)),
+          "the package ran as %r" % read(run.record))
+    check(read(victim) == "someone else's file" and sorted(os.listdir(elsewhere)) ==
+          ["StreamingAssets", "setup.exe", "setup.exe.info"], "written through a link: %r" % os.listdir(elsewhere))
+    check(os.listdir(os.path.join(elsewhere, "StreamingAssets")) == [], "a channel file went through the link")
 
 
 def held_package(run):
@@ -153,7 +185,7 @@ def branded_embedded(run):
           % (code, run.dialogs()))
 
 
-SCENARIOS = {f.__name__: f for f in (planted_cache, held_package, self_restart, game_by_player_copy,
+SCENARIOS = {f.__name__: f for f in (planted_cache, linked_folders, held_package, self_restart, game_by_player_copy,
                                      branded_embedded)}
 
 if __name__ == "__main__":
