@@ -15,7 +15,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import SOURCE, check, main, wait_for  # noqa: E402
-from run import (DEFAULT_PATH, expect_restart, finish_and_start_game, fresh, installed, payload_env,  # noqa: E402
+from run import (DEFAULT_PATH, expect_restart, finish_and_start_game, fresh, installed, installer, payload_env,  # noqa: E402
                  press_one_key, read, serve_package, start)
 
 MARKER = "planted-dll-loaded.txt"
@@ -79,6 +79,18 @@ def planted_cache(run):
     control = run.windows_path(os.path.join(run.folder, "control"))
     run.wine(os.path.join(planted, "setup.exe"), "-installPath", control, env=dict(run.env, **env))
     check(os.path.exists(os.path.join(planted, MARKER)), "control: the package did not load the DLL beside it")
+
+    # The same folder as only its owner may write: the complete package in it is the
+    # installer's own, checked through the handle that starts it, with nothing downloaded.
+    for name in (MARKER, "winhttp.dll"):
+        os.remove(os.path.join(planted, name))
+    os.chmod(planted, 0o755)
+    os.remove(os.path.join(run.folder, "www", "pkg", "setup.exe"))
+    os.remove(run.record)
+    run.start_installer(installer(run, copy_as="kept-installer.exe"), "/verysilent", env_extra=payload_env(run))
+    check(run.installer_exit(60) == 0 and read(run.record).startswith('"C:\\vantorsetup\\setup.exe" '),
+          "the kept package did not run (boxes %r)" % run.dialogs())
+    check(not os.path.exists(planted), "the kept package stayed after the install")
 
 
 def linked_folders(run):
