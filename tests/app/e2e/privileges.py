@@ -171,6 +171,7 @@ def game_by_player_copy(run):
     wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
     elevated, first = open(parents).read().split()
     check(elevated != first, "the payload's parent %s was started by %s" % (elevated, first))
+    check("-playerChannel" not in read(run.argv), "the payload was told the pipe: %r" % read(run.argv))
     finish_and_start_game(run, installed(run))
     game_parent = wait_for(lambda: os.path.exists(installed(run, "parent.txt")) and read(installed(run, "parent.txt")),
                            20, "the game's parent")
