@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""End-to-end scenarios of what the elevated installer lets others do with its rights:
-privileges.py <scenario> --build <x86_64 build folder>.
-
-Under Wine every process runs as one account, so "another user" is played by a folder
-that Wine shows as writable by everyone (Unix mode 0777), and by a Windows program of the
-same prefix that tries to change the files the installer holds.
-"""
+"""What the elevated installer lets others do with its rights: privileges.py <scenario>
+--build <x86_64 build folder>. Under Wine "another user" is a folder Wine shows as writable
+by everyone (mode 0777), a Unix link, or a Windows program of the same prefix."""
 import glob
 import hashlib
 import os
@@ -22,17 +18,15 @@ MARKER = "planted-dll-loaded.txt"
 REFUSED = {"write": "32", "rename": "32", "delete": "32", "read": "0"}
 
 
-def race(run, windows_path, label):
+def race(run, windows_path):
     """What another program can do to the file now, as file_race.exe logs it."""
-    log = os.path.join(run.folder, "race-%s.txt" % label)
+    log = os.path.join(run.folder, "race.txt")
     run.wine(os.path.join(run.build, "tests", "support", "file_race.exe"), windows_path, run.windows_path(log))
-    check(os.path.exists(log), "file_race.exe wrote no log for %s" % label)
-    return dict(line.split(" ", 1) for line in open(log).read().splitlines())
+    return dict(line.split(" ", 1) for line in open(log).read().splitlines()) if os.path.exists(log) else {}
 
 
 def clean(run):
-    """fresh(), and no download folder that an earlier run made beside a planted one, nor
-    a link left in place of a folder (also at the end, for the scenarios that follow)."""
+    """fresh(), without the folders and links these scenarios make, before and after."""
     def unlink():
         for link in (run.drive_c("vantorsetup"), installed(run, "Vantor_Data")):
             if os.path.islink(link):
@@ -48,6 +42,11 @@ def digest(path):
     return hashlib.sha256(open(path, "rb").read()).hexdigest()
 
 
+def put(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
 def planted_cache(run):
     """A download folder a standard user made beforehand, writable by everyone, holding
     the genuine package, its side file and a DLL the package would load: none of it is
@@ -57,8 +56,7 @@ def planted_cache(run):
     planted = run.drive_c("vantorsetup")
     os.makedirs(planted)
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(planted, "setup.exe"))
-    with open(os.path.join(planted, "setup.exe.info"), "w") as f:
-        f.write("%d%s" % (size, md5))
+    put(os.path.join(planted, "setup.exe.info"), "%d%s" % (size, md5))
     shutil.copyfile(os.path.join(run.build, "tests", "support", "planted", "winhttp.dll"),
                     os.path.join(planted, "winhttp.dll"))
     os.chmod(planted, 0o777)
@@ -68,8 +66,7 @@ def planted_cache(run):
     env.update({"QX_PAYLOAD_LOAD": "winhttp.dll", "WINEDLLOVERRIDES": "winhttp=n,b"})
     start(run, env=env)
     press_one_key(run)
-    wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
-    check(run.registry_install_path() == DEFAULT_PATH, "registry %r" % run.registry_install_path())
+    wait_for(lambda: run.registry_install_path() == DEFAULT_PATH, 90, "the install to complete")
     line = read(run.record)
     check(re.match(r'"C:\\vantorsetup-[0-9a-f]{8}\\setup\.exe" /verysilent ', line), "the package ran as %r" % line)
     check(not os.path.exists(os.path.join(planted, MARKER)), "the planted DLL was loaded")
@@ -97,14 +94,11 @@ def linked_folders(run):
     """A download folder and a game data folder that are links to elsewhere (Wine shows a
     Unix link as a reparse point): the installer writes nothing through either."""
     clean(run)
-    _, md5, size = serve_package(run)
+    serve_package(run)
     elsewhere = os.path.join(run.folder, "elsewhere")
     os.makedirs(os.path.join(elsewhere, "StreamingAssets"))
     victim = os.path.join(elsewhere, "setup.exe")
-    with open(victim, "w") as f:
-        f.write("someone else's file")
-    with open(victim + ".info", "w") as f:
-        f.write("%d%s" % (size, md5))
+    put(victim, "someone else's file")
     os.symlink(elsewhere, run.drive_c("vantorsetup"))
     os.makedirs(installed(run))
     os.symlink(elsewhere, installed(run, "Vantor_Data"))
@@ -114,13 +108,12 @@ def linked_folders(run):
     check(re.match(r'"C:\\vantorsetup-[0-9a-f]{8}\\setup\.exe" ', read(run.record)),
           "the package ran as %r" % read(run.record))
     check(read(victim) == "someone else's file" and sorted(os.listdir(elsewhere)) ==
-          ["StreamingAssets", "setup.exe", "setup.exe.info"], "written through a link: %r" % os.listdir(elsewhere))
+          ["StreamingAssets", "setup.exe"], "written through a link: %r" % os.listdir(elsewhere))
     check(os.listdir(os.path.join(elsewhere, "StreamingAssets")) == [], "a channel file went through the link")
 
 
 def held_package(run):
-    """From its check until the payload runs, nobody can write, rename or delete the
-    package; once the payload ran, the install completes with the package as served."""
+    """From its check until the payload runs, nobody can write, rename or delete the package."""
     clean(run)
     serve_package(run)
     env = payload_env(run)
@@ -130,12 +123,11 @@ def held_package(run):
     press_one_key(run)
     wait_for(lambda: os.path.exists(held) and os.path.getsize(held) > 0, 90, "the installer to hold its package")
     package = open(held, "rb").read().decode("utf-16-le")
-    outcome = race(run, package, "held")
+    outcome = race(run, package)
     open(os.path.join(run.folder, "go.txt"), "w").close()
     check(outcome == REFUSED, "another program could do this to the held package: %r" % outcome)
     wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
     check(read(run.record).startswith('"%s"' % package), "the payload ran as %r" % read(run.record))
-    check(not os.path.exists(run.drive_c("vantorsetup", "setup.exe.moved")), "the package was moved")
 
 
 def self_restart(run):
@@ -148,7 +140,7 @@ def self_restart(run):
     exe = start(run, env=payload_env(run))
     before = digest(exe)
     run.find_window()
-    outcome = race(run, run.windows_path(exe), "installer")
+    outcome = race(run, run.windows_path(exe))
     check(outcome == REFUSED, "another program could do this to the running installer: %r" % outcome)
     # The download finds nothing: the installer says so and restarts itself.
     press_one_key(run)
