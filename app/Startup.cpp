@@ -16,6 +16,8 @@
 #include "app/InstallManager.h"
 #include "app/OutcomeReport.h"
 #include "app/ReportSender.h"
+#include "app/SelfRestart.h"
+#include "app/UserLauncher.h"
 #include "app/SingleInstance.h"
 #include "app/SupportLog.h"
 #include "app/Updater.h"
@@ -202,6 +204,7 @@ int runInstaller(const std::vector<std::string>& argv) {
     return elevatedCode;
   startTick = GetTickCount64();
   logStart();
+  holdOwnProgramFile();
 
   bool silent = false;
   for (size_t i = 0; i < argv.size(); ++i) {
@@ -232,6 +235,8 @@ int runInstaller(const std::vector<std::string>& argv) {
   OleInitialize(nullptr);
 
   const CommandLineMap& options = CommandLineOptions::get();
+  const auto channel = options.find(UserLauncher::kOption);
+  UserLauncher::adopt(channel != options.end() ? channel->second : std::string());
   const auto notify = options.find("-notify_wnd");
   if (notify != options.end())
     InstallManager::instance().setNotifyWindow(FindWindowA(nullptr, notify->second.c_str()));

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/CacheFolder.h"
+#include "app/HeldPackage.h"
 #include "app/InstallManager.h"
 #include "app/SelfRestart.h"
 #include "app/SignatureCheck.h"
@@ -101,7 +103,10 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::int64_t packageSize = 0;
   std::wstring packagePath;
   std::unique_ptr<AsyncWinHttp> downloader;
+  // The package from the start of its check until the payload runs; the check reads it.
+  std::unique_ptr<HeldPackage> heldPackage;
   std::unique_ptr<SignatureCheck> signatureCheck;
+  bool checkingDigest = false;
   InstallConfig config;
   // When each stage began, for the log and the outcome report.
   ULONGLONG queryStart = 0;
@@ -126,7 +131,9 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   void showDownloadProgress();
   void onDownloadDone();
   void checkDigest();
-  void onSignatureRead();
+  void checkHeldPackage(bool digest);
+  void onPackageChecked();
+  void refuseDamaged(const std::wstring& computed);
   void startInstall(int mode);
   void restartSelf();
   void onEnter();
@@ -311,29 +318,55 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
                      static_cast<long long>(SupportLog::facts().queryMs), text(record.version).c_str(), url.c_str(),
                      text(record.size).c_str(), md5.c_str());
 
-  // The package goes to the drive it will be installed on.
+  // The package goes to the drive it will be installed on, into a folder that only
+  // administrators may write; a drive that keeps no ACLs cannot have one, so there it goes
+  // to the system's data folder.
   const std::string installPath = targetInstallPath();
   const std::string fallback = manager().getDefaultInstallPath();
   auto isDrive = [](const std::string& path) {
     return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
   };
   const char drive = isDrive(installPath) ? installPath[0] : isDrive(fallback) ? fallback[0] : 'C';
-  const std::string folder = std::string(1, drive) + ":\\vantorsetup";
-  packagePath = widen(folder) + L"\\setup.exe";
+  const std::wstring driveRoot = widen(std::string(1, drive) + ":\\");
+  const std::wstring base = CacheFolder::keepsAcls(driveRoot) ? driveRoot : CacheFolder::programData();
+  std::wstring folder;
+  bool reused = false;
+  if (!CacheFolder::prepare(base + L"vantorsetup", folder, reused)) {
+    SupportLog::failure("download", "no cache folder could be made under " + SupportLog::utf8(base));
+    MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
+    restartSelf();
+    return;
+  }
+  packagePath = folder + L"setup.exe";
+  // Only a folder of the installer's own may hold a part to continue; a fresh one is empty.
+  const std::int64_t onDisk = reused ? AsyncWinHttp::continuableBytes(packagePath, packageSize, md5) : 0;
   // Checked before anything is written: a full drive would otherwise fail the download
   // as a network problem, again at every start.
-  const std::int64_t missing =
-      packageSize - AsyncWinHttp::continuableBytes(packagePath, packageSize, md5);
-  SupportLog::writef("download", "cache folder %s, %lld bytes of the package already there",
-                     SupportLog::utf8(widen(folder)).c_str(), static_cast<long long>(packageSize - missing));
-  if (!enoughSpaceFor(widen(std::string(1, drive) + ":\\"), missing)) {
+  SupportLog::writef("download", "cache folder %s%s, %lld bytes of the package already there",
+                     SupportLog::utf8(folder).c_str(), reused ? "" : " (new)", static_cast<long long>(onDisk));
+  if (!enoughSpaceFor(folder.substr(0, 3), packageSize - onDisk)) {
     SupportLog::failure("download", std::string("not enough free space on drive ") + drive + ": for the package");
+    if (!reused)
+      RemoveDirectoryW(folder.c_str());
     MessageBoxW(window(), L"磁盘空间不足，请清理磁盘或选择其他安装目录后再试。", L"提示", MB_ICONWARNING);
     restartSelf();
     return;
   }
-  CreateDirectoryA(folder.c_str(), nullptr);
-  manager().setSetupDir(narrow(widen(folder + "\\")));
+  manager().setSetupDir(narrow(folder));
+  // A package complete from an earlier run is checked as it lies, through the handle
+  // that then starts it.
+  const bool complete = packageSize > 0 && onDisk == packageSize &&
+                        GetFileAttributesW((packagePath + L".parts").c_str()) == INVALID_FILE_ATTRIBUTES;
+  if (complete) {
+    heldPackage = HeldPackage::open(packagePath);
+    if (heldPackage) {
+      manager().setStage(4);
+      installPage->setProgress(packageSize, packageSize);
+      checkHeldPackage(true);
+      return;
+    }
+  }
+
   manager().setStage(3);
   SupportLog::facts().stage = "download";
   downloadStart = GetTickCount64();
@@ -395,7 +428,7 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
     break;
   case SignatureCheck::kDoneMessage:
     if (impl.signatureCheck)
-      impl.onSignatureRead();
+      impl.onPackageChecked();
     break;
   case WM_KEYDOWN:
     if (wParam == VK_RETURN)
@@ -509,23 +542,39 @@ void Updater::Impl::checkDigest() {
   SupportLog::writef("verify", "MD5 expected %s, found %s, %lld ms after the download", narrow(packageMd5).c_str(),
                      narrow(computed).c_str(), static_cast<long long>(SupportLog::facts().verifyMs));
   // Servers announce digests in either case; only the digits matter.
-  if (computed != lowercase(packageMd5)) {
-    SupportLog::failure("verify", "the package is damaged: its MD5 is " + narrow(computed) + ", the server announced " +
-                                      narrow(packageMd5));
-    DeleteFileW(downloader->targetPath().c_str());
-    DeleteFileW(downloader->infoPath().c_str());
-    const std::wstring text = std::wstring(L"下载的文件损坏了！请重新打开安装程序，再试一次。") +
-                              L"\r\n Hash expected = " + packageMd5 + L"\r\n Hash caled    = " + computed +
-                              L"\r\n url = " + packageUrl;
-    MessageBoxW(window(), text.c_str(), L"出错了", MB_ICONERROR);
-    finishRun(1);
-    ExitProcess(1);
-  }
-  if (!config.packageSigners.empty()) {
-    // The page keeps saying it verifies the package while the system reads its signature.
+  if (computed != lowercase(packageMd5))
+    refuseDamaged(computed);
+  // The downloader has let go of the file; from here on this handle keeps it as checked.
+  heldPackage = HeldPackage::open(packagePath);
+  if (!heldPackage)
+    refuseDamaged(computed);
+  checkHeldPackage(false);
+}
+
+void Updater::Impl::refuseDamaged(const std::wstring& computed) {
+  SupportLog::failure("verify", "the package is damaged: its MD5 is " + narrow(computed) + ", the server announced " +
+                                    narrow(packageMd5));
+  heldPackage.reset();
+  DeleteFileW(packagePath.c_str());
+  DeleteFileW((packagePath + L".info").c_str());
+  const std::wstring text = std::wstring(L"下载的文件损坏了！请重新打开安装程序，再试一次。") +
+                            L"\r\n Hash expected = " + packageMd5 + L"\r\n Hash caled    = " + computed +
+                            L"\r\n url = " + packageUrl;
+  MessageBoxW(window(), text.c_str(), L"出错了", MB_ICONERROR);
+  finishRun(1);
+  ExitProcess(1);
+}
+
+// The held package's digest (when no download computed it) and signature (when the build
+// names its signers) are read on a thread; without either, it starts right away.
+void Updater::Impl::checkHeldPackage(bool digest) {
+  checkingDigest = digest;
+  if (digest || !config.packageSigners.empty()) {
+    // The page keeps saying it verifies the package while the system reads it.
     manager().setStage(4);
-    installPage->setProgress(downloader->total(), downloader->total());
-    signatureCheck = std::make_unique<SignatureCheck>(window(), packagePath);
+    const std::int64_t total = downloader ? downloader->total() : packageSize;
+    installPage->setProgress(total, total);
+    signatureCheck = std::make_unique<SignatureCheck>(window(), *heldPackage, digest, !config.packageSigners.empty());
     return;
   }
   OutputDebugStringA("packageSigners is not configured: the package's signer is not checked");
@@ -541,14 +590,18 @@ void Updater::Impl::checkDigest() {
 // The package runs with the installer's administrator rights, and its digest proves only
 // that the bytes are the ones the update server announced. So when the build names its
 // publisher's certificates, only a package signed by one of them runs.
-void Updater::Impl::onSignatureRead() {
+void Updater::Impl::onPackageChecked() {
+  const std::wstring computed = lowercase(widen(signatureCheck->md5()));
   const PackageSignature signature = signatureCheck->verdict();
   signatureCheck.reset();
+  if (checkingDigest && computed != lowercase(packageMd5))
+    refuseDamaged(computed);
   const SignerPolicy policy(config.packageSigners);
   SupportLog::writef("verify", "signature status 0x%08lx, signer %s",
                      static_cast<unsigned long>(signature.trustStatus()),
                      signature.signerFingerprint().empty() ? "none" : signature.signerFingerprint().c_str());
-  if (policy.judge(signature.trustStatus(), signature.signerFingerprint()) == SignerPolicy::Verdict::Accepted) {
+  if (config.packageSigners.empty() ||
+      policy.judge(signature.trustStatus(), signature.signerFingerprint()) == SignerPolicy::Verdict::Accepted) {
     manager().setStage(5);
     progressDone = 0;
     progressTotal = 100;
@@ -561,8 +614,9 @@ void Updater::Impl::onSignatureRead() {
                 signature.signerFingerprint().empty() ? "none" : signature.signerFingerprint().c_str());
   OutputDebugStringA(line);
   SupportLog::failure("verify", line);
-  DeleteFileW(downloader->targetPath().c_str());
-  DeleteFileW(downloader->infoPath().c_str());
+  heldPackage.reset();
+  DeleteFileW(packagePath.c_str());
+  DeleteFileW((packagePath + L".info").c_str());
   MessageBoxW(window(), L"安装包的数字签名无效，已停止安装。请从官方网站重新下载安装程序。", L"出错了", MB_ICONERROR);
   PostMessageA(window(), WM_QUIT, 105, 0);
 }
@@ -577,6 +631,8 @@ void Updater::Impl::startInstall(int mode) {
   owner->setCloseEnabled(false);
   if (verifyStart)
     SupportLog::facts().verifyMs = static_cast<std::int64_t>(GetTickCount64() - verifyStart);
+  if (heldPackage)
+    manager().holdPackage(std::move(heldPackage));
   if (!manager().runSetup(title, mode)) {
     MessageBoxW(window(), L"正在安装中...", L"提示", MB_ICONERROR);
     owner->setCloseEnabled(true);

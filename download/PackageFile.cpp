@@ -146,10 +146,18 @@ bool PackageFile::open(const std::wstring& path, std::int64_t size, const std::s
   infoPath_ = path + L".info";
   partsPath_ = path + L".parts";
   md5_ = md5;
-  file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
+  // Others may read, never write or delete, while the package is written. A link in its
+  // place is opened as itself and refused: the package is not written through it.
+  file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file_ == INVALID_HANDLE_VALUE)
     return failed(L"CreateFile");
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(file_, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    close();
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return failed(L"CreateFile");
+  }
   LARGE_INTEGER fileSize{};
   GetFileSizeEx(file_, &fileSize);
   const Holding found = held(path, size, md5, fileSize.QuadPart);
@@ -266,7 +274,8 @@ bool PackageFile::writeRecord(const std::wstring& path, const std::string& text)
   DWORD error = 0;
   {
     ScopedHandle file{
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
     if (file.handle == INVALID_HANDLE_VALUE)
       return failed(L"CreateFile");
     DWORD put = 0;

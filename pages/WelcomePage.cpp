@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/InstallManager.h"
+#include "app/UserLauncher.h"
 #include "gui/GbkText.h"
 #include "gui/GdiPlus.h"
 #include "gui/PathTextEffect.h"
@@ -68,7 +69,8 @@ struct WelcomePage::Impl : public QxActionListener {
       customButton->update();
     } else if (command == "linkUserLisence") {
       const std::string url = InstallManager::instance().getConfig().licenseUrl;
-      ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+      // The browser gets the player's rights, not the installer's.
+      UserLauncher::openDocument(url);
     }
   }
 };

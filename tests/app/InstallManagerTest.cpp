@@ -6,7 +6,9 @@
 #include <map>
 #include <memory>
 
+#include "app/CacheFolder.h"
 #include "app/CommandLineOptions.h"
+#include "app/HeldPackage.h"
 #include "app/InstallManagerTestApi.h"
 #include "tests/support/DialogWatcher.h"
 #include "tests/support/DriveTable.h"
@@ -148,44 +150,12 @@ TEST_F(InstallManagerTest, PathOverridesAndOptions) {
   EXPECT_EQ(manager().getExtraArguments(), "-desktopicon true -music false ");
 }
 
-TEST_F(InstallManagerTest, WorkFolderIsStampedUnderTheTemporaryFolder) {
-  std::string folder;
-  ASSERT_TRUE(manager().createWorkFolder(folder));
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string prefix = std::string(temp) + "Qx_Temp\\";
-  ASSERT_EQ(folder.compare(0, prefix.size(), prefix), 0) << folder;
-  const std::string stamp = folder.substr(prefix.size(), folder.size() - prefix.size() - 1);
-  EXPECT_EQ(folder.back(), '\\');
-  EXPECT_GE(stamp.size(), 12u);
-  EXPECT_EQ(stamp.find_first_not_of("0123456789"), std::string::npos) << stamp;
-  EXPECT_NE(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST_F(InstallManagerTest, ExtractionWritesThePayloadByteForByte) {
-  const std::string folder = extract();
-  HRSRC info = FindResourceA(nullptr, "SETUP.EXE", MAKEINTRESOURCEA(1056));
-  ASSERT_NE(info, nullptr);
-  const std::string resource(static_cast<const char*>(LockResource(LoadResource(nullptr, info))), SizeofResource(nullptr, info));
-  EXPECT_EQ(qxtest::readFile(folder + "SETUP.EXE"), resource);
-}
-
-// Only a build that carries its package needs the work folder.
-TEST_F(InstallManagerTest, WithoutATemporaryFolderOnlyAnEmbeddedBuildFails) {
-  char saved[MAX_PATH] = {};
-  GetEnvironmentVariableA("TMP", saved, MAX_PATH);
-  SetEnvironmentVariableA("TMP", "Q:\\no\\such\\drive\\");
-  std::string error;
-  const bool webRead = manager().readConfig(error);
-  const std::string webError = error;
-  g_document.replace(g_document.find("\"installerInRes\": false"), 23, "\"installerInRes\": true");
-  const bool embeddedRead = manager().readConfig(error);
-  manager().extractSetup();
-  SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
-  EXPECT_TRUE(webRead) << webError;
-  EXPECT_FALSE(embeddedRead);
-  EXPECT_EQ(error, "临时目录");
-  EXPECT_EQ(InstallManager::extractionState(), 2);
+// The embedded payload goes where only administrators may write, a new folder each time.
+TEST_F(InstallManagerTest, WorkFoldersAreFreshAndProtected) {
+  std::string first, second;
+  ASSERT_TRUE(manager().createWorkFolder(first) && manager().createWorkFolder(second));
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(CacheFolder::isTrusted(std::wstring(second.begin(), second.end()))) << second;
 }
 
 class PayloadRun : public InstallManagerTest {
@@ -263,6 +233,8 @@ TEST_F(PayloadRun, DownloadedPackageGoesOnlyAfterSuccess) {
     ASSERT_TRUE(CopyFileA(payload.c_str(), (folder + "setup.exe").c_str(), FALSE));
     ASSERT_TRUE(qxtest::writeFile(folder + "setup.exe.info", "1234abcd"));
     manager().setSetupDir(folder);
+    const std::string package = folder + "setup.exe";
+    manager().holdPackage(HeldPackage::open(std::wstring(package.begin(), package.end())));
     SetEnvironmentVariableA("QX_PAYLOAD_EXIT", exitCode);
     pump = Pump();
     runAndWait();
@@ -359,22 +331,7 @@ TEST_F(PayloadRun, SilentSuccessQuitsWithZeroAndRaisesNothing) {
   EXPECT_EQ(registryInstallPath(), installPath);
 }
 
-TEST_F(PayloadRun, TemporaryFolderWithASpace) {
-  char saved[MAX_PATH] = {};
-  GetEnvironmentVariableA("TMP", saved, MAX_PATH);
-  char full[MAX_PATH] = {};
-  GetFullPathNameA((qxtest::scratchFolder("user name") + "/Temp Folder/").c_str(), MAX_PATH, full, nullptr);
-  const std::string spaced = full;
-  CreateDirectoryA(spaced.c_str(), nullptr);
-  SetEnvironmentVariableA("TMP", spaced.c_str());
-  const std::string folder = extract();
-  SetEnvironmentVariableA("TMP", saved[0] ? saved : nullptr);
-  EXPECT_EQ(folder.compare(0, spaced.size(), spaced), 0) << folder;
-  runAndWait();
-  EXPECT_EQ(listener.events.size(), 1u);
-  EXPECT_EQ(qxtest::readFile(record).compare(0, folder.size() + 11, "\"" + folder + "setup.exe\""), 0);
-}
-
+// Nothing starts that was not checked and held.
 TEST_F(PayloadRun, FailedStartIsReportedAndNotPolled) {
   manager().setSetupDir("Q:\\nowhere\\");
   EXPECT_FALSE(manager().runSetup("title", 0));

@@ -31,9 +31,9 @@ mkdir -p "$root/www/slow"
 head -c $((48 * 1024 * 1024 + 4321)) /dev/urandom >"$root/www/slow/package.bin"
 chmod 755 "$root/www/slow"
 chmod 644 "$root/www/slow/package.bin"
-# A target on a full disk.
+# A target on a full disk: the device itself, since the downloader writes through no link.
 mkdir -p "$root/full"
-ln -s /dev/full "$root/full/setup.exe"
+mknod "$root/full/setup.exe" c 1 7
 
 qx_nginx_start "$root/nginx" "$root/www" "location /slow/ { limit_rate $slow_rate; }" || exit 1
 pids+=("$QX_NGINX_PID")
