@@ -50,17 +50,6 @@ protected:
   InstallPage* page = nullptr;
 };
 
-TEST_F(InstallPageTest, EachShadowLiesUnderItsTextOnePixelDownRight) {
-  ASSERT_EQ(page->childCount(), 5);
-  EXPECT_EQ(page->child(0), static_cast<QxWidget*>(Api::progressBar(*page)));
-  for (int i = 1; i < 5; i += 2) {
-    EXPECT_EQ(page->child(i)->x(), page->child(i + 1)->x() + 1) << i;
-    EXPECT_EQ(page->child(i)->y(), page->child(i + 1)->y() + 1) << i;
-  }
-  expectLines("正在为您下载游戏 ", "");
-  EXPECT_FALSE(Api::timersActive(*page)) << "the carousel starts only when asked";
-}
-
 TEST_F(InstallPageTest, DownloadLineShowsSizeSpeedAndVersion) {
   InstallManager::instance().setStage(3);
   progress(123456789, 0, 10000);
@@ -186,22 +175,6 @@ TEST_F(InstallPageTest, WithoutConfiguredPicturesTheFirstOneStays) {
   ASSERT_TRUE(pump.untilEachMessage([&] { return Api::fadeAngle(*page) > 1.0f; }, 10000));
   EXPECT_EQ(Api::carouselIndex(*page), 0) << "no pictures configured: the index stays";
   EXPECT_TRUE(Api::timersActive(*page));
-}
-
-TEST_F(InstallPageTest, ScreenshotsWhileDownloadingAndInstalling) {
-  InstallManager& manager = InstallManager::instance();
-  manager.setStage(3);
-  progress(123456789, 0, 10000);
-  progress(123456789, 46913580, 12000);
-  page->startCarousel(60000);
-  ASSERT_TRUE(pump.until([&] { return !Api::switching(*page); }, 10000));
-  EXPECT_EQ(Api::upperText(*page), "正在为您下载游戏  38% ");
-  EXPECT_EQ(Api::lowerText(*page), "游戏包体123.45M，速度23457K/s (V1.0.3)  ");
-  screenshot("pages-install-download.png");
-  manager.setStage(5);
-  progress(100, 73, 12100);
-  EXPECT_EQ(Api::upperText(*page), "正在为您安装游戏  73% ");
-  screenshot("pages-install-installing.png");
 }
 
 } // namespace
