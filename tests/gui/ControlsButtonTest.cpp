@@ -54,10 +54,9 @@ TEST_F(ButtonTest, PaintedFramesReachTheBackBuffer) {
   // The centre pixel of each frame, compared with what the window drew there.
   for (int state = 0; state < 3; ++state) {
     b->setState(state);
-    std::uint32_t expected = cache.getPixel("res/btn.png", state * 89 + 44, 15);  // 0xAABBGGRR
+    std::uint32_t expected = cache.getPixel("res/btn.png", state * 89 + 44, 15);
     std::uint32_t drawn = QxGUISPWndTestApi::backBufferPixel(*frame->window(), 244, 315);
-    std::uint32_t rgb = ((expected & 0xFF) << 16) | (expected & 0xFF00) | ((expected >> 16) & 0xFF);
-    EXPECT_EQ(drawn & 0xFFFFFF, rgb) << "state " << state;
+    EXPECT_EQ(drawn & 0xFFFFFF, qxtest::shownColour(expected)) << "state " << state;
   }
   std::uint32_t normal = cache.getPixel("res/btn.png", 44, 15);
   std::uint32_t pressed = cache.getPixel("res/btn.png", 2 * 89 + 44, 15);

@@ -118,9 +118,7 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
   page->setVisible(true);
   page->update();
   const std::uint32_t picture0 = ImageCache::instance().getPixel("CAROUSELPIC0", px, py);
-  // 0xAABBGGRR to 0x00RRGGBB.
-  const std::uint32_t shown0 =
-      ((picture0 & 0xFF) << 16) | (picture0 & 0xFF00) | ((picture0 >> 16) & 0xFF);
+  const std::uint32_t shown0 = qxtest::shownColour(picture0);
   ASSERT_GT(channelDistance(background, shown0), 30) << "the test needs a visible difference";
   EXPECT_EQ(pixel(px, py), background) << "nothing shows before the first fade";
 
