@@ -164,7 +164,6 @@ TEST_F(OptionPageTest, TooLittleSpaceWarnsButTakesThePath) {
   EXPECT_EQ(warning(), "可用磁盘空间不足，请重新选择其他路径");
   EXPECT_EQ(nextState(), 3);
   EXPECT_EQ(Api::availableLabel(*page)->text(), "可用磁盘空间：0.5GB");
-  screenshot("pages-option-warning.png");
 
   // A failed query counts as nothing free.
   g_free.erase("C:\\");

@@ -55,8 +55,6 @@ protected:
   void moveTo(int x, int y) { qxtest::moveTo(hwnd, x, y); }
   // Window pixel as 0x00RRGGBB.
   std::uint32_t pixel(int x, int y) const;
-  // Writes <build>/screenshots/<name> from the back buffer; the colour key is transparent.
-  void screenshot(const std::string& name) const;
 
   HostFrame* frame = nullptr;
   HWND hwnd = nullptr;
