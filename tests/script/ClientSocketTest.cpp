@@ -58,18 +58,6 @@ protected:
   }
 };
 
-TEST_F(ClientSocketTest, JoinsAPacketSentInPieces) {
-  qxtest::LoopbackPeer peer;
-  ASSERT_TRUE(connectTo(peer));
-  ASSERT_TRUE(peer.sendRaw(std::string("\0", 1)));
-  qxtest::pump(250);
-  ASSERT_TRUE(peer.sendRaw(std::string("\x05he", 3)));
-  EXPECT_TRUE(packets(300, 1).empty());
-  ASSERT_TRUE(peer.sendRaw("llo"));
-  EXPECT_EQ(std::vector<std::string>{"hello"}, packets(2000, 1));
-  EXPECT_TRUE(packets(300, 1).empty());
-}
-
 TEST_F(ClientSocketTest, SplitsSeveralPacketsOfOneSegment) {
   qxtest::LoopbackPeer peer;
   ASSERT_TRUE(connectTo(peer));
