@@ -165,7 +165,18 @@ TEST_F(ButtonTest, FlashAlternatesFramesAndStopsOnClick) {
   EXPECT_FALSE(b->isFlashing());
   EXPECT_EQ(frameShown(*b), 0);
   EXPECT_EQ(recorder.commands.size(), 1u);
-  pump(700);
+  // A second button flashing on its own timer: once it has changed frames twice, the
+  // stopped one would have had its ticks too.
+  auto* witness = add(new QxButton("w", "res/btn.png", 10, 300, 89, 30, 3));
+  witness->startFlash(1, 2, true);
+  int changes = 0, last = frameShown(*witness);
+  ASSERT_TRUE(pumpUntil([&] {
+    const int now = frameShown(*witness);
+    changes += now != last;
+    last = now;
+    return changes >= 2;
+  }, 5000));
+  witness->stopFlash();
   EXPECT_EQ(frameShown(*b), 0) << "no tick after the flash stopped";
 
   b->startFlash(1, 2, false);

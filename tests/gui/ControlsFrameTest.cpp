@@ -111,7 +111,7 @@ TEST_F(FrameWidgetTest, DisabledCloseNeitherClosesNorAsks) {
   frame->requestClose();
   SendMessageA(hwnd, WM_CLOSE, 0, 0);
   SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  pump(300);
+  ASSERT_TRUE(qxtest::settle());
   EXPECT_TRUE(watcher.boxes().empty());
   EXPECT_TRUE(IsWindow(hwnd));
   EXPECT_TRUE(frame->isVisible());
