@@ -7,6 +7,7 @@
 #include "gui/Panel.h"
 #include "gui/ProgressBar.h"
 #include "gui/QxButton.h"
+#include "gui/QxTextField.h"
 #include "gui/StepsPanel.h"
 #include "gui/TopLevelRegistry.h"
 
