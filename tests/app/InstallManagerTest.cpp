@@ -11,6 +11,7 @@
 #include "tests/support/DriveTable.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TimerWitness.h"
 
 namespace {
 
@@ -308,7 +309,8 @@ TEST_F(PayloadRun, TemporaryFolderWithASpace) {
 TEST_F(PayloadRun, FailedStartIsReportedAndNotPolled) {
   manager().setSetupDir("Q:\\nowhere\\");
   EXPECT_FALSE(manager().runSetup("title", 0));
-  pump.until([] { return false; }, 600);
+  // Two ticks of the polling's period: a poll would have come by then.
+  ASSERT_TRUE(qxtest::waitForTicks(pump, 200, 2));
   EXPECT_FALSE(pump.quit) << "a payload that never started must not end the program";
 }
 

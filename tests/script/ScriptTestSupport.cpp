@@ -8,7 +8,6 @@
 
 #include <lua.hpp>
 
-#include "gui/Timer.h"
 #include "script/LuaScript.h"
 #include "script/NotifyRecord.h"
 #include "tests/script/LuaScriptTestApi.h"
@@ -225,17 +224,6 @@ int closedPort() {
   getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
   closesocket(s);
   return ntohs(addr.sin_port);
-}
-
-bool waitForTick(unsigned ms) {
-  struct Tick : EventListener {
-    bool seen = false;
-    void onEvent(const char*, const char*, EventArg, EventArg) override { seen = true; }
-  } tick;
-  Timer timer("witnessTimer");
-  timer.connect(&tick);
-  timer.start(ms);
-  return pumpUntil([&] { return tick.seen; }, 10000 + ms);
 }
 
 void UpdateQueryTest::SetUp() {

@@ -87,10 +87,6 @@ private:
 // A port on 127.0.0.1 that nothing listens on.
 int closedPort();
 
-// Pumps until a timer of `ms` has ticked: the host's timers of no longer a period have had
-// their chance by then, so a test can check that they did nothing more.
-bool waitForTick(unsigned ms);
-
 // The update query of the script set in the host, against the development update server;
 // skipped when QX_DEVSERVER is not set.
 class UpdateQueryTest : public ::testing::Test {
