@@ -133,7 +133,6 @@ TEST_F(InstallManagerTest, DocumentFailuresAndEmptyDocument) {
   g_document.clear();
   ASSERT_TRUE(manager().readConfig(error));
   EXPECT_EQ(manager().getConfig().carouselCount, 1);
-  EXPECT_EQ(manager().getConfig().installName, "QxGames");
 }
 
 TEST_F(InstallManagerTest, PathOverridesAndOptions) {
