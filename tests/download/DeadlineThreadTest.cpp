@@ -33,6 +33,15 @@ struct Counter {
   }
 };
 
+// Returns once another thread's deadline `after` from now has woken it: by then the
+// thread under test has had its chance to fire whatever it still held.
+void witness(milliseconds after) {
+  Counter other;
+  DeadlineThread thread(&Counter::wake, &other);
+  thread.wakeAfter(after);
+  ASSERT_TRUE(other.waitFor(1));
+}
+
 TEST(DeadlineThread, WakesOnceNotBeforeTheDeadline) {
   Counter counter;
   DeadlineThread thread(&Counter::wake, &counter);
@@ -40,7 +49,7 @@ TEST(DeadlineThread, WakesOnceNotBeforeTheDeadline) {
   thread.wakeAt(when);
   ASSERT_TRUE(counter.waitFor(1));
   EXPECT_GE(counter.lastWake, when);
-  std::this_thread::sleep_for(milliseconds(100));
+  witness(milliseconds(100));
   EXPECT_EQ(counter.wakes, 1);
 }
 
@@ -55,7 +64,7 @@ TEST(DeadlineThread, ANewDeadlineReplacesTheOldAndACancelledOneNeverFires) {
 
   thread.wakeAfter(milliseconds(20));
   thread.cancel();
-  std::this_thread::sleep_for(milliseconds(150));
+  witness(milliseconds(150));
   EXPECT_EQ(counter.wakes, 1);
 }
 
@@ -66,7 +75,7 @@ TEST(DeadlineThread, TheCallbackSetsTheNextDeadline) {
   counter.thread = &thread;
   thread.wakeAfter(milliseconds(1));
   ASSERT_TRUE(counter.waitFor(4));
-  std::this_thread::sleep_for(milliseconds(60));
+  witness(milliseconds(60));
   EXPECT_EQ(counter.wakes, 4);
 }
 

@@ -17,6 +17,7 @@
 #include "tests/script/LuaScriptTestApi.h"
 #include "tests/script/ScriptTestSupport.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TimerWitness.h"
 
 namespace {
 
@@ -180,7 +181,7 @@ TEST_F(ScriptHostTest, ResumesOnceAfterTheLastSchedule) {
   const DWORD start = GetTickCount();
   ASSERT_TRUE(qxtest::pumpUntil([] { return runLua("return tostring(steps)") != "0"; }, 3000));
   EXPECT_GE(GetTickCount() - start, 300u);
-  qxtest::pump(600);
+  ASSERT_TRUE(qxtest::waitForTicks(600));
   EXPECT_EQ("1", runLua("return tostring(steps)"));
   // The step scheduled nothing more and reported nothing: the query has ended without
   // a result, which the host reports as a failed one, once.
@@ -211,7 +212,7 @@ TEST_F(ScriptHostTest, RunCallsWhatTheMainScriptReturns) {
   ASSERT_EQ(1u, recorder.records.size());
   EXPECT_EQ("", recorder.records[0].url);
   EXPECT_TRUE(log.contains("[LUA ERROR] update query failed")) << log.all();
-  qxtest::pump(200);
+  ASSERT_TRUE(qxtest::waitForTicks(200));
   EXPECT_EQ(1u, recorder.records.size());
   // Once the host has ended the query, a late result from the script is not a second one.
   runLua("app.notify('installer', 'http://late', '', '', '') return ''");
