@@ -92,6 +92,7 @@ http {
 
 
 def nginx_command(folder, root, port, directives="", tls=None):
+    folder, root = os.path.abspath(folder), os.path.abspath(root)
     conf = nginx_conf(folder, root, port, directives, tls)
     return [NGINX, "-p", folder, "-c", conf, "-e", os.path.join(folder, "error.log")]
 
@@ -99,6 +100,5 @@ def nginx_command(folder, root, port, directives="", tls=None):
 if __name__ == "__main__":
     if len(sys.argv) < 5 or sys.argv[1] != "nginx":
         sys.exit(__doc__)
-    command = nginx_command(os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3]), int(sys.argv[4]),
-                            sys.argv[5] if len(sys.argv) > 5 else "")
+    command = nginx_command(sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5] if len(sys.argv) > 5 else "")
     os.execv(command[0], command)

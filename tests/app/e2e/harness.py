@@ -347,14 +347,21 @@ class Run:
         return [w for w in ids if self.window_title(w).startswith(title)]
 
     def find_window(self, title=TITLE, seconds=60):
-        """The first visible window of that title, once it is drawn: its message loop
-        runs then, so input sent to it from now on is handled."""
+        """The first visible window of that title, once it is drawn and stays where it
+        is: its message loop runs then, so input sent to it from now on is handled."""
         def found():
             ids = self.visible_windows(title)
             return ids[0] if ids else None
         self.window = wait_for(found, seconds, "the window %r" % title)
         if title == TITLE:
-            wait_for(lambda: len(set(self.region(*WINDOW)[::97])) > 50, seconds, "the window to be drawn")
+            last = [None]
+
+            def placed_and_drawn():
+                now = (self.window_origin(), len(set(self.region(*WINDOW)[::97])) > 50)
+                settled = now[1] and now == last[0]
+                last[0] = now
+                return settled
+            wait_for(placed_and_drawn, seconds, "the window to be drawn where it stays")
         return self.window
 
     def steady(self, rect=WINDOW, other_than=None, seconds=30):
@@ -397,7 +404,7 @@ class Run:
         window takes input in the order it was sent, so what it makes of the click
         shows in whatever the test waits for next."""
         ox, oy = self.window_origin()
-        self.xdotool("mousemove", "--sync", str(ox + x), str(oy + y))
+        self.xdotool("mousemove", str(ox + x), str(oy + y))
         if hover_shot:
             self.screenshot(hover_shot)
         self.xdotool("click", "1")
