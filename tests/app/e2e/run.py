@@ -70,6 +70,12 @@ def expect_told(run, install_path=DEFAULT_PATH, tasks="quicklaunchicon,runafteri
           "payload told %r" % arguments)
 
 
+def expect_command_line(run, install_path=DEFAULT_PATH, tasks="quicklaunchicon,runafterinstall", extra=""):
+    """expect_told, and `extra` where it stands in the payload's command line."""
+    expect_told(run, install_path, tasks)
+    check('/verysilent%s -installPath' % extra in read(run.record), "command line %r" % read(run.record))
+
+
 def serve_package(run, pad=0, rate="0", md5=None, size=None, extra=(), content=None):
     """nginx serving the test payload (or `content`) and the update server announcing it;
     `md5` is a digest to announce instead, or a function of the real one."""
