@@ -5,7 +5,7 @@
 #   x86_64  the same source, whose tests run under Wine with Xvfb
 # Safe to run again; build trees are kept under build/ (QX_BUILD overrides).
 # With arguments, every tree is still built, but only the Windows tests that those ctest
-# arguments select run (for example: tools/test.sh -R e2e_one_key).
+# arguments select run (for example: tools/test.sh -R e2e_custom_typed).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${QX_BUILD:-$top/build}

@@ -25,6 +25,4 @@ if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
     APPEND PROPERTY OBJECT_DEPENDS ${signing}/signed-listed.exe)
   add_dependencies(installer_e2e_pinned qx_test_payload qx_dialog_watch qx_trust_root qx_planted_winhttp
     qx_winhttp_importer)
-
-  qx_e2e_scenarios(trust.py e2e_trust_ signers https_and_planted_dll)
 endif()

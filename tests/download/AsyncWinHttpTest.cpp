@@ -410,29 +410,6 @@ TEST_F(AsyncWinHttpTest, AnswersThatAreNotTheRangeLeaveThePartialFile) {
   }
 }
 
-// A connection closed before the body is complete is tried again at once by the same
-// download, from the bytes on disk; the window is told it is reconnecting meanwhile.
-TEST_F(AsyncWinHttpTest, CutOffTransferIsContinuedByARetry) {
-  Outcome out;
-  EXPECT_EQ(requests(kOdd, 2, [&] { out = runPackage(odd_ + "/cut/1500000/package.bin"); }),
-            (Lines{"/cut/1500000/package.bin -", "/cut/1500000/package.bin bytes=1500000-"}));
-  expectComplete(out);
-  EXPECT_EQ(out.count(AsyncWinHttp::kReconnecting), 1);
-}
-
-// 503 and 5xx are worth another request, after the server's Retry-After; the partial
-// file is continued.
-TEST_F(AsyncWinHttpTest, BusyServerIsAskedAgainAfterItsRetryAfter) {
-  leavePartial(70000);
-  const ULONGLONG started = GetTickCount64();
-  Outcome out;
-  EXPECT_EQ(requests(kOdd, 3, [&] { out = runPackage(odd_ + "/busy/2/package.bin"); }),
-            Lines(3, "/busy/2/package.bin bytes=70000-"));
-  EXPECT_GE(GetTickCount64() - started, 2000u) << "two waits of Retry-After: 1";
-  expectComplete(out);
-  EXPECT_EQ(out.count(AsyncWinHttp::kReconnecting), 1);
-}
-
 TEST_F(AsyncWinHttpTest, BadUrlFailsAtOnce) {
   const Outcome out = runPackage("not a url");
   EXPECT_FALSE(out.sent);

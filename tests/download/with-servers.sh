@@ -46,13 +46,13 @@ relay() {
     --port-file "$root/$name.port" "$@" &
   pids+=("$!")
 }
-# relay_port NAME: its port, once it listens.
-relay_port() {
+# port_of NAME: the port a server wrote to $root/NAME.port.
+port_of() {
   for _ in $(seq 50); do
     [ -s "$root/$1.port" ] && break
     sleep 0.1
   done
-  [ -s "$root/$1.port" ] || { echo "the $1 relay did not start" >&2; return 1; }
+  [ -s "$root/$1.port" ] || { echo "$1 did not start" >&2; return 1; }
   cat "$root/$1.port"
 }
 # A server that takes one connection at a time: a second one open at once gets a 503.
@@ -62,12 +62,7 @@ relay cutting --cut-every $((8 << 20)) --cut-how close
 
 python3 "$here/odd-server.py" "$root/www" "$root/odd.port" "$root/odd.log" &
 pids+=("$!")
-for _ in $(seq 50); do
-  [ -s "$root/odd.port" ] && break
-  sleep 0.1
-done
-[ -s "$root/odd.port" ] || { echo "odd-server.py did not start" >&2; exit 1; }
-odd_port=$(cat "$root/odd.port")
+odd_port=$(port_of odd) || exit 1
 qx_wait_port "$odd_port" || { echo "odd-server.py does not answer" >&2; exit 1; }
 : >"$root/odd.log"
 
@@ -75,8 +70,8 @@ proxy_port=$(qx_free_port)
 "$here/../support/tinyproxy.sh" "$root/tinyproxy" "$proxy_port" &
 pids+=("$!")
 qx_wait_port "$proxy_port" || { echo "tinyproxy did not start" >&2; exit 1; }
-one_connection_port=$(relay_port one-connection) || exit 1
-cutting_port=$(relay_port cutting) || exit 1
+one_connection_port=$(port_of one-connection) || exit 1
+cutting_port=$(port_of cutting) || exit 1
 # A configuration script: the package server's second address goes through the proxy.
 cat >"$root/www/proxy.pac" <<PAC
 function FindProxyForURL(url, host) {

@@ -13,19 +13,15 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from peers import SOURCE, wine  # noqa: E402
 
 
 def brand(build, *args):
-    """Runs brand.exe; (exit code, output lines). The output goes through a file: a
-    program of the Wine session that inherited a pipe would hold it open."""
-    with tempfile.TemporaryFile() as out:
-        code = subprocess.run([os.path.join(SOURCE, "tools", "wine-run"), os.path.join(build, "brand.exe")] + list(args),
-                              stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=120).returncode
-        out.seek(0)
-        return code, out.read().decode("gbk", "replace").splitlines()
+    """Runs brand.exe; (exit code, output lines)."""
+    result = wine(os.path.join(build, "brand.exe"), *args)
+    return result.returncode, result.stdout.decode("gbk", "replace").splitlines()
 
 
 def write(path, data):
