@@ -45,6 +45,8 @@ public:
   void setCursor(const char* cursorName) override;
   void setCapture(QxWidget* widget) override;
   void releaseCapture() override;
+  void focusChanged(QxWidget* from, QxWidget* to) override;
+  void accessibilityEvent(unsigned event, QxWidget* widget) override;
 
 private:
   friend class QxGUISPWndTestApi;
