@@ -35,6 +35,8 @@ namespace {
 constexpr UINT kInstallProgressMessage = 6365;
 constexpr UINT kDownloadProgressMessage = 6366;
 constexpr UINT kDownloadDoneMessage = 6367;
+// Progress is painted at most this often and at least this often while it flows.
+constexpr DWORD kProgressPeriodMs = 16;
 // Room left on the download drive beyond the package, for the system and the install.
 constexpr std::int64_t kSpareBytes = 64ll << 20;
 
@@ -90,6 +92,7 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::int64_t progressDone = 0;
   std::int64_t progressTotal = 0;
   bool progressReconnecting = false;
+  DWORD progressPaintedAt = 0;
   int installMode = 1;
   // An Enter counts only when its key went down in this window or its path box: the
   // release of an Enter that closed a dialog or a message box lands here too.
@@ -117,6 +120,8 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::string targetInstallPath();
   bool enoughSpaceFor(const std::wstring& folder, std::int64_t missing);
   void showDownloadProgress();
+  void progressArrived();
+  void paintProgress();
   void onDownloadDone();
   void checkDigest();
   void onSignatureRead();
@@ -258,9 +263,7 @@ void Updater::Impl::onEvent(const char* eventName, const char* type, EventArg ar
     if (manager().stage() == 1 && arg1)
       onNotify(*reinterpret_cast<const NotifyRecord*>(arg1));
   } else if (source == "progressTimer" && kind == "timeout") {
-    progressTimer.stop();
-    installPage->setReconnecting(progressReconnecting);
-    installPage->setProgress(progressTotal, progressDone);
+    paintProgress();
   } else if (source == "verifyTimer" && kind == "timeout") {
     if (downloader)
       installPage->setProgress(downloader->total(), downloader->hashedBytes());
@@ -342,8 +345,7 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
   case kInstallProgressMessage:
     impl.progressDone = static_cast<unsigned>(wParam);
     impl.progressTotal = static_cast<unsigned>(lParam);
-    if (!impl.progressTimer.isActive())
-      impl.progressTimer.start(16);
+    impl.progressArrived();
     if (HWND notify = InstallManager::instance().notifyWindow())
       PostMessageA(notify, kInstallProgressMessage, wParam, lParam);
     break;
@@ -422,8 +424,24 @@ void Updater::Impl::showDownloadProgress() {
   progressDone = downloader->downloaded();
   progressTotal = downloader->total();
   progressReconnecting = downloader->reconnecting();
-  if (!progressTimer.isActive())
-    progressTimer.start(16);
+  progressArrived();
+}
+
+// A flood of progress messages keeps the queue from ever being empty, and a timer fires
+// only when it is: so while values keep coming they are painted from here, once a
+// period, and the timer paints only the last one of a burst.
+void Updater::Impl::progressArrived() {
+  if (GetTickCount() - progressPaintedAt >= kProgressPeriodMs)
+    paintProgress();
+  else if (!progressTimer.isActive())
+    progressTimer.start(kProgressPeriodMs);
+}
+
+void Updater::Impl::paintProgress() {
+  progressTimer.stop();
+  progressPaintedAt = GetTickCount();
+  installPage->setReconnecting(progressReconnecting);
+  installPage->setProgress(progressTotal, progressDone);
 }
 
 void Updater::Impl::onDownloadDone() {
