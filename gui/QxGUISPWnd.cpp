@@ -12,6 +12,7 @@
 #include "gui/DrawItemRenderer.h"
 #include "gui/FocusChain.h"
 #include "gui/GbkText.h"
+#include "gui/HighContrast.h"
 #include "gui/ImageCache.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWndTestApi.h"
@@ -82,7 +83,7 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     QxWidget* widget = focusCue ? markedWidget() : nullptr;
     if (!widget || !bits) return;
     const RECT r = focusMarkRect(widget);
-    const std::uint32_t c = widget->focusMarkColour();
+    const std::uint32_t c = HighContrast::on() ? HighContrast::textColour() : widget->focusMarkColour();
     const std::uint32_t pixel = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
     GdiFlush();
     const auto dot = [&](int x, int y) {
@@ -319,6 +320,11 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
       }
     case WM_NCPAINT:
       handled = true;
+      return 0;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+      HighContrast::refresh();
+      if (root) owner->invalidateRect(0, 0, root->width(), root->height(), root);
       return 0;
     case WM_GETOBJECT:
       if (accessible) {
