@@ -54,31 +54,22 @@ def tree(run):
 
 
 def expect_page(run, page):
-    """Waits for the page's first item, then compares the whole tree with the table."""
-    table = FRAME + PAGES[page]
+    """Waits for the page's first item, then compares the whole tree with the tables."""
     first = PAGES[page][0]
-
-    def shown():
-        rows = tree(run)
-        return rows if any(r[0] == first[0] and r[1].startswith(first[1]) for r in rows[1:]) else None
-    rows = wait_for(shown, 30, "the %s page in the accessible tree" % page)
+    rows = wait_for(lambda: (lambda rows: rows if any(r[0] == first[0] and r[1].startswith(first[1]) for r in rows)
+                             else None)(tree(run)), 30, "the %s page in the accessible tree" % page)
     run.report.append("%s page: %s" % (page, rows))
-    client, items = rows[0], rows[1:]
-    ox, oy = run.window_origin()
+    (client, items), (ox, oy) = (rows[0], rows[1:]), run.window_origin()
     check(client[0] == CLIENT and client[4][:2] == (ox, oy), "the client area %r at %r" % (client, (ox, oy)))
-    names = [r[1] for r in items]
     order = []
-    for role, name, states, value, at in table:
+    for role, name, states, value, at in FRAME + PAGES[page]:
         found = [r for r in items if r[0] == role and r[1].startswith(name)]
-        check(found, "the %s page has no %#x %r among %r" % (page, role, name, names))
+        check(found, "the %s page has no %#x %r among %r" % (page, role, name, [r[1] for r in items]))
         r = found[0]
-        check(r[2] & states == states, "%r has states %#x, not %#x" % (name, r[2], states))
-        check(re.fullmatch(value, r[3]), "%r has the value %r" % (name, r[3]))
-        check(at is None or r[4][:2] == (ox + at[0], oy + at[1]), "%r lies at %r" % (name, r[4]))
-        check(r[4][2] > 0 and r[4][3] > 0, "%r has no size" % name)
+        check(r[2] & states == states and re.fullmatch(value, r[3]), "%r: states %#x, value %r" % (name, r[2], r[3]))
+        check(r[4][2] > 0 and (at is None or r[4][:2] == (ox + at[0], oy + at[1])), "%r lies at %r" % (name, r[4]))
         order.append(items.index(r))
-    check(order == sorted(order), "the %s page is not in reading order: %r" % (page, names))
-    return items
+    check(order == sorted(order), "the %s page is not in reading order: %r" % (page, [r[1] for r in items]))
 
 
 def press(run, name):
