@@ -36,7 +36,7 @@ constexpr UINT kInstallProgressMessage = 6365;
 constexpr UINT kDownloadProgressMessage = 6366;
 constexpr UINT kDownloadDoneMessage = 6367;
 // Progress is painted at most this often and at least this often while it flows.
-constexpr DWORD kProgressPeriodMs = 16;
+constexpr DWORD kProgressPeriodMs = 25;
 // Room left on the download drive beyond the package, for the system and the install.
 constexpr std::int64_t kSpareBytes = 64ll << 20;
 
@@ -424,12 +424,15 @@ void Updater::Impl::showDownloadProgress() {
   progressDone = downloader->downloaded();
   progressTotal = downloader->total();
   progressReconnecting = downloader->reconnecting();
-  progressArrived();
+  // The downloader's own messages come at the pace of the data, and the queue empties
+  // between them: the page follows from the timer, so it never delays an answer.
+  if (!progressTimer.isActive())
+    progressTimer.start(16);
 }
 
-// A flood of progress messages keeps the queue from ever being empty, and a timer fires
-// only when it is: so while values keep coming they are painted from here, once a
-// period, and the timer paints only the last one of a burst.
+// The payload may post its progress as fast as it likes: a flood keeps the queue from
+// ever being empty, and a timer fires only when it is. So while its values keep coming
+// they are painted from here, once a period, and the timer paints only a burst's last.
 void Updater::Impl::progressArrived() {
   if (GetTickCount() - progressPaintedAt >= kProgressPeriodMs)
     paintProgress();

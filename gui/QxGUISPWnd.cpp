@@ -57,6 +57,9 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
   // own controls do; a mouse-only player never sees it.
   bool focusCue = false;
   std::unique_ptr<AccessibleFrame> accessible;
+  // While held, repaints go to the back buffer only and `held` gathers where they were.
+  int holdDepth = 0;
+  RECT held{};
 
   HWND hwnd() const { return owner->hwnd(); }
 
@@ -533,7 +536,10 @@ void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* w
   widget->accept(impl_.get(), origin.x, origin.y);
   impl_->drawFocusMark(impl_->dirty);
   impl_->keyOutCorners(memory, impl_->dirty);
-  BitBlt(windowDc, x, y, width, height, memory, x, y, SRCCOPY);
+  if (impl_->holdDepth > 0)
+    UnionRect(&impl_->held, &impl_->held, &impl_->dirty);
+  else
+    BitBlt(windowDc, x, y, width, height, memory, x, y, SRCCOPY);
   SelectClipRgn(memory, nullptr);
   DeleteObject(clip);
   SelectObject(memory, previous);
@@ -615,6 +621,21 @@ void QxGUISPWnd::focusChanged(QxWidget* from, QxWidget* to) {
     impl_->repaintWidget(to);
   }
   if (impl_->accessible && to) impl_->accessible->notify(EVENT_OBJECT_FOCUS, to);
+}
+
+void QxGUISPWnd::holdBlits(bool hold) {
+  Impl& d = *impl_;
+  d.holdDepth += hold ? 1 : -1;
+  if (d.holdDepth > 0 || !d.backBuffer || IsRectEmpty(&d.held)) return;
+  const RECT r = d.held;
+  d.held = RECT{};
+  HDC windowDc = GetDC(hwnd_);
+  HDC memory = CreateCompatibleDC(windowDc);
+  HGDIOBJ previous = SelectObject(memory, d.backBuffer);
+  BitBlt(windowDc, r.left, r.top, r.right - r.left, r.bottom - r.top, memory, r.left, r.top, SRCCOPY);
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  ReleaseDC(hwnd_, windowDc);
 }
 
 void QxGUISPWnd::accessibilityEvent(unsigned event, QxWidget* widget) {

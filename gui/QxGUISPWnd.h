@@ -47,6 +47,7 @@ public:
   void releaseCapture() override;
   void focusChanged(QxWidget* from, QxWidget* to) override;
   void accessibilityEvent(unsigned event, QxWidget* widget) override;
+  void holdBlits(bool hold) override;
 
 private:
   friend class QxGUISPWndTestApi;

@@ -33,4 +33,7 @@ public:
   virtual void focusChanged(QxWidget*, QxWidget*) {}
   // A widget's state, value or visibility changed (an EVENT_OBJECT_* code).
   virtual void accessibilityEvent(unsigned, QxWidget*) {}
+  // Between true and false, repaints reach the screen together, in one copy: every copy
+  // to a window costs far more than the drawing behind it.
+  virtual void holdBlits(bool) {}
 };
