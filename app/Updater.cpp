@@ -39,6 +39,8 @@ namespace {
 constexpr UINT kInstallProgressMessage = 6365;
 constexpr UINT kDownloadProgressMessage = 6366;
 constexpr UINT kDownloadDoneMessage = 6367;
+// Progress is painted at most this often and at least this often while it flows.
+constexpr DWORD kProgressPeriodMs = 25;
 // Room left on the download drive beyond the package, for the system and the install.
 constexpr std::int64_t kSpareBytes = 64ll << 20;
 
@@ -94,6 +96,7 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::int64_t progressDone = 0;
   std::int64_t progressTotal = 0;
   bool progressReconnecting = false;
+  DWORD progressPaintedAt = 0;
   int installMode = 1;
   // An Enter counts only when its key went down in this window or its path box: the
   // release of an Enter that closed a dialog or a message box lands here too.
@@ -129,6 +132,8 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::string targetInstallPath();
   bool enoughSpaceFor(const std::wstring& folder, std::int64_t missing);
   void showDownloadProgress();
+  void progressArrived();
+  void paintProgress();
   void onDownloadDone();
   void checkDigest();
   void checkHeldPackage(bool digest);
@@ -275,9 +280,7 @@ void Updater::Impl::onEvent(const char* eventName, const char* type, EventArg ar
     if (manager().stage() == 1 && arg1)
       onNotify(*reinterpret_cast<const NotifyRecord*>(arg1));
   } else if (source == "progressTimer" && kind == "timeout") {
-    progressTimer.stop();
-    installPage->setReconnecting(progressReconnecting);
-    installPage->setProgress(progressTotal, progressDone);
+    paintProgress();
   } else if (source == "verifyTimer" && kind == "timeout") {
     if (downloader)
       installPage->setProgress(downloader->total(), downloader->hashedBytes());
@@ -411,8 +414,7 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
         SupportLog::writef("payload", "progress %d%%", percent);
       }
     }
-    if (!impl.progressTimer.isActive())
-      impl.progressTimer.start(16);
+    impl.progressArrived();
     if (HWND notify = InstallManager::instance().notifyWindow())
       PostMessageA(notify, kInstallProgressMessage, wParam, lParam);
     break;
@@ -491,8 +493,27 @@ void Updater::Impl::showDownloadProgress() {
   progressDone = downloader->downloaded();
   progressTotal = downloader->total();
   progressReconnecting = downloader->reconnecting();
+  // The downloader's own messages come at the pace of the data, and the queue empties
+  // between them: the page follows from the timer, so it never delays an answer.
   if (!progressTimer.isActive())
     progressTimer.start(16);
+}
+
+// The payload may post its progress as fast as it likes: a flood keeps the queue from
+// ever being empty, and a timer fires only when it is. So while its values keep coming
+// they are painted from here, once a period, and the timer paints only a burst's last.
+void Updater::Impl::progressArrived() {
+  if (GetTickCount() - progressPaintedAt >= kProgressPeriodMs)
+    paintProgress();
+  else if (!progressTimer.isActive())
+    progressTimer.start(kProgressPeriodMs);
+}
+
+void Updater::Impl::paintProgress() {
+  progressTimer.stop();
+  progressPaintedAt = GetTickCount();
+  installPage->setReconnecting(progressReconnecting);
+  installPage->setProgress(progressTotal, progressDone);
 }
 
 void Updater::Impl::onDownloadDone() {
