@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/OutcomeReport.h"
 #include "app/SignerPolicy.h"
 
 namespace {
@@ -93,6 +94,7 @@ private:
   bool readLicense(const Json::Value& root);
   bool readSigners(const Json::Value& root);
   bool readConnections(const Json::Value& root);
+  bool readReportUrl(const Json::Value& root);
 
   InstallConfig& config_;
   std::vector<ConfigProblem>* problems_;
@@ -133,7 +135,7 @@ bool Reader::readKeys(const Json::Value& root) {
                [&] { config_.carouselTime = root["carouselTime"].asInt(); }))
     return false;
 
-  return readLicense(root) && readSigners(root) && readConnections(root);
+  return readLicense(root) && readSigners(root) && readConnections(root) && readReportUrl(root);
 }
 
 bool Reader::readOptions(const Json::Value& root) {
@@ -241,6 +243,18 @@ bool Reader::readConnections(const Json::Value& root) {
   if (!count.isInt() || count.asInt() < 1 || count.asInt() > 8)
     return fail("downloadConnections", "downloadConnections", &count, "a whole number from 1 to 8");
   config_.downloadConnections = count.asInt();
+  return true;
+}
+
+// Absent: nothing is reported. A report in clear text could be read on the way, so plain
+// HTTP goes only to this machine, where the tests listen.
+bool Reader::readReportUrl(const Json::Value& root) {
+  if (!root.isMember("reportUrl"))
+    return true;
+  const Json::Value& url = root["reportUrl"];
+  if (!url.isString() || !OutcomeReport::isReportUrl(url.asString()))
+    return fail("reportUrl", "reportUrl", &url, "an https:// address (http:// only to a loopback address)");
+  config_.reportUrl = url.asString();
   return true;
 }
 

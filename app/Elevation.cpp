@@ -1,6 +1,7 @@
 #include "app/Elevation.h"
 
 #include "app/ArgumentQuoting.h"
+#include "app/UserLauncher.h"
 
 namespace {
 
@@ -60,7 +61,15 @@ bool relaunchElevatedIfNeeded(const std::vector<std::string>& arguments, int& ex
   OutputDebugStringA("Not runningAsAdmin. Elevating ...");
   char path[521] = {};
   GetModuleFileNameA(nullptr, path, sizeof path - 1);
-  const std::string parameters = joinArguments(arguments);
+  // The elevated copy asks this one, which has the player's own rights, to start the game
+  // and the licence page.
+  UserLauncher launcher;
+  std::vector<std::string> forwarded = arguments;
+  if (!launcher.name().empty()) {
+    forwarded.push_back(UserLauncher::kOption);
+    forwarded.push_back(launcher.name());
+  }
+  const std::string parameters = joinArguments(forwarded);
   SHELLEXECUTEINFOA info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
@@ -72,6 +81,7 @@ bool relaunchElevatedIfNeeded(const std::vector<std::string>& arguments, int& ex
   exitCode = 1;
   if (!shellExecute(&info) || !info.hProcess)
     return true;
+  launcher.serveUntilExit(info.hProcess);
   DWORD code = 1;
   if (WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(info.hProcess, &code))
     exitCode = static_cast<int>(code);

@@ -39,4 +39,6 @@ struct InstallConfig {
   // How many connections one download may open at once on a server that honours ranges
   // (1 to 8); 1 keeps to a single connection.
   int downloadConnections = 4;
+  // Where the run's outcome is reported (an https:// address); empty: nowhere.
+  std::string reportUrl;
 };

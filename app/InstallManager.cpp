@@ -11,13 +11,16 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "app/CacheFolder.h"
 #include "app/CommandLineOptions.h"
 #include "app/ConfigDocument.h"
 #include "app/DriveProbe.h"
+#include "app/HeldPackage.h"
 #include "app/InstallManagerTestApi.h"
 #include "app/InstallPath.h"
 #include "app/InstallPathChooser.h"
 #include "app/SetupCommand.h"
+#include "app/SupportLog.h"
 #include "gui/GbkText.h"
 #include "gui/ResourceModule.h"
 #include "gui/Timer.h"
@@ -54,6 +57,7 @@ public:
       return false;
     }
     bytes = available.QuadPart;
+    SupportLog::writef("path", "drive %c: has %llu MB free", letter, static_cast<unsigned long long>(bytes >> 20));
     return true;
   }
 };
@@ -87,6 +91,8 @@ InstallManager::DocumentSource documentSource = resourceDocument;
 struct ExtractionJob {
   std::string resourceName;
   std::string folder;
+  std::string digest;
+  std::unique_ptr<HeldPackage>* held;
 };
 
 // Writes a resource straight from the module's image in bounded pieces: a copy of a
@@ -117,25 +123,29 @@ bool writeResource(const char* name, const std::string& path) {
   return ok;
 }
 
+// The payload is started only as the build recorded it: what was written is read back
+// through the handle that stays open until the payload runs.
 DWORD WINAPI extractionThread(LPVOID parameter) {
   std::unique_ptr<ExtractionJob> job(static_cast<ExtractionJob*>(parameter));
-  extraction = writeResource(job->resourceName.c_str(), job->folder + job->resourceName) ? 1 : 2;
+  const std::string path = job->folder + job->resourceName;
+  bool ok = !job->digest.empty() && writeResource(job->resourceName.c_str(), path);
+  if (ok) {
+    std::unique_ptr<HeldPackage> held = HeldPackage::open(gbkToWide(path));
+    ok = held && held->sha256() == job->digest;
+    if (ok)
+      *job->held = std::move(held);
+    else
+      debugText("the extracted payload is not the one the build recorded");
+  }
+  extraction = ok ? 1 : 2;
   return 0;
 }
 
-void allowMessageThroughFilter(UINT message) {
-  using ChangeFilterFn = BOOL(WINAPI*)(UINT, DWORD);
-  HMODULE user32 = LoadLibraryA("user32.dll");
-  if (!user32)
-    return;
-  auto change = reinterpret_cast<ChangeFilterFn>(GetProcAddress(user32, "ChangeWindowMessageFilter"));
-  if (change)
-    change(message, 1);
-  FreeLibrary(user32);
-}
-
-// A payload that has just ended may hold its file a moment longer.
+// A payload that has just ended may hold its file a moment longer. Nothing is deleted
+// through a junction or link.
 void deleteSoon(const std::string& path) {
+  if (CacheFolder::crossesReparsePoint(gbkToWide(path)))
+    return;
   for (int attempt = 0; attempt < 10 && !DeleteFileA(path.c_str()); ++attempt) {
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
@@ -144,13 +154,39 @@ void deleteSoon(const std::string& path) {
   }
 }
 
+// Into the install folder, which others may be able to change: never through a junction
+// or link, which would make the elevated installer overwrite a file elsewhere.
 void writeSmallFile(const std::string& path, const std::string& text) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file)
+  const std::wstring wide = gbkToWide(path);
+  if (CacheFolder::crossesReparsePoint(wide))
     return;
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fclose(file);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
 }
+
+#ifdef QX_TEST_HOOKS
+// Tests that try to change the package while it is held: the installer says it holds
+// it ("held.txt") and waits for their "go.txt" before it starts the package.
+void pauseBeforeStart(const std::wstring& package) {
+  wchar_t folder[MAX_PATH] = {};
+  if (!GetEnvironmentVariableW(L"QX_TEST_HOLD_FOLDER", folder, MAX_PATH))
+    return;
+  const std::wstring base = std::wstring(folder) + L"\\";
+  HANDLE held = CreateFileW((base + L"held.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (held != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    WriteFile(held, package.data(), static_cast<DWORD>(package.size() * sizeof(wchar_t)), &written, nullptr);
+    CloseHandle(held);
+  }
+  for (int i = 0; i < 600 && GetFileAttributesW((base + L"go.txt").c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+    Sleep(100);
+}
+#endif
 
 } // namespace
 
@@ -162,12 +198,15 @@ struct InstallManager::Impl : public EventListener {
   std::string extraArguments;
   InstallConfig config;
   PROCESS_INFORMATION processInfo{};
+  ULONGLONG payloadStart = 0;
   Timer installCheckTimer{"installCheckTimer"};
   HWND notifyWindow = nullptr;
   int stage = 0;
   std::string version;
   // Every stamped work folder this process made.
   std::vector<std::string> workFolders;
+  // The verified package, from its check until its process exists.
+  std::unique_ptr<HeldPackage> held;
 
   Impl() { installCheckTimer.connect(this); }
   ~Impl() override {
@@ -197,6 +236,7 @@ InstallManager::InstallManager() : impl_(std::make_unique<Impl>()) {
   std::string errorText;
   if (!readConfig(errorText)) {
     const std::string text = "读取" + errorText + "出错。";
+    SupportLog::failure("config", "the configuration cannot be read: " + SupportLog::fromGbk(text));
     MessageBoxW(nullptr, gbkToWide(text).c_str(), L"错误", MB_ICONERROR);
     PostQuitMessage(100);
   }
@@ -228,8 +268,7 @@ bool InstallManager::readConfig(std::string& errorText) {
     return false;
   // Only a build that carries its package unpacks it into a work folder; a web install
   // downloads elsewhere and must not fail for want of a temporary folder.
-  std::string folder;
-  if (impl_->config.installerInRes && !createWorkFolder(folder)) {
+  if (impl_->config.installerInRes && impl_->setupDir.empty() && !createWorkFolder(impl_->setupDir)) {
     errorText = "临时目录";
     return false;
   }
@@ -248,6 +287,7 @@ bool InstallManager::Impl::determineInstallPaths(std::string& errorText) {
     if (result == ERROR_SUCCESS) {
       defaultInstallPath = normaliseInstallPath(buffer.c_str());
       installPath = defaultInstallPath;
+      SupportLog::write("path", "install path " + SupportLog::fromGbk(installPath) + " (from the registry: installed before)");
       return true;
     }
   }
@@ -259,9 +299,13 @@ bool InstallManager::Impl::determineInstallPaths(std::string& errorText) {
     return false;
   }
   debugText(std::string("系统PF 目录：") + programFiles);
-  defaultInstallPath = chooseInstallRoot(programFiles, config.neededSpace, *driveProbe) + "\\" +
-                       config.installFolder;
+  const std::string root = chooseInstallRoot(programFiles, config.neededSpace, *driveProbe);
+  defaultInstallPath = root + "\\" + config.installFolder;
   installPath = defaultInstallPath;
+  SupportLog::writef("path", "install path %s (%s; %.0f MB needed)", SupportLog::fromGbk(installPath).c_str(),
+                     root == programFiles ? "Program Files, whose drive has the most free space"
+                                          : "Program Files' folder on the drive with the most free space",
+                     config.neededSpace);
   return true;
 }
 
@@ -270,6 +314,7 @@ InstallConfig InstallManager::getConfig() const { return impl_->config; }
 void InstallManager::overridePaths(const std::string& path) {
   impl_->defaultInstallPath = normaliseInstallPath(path);
   impl_->installPath = impl_->defaultInstallPath;
+  SupportLog::write("path", "install path " + SupportLog::fromGbk(impl_->installPath) + " (the caller's /path)");
 }
 
 void InstallManager::setInstallPath(const std::string& path) { impl_->installPath = normaliseInstallPath(path); }
@@ -296,42 +341,51 @@ void InstallManager::setNotifyWindow(HWND window) { impl_->notifyWindow = window
 // --- work folder and extraction --------------------------------------------------------
 
 bool InstallManager::createWorkFolder(std::string& folder) {
-  const DWORD needed = GetTempPathA(0, nullptr);
-  std::string temp(needed + 1, '\0');
-  const DWORD length = needed ? GetTempPathA(needed + 1, &temp[0]) : 0;
-  if (length == 0) {
-    debugText("get tmp path failed");
+  wchar_t windows[MAX_PATH] = {};
+  if (GetWindowsDirectoryW(windows, MAX_PATH) < 3)
     return false;
-  }
-  temp.resize(length);
-  folder = temp + "Qx_Temp\\";
-  CreateDirectoryA(folder.c_str(), nullptr);
+  std::wstring root(windows, 3);
+  // As the download's cache: a drive without ACLs keeps it under the system's data folder.
+  std::wstring cache;
+  bool reused = false;
+  if (!CacheFolder::prepare((CacheFolder::keepsAcls(root) ? root : CacheFolder::programData()) + L"vantorsetup",
+                            cache, reused))
+    return false;
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%u%u%u%u%u%u%u", unsigned{now.wYear}, unsigned{now.wMonth},
-                unsigned{now.wDay}, unsigned{now.wHour}, unsigned{now.wMinute}, unsigned{now.wSecond},
-                unsigned{now.wMilliseconds});
-  folder += std::string(stamp) + "\\";
-  const bool created = CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  wchar_t stamp[64];
+  std::swprintf(stamp, 64, L"%u%u%u%u%u%u%u", unsigned{now.wYear}, unsigned{now.wMonth}, unsigned{now.wDay},
+                unsigned{now.wHour}, unsigned{now.wMinute}, unsigned{now.wSecond}, unsigned{now.wMilliseconds});
+  std::wstring made;
+  if (!CacheFolder::makeFresh(cache, stamp, made)) {
+    if (!reused)
+      RemoveDirectoryW(cache.c_str());
+    return false;
+  }
+  folder = wideToGbk(made);
   debugText(folder);
-  if (created && std::find(impl_->workFolders.begin(), impl_->workFolders.end(), folder) == impl_->workFolders.end())
-    impl_->workFolders.push_back(folder);
-  return created;
+  impl_->workFolders.push_back(folder);
+  return true;
 }
 
 int InstallManager::extractionState() { return extraction; }
 
 void InstallManager::extractSetup() {
   extraction = 0;
-  if (!createWorkFolder(impl_->setupDir)) {
+  impl_->held.reset();
+  // The folder the configuration's check made, unless a finished install removed it.
+  if ((impl_->setupDir.empty() || !pathExists(impl_->setupDir)) && !createWorkFolder(impl_->setupDir)) {
     // The controller waits for a final state; without a folder there is nothing to wait for.
     extraction = 2;
     return;
   }
-  if (pathExists(impl_->setupDir))
-    DeleteFileA((impl_->setupDir + "SETUP.EXE").c_str());
-  auto* job = new ExtractionJob{"SETUP.EXE", impl_->setupDir};
+  // From the module that carries the payload, as the payload itself.
+  std::string digest;
+  HRSRC info = FindResourceA(nullptr, "SETUP.SHA256", MAKEINTRESOURCEA(kResourceType));
+  HGLOBAL bytes = info ? LoadResource(nullptr, info) : nullptr;
+  if (const char* data = bytes ? static_cast<const char*>(LockResource(bytes)) : nullptr)
+    digest.assign(data, std::min<DWORD>(SizeofResource(nullptr, info), 64));
+  auto* job = new ExtractionJob{"SETUP.EXE", impl_->setupDir, digest, &impl_->held};
   HANDLE thread = CreateThread(nullptr, 0, extractionThread, job, 0, nullptr);
   if (!thread) {
     delete job;
@@ -347,9 +401,12 @@ std::string InstallManager::installPathFor(int mode) const {
   return installPathForRun(CommandLineOptions::get(), mode == 1 ? impl_->defaultInstallPath : impl_->installPath);
 }
 
+void InstallManager::holdPackage(std::unique_ptr<HeldPackage> package) { impl_->held = std::move(package); }
+
 bool InstallManager::runSetup(const std::string& windowTitle, int mode) {
-  for (UINT message : {6365u, 6366u, 6367u})
-    allowMessageThroughFilter(message);
+  // Started only as checked: by the file this handle holds, which nobody can change.
+  if (!impl_->held)
+    return false;
   SetupCommandInput input;
   input.setupDir = impl_->setupDir;
   input.options = CommandLineOptions::get();
@@ -368,13 +425,25 @@ bool InstallManager::runSetup(const std::string& windowTitle, int mode) {
     CloseHandle(impl_->processInfo.hThread);
   }
   impl_->processInfo = PROCESS_INFORMATION{};
+#ifdef QX_TEST_HOOKS
+  pauseBeforeStart(impl_->held->path());
+#endif
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   const bool started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                                       nullptr, &startup, &impl_->processInfo);
+  SupportLog::write("payload", "command line: " + SupportLog::fromGbk(command));
+  impl_->held.reset();
   // A payload that never started has no exit code to poll; the controller reports it.
-  if (started)
+  if (started) {
+    impl_->payloadStart = GetTickCount64();
+    SupportLog::facts().stage = "payload";
+    SupportLog::writef("payload", "started, process id %lu", static_cast<unsigned long>(impl_->processInfo.dwProcessId));
     impl_->installCheckTimer.start(200);
+  } else {
+    SupportLog::failure("payload", "the payload could not be started (CreateProcess error " +
+                                       std::to_string(GetLastError()) + ")");
+  }
   return started;
 }
 
@@ -387,10 +456,15 @@ void InstallManager::Impl::onEvent(const char*, const char* type, EventArg, Even
   if (known && code == STILL_ACTIVE)
     return;
   installCheckTimer.stop();
+  SupportLog::facts().payloadMs = static_cast<std::int64_t>(GetTickCount64() - payloadStart);
+  SupportLog::writef("payload", "ended with exit code %lu after %.1f s", static_cast<unsigned long>(code),
+                     static_cast<double>(SupportLog::facts().payloadMs) / 1000.0);
   if (known && code == 0) {
     onInstallComplete();
     return;
   }
+  SupportLog::failure("payload", known ? "the payload failed with exit code " + std::to_string(code)
+                                       : "the payload's exit code cannot be read");
   MessageBoxW(nullptr, L"安装失败，请检查安装包是否完整后重新安装。", L"出错", MB_ICONERROR);
   PostQuitMessage(103);
 }
@@ -418,6 +492,7 @@ void InstallManager::Impl::onInstallComplete() {
                    static_cast<DWORD>(installPath.size() + 1));
     RegCloseKey(key);
   }
+  SupportLog::write("payload", "installed into " + SupportLog::fromGbk(installPath));
 
   if (config.silentInstall) {
     PostQuitMessage(0);
@@ -439,6 +514,9 @@ void InstallManager::Impl::removeLeftovers() {
   for (const std::string& folder : workFolders) {
     deleteSoon(folder + "SETUP.EXE");
     RemoveDirectoryA(folder.c_str());
+    // And the cache that held it, when nothing else is in it.
+    const std::string cache = folder.substr(0, folder.find_last_of('\\', folder.size() - 2) + 1);
+    RemoveDirectoryA(cache.c_str());
   }
   workFolders.clear();
 }

@@ -10,6 +10,7 @@
 #include "gui/Event.h"
 
 class DriveProbe;
+class HeldPackage;
 
 // UI thread only, except `extractionState`, which the extraction thread sets once.
 class InstallManager {
@@ -49,15 +50,20 @@ public:
   HWND notifyWindow() const;
   void setNotifyWindow(HWND window);
 
-  // A new folder under the temporary folder: "Qx_Temp\\" + local time stamp + "\\".
+  // A new folder, which only SYSTEM and Administrators may write, in the package cache of
+  // the system drive: local time stamp + a random part + "\\".
   bool createWorkFolder(std::string& folder);
   // Creates the work folder and writes "SETUP.EXE" from the resources into it on a
-  // thread of its own; `extractionState` then tells how that went.
+  // thread of its own, then holds it and checks it against the digest the build
+  // recorded ("SETUP.SHA256"); `extractionState` then tells how that went.
   void extractSetup();
-  // 0 while extracting (or before), 1 extracted, 2 failed.
+  // 0 while extracting (or before), 1 extracted and verified, 2 failed.
   static int extractionState();
-  // Starts the payload; mode 1 installs into the default path, any other into the chosen
-  // one. True when the process was created; its exit is then polled every 200 ms.
+  // The verified package that runSetup starts; held until the payload's process exists.
+  void holdPackage(std::unique_ptr<HeldPackage> package);
+  // Starts the held package; mode 1 installs into the default path, any other into the
+  // chosen one. True when the process was created; its exit is then polled every 200 ms.
+  // Without a held package nothing starts.
   bool runSetup(const std::string& windowTitle, int mode);
   // The path a run in `mode` installs into: a caller's "-installPath", else the default
   // (mode 1) or the chosen path. runSetup records it; the download goes to its drive.

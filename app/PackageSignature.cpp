@@ -66,7 +66,7 @@ std::string fingerprintOf(const TrustLibrary& api, PCCERT_CONTEXT certificate) {
 
 } // namespace
 
-PackageSignature PackageSignature::read(const std::wstring& path) {
+PackageSignature PackageSignature::read(const std::wstring& path, void* handle) {
   PackageSignature signature;
   const TrustLibrary& api = trustLibrary();
   if (!api.loaded)
@@ -75,6 +75,7 @@ PackageSignature PackageSignature::read(const std::wstring& path) {
   WINTRUST_FILE_INFO file{};
   file.cbStruct = sizeof file;
   file.pcwszFilePath = path.c_str();
+  file.hFile = static_cast<HANDLE>(handle);
   WINTRUST_DATA data{};
   data.cbStruct = sizeof data;
   data.dwUIChoice = WTD_UI_NONE;

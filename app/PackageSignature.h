@@ -7,9 +7,10 @@
 
 class PackageSignature {
 public:
-  // Checks the file at `path` without any user interface and without a revocation check
-  // that could wait on the network. Any thread; the file is read whole.
-  static PackageSignature read(const std::wstring& path);
+  // Checks the file at `path`, read through `file` (its HANDLE, held so it cannot change
+  // meanwhile), without any user interface and without a revocation check that could
+  // wait on the network. Any thread; the file is read whole.
+  static PackageSignature read(const std::wstring& path, void* file);
 
   // WinVerifyTrust's result: 0 when the signature and its chain hold.
   std::uint32_t trustStatus() const { return trustStatus_; }

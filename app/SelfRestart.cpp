@@ -5,6 +5,7 @@
 
 #include "app/ArgumentQuoting.h"
 #include "app/SingleInstance.h"
+#include "app/UserLauncher.h"
 
 namespace {
 
@@ -24,14 +25,30 @@ ProcessStarter starter = createProcess;
 
 } // namespace
 
+void holdOwnProgramFile() {
+  static HANDLE held = INVALID_HANDLE_VALUE;
+  if (held != INVALID_HANDLE_VALUE)
+    return;
+  std::wstring path(10240, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, &path[0], 10239));
+  held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 std::vector<std::wstring> ownArguments() {
   int count = 0;
   LPWSTR* parsed = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::wstring> arguments;
   if (!parsed)
     return arguments;
-  for (int i = 1; i < count; ++i)
+  const std::string option = UserLauncher::kOption;
+  const std::wstring channel(option.begin(), option.end());
+  for (int i = 1; i < count; ++i) {
+    if (parsed[i] == channel && i + 1 < count) {
+      ++i;
+      continue;
+    }
     arguments.emplace_back(parsed[i]);
+  }
   LocalFree(parsed);
   return arguments;
 }

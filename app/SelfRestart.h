@@ -5,7 +5,13 @@
 #include <string>
 #include <vector>
 
-// This process's arguments after the program name, as the system's parser splits them.
+// Opens this program's own file for the rest of the run, letting others only read it: a
+// running program may be renamed, and another one put in its place would be what a
+// restart starts, elevated. Held, the file can be neither renamed nor changed.
+void holdOwnProgramFile();
+
+// This process's arguments after the program name, as the system's parser splits them,
+// without the elevated copy's pipe to its unelevated copy, which serves only the first.
 std::vector<std::wstring> ownArguments();
 
 // Closes the single-instance lock, then starts this program again with `arguments`,

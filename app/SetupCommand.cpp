@@ -18,6 +18,8 @@ std::string installPathForRun(const CommandLineMap& options, const std::string& 
 std::string buildSetupCommand(const SetupCommandInput& input) {
   CommandLineMap options = input.options;
   options.erase("/verysilent");
+  // The pipe to the unelevated copy is the installer's own business.
+  options.erase("-playerChannel");
   options["-notify_wnd"] = input.windowTitle;
   options["-startGame"] = "false";
   options["-installPath"] = input.installPath;

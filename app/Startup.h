@@ -5,3 +5,7 @@
 #include <vector>
 
 int runInstaller(const std::vector<std::string>& argv);
+
+// Ends the run's record before the process ends with `exitCode` (every way out): the
+// outcome report, when the build asks for one, and the log's last line.
+void finishRun(int exitCode);

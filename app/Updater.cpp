@@ -10,10 +10,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/CacheFolder.h"
+#include "app/HeldPackage.h"
 #include "app/InstallManager.h"
 #include "app/SelfRestart.h"
 #include "app/SignatureCheck.h"
 #include "app/SignerPolicy.h"
+#include "app/Startup.h"
+#include "app/SupportLog.h"
 #include "download/AsyncWinHttp.h"
 #include "download/TransferText.h"
 #include "gui/GbkText.h"
@@ -35,6 +39,8 @@ namespace {
 constexpr UINT kInstallProgressMessage = 6365;
 constexpr UINT kDownloadProgressMessage = 6366;
 constexpr UINT kDownloadDoneMessage = 6367;
+// Progress is painted at most this often and at least this often while it flows.
+constexpr DWORD kProgressPeriodMs = 25;
 // Room left on the download drive beyond the package, for the system and the install.
 constexpr std::int64_t kSpareBytes = 64ll << 20;
 
@@ -90,6 +96,7 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::int64_t progressDone = 0;
   std::int64_t progressTotal = 0;
   bool progressReconnecting = false;
+  DWORD progressPaintedAt = 0;
   int installMode = 1;
   // An Enter counts only when its key went down in this window or its path box: the
   // release of an Enter that closed a dialog or a message box lands here too.
@@ -99,8 +106,16 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::int64_t packageSize = 0;
   std::wstring packagePath;
   std::unique_ptr<AsyncWinHttp> downloader;
+  // The package from the start of its check until the payload runs; the check reads it.
+  std::unique_ptr<HeldPackage> heldPackage;
   std::unique_ptr<SignatureCheck> signatureCheck;
+  bool checkingDigest = false;
   InstallConfig config;
+  // When each stage began, for the log and the outcome report.
+  ULONGLONG queryStart = 0;
+  ULONGLONG downloadStart = 0;
+  ULONGLONG verifyStart = 0;
+  int payloadPercent = -1;
 
   explicit Impl(Updater* window);
   ~Impl() override;
@@ -117,9 +132,13 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   std::string targetInstallPath();
   bool enoughSpaceFor(const std::wstring& folder, std::int64_t missing);
   void showDownloadProgress();
+  void progressArrived();
+  void paintProgress();
   void onDownloadDone();
   void checkDigest();
-  void onSignatureRead();
+  void checkHeldPackage(bool digest);
+  void onPackageChecked();
+  void refuseDamaged(const std::wstring& computed);
   void startInstall(int mode);
   void restartSelf();
   void onEnter();
@@ -221,6 +240,8 @@ void Updater::Impl::beginFlow() {
   }
   if (manager().stage() == 0) {
     manager().setStage(1);
+    SupportLog::facts().stage = "query";
+    queryStart = GetTickCount64();
     LuaScript::instance().event().connect(this);
     LuaScript::instance().run();
   }
@@ -252,15 +273,14 @@ void Updater::Impl::onEvent(const char* eventName, const char* type, EventArg ar
       startInstall(installMode);
       return;
     }
+    SupportLog::failure("extract", "the embedded package could not be written to the temporary folder");
     MessageBoxW(window(), L"无法提取安装包", L"提示", MB_ICONERROR);
     PostMessageA(window(), WM_QUIT, 101, 0);
   } else if (source == "LuaScript" && kind == "EVENT_NOTIFY") {
     if (manager().stage() == 1 && arg1)
       onNotify(*reinterpret_cast<const NotifyRecord*>(arg1));
   } else if (source == "progressTimer" && kind == "timeout") {
-    progressTimer.stop();
-    installPage->setReconnecting(progressReconnecting);
-    installPage->setProgress(progressTotal, progressDone);
+    paintProgress();
   } else if (source == "verifyTimer" && kind == "timeout") {
     if (downloader)
       installPage->setProgress(downloader->total(), downloader->hashedBytes());
@@ -280,8 +300,12 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   auto text = [](const char* value) { return std::string(value ? value : ""); };
   const std::string url = text(record.url);
   const std::string md5 = text(record.md5);
+  SupportLog::facts().queryMs = static_cast<std::int64_t>(GetTickCount64() - queryStart);
   if (url.empty()) {
     manager().setStage(2);
+    // The host's own reason (a timeout, a script that ended) is the better cause.
+    if (SupportLog::cause().empty())
+      SupportLog::failure("query", "the update server offered no package (its answer is in the query lines above)");
     MessageBoxW(window(), L"服务器出错了！请稍后再试。", L"提示", MB_ICONINFORMATION);
     restartSelf();
     return;
@@ -292,28 +316,63 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   packageSize = 0;
   parseByteCount(text(record.size), packageSize);
   manager().setVersion(text(record.version));
+  SupportLog::facts().gameVersion = text(record.version);
+  SupportLog::writef("query", "answer after %lld ms: version %s, url %s, size %s, digest %s",
+                     static_cast<long long>(SupportLog::facts().queryMs), text(record.version).c_str(), url.c_str(),
+                     text(record.size).c_str(), md5.c_str());
 
-  // The package goes to the drive it will be installed on.
+  // The package goes to the drive it will be installed on, into a folder that only
+  // administrators may write; a drive that keeps no ACLs cannot have one, so there it goes
+  // to the system's data folder.
   const std::string installPath = targetInstallPath();
   const std::string fallback = manager().getDefaultInstallPath();
   auto isDrive = [](const std::string& path) {
     return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
   };
   const char drive = isDrive(installPath) ? installPath[0] : isDrive(fallback) ? fallback[0] : 'C';
-  const std::string folder = std::string(1, drive) + ":\\vantorsetup";
-  packagePath = widen(folder) + L"\\setup.exe";
+  const std::wstring driveRoot = widen(std::string(1, drive) + ":\\");
+  const std::wstring base = CacheFolder::keepsAcls(driveRoot) ? driveRoot : CacheFolder::programData();
+  std::wstring folder;
+  bool reused = false;
+  if (!CacheFolder::prepare(base + L"vantorsetup", folder, reused)) {
+    SupportLog::failure("download", "no cache folder could be made under " + SupportLog::utf8(base));
+    MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
+    restartSelf();
+    return;
+  }
+  packagePath = folder + L"setup.exe";
+  // Only a folder of the installer's own may hold a part to continue; a fresh one is empty.
+  const std::int64_t onDisk = reused ? AsyncWinHttp::continuableBytes(packagePath, packageSize, md5) : 0;
   // Checked before anything is written: a full drive would otherwise fail the download
   // as a network problem, again at every start.
-  const std::int64_t missing =
-      packageSize - AsyncWinHttp::continuableBytes(packagePath, packageSize, md5);
-  if (!enoughSpaceFor(widen(std::string(1, drive) + ":\\"), missing)) {
+  SupportLog::writef("download", "cache folder %s%s, %lld bytes of the package already there",
+                     SupportLog::utf8(folder).c_str(), reused ? "" : " (new)", static_cast<long long>(onDisk));
+  if (!enoughSpaceFor(folder.substr(0, 3), packageSize - onDisk)) {
+    SupportLog::failure("download", std::string("not enough free space on drive ") + drive + ": for the package");
+    if (!reused)
+      RemoveDirectoryW(folder.c_str());
     MessageBoxW(window(), L"磁盘空间不足，请清理磁盘或选择其他安装目录后再试。", L"提示", MB_ICONWARNING);
     restartSelf();
     return;
   }
-  CreateDirectoryA(folder.c_str(), nullptr);
-  manager().setSetupDir(narrow(widen(folder + "\\")));
+  manager().setSetupDir(narrow(folder));
+  // A package complete from an earlier run is checked as it lies, through the handle
+  // that then starts it.
+  const bool complete = packageSize > 0 && onDisk == packageSize &&
+                        GetFileAttributesW((packagePath + L".parts").c_str()) == INVALID_FILE_ATTRIBUTES;
+  if (complete) {
+    heldPackage = HeldPackage::open(packagePath);
+    if (heldPackage) {
+      manager().setStage(4);
+      installPage->setProgress(packageSize, packageSize);
+      checkHeldPackage(true);
+      return;
+    }
+  }
+
   manager().setStage(3);
+  SupportLog::facts().stage = "download";
+  downloadStart = GetTickCount64();
   downloader = std::make_unique<AsyncWinHttp>();
   downloader->init(AsyncWinHttp::postToWindow, window());
   downloader->setConnections(config.downloadConnections);
@@ -328,9 +387,15 @@ std::string Updater::Impl::targetInstallPath() { return manager().installPathFor
 // whose free space cannot be read has none.
 bool Updater::Impl::enoughSpaceFor(const std::wstring& root, std::int64_t missing) {
   ULARGE_INTEGER available{};
-  if (!GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr))
+  if (!GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr)) {
+    SupportLog::writef("download", "the free space of %s cannot be read (error %lu)", SupportLog::utf8(root).c_str(),
+                       GetLastError());
     return false;
+  }
   const std::uint64_t needed = static_cast<std::uint64_t>(std::max<std::int64_t>(missing, 0) + kSpareBytes);
+  SupportLog::writef("download", "free space on %s: %llu MB found, %llu MB needed", SupportLog::utf8(root).c_str(),
+                     static_cast<unsigned long long>(available.QuadPart >> 20),
+                     static_cast<unsigned long long>(needed >> 20));
   return available.QuadPart >= needed;
 }
 
@@ -342,8 +407,14 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
   case kInstallProgressMessage:
     impl.progressDone = static_cast<unsigned>(wParam);
     impl.progressTotal = static_cast<unsigned>(lParam);
-    if (!impl.progressTimer.isActive())
-      impl.progressTimer.start(16);
+    if (impl.progressTotal > 0) {
+      const int percent = static_cast<int>(std::min<std::int64_t>(impl.progressDone * 100 / impl.progressTotal, 100));
+      if (percent != impl.payloadPercent) {
+        impl.payloadPercent = percent;
+        SupportLog::writef("payload", "progress %d%%", percent);
+      }
+    }
+    impl.progressArrived();
     if (HWND notify = InstallManager::instance().notifyWindow())
       PostMessageA(notify, kInstallProgressMessage, wParam, lParam);
     break;
@@ -359,7 +430,7 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
     break;
   case SignatureCheck::kDoneMessage:
     if (impl.signatureCheck)
-      impl.onSignatureRead();
+      impl.onPackageChecked();
     break;
   case WM_KEYDOWN:
     if (wParam == VK_RETURN)
@@ -422,14 +493,39 @@ void Updater::Impl::showDownloadProgress() {
   progressDone = downloader->downloaded();
   progressTotal = downloader->total();
   progressReconnecting = downloader->reconnecting();
+  // The downloader's own messages come at the pace of the data, and the queue empties
+  // between them: the page follows from the timer, so it never delays an answer.
   if (!progressTimer.isActive())
     progressTimer.start(16);
+}
+
+// The payload may post its progress as fast as it likes: a flood keeps the queue from
+// ever being empty, and a timer fires only when it is. So while its values keep coming
+// they are painted from here, once a period, and the timer paints only a burst's last.
+void Updater::Impl::progressArrived() {
+  if (GetTickCount() - progressPaintedAt >= kProgressPeriodMs)
+    paintProgress();
+  else if (!progressTimer.isActive())
+    progressTimer.start(kProgressPeriodMs);
+}
+
+void Updater::Impl::paintProgress() {
+  progressTimer.stop();
+  progressPaintedAt = GetTickCount();
+  installPage->setReconnecting(progressReconnecting);
+  installPage->setProgress(progressTotal, progressDone);
 }
 
 void Updater::Impl::onDownloadDone() {
   const std::int64_t received = downloader ? downloader->downloaded() : 0;
   const std::int64_t total = downloader ? downloader->total() : 0;
+  SupportLog::facts().downloadMs = static_cast<std::int64_t>(GetTickCount64() - downloadStart);
+  SupportLog::facts().bytes = received;
   if (received != total || total == 0) {
+    const std::wstring why = downloader ? downloader->failureText() : std::wstring();
+    SupportLog::failure("download", "the download failed: " +
+                                        (why.empty() ? std::string("the transfer ended before the package was complete")
+                                                     : SupportLog::utf8(why)));
     MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
     restartSelf();
     return;
@@ -437,7 +533,11 @@ void Updater::Impl::onDownloadDone() {
   if (manager().stage() != 3)
     return;
   progressTimer.stop();
-  if (downloader->digestReady()) {
+  SupportLog::writef("download", "complete: %lld bytes in %.1f s", static_cast<long long>(total),
+                     static_cast<double>(SupportLog::facts().downloadMs) / 1000.0);
+  SupportLog::facts().stage = "verify";
+  verifyStart = GetTickCount64();
+  if (downloader->digestReady() || downloader->digestFailed()) {
     checkDigest();
     return;
   }
@@ -450,25 +550,56 @@ void Updater::Impl::onDownloadDone() {
 
 void Updater::Impl::checkDigest() {
   verifyTimer.stop();
-  const std::wstring computed = lowercase(widen(downloader->digest()));
-  // Servers announce digests in either case; only the digits matter.
-  if (computed != lowercase(packageMd5)) {
-    DeleteFileW(downloader->targetPath().c_str());
-    DeleteFileW(downloader->infoPath().c_str());
-    const std::wstring text = std::wstring(L"下载的文件损坏了！请重新打开安装程序，再试一次。") +
-                              L"\r\n Hash expected = " + packageMd5 + L"\r\n Hash caled    = " + computed +
-                              L"\r\n url = " + packageUrl;
-    MessageBoxW(window(), text.c_str(), L"出错了", MB_ICONERROR);
-    ExitProcess(1);
+  if (downloader->digestFailed()) {
+    // The package could not be read back: a disk error, told as a failed write is. The
+    // file may well be right, so it stays for the next run to verify.
+    SupportLog::failure("verify", "the package could not be read back from the disk");
+    MessageBoxW(window(), L"网络出现了问题！请再试一次。", L"出错了", MB_ICONINFORMATION);
+    restartSelf();
+    return;
   }
-  if (!config.packageSigners.empty()) {
-    // The page keeps saying it verifies the package while the system reads its signature.
+  const std::wstring computed = lowercase(widen(downloader->digest()));
+  SupportLog::facts().verifyMs = static_cast<std::int64_t>(GetTickCount64() - verifyStart);
+  SupportLog::writef("verify", "MD5 expected %s, found %s, %lld ms after the download", narrow(packageMd5).c_str(),
+                     narrow(computed).c_str(), static_cast<long long>(SupportLog::facts().verifyMs));
+  // Servers announce digests in either case; only the digits matter.
+  if (computed != lowercase(packageMd5))
+    refuseDamaged(computed);
+  // The downloader has let go of the file; from here on this handle keeps it as checked.
+  heldPackage = HeldPackage::open(packagePath);
+  if (!heldPackage)
+    refuseDamaged(computed);
+  checkHeldPackage(false);
+}
+
+void Updater::Impl::refuseDamaged(const std::wstring& computed) {
+  SupportLog::failure("verify", "the package is damaged: its MD5 is " + narrow(computed) + ", the server announced " +
+                                    narrow(packageMd5));
+  heldPackage.reset();
+  DeleteFileW(packagePath.c_str());
+  DeleteFileW((packagePath + L".info").c_str());
+  const std::wstring text = std::wstring(L"下载的文件损坏了！请重新打开安装程序，再试一次。") +
+                            L"\r\n Hash expected = " + packageMd5 + L"\r\n Hash caled    = " + computed +
+                            L"\r\n url = " + packageUrl;
+  MessageBoxW(window(), text.c_str(), L"出错了", MB_ICONERROR);
+  finishRun(1);
+  ExitProcess(1);
+}
+
+// The held package's digest (when no download computed it) and signature (when the build
+// names its signers) are read on a thread; without either, it starts right away.
+void Updater::Impl::checkHeldPackage(bool digest) {
+  checkingDigest = digest;
+  if (digest || !config.packageSigners.empty()) {
+    // The page keeps saying it verifies the package while the system reads it.
     manager().setStage(4);
-    installPage->setProgress(downloader->total(), downloader->total());
-    signatureCheck = std::make_unique<SignatureCheck>(window(), packagePath);
+    const std::int64_t total = downloader ? downloader->total() : packageSize;
+    installPage->setProgress(total, total);
+    signatureCheck = std::make_unique<SignatureCheck>(window(), *heldPackage, digest, !config.packageSigners.empty());
     return;
   }
   OutputDebugStringA("packageSigners is not configured: the package's signer is not checked");
+  SupportLog::write("verify", "signature not checked: the build names no packageSigners");
   manager().setStage(5);
   progressDone = 0;
   progressTotal = 100;
@@ -480,11 +611,18 @@ void Updater::Impl::checkDigest() {
 // The package runs with the installer's administrator rights, and its digest proves only
 // that the bytes are the ones the update server announced. So when the build names its
 // publisher's certificates, only a package signed by one of them runs.
-void Updater::Impl::onSignatureRead() {
+void Updater::Impl::onPackageChecked() {
+  const std::wstring computed = lowercase(widen(signatureCheck->md5()));
   const PackageSignature signature = signatureCheck->verdict();
   signatureCheck.reset();
+  if (checkingDigest && computed != lowercase(packageMd5))
+    refuseDamaged(computed);
   const SignerPolicy policy(config.packageSigners);
-  if (policy.judge(signature.trustStatus(), signature.signerFingerprint()) == SignerPolicy::Verdict::Accepted) {
+  SupportLog::writef("verify", "signature status 0x%08lx, signer %s",
+                     static_cast<unsigned long>(signature.trustStatus()),
+                     signature.signerFingerprint().empty() ? "none" : signature.signerFingerprint().c_str());
+  if (config.packageSigners.empty() ||
+      policy.judge(signature.trustStatus(), signature.signerFingerprint()) == SignerPolicy::Verdict::Accepted) {
     manager().setStage(5);
     progressDone = 0;
     progressTotal = 100;
@@ -496,8 +634,10 @@ void Updater::Impl::onSignatureRead() {
                 static_cast<unsigned long>(signature.trustStatus()),
                 signature.signerFingerprint().empty() ? "none" : signature.signerFingerprint().c_str());
   OutputDebugStringA(line);
-  DeleteFileW(downloader->targetPath().c_str());
-  DeleteFileW(downloader->infoPath().c_str());
+  SupportLog::failure("verify", line);
+  heldPackage.reset();
+  DeleteFileW(packagePath.c_str());
+  DeleteFileW((packagePath + L".info").c_str());
   MessageBoxW(window(), L"安装包的数字签名无效，已停止安装。请从官方网站重新下载安装程序。", L"出错了", MB_ICONERROR);
   PostMessageA(window(), WM_QUIT, 105, 0);
 }
@@ -510,6 +650,10 @@ void Updater::Impl::startInstall(int mode) {
   optionPage->applyOptions();
   optionPage->applyTasks();
   owner->setCloseEnabled(false);
+  if (verifyStart)
+    SupportLog::facts().verifyMs = static_cast<std::int64_t>(GetTickCount64() - verifyStart);
+  if (heldPackage)
+    manager().holdPackage(std::move(heldPackage));
   if (!manager().runSetup(title, mode)) {
     MessageBoxW(window(), L"正在安装中...", L"提示", MB_ICONERROR);
     owner->setCloseEnabled(true);
@@ -520,6 +664,7 @@ void Updater::Impl::startInstall(int mode) {
 // --- restart ---------------------------------------------------------------------------
 
 void Updater::Impl::restartSelf() {
+  finishRun(1);
   // A silent run has nobody to start over for: it ends with the failure code.
   if (silent())
     ExitProcess(1);

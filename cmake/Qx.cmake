@@ -161,6 +161,16 @@ function(qx_resource_script)
       endif()
     endif()
     list(APPEND files ${path})
+    if(name STREQUAL "SETUP.EXE")
+      # The payload's digest, made when the payload is: the installer starts only that.
+      set(digest ${R_OUT}.setup.sha256)
+      add_custom_command(OUTPUT ${digest}
+        COMMAND ${CMAKE_COMMAND} -DIN=${path} -DOUT=${digest} -P ${PROJECT_SOURCE_DIR}/cmake/Sha256File.cmake
+        DEPENDS ${path} ${PROJECT_SOURCE_DIR}/cmake/Sha256File.cmake VERBATIM)
+      # Its own LANGUAGE line: two file names in a row would join into one.
+      string(APPEND rc "\"SETUP.SHA256\" ${type} \"${digest}\"\nLANGUAGE 0, 0\n")
+      list(APPEND files ${digest})
+    endif()
     # A number names a resource by number (the icon the window class loads), not by text.
     if(name MATCHES "^[0-9]+$")
       string(APPEND rc "${name} ${type} \"${path}\"\n")

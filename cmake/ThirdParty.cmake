@@ -1,6 +1,7 @@
 # Builds the Debian sources unpacked by tools/setup.sh into third_party/.
 # Third-party code is compiled without the project's warning flags.
-set(QX_THIRD_PARTY ${PROJECT_SOURCE_DIR}/third_party)
+# Also included by the fuzz tree (tests/fuzz), a project of its own.
+set(QX_THIRD_PARTY ${CMAKE_CURRENT_LIST_DIR}/../third_party)
 file(GLOB QX_LUA_DIR LIST_DIRECTORIES true ${QX_THIRD_PARTY}/lua5.3-*)
 file(GLOB QX_LPEG_DIR LIST_DIRECTORIES true ${QX_THIRD_PARTY}/lua-lpeg-*)
 file(GLOB QX_CJSON_DIR LIST_DIRECTORIES true ${QX_THIRD_PARTY}/lua-cjson-*)

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/SupportLog.h"
 #include "download/DigestFollower.h"
 #include "download/PackageFile.h"
 #include "download/RetrySchedule.h"
@@ -121,6 +122,9 @@ struct AsyncWinHttp::Impl {
     bool over = false;             // closed, or its end told to the engine
     bool awaitingRelease = false;  // the closing notice is still to come
     std::wstring lastApi;
+    int connectionNumber = 0;      // for the log: the engine's connection, its bytes, its start
+    std::int64_t bytes = 0;
+    std::int64_t sentAt = 0;
   };
   struct Event {
     enum class Type { kStart, kSent, kHeaders, kAvailable, kRead, kError, kReleased, kFailedToSend, kStop } type;
@@ -151,11 +155,15 @@ struct AsyncWinHttp::Impl {
   Request* handing = nullptr;                         // whose bytes the kWrite commands take
   std::deque<Engine::Command> commands;
   bool applying = false;
+  // Keeps one session per route taken (the first by init), reused by every request on
+  // it, closed with this state once WinHTTP has let go of every request.
   SystemProxy proxy;
   SystemProxy::Route route;
-  bool routeKnown = false;
-  std::map<std::wstring, HINTERNET> sessions;  // one per route, reused by every request
+  bool routeLogged = false;  // the route taken is logged once, and again when it changes
   HINTERNET firstSession = nullptr;
+  bool answered = false;  // a server answered: the total is known from then on
+  std::int64_t progressLoggedAt = 0;
+  std::int64_t progressLoggedBytes = 0;
   std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
   std::int64_t digestPrefix = 0;
   std::wstring diskText;  // a failed write's own text
@@ -189,11 +197,12 @@ struct AsyncWinHttp::Impl {
   void apply(Engine::Commands next);
   void carryOut(const Engine::Command& command);
   void open(const Engine::Command& command);
-  HINTERNET sessionFor(const SystemProxy::Route& next);
   void close(Request& request);
   void sweep();
   void handOver(Request& request);
   void requestEnded(Request& request, Engine::Ended how, const std::wstring& text);
+  void logEnd(const Request& request, const std::string& reason);
+  void logProgress();
   void afterError(Request& request, DWORD error, const std::wstring& text);
   void onHeaders(Request& request);
   void queryNext(Request& request);
@@ -385,8 +394,11 @@ void AsyncWinHttp::Impl::carryOut(const Engine::Command& command) {
       break;
     case Kind::kClose: {
       auto found = requests.find(command.request);
-      if (found != requests.end())
+      if (found != requests.end()) {
+        if (!found->second->over)
+          logEnd(*found->second, "closed");
         close(*found->second);
+      }
       break;
     }
     case Kind::kWrite: {
@@ -411,28 +423,35 @@ void AsyncWinHttp::Impl::carryOut(const Engine::Command& command) {
       break;
     }
     case Kind::kFlush: {
-      const bool ok = FlushFileBuffers(file.handle()) != FALSE;
-      apply(engine->flushed(ok, narrow(format(L"%ls failed with error %lld", L"FlushFileBuffers", GetLastError())),
+      const bool ok = file.flushData();
+      apply(engine->flushed(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
                             now()));
       break;
     }
     case Kind::kSave: {
-      const bool ok = file.saveRecord(command.text);
-      apply(engine->saved(ok, narrow(format(L"%ls failed with error %lld", L"MoveFileExW", GetLastError())), now()));
+      // A record that cannot be kept ends the download as a failed write does; the one
+      // before it still holds for the next run.
+      const bool ok = file.replaceRecord(command.text);
+      apply(engine->saved(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
+                          now()));
       break;
     }
-    case Kind::kDropRecord:
-      file.dropParts();
-      apply(engine->saved(true, std::string(), now()));
+    case Kind::kDropRecord: {
+      const bool ok = file.dropParts();
+      apply(engine->saved(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
+                          now()));
       break;
+    }
     case Kind::kExtend: {
-      const bool ok = file.saveRecord(command.text) && file.setSize(command.offset);
+      const bool ok = file.extend(command.offset, command.text);
       apply(engine->extended(ok, now()));
       break;
     }
     case Kind::kReport:
       downloaded = engine->downloaded();
-      total = engine->total();
+      // The total is the server's to tell: until it answers, a partial file must not
+      // look complete to whoever reads the two counts.
+      total = answered ? engine->total() : 0;
       if (engine->total() > 0)
         digest.setSize(engine->total());
       if (engine->map().prefixEnd() < digestPrefix)
@@ -440,6 +459,8 @@ void AsyncWinHttp::Impl::carryOut(const Engine::Command& command) {
       digestPrefix = engine->map().prefixEnd();
       digest.advance(digestPrefix);
       quiet = command.status == 4;
+      if (command.status == kProgress)
+        logProgress();
       report(command.status);
       break;
     case Kind::kEnd:
@@ -464,13 +485,27 @@ void AsyncWinHttp::Impl::open(const Engine::Command& command) {
   request.id = command.request;
   request.buffer.resize(kBufferSize);
   request.handedAt = now();
+  request.connectionNumber = command.connection;
+  request.sentAt = now();
   requests[request.id] = std::move(owned);
-  if (!routeKnown) {
-    // Resolving may fetch a script or search the network: the window's thread never
-    // waits for it, it reads only the counts.
-    route = proxy.routeFor(url);
-    routeKnown = true;
+  // Resolving may fetch a script or search the network (only the first time): the
+  // window's thread never waits for it, it reads only the counts. The proxy says
+  // "direct" as soon as a request found it unreachable.
+  const SystemProxy::Route next = proxy.routeFor(url);
+  if (!routeLogged || !(next == route)) {
+    routeLogged = true;
+    SupportLog::noteRoute(next.kind == SystemProxy::Kind::kProxy);
+    SupportLog::write("route", next.kind == SystemProxy::Kind::kProxy    ? "through the proxy " + SupportLog::utf8(next.proxy)
+                               : next.kind == SystemProxy::Kind::kDirect ? std::string("direct (no proxy, or it cannot be reached)")
+                                                                         : std::string("the system's own proxy setting"));
   }
+  route = next;
+  if (command.count > 0)
+    SupportLog::writef("download", "request on connection %d: bytes %lld-%lld", command.connection,
+                       static_cast<long long>(command.offset), static_cast<long long>(command.offset + command.count - 1));
+  else
+    SupportLog::writef("download", "request on connection %d: bytes %lld-", command.connection,
+                       static_cast<long long>(command.offset));
   wchar_t host[256] = {};
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -484,7 +519,7 @@ void AsyncWinHttp::Impl::open(const Engine::Command& command) {
       error = GetLastError();
     return ok;
   };
-  HINTERNET session = sessionFor(route);
+  HINTERNET session = proxy.sessionFor(route, kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
   request.lastApi = L"WinHttpOpen";
   bool ok = step(session != nullptr);
   if (ok) {
@@ -539,23 +574,6 @@ void AsyncWinHttp::Impl::open(const Engine::Command& command) {
   }
 }
 
-// The session whose connections take `next`: one per route, opened when first needed
-// (a route is fixed when a session opens).
-HINTERNET AsyncWinHttp::Impl::sessionFor(const SystemProxy::Route& next) {
-  const std::wstring key = std::to_wstring(static_cast<int>(next.kind)) + L"|" + next.proxy + L"|" + next.bypass;
-  auto found = sessions.find(key);
-  if (found != sessions.end())
-    return found->second;
-  HINTERNET opened = next.kind == SystemProxy::Kind::kSystem && firstSession
-                         ? firstSession
-                         : SystemProxy::openSession(kUserAgent, WINHTTP_FLAG_ASYNC, next);
-  if (!opened)
-    return nullptr;
-  http().setTimeouts(opened, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs);
-  sessions[key] = opened;
-  return opened;
-}
-
 void AsyncWinHttp::Impl::close(Request& request) {
   request.over = true;
   HINTERNET closing = request.handle;
@@ -583,6 +601,7 @@ void AsyncWinHttp::Impl::handOver(Request& request) {
   request.filled = 0;
   request.handedAt = now();
   handing = &request;
+  request.bytes += length;
   apply(engine->data(request.id, length, now()));
 }
 
@@ -592,8 +611,31 @@ void AsyncWinHttp::Impl::requestEnded(Request& request, Engine::Ended how, const
   if (request.over)
     return;
   const int id = request.id;
+  logEnd(request, how == Engine::Ended::kBodyEnded ? std::string("complete") : SupportLog::utf8(text));
   close(request);
   apply(engine->ended(id, how, narrow(text), now()));
+}
+
+void AsyncWinHttp::Impl::logEnd(const Request& request, const std::string& reason) {
+  SupportLog::writef("download", "request on connection %d ended after %lld ms with %lld bytes: %s",
+                     request.connectionNumber, static_cast<long long>(now() - request.sentAt),
+                     static_cast<long long>(request.bytes), reason.c_str());
+}
+
+// At most every 10 s while bytes arrive.
+void AsyncWinHttp::Impl::logProgress() {
+  const std::int64_t at = now();
+  if (at - progressLoggedAt < 10000)
+    return;
+  const double seconds = static_cast<double>(at - progressLoggedAt) / 1000;
+  const std::int64_t onDisk = engine->downloaded();
+  const std::int64_t size = engine->total();
+  const double rate = static_cast<double>(onDisk - progressLoggedBytes) / seconds;
+  SupportLog::writef("download", "progress %lld of %lld bytes, %.0f KB/s, %.0f s left", static_cast<long long>(onDisk),
+                     static_cast<long long>(size), rate / 1024,
+                     rate > 0 && size > 0 ? static_cast<double>(size - onDisk) / rate : -1.0);
+  progressLoggedAt = at;
+  progressLoggedBytes = onDisk;
 }
 
 void AsyncWinHttp::Impl::afterError(Request& request, DWORD error, const std::wstring& text) {
@@ -601,7 +643,6 @@ void AsyncWinHttp::Impl::afterError(Request& request, DWORD error, const std::ws
   if (unreachable && route.kind == SystemProxy::Kind::kProxy) {
     // The proxy itself is not there: the next request goes direct.
     proxy.proxyUnreachable();
-    routeKnown = false;
   }
   requestEnded(request,
                unreachable ? Engine::Ended::kUnreachable
@@ -639,6 +680,11 @@ void AsyncWinHttp::Impl::onHeaders(Request& request) {
     if (const auto wait = RetrySchedule::retryAfterMs(text, static_cast<std::int64_t>(std::time(nullptr))))
       answer.retryAfterMs = *wait;
   }
+  SupportLog::writef("download", "answer on connection %d: HTTP %d, Content-Length %lld, Content-Range %s, ETag %s",
+                     request.connectionNumber, answer.status, static_cast<long long>(answer.contentLength),
+                     answer.contentRange.empty() ? "none" : answer.contentRange.c_str(),
+                     answer.etag.empty() ? "none" : answer.etag.c_str());
+  answered = true;
   const int id = request.id;
   apply(engine->answered(id, answer, now()));
   auto still = requests.find(id);
@@ -661,8 +707,8 @@ void AsyncWinHttp::Impl::queryNext(Request& request) {
 void AsyncWinHttp::Impl::stop() {
   stopping = true;
   if (!ended && engine) {
-    if (FlushFileBuffers(file.handle()) && engine->total() > 0)
-      file.saveRecord(engine->recordText(engine->map()));
+    if (engine->total() > 0 && file.flushData())
+      file.replaceRecord(engine->recordText(engine->map()));
     end(false, std::wstring());
   }
   for (auto& entry : requests)
@@ -687,6 +733,10 @@ void AsyncWinHttp::Impl::end(bool fileComplete, const std::wstring& text) {
     failureText = failed ? text : std::wstring();
   }
   file.close();
+  SupportLog::writef("download", "transfer ended: %s, %lld of %lld bytes on disk%s%s", complete ? "complete" : "incomplete",
+                     static_cast<long long>(engine ? engine->downloaded() : 0),
+                     static_cast<long long>(engine ? engine->total() : 0), failed ? ", " : "",
+                     SupportLog::utf8(failureText).c_str());
   downloaded = failed || !engine ? 0 : engine->downloaded();
   if (complete && engine) {
     total = engine->total();
@@ -698,7 +748,7 @@ void AsyncWinHttp::Impl::end(bool fileComplete, const std::wstring& text) {
     std::lock_guard<std::mutex> lock(stateLock);
     endReported = true;
   }
-  if (complete && digest.ready())
+  if (complete && (digest.ready() || digest.failed()))
     reportDigestOnce();
 }
 
@@ -767,11 +817,6 @@ AsyncWinHttp::~AsyncWinHttp() {
     d.end(false, std::wstring());
   }
   d.digest.stop();
-  for (auto& entry : d.sessions)
-    if (entry.second != d.firstSession)
-      http().closeHandle(entry.second);
-  if (d.firstSession)
-    http().closeHandle(d.firstSession);
 }
 
 bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
@@ -781,11 +826,8 @@ bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
     d.callback = callback;
     d.context = context;
   }
-  if (!d.firstSession && http().loaded()) {
-    d.firstSession = SystemProxy::openSession(kUserAgent, WINHTTP_FLAG_ASYNC, SystemProxy::Route());
-    if (d.firstSession)
-      http().setTimeouts(d.firstSession, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs, kWinHttpTimeoutMs);
-  }
+  if (!d.firstSession && http().loaded())
+    d.firstSession = d.proxy.sessionFor(SystemProxy::Route(), kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
   return d.firstSession != nullptr;
 }
 
@@ -806,11 +848,11 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   }
   SegmentMap map;
   if (!d.file.open(targetPath, d.expectedSize, expectedMd5, map)) {
-    d.end(false, format(L"%ls failed with error %lld", L"CreateFile", GetLastError()));
+    d.end(false, format(L"%ls failed with error %lld", d.file.failedCall(), GetLastError()));
     return false;
   }
   d.downloaded = map.onDisk();
-  d.total = d.expectedSize;
+  d.total = 0;
   // What is on disk is hashed at once, off this thread, while the rest is asked for.
   d.digestPrefix = map.prefixEnd();
   d.digest.start(targetPath, d.digestPrefix, d.expectedSize > 0 ? d.expectedSize : -1, &Impl::onDigestReady, &d);
@@ -821,6 +863,13 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   settings.onDisk = map;
   settings.validator = d.file.validator();
   settings.seed = GetTickCount64() ^ GetCurrentProcessId();
+  settings.note = [](const Engine::Note& note) {
+    SupportLog::write("download", note.text);
+    if (note.kind == Engine::Note::Kind::kRetry)
+      SupportLog::countRetry();
+    else if (note.kind == Engine::Note::Kind::kAdded)
+      SupportLog::countConnections(note.active);
+  };
   d.engine = std::make_unique<Engine>(settings);
   if (map.complete()) {
     // Already complete: nothing to fetch. The report carries downloaded == total, and the
@@ -838,6 +887,7 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   }
   d.url = url;
   d.startedAt = std::chrono::steady_clock::now();
+  SupportLog::countConnections(1);
   d.post(Impl::Event{Impl::Event::Type::kStart});
   d.worker = std::thread([&d] { d.run(); });
   return true;
@@ -876,6 +926,8 @@ std::int64_t AsyncWinHttp::total() const { return impl_->total; }
 std::int64_t AsyncWinHttp::hashedBytes() const { return impl_->digest.hashed(); }
 
 bool AsyncWinHttp::digestReady() const { return impl_->digest.ready(); }
+
+bool AsyncWinHttp::digestFailed() const { return impl_->digest.failed(); }
 
 std::string AsyncWinHttp::digest() const { return impl_->digest.digest(); }
 

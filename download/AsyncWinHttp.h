@@ -18,8 +18,9 @@ public:
   // Status 1: progress after a chunk was written. Status 2: the transfer has ended,
   // complete or not; delivered exactly once per download (unless cancelled). Status 3:
   // the digest of the complete file is ready; at most once, always after a status 2
-  // that reported the file complete. Status 4: the download waits to try again after a
-  // network fault, or no byte has come for a few seconds; the next status 1 ends that.
+  // that reported the file complete, and also when the file could not be read back for
+  // it (digestFailed). Status 4: the download waits to try again after a network fault,
+  // or no byte has come for a few seconds; the next status 1 ends that.
   enum Status { kProgress = 1, kEnded = 2, kDigestReady = 3, kReconnecting = 4 };
   using ProgressCallback = void (*)(void* context, AsyncWinHttp* downloader, int status,
                                     std::int64_t downloaded, std::int64_t total);
@@ -68,6 +69,8 @@ public:
   // file is, its 32 uppercase hexadecimal digits (empty before).
   std::int64_t hashedBytes() const;
   bool digestReady() const;
+  // The file could not be read back for the digest: a disk error, and no digest.
+  bool digestFailed() const;
   std::string digest() const;
 
   // Bytes of a partial target that a download of this package would continue: the

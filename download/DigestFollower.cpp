@@ -22,7 +22,7 @@ namespace {
 // A file that cannot be read back is tried again this often, at this interval, before
 // the digest is given up on.
 constexpr int kReadAttempts = 50;
-constexpr auto kReadRetry = std::chrono::milliseconds(100);
+constexpr int kReadRetryMs = 100;
 // Reads of this size keep pace with any download at a small fixed cost in memory.
 constexpr std::size_t kReadSize = 1024 * 1024;
 
@@ -44,7 +44,10 @@ struct DigestFollower::Impl {
   unsigned generation = 0;
   bool stopping = false;
   bool ready = false;
+  bool failed = false;
   std::string digest;
+  int readAttempts = kReadAttempts;
+  int readRetryMs = kReadRetryMs;
 
   void run();
 };
@@ -65,6 +68,7 @@ void DigestFollower::start(const std::wstring& path, std::int64_t onDisk, std::i
   d.hashed = 0;
   d.stopping = false;
   d.ready = false;
+  d.failed = false;
   d.digest.clear();
   d.worker = std::thread([&d] { d.run(); });
 }
@@ -89,6 +93,7 @@ void DigestFollower::restart() {
   impl_->available = 0;
   impl_->hashed = 0;
   impl_->ready = false;
+  impl_->failed = false;
   impl_->digest.clear();
   impl_->wake.notify_all();
 }
@@ -117,6 +122,19 @@ bool DigestFollower::ready() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->ready;
 }
+
+bool DigestFollower::failed() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->failed;
+}
+
+#ifdef QX_TEST_HOOKS
+void DigestFollower::setReadPatience(int attempts, int intervalMs) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->readAttempts = attempts;
+  impl_->readRetryMs = intervalMs;
+}
+#endif
 
 std::string DigestFollower::digest() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -155,7 +173,7 @@ void DigestFollower::Impl::run() {
       continue;
     }
     const std::int64_t limit = finalSize >= 0 ? std::min(available, finalSize) : available;
-    if (ready || hashed >= limit) {
+    if (ready || failed || hashed >= limit) {
       wake.wait(lock);
       continue;
     }
@@ -180,12 +198,17 @@ void DigestFollower::Impl::run() {
       continue;
     }
     // Bytes the writer says are there could not be read: try again from a fresh handle,
-    // and in the end give the digest of what was read, which then fails the comparison.
+    // and in the end report a disk error, never a digest of part of the file.
     reader.reset();
-    if (++failures >= kReadAttempts) {
-      finalSize = hashed;
+    if (++failures >= readAttempts) {
+      failed = true;
+      if (callback) {
+        lock.unlock();
+        callback(context);
+        lock.lock();
+      }
       continue;
     }
-    wake.wait_for(lock, kReadRetry);
+    wake.wait_for(lock, std::chrono::milliseconds(readRetryMs));
   }
 }

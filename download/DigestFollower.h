@@ -11,7 +11,8 @@
 // start and stop belong to the owner and are not called from the ready callback.
 class DigestFollower {
 public:
-  // Called once on the worker thread when the digest is ready.
+  // Called once on the worker thread when the digest is ready, or when the file could
+  // not be read back.
   using ReadyCallback = void (*)(void* context);
 
   DigestFollower();
@@ -36,9 +37,16 @@ public:
   std::int64_t hashed() const;
   std::int64_t size() const;
   bool ready() const;
-  // 32 uppercase hexadecimal digits once ready, else empty. When the file could not be
-  // read back, the digest of the bytes that were read: it then fails any comparison.
+  // Bytes the writer said were on disk could not be read back: a disk error. There is
+  // no digest then, so a file that is right is never judged by a partial read.
+  bool failed() const;
+  // 32 uppercase hexadecimal digits once ready, else empty.
   std::string digest() const;
+
+#ifdef QX_TEST_HOOKS
+  // How often, and how long apart, a failed read-back is tried again before failed().
+  void setReadPatience(int attempts, int intervalMs);
+#endif
 
 private:
   struct Impl;

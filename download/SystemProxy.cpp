@@ -1,9 +1,12 @@
 #include "download/SystemProxy.h"
 
+#include "app/SupportLog.h"
 #include "download/ProxyList.h"
 #include "download/WinHttpLibrary.h"
 
+#include <mutex>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -41,14 +44,23 @@ struct SessionHandle {
 } // namespace
 
 struct SystemProxy::Impl {
+  ~Impl() {
+    for (const auto& open : sessions) http().closeHandle(open.second);
+  }
+
   SettingsSource source = readUserSettings;
+  // Resolving, outside `mutex`: one caller at a time.
+  std::mutex resolving;
   bool settingsRead = false;
   bool settingsKnown = false;
   UserSettings settings;
+  // Under `mutex`: what a caller reads and a failed request resets.
+  std::mutex mutex;
   bool resolved = false;
   std::wstring resolvedUrl;
   Route route;
   bool unreachable = false;
+  std::vector<std::pair<Route, HINTERNET>> sessions;
 
   // What a configuration script or auto-detection says for the URL; the session's own
   // route when neither is set or neither answers.
@@ -113,25 +125,54 @@ SystemProxy::~SystemProxy() = default;
 
 SystemProxy::Route SystemProxy::routeFor(const std::wstring& url) {
   Impl& d = *impl_;
-  if (d.unreachable) return {Kind::kDirect, L"", L""};
-  if (d.resolved && d.resolvedUrl == url) return d.route;
+  const Route direct{Kind::kDirect, L"", L""};
+  std::lock_guard<std::mutex> resolving(d.resolving);
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    if (d.unreachable) return direct;
+    if (d.resolved && d.resolvedUrl == url) return d.route;
+  }
   if (!d.settingsRead) {
     d.settingsRead = true;
     d.settingsKnown = d.source(d.settings);
   }
   Route route;
+  bool scripted = false;
   if (d.settingsKnown) {
     route = d.fromScript(url);
+    scripted = route.kind != Kind::kSystem;
     // A fixed proxy serves when no script or detection gave an answer.
     if (route.kind == Kind::kSystem) {
       const std::wstring chosen = ProxyList::forScheme(d.settings.proxy, schemeOf(url));
       if (!chosen.empty()) route = {Kind::kProxy, chosen, d.settings.bypass};
     }
   }
+  std::lock_guard<std::mutex> lock(d.mutex);
   d.resolved = true;
   d.resolvedUrl = url;
   d.route = route;
-  return route;
+  SupportLog::write("route", !d.settingsKnown                          ? "the user's proxy settings cannot be read"
+                             : scripted && d.settings.scriptUrl.empty() ? "automatic proxy detection answered"
+                             : scripted                                 ? "the proxy configuration script answered"
+                             : route.kind == Kind::kProxy               ? "the user's settings name a fixed proxy"
+                                                                        : "the user's settings name no proxy");
+  // The proxy may have failed a request while this resolved.
+  return d.unreachable ? direct : route;
 }
 
-void SystemProxy::proxyUnreachable() { impl_->unreachable = true; }
+void SystemProxy::proxyUnreachable() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->unreachable = true;
+}
+
+HINTERNET SystemProxy::sessionFor(const Route& route, const wchar_t* userAgent, DWORD flags, int timeoutMs) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  for (const auto& open : impl_->sessions)
+    if (open.first == route) return open.second;
+  HINTERNET session = openSession(userAgent, flags, route);
+  if (session) {
+    http().setTimeouts(session, timeoutMs, timeoutMs, timeoutMs, timeoutMs);
+    impl_->sessions.emplace_back(route, session);
+  }
+  return session;
+}

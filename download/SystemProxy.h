@@ -11,8 +11,9 @@
 // Chooses the route for one download's URL from the current user's proxy configuration:
 // a configuration script or auto-detection resolved for the URL, else the fixed proxy
 // with its bypass list, else the session's own (system) setting. Once the proxy cannot
-// be reached, every later route is direct. Used by one thread at a time: resolving may
-// fetch a script or search the network, so it runs off the UI thread.
+// be reached, every later route is direct. Any thread may call it: the route is read and
+// reset under one lock, which resolving (it may fetch a script or search the network,
+// so it runs off the UI thread) does not hold.
 class SystemProxy {
 public:
   // The current user's settings, as WinHTTP reads them (WinHttpGetIEProxyConfigForCurrentUser).
@@ -34,6 +35,9 @@ public:
     Kind kind = Kind::kSystem;
     std::wstring proxy;
     std::wstring bypass;
+    bool operator==(const Route& other) const {
+      return kind == other.kind && proxy == other.proxy && bypass == other.bypass;
+    }
   };
 
   // A session whose connections take `route`. The system's own route is the
@@ -47,10 +51,17 @@ public:
   SystemProxy(const SystemProxy&) = delete;
   SystemProxy& operator=(const SystemProxy&) = delete;
 
-  // The route for `url` (resolved once per URL; later calls give the same answer).
+  // The route for `url` (resolved once per URL; later calls give the same answer). A
+  // proxy found unreachable while it resolves is not given.
   Route routeFor(const std::wstring& url);
   // The proxy of the last route could not be reached: from now on, direct.
   void proxyUnreachable();
+
+  // The one session for every request on `route`, opened with openSession on first use
+  // (each WinHTTP timeout set to `timeoutMs`), so that connections and TLS sessions are
+  // reused from request to request and retry to retry. Closed with this object, which
+  // must outlive their requests. Null when it cannot be opened.
+  HINTERNET sessionFor(const Route& route, const wchar_t* userAgent, DWORD flags, int timeoutMs);
 
 private:
   struct Impl;

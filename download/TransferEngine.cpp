@@ -197,6 +197,8 @@ TransferEngine::Commands TransferEngine::tick(std::int64_t now) {
     Connection& c = connections_[i];
     if (c.state == Connection::State::kRunning) {
       if (now_ - c.lastByteAt >= kStallMs) {
+        note(Note::Kind::kStalled, c,
+             "connection " + std::to_string(c.id) + " stalled: no byte for " + std::to_string(kStallMs / 1000) + " s");
         closeRequest(c);
         failed(c, Ended::kTransient, -1, false, "no byte came for " + std::to_string(kStallMs / 1000) + " seconds");
       } else if (now_ - c.lastByteAt >= kQuietMs && !c.quiet) {
@@ -464,6 +466,7 @@ void TransferEngine::open(Connection& c) {
   c.lastByteAt = now_;
   Command command{Command::Kind::kOpen};
   command.request = c.request;
+  command.connection = c.id;
   // A server known to ignore ranges is asked for the whole file; so is a file of which
   // nothing is on disk.
   c.ranged = !rangesIgnored_ && (claim->first > 0 || (known_ && claim->end < size_));
@@ -526,6 +529,10 @@ void TransferEngine::failed(Connection& c, Ended how, std::int64_t retryAfterMs,
     // it for load gets fewer for a while; after a cut or a stall the ramp measures again
     // and climbs back while connections pay.
     c.state = Connection::State::kGone;
+    note(Note::Kind::kDropped, c,
+         "connection " + std::to_string(c.id) + " dropped: " +
+             (refusedForLoad ? "the server refused it for load (" + text + ")"
+                             : "it failed while others run (" + text + ")"));
     if (refusedForLoad) {
       ceiling_ = std::max(1, active());
       ceilingUntil_ = now_ + std::max(kCeilingRestMs, retryAfterMs);
@@ -542,6 +549,8 @@ void TransferEngine::failed(Connection& c, Ended how, std::int64_t retryAfterMs,
     return;
   }
   c.startAt = now_ + *wait;
+  note(Note::Kind::kRetry, c,
+       "retry on connection " + std::to_string(c.id) + " in " + std::to_string(*wait) + " ms: " + text);
   c.quiet = true;
   checkQuiet();
 }
@@ -668,10 +677,14 @@ void TransferEngine::addConnection() {
   added.added = true;
   connections_.push_back(added);
   open(connections_.back());
-  if (connections_.back().state == Connection::State::kGone)
+  if (connections_.back().state == Connection::State::kGone) {
     connections_.pop_back();
-  else
+  } else {
     ++waitingFirstBytes_;
+    note(Note::Kind::kAdded, connections_.back(),
+         "connection " + std::to_string(connections_.back().id) + " added: the ramp opens one more (" +
+             std::to_string(active()) + " active)");
+  }
 }
 
 // Down to wanted_, newest first; the last one running always stays.
@@ -681,7 +694,14 @@ void TransferEngine::dropNewest() {
       continue;
     closeRequest(*c);
     c->state = Connection::State::kGone;
+    note(Note::Kind::kDropped, *c,
+         "connection " + std::to_string(c->id) + " dropped: the newest connections did not raise the rate");
   }
+}
+
+void TransferEngine::note(Note::Kind kind, const Connection& c, const std::string& text) {
+  if (settings_.note)
+    settings_.note(Note{kind, c.id, active(), text});
 }
 
 // ---- 6. the record and the end ------------------------------------------------------------------

@@ -7,6 +7,7 @@
 // Portable and single-threaded: no clock, no file, no socket; the owner serialises every
 // call and passes the time in milliseconds of a monotonic clock.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,7 +61,8 @@ public:
   struct Command {
     enum class Kind {
       // Send a GET for `request` with `headers` ("Range: ...\r\nIf-Range: ...\r\n", may be
-      // empty). Its events carry `request`.
+      // empty), for `connection`'s bytes from `offset`, `count` of them (-1: to the end).
+      // Its events carry `request`.
       kOpen,
       // Abort `request`; nothing it does later reaches the engine.
       kClose,
@@ -84,6 +86,7 @@ public:
     explicit Command(Kind k) : kind(k) {}
     Kind kind;
     int request = 0;
+    int connection = 0;
     std::string headers;
     std::int64_t skip = 0;
     std::int64_t offset = 0;
@@ -113,6 +116,14 @@ public:
     kFinal,        // no retry will help
   };
 
+  // Why connections come and go, for the owner's log: `text` is the whole line.
+  struct Note {
+    enum class Kind { kRetry, kAdded, kDropped, kStalled } kind;
+    int connection = 0;  // numbered from 1 in the order they were opened
+    int active = 0;      // connections running or waiting to retry, after this
+    std::string text;
+  };
+
   struct Settings {
     std::int64_t size = 0;             // announced size; 0: not known
     std::string md5;                   // for the ".parts" text
@@ -120,6 +131,7 @@ public:
     SegmentMap onDisk;                 // what the record kept from an earlier run
     std::string validator;             // the record's ETag or Last-Modified, "" if none
     std::uint64_t seed = 1;            // for the retry schedule's jitter
+    std::function<void(const Note&)> note;  // may be empty
   };
 
   explicit TransferEngine(Settings settings);
@@ -193,6 +205,7 @@ private:
   void rampStep();
   void addConnection();
   void dropNewest();
+  void note(Note::Kind kind, const Connection& c, const std::string& text);
   void record(bool force);
   void finish(End end, const std::string& text);
   void progressed();

@@ -2,6 +2,7 @@
 
 #include "gui/DrawItem.h"
 #include "gui/GbkText.h"
+#include "gui/HighContrast.h"
 #include "gui/ImageCache.h"
 
 namespace {
@@ -75,9 +76,16 @@ void renderText(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty)
   case DrawItem::AlignRight: format |= DT_RIGHT; break;
   default: format |= DT_LEFT; break;
   }
-  SetTextColor(dc, item.colour);
   HGDIOBJ previous = SelectObject(dc, font);
-  SetBkMode(dc, TRANSPARENT);
+  if (HighContrast::on()) {
+    // Whatever the skin's colours, the words stand on the system's own background.
+    SetTextColor(dc, HighContrast::textColour());
+    SetBkColor(dc, HighContrast::backgroundColour());
+    SetBkMode(dc, OPAQUE);
+  } else {
+    SetTextColor(dc, item.colour);
+    SetBkMode(dc, TRANSPARENT);
+  }
   const std::wstring text = gbkToWide(item.name);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, format);
   SelectObject(dc, previous);

@@ -23,10 +23,19 @@ ProgressBar::ProgressBar(int y) : QxWidget("ProgressBar"), barImpl_(std::make_un
 ProgressBar::~ProgressBar() = default;
 
 void ProgressBar::setProgress(int maximum, int value) {
+  const int before = percent();
   barImpl_->maximum = maximum;
   barImpl_->value = value;
   paint();
   update();
+  // A screen reader hears the bar at each whole 5 %, not at every byte.
+  if (percent() / 5 != before / 5) notifyAccessibility(EVENT_OBJECT_VALUECHANGE);
+}
+
+int ProgressBar::percent() const {
+  const Impl& d = *barImpl_;
+  if (d.maximum <= 0 || d.value <= 0) return 0;
+  return d.value >= d.maximum ? 100 : int(double(d.value) * 100.0 / d.maximum);
 }
 
 int ProgressBar::maximum() const { return barImpl_->maximum; }

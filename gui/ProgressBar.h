@@ -15,6 +15,8 @@ public:
   void setProgress(int maximum, int value);
   int maximum() const;
   int value() const;
+  // Whole percent shown, 0 to 100.
+  int percent() const;
 
   // QxWidget
   void paint() override;

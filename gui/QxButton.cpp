@@ -22,6 +22,8 @@ struct QxButton::Impl : EventListener {
   bool stopFlashOnClick = false;
   bool flashing = false;
   Timer flashTimer{"flashTimer"};
+  bool tabStop = true;
+  WPARAM pressedKey = 0;
 
   int currentFrame() const { return state < frameCount ? state : 0; }
 
@@ -66,7 +68,9 @@ void QxButton::setAction(const std::string& command, QxActionListener* listener)
 
 void QxButton::setState(int state) {
   if (buttonImpl_->state == state) return;
+  const bool availabilityChanged = (state == Disabled) != (buttonImpl_->state == Disabled);
   buttonImpl_->state = state;
+  if (availabilityChanged) notifyAccessibility(EVENT_OBJECT_STATECHANGE);
   paint();
   update();
 }
@@ -118,6 +122,36 @@ void QxButton::stopFlash() {
 void QxButton::setText(const std::string&) {}
 
 std::string QxButton::getText() { return std::string(); }
+
+void QxButton::setTabStop(bool enabled) { buttonImpl_->tabStop = enabled; }
+
+bool QxButton::acceptsFocus() { return buttonImpl_->tabStop && buttonImpl_->state != Disabled; }
+
+bool QxButton::onKey(int type, WPARAM wParam, LPARAM) {
+  Impl& d = *buttonImpl_;
+  if (wParam != VK_SPACE && wParam != VK_RETURN) return false;
+  if (type == KeyDown) {
+    if (d.pressedKey == wParam) return true;  // the key's auto-repeat
+    if (d.state == Disabled || d.pressedKey) return false;
+    d.pressedKey = wParam;
+    setState(Pressed);
+    return true;
+  }
+  if (type != KeyUp || d.pressedKey != wParam) return false;
+  d.pressedKey = 0;
+  if (d.state != Pressed) return true;
+  // The listener may destroy this button, so nothing touches it after the click.
+  setState(Normal);
+  performClick();
+  return true;
+}
+
+void QxButton::onFocusLost(QxWidget* newFocus) {
+  Impl& d = *buttonImpl_;
+  if (d.pressedKey && d.state == Pressed) setState(Normal);
+  d.pressedKey = 0;
+  QxWidget::onFocusLost(newFocus);
+}
 
 int QxButton::state() const { return buttonImpl_->state; }
 

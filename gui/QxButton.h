@@ -33,6 +33,9 @@ public:
   virtual void stopFlash();
   virtual void setText(const std::string& text);
   virtual std::string getText();
+  // Off keeps Tab from stopping here (the frame's own buttons: Escape closes, the
+  // taskbar minimises).
+  void setTabStop(bool enabled);
 
   int state() const;
   bool isFlashing() const;
@@ -42,6 +45,11 @@ public:
   void paint() override;
   bool onMouse(int type, int x, int y, unsigned keys) override;
   bool hitTest(int x, int y) override;
+  // Space and Enter press the button while down and click it on release, as a mouse
+  // button does; a release whose press this button never saw is not a click.
+  bool onKey(int type, WPARAM wParam, LPARAM lParam) override;
+  void onFocusLost(QxWidget* newFocus) override;
+  bool acceptsFocus() override;
 
 protected:
   const std::string& imageName() const;

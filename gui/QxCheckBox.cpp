@@ -51,13 +51,19 @@ QxCheckBox::QxCheckBox(int x, int y, const std::string& key, const std::string& 
 
 QxCheckBox::~QxCheckBox() = default;
 
+std::uint32_t QxCheckBox::focusMarkColour() { return checkImpl_->labelColour; }
+
 bool QxCheckBox::isChecked() { return checkImpl_->checked; }
 
 void QxCheckBox::setChecked(bool checked) {
+  const bool changed = checkImpl_->checked != checked;
   checkImpl_->checked = checked;
+  if (changed) notifyAccessibility(EVENT_OBJECT_STATECHANGE);
   paint();
   update();
 }
+
+std::string QxCheckBox::getText() { return checkImpl_->label; }
 
 std::string QxCheckBox::getKey() const { return checkImpl_->key; }
 

@@ -20,11 +20,14 @@ public:
   // QxButton
   // Toggles first, so the listener reads the new value.
   void performClick() override;
+  // The label.
+  std::string getText() override;
 
   // QxWidget
   void refresh() override;
   void paint() override;
   void onAttach(QxGUIServiceProvider* provider) override;
+  std::uint32_t focusMarkColour() override;
 
 private:
   struct Impl;

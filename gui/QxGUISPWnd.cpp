@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gui/AccessibleFrame.h"
 #include "gui/DrawItemRenderer.h"
+#include "gui/FocusChain.h"
 #include "gui/GbkText.h"
+#include "gui/HighContrast.h"
 #include "gui/ImageCache.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWndTestApi.h"
@@ -50,8 +53,89 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
   HWND toolTip = nullptr;
   QxWidget* captureWidget = nullptr;
   Frame* frames = nullptr;
+  // The focus mark shows from the first key that moves the focus on, as the system's
+  // own controls do; a mouse-only player never sees it.
+  bool focusCue = false;
+  std::unique_ptr<AccessibleFrame> accessible;
+  // While held, repaints go to the back buffer only and `held` gathers where they were.
+  int holdDepth = 0;
+  RECT held{};
 
   HWND hwnd() const { return owner->hwnd(); }
+
+  // The focused widget when the window itself reads its keys and it is on screen.
+  QxWidget* markedWidget() const {
+    if (!root) return nullptr;
+    QxWidget* focus = root->getFocus();
+    if (!focus || focus->focusWindow() || !focus->acceptsFocus() || !FocusChain::showing(focus))
+      return nullptr;
+    return focus;
+  }
+
+  static RECT focusMarkRect(QxWidget* widget) {
+    const POINT at = widget->mapToRoot(0, 0);
+    RECT r{at.x, at.y, at.x + widget->width(), at.y + widget->height()};
+    // Inside a button's face; around a line of text, which has no room inside.
+    if (widget->width() >= 16 && widget->height() >= 16) InflateRect(&r, -3, -3);
+    return r;
+  }
+
+  // A dotted rectangle, every other pixel, in the widget's text colour; written into the
+  // back buffer inside the repainted area only, which was just drawn afresh.
+  void drawFocusMark(const RECT& area) {
+    QxWidget* widget = focusCue ? markedWidget() : nullptr;
+    if (!widget || !bits) return;
+    const RECT r = focusMarkRect(widget);
+    const std::uint32_t c = HighContrast::on() ? HighContrast::textColour() : widget->focusMarkColour();
+    const std::uint32_t pixel = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    GdiFlush();
+    const auto dot = [&](int x, int y) {
+      if (((x + y) & 1) || x < area.left || x >= area.right || y < area.top || y >= area.bottom ||
+          x < 0 || y < 0 || x >= backWidth || y >= backHeight)
+        return;
+      bits[size_t(y) * size_t(backWidth) + size_t(x)] = pixel;
+    };
+    for (int x = r.left; x < r.right; ++x) {
+      dot(x, r.top);
+      dot(x, r.bottom - 1);
+    }
+    for (int y = r.top; y < r.bottom; ++y) {
+      dot(r.left, y);
+      dot(r.right - 1, y);
+    }
+  }
+
+  void repaintWidget(QxWidget* widget) {
+    if (!widget || !root) return;
+    const POINT at = widget->mapToRoot(0, 0);
+    owner->invalidateRect(at.x, at.y, widget->width(), widget->height(), root);
+  }
+
+  // Tab and Shift+Tab: the next widget in reading order takes the focus, and with it the
+  // keyboard (its own child window, or this one).
+  void moveFocus(bool backwards) {
+    const bool cueWasOff = !focusCue;
+    focusCue = true;
+    QxWidget* next = FocusChain::step(root, root->getFocus(), backwards);
+    if (!next) return;
+    next->setFocus();
+    if (cueWasOff) repaintWidget(next);
+    HWND target = next->focusWindow() ? next->focusWindow() : hwnd();
+    if (GetFocus() != target) SetFocus(target);
+  }
+
+  // Keys the toolkit acts on before the root sees them: focus moves, and the presses of
+  // the focused widget. True when taken.
+  bool keyboard(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN && wParam == VK_TAB) {
+      moveFocus(GetKeyState(VK_SHIFT) < 0);
+      return true;
+    }
+    QxWidget* focus = root->getFocus();
+    if (!focus || !FocusChain::showing(focus)) return false;
+    return focus->onKey(message == WM_KEYDOWN ? QxWidget::KeyDown : QxWidget::KeyUp, wParam,
+                        lParam);
+  }
 
   // QxWidgetVEIterator
   bool enter(QxWidget* widget) override {
@@ -146,6 +230,11 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
 
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam, bool& handled, Frame& frame) {
     handled = false;
+    if (root && (message == WM_KEYDOWN || message == WM_KEYUP) &&
+        keyboard(message, wParam, lParam)) {
+      handled = true;
+      return 0;
+    }
     if (root) {
       LRESULT result = root->onWindowMessage(message, wParam, lParam, handled);
       if (handled || frame.destroyed) return result;
@@ -235,6 +324,26 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     case WM_NCPAINT:
       handled = true;
       return 0;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+      HighContrast::refresh();
+      if (root) owner->invalidateRect(0, 0, root->width(), root->height(), root);
+      return 0;
+    case WM_GETOBJECT:
+      if (accessible) {
+        const LRESULT answer = accessible->answer(wParam, lParam);
+        handled = answer != 0;
+        return answer;
+      }
+      return 0;
+    case AccessibleFrame::kActionMessage:
+      if (accessible) accessible->carryOut(lParam);
+      handled = true;
+      return 0;
+    case WM_SYSCOMMAND:
+      // Alt+Space and F10 would open a system menu the skin does not draw.
+      if ((wParam & 0xFFF0) == SC_KEYMENU) handled = true;
+      return 0;
     case WM_NCACTIVATE:
       handled = true;
       if (GetWindowLongA(hwnd(), GWL_STYLE) & WS_THICKFRAME)
@@ -313,6 +422,7 @@ QxGUISPWnd::QxGUISPWnd(HWND parentWindow, QxWidget* rootWidget, bool resizable, 
   CreateWindowExW(exStyle, L"SimpleWindow", gbkToWide(rootWidget->name()).c_str(), style, rootWidget->x(),
                   rootWidget->y(), rootWidget->width(), rootWidget->height(), parentWindow,
                   nullptr, moduleInstance(), static_cast<simpleGUI::Window*>(this));
+  impl_->accessible = std::make_unique<AccessibleFrame>(hwnd_, rootWidget);
   if (QxGUIServiceProvider* previous = rootWidget->provider()) previous->detachRoot();
   rootWidget->setProvider(this);
   setRoot(rootWidget);
@@ -328,6 +438,7 @@ QxGUISPWnd::~QxGUISPWnd() {
     root->QxWidget::onAttach(nullptr);
   }
   impl_->root = nullptr;
+  impl_->accessible.reset();
   if (impl_->backBuffer) DeleteObject(impl_->backBuffer);
   impl_->backBuffer = nullptr;
   impl_->bits = nullptr;
@@ -377,11 +488,18 @@ LRESULT QxGUISPWnd::windowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 bool QxGUISPWnd::preTranslateMessage(MSG* msg) {
+  // Tab in a child window (the path box) moves on as it does in the frame.
+  if (impl_->root && msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && msg->hwnd != hwnd_ &&
+      IsChild(hwnd_, msg->hwnd)) {
+    impl_->moveFocus(GetKeyState(VK_SHIFT) < 0);
+    return true;
+  }
   return impl_->root ? impl_->root->preTranslateMessage(msg) : false;
 }
 
 void QxGUISPWnd::setRoot(QxWidget* widget) {
   impl_->root = widget;
+  if (impl_->accessible) impl_->accessible->setRoot(widget);
   if (!widget) return;
   RECT client{};
   GetClientRect(hwnd_, &client);
@@ -399,7 +517,10 @@ void QxGUISPWnd::setRoot(QxWidget* widget) {
   impl_->inSetRoot = false;
 }
 
-void QxGUISPWnd::detachRoot() { impl_->root = nullptr; }
+void QxGUISPWnd::detachRoot() {
+  impl_->root = nullptr;
+  if (impl_->accessible) impl_->accessible->setRoot(nullptr);
+}
 
 void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* widget) {
   if (impl_->painting || !impl_->backBuffer || !widget) return;
@@ -413,8 +534,12 @@ void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* w
   SelectClipRgn(memory, clip);
   const POINT origin = widget->mapToRoot(0, 0);
   widget->accept(impl_.get(), origin.x, origin.y);
+  impl_->drawFocusMark(impl_->dirty);
   impl_->keyOutCorners(memory, impl_->dirty);
-  BitBlt(windowDc, x, y, width, height, memory, x, y, SRCCOPY);
+  if (impl_->holdDepth > 0)
+    UnionRect(&impl_->held, &impl_->held, &impl_->dirty);
+  else
+    BitBlt(windowDc, x, y, width, height, memory, x, y, SRCCOPY);
   SelectClipRgn(memory, nullptr);
   DeleteObject(clip);
   SelectObject(memory, previous);
@@ -488,6 +613,33 @@ void QxGUISPWnd::setCursor(const char* cursorName) {
   else if (std::strcmp(cursorName, "ibeam") == 0)
     id = IDC_IBEAM;
   if (id) SetCursor(LoadCursorA(nullptr, id));
+}
+
+void QxGUISPWnd::focusChanged(QxWidget* from, QxWidget* to) {
+  if (impl_->focusCue) {
+    impl_->repaintWidget(from);
+    impl_->repaintWidget(to);
+  }
+  if (impl_->accessible && to) impl_->accessible->notify(EVENT_OBJECT_FOCUS, to);
+}
+
+void QxGUISPWnd::holdBlits(bool hold) {
+  Impl& d = *impl_;
+  d.holdDepth += hold ? 1 : -1;
+  if (d.holdDepth > 0 || !d.backBuffer || IsRectEmpty(&d.held)) return;
+  const RECT r = d.held;
+  d.held = RECT{};
+  HDC windowDc = GetDC(hwnd_);
+  HDC memory = CreateCompatibleDC(windowDc);
+  HGDIOBJ previous = SelectObject(memory, d.backBuffer);
+  BitBlt(windowDc, r.left, r.top, r.right - r.left, r.bottom - r.top, memory, r.left, r.top, SRCCOPY);
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  ReleaseDC(hwnd_, windowDc);
+}
+
+void QxGUISPWnd::accessibilityEvent(unsigned event, QxWidget* widget) {
+  if (impl_->accessible) impl_->accessible->notify(DWORD(event), widget);
 }
 
 void QxGUISPWnd::setCapture(QxWidget* widget) {

@@ -45,6 +45,9 @@ public:
   void setCursor(const char* cursorName) override;
   void setCapture(QxWidget* widget) override;
   void releaseCapture() override;
+  void focusChanged(QxWidget* from, QxWidget* to) override;
+  void accessibilityEvent(unsigned event, QxWidget* widget) override;
+  void holdBlits(bool hold) override;
 
 private:
   friend class QxGUISPWndTestApi;

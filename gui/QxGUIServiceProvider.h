@@ -28,4 +28,12 @@ public:
   virtual void setCursor(const char* cursorName) = 0;
   virtual void setCapture(QxWidget* widget) = 0;
   virtual void releaseCapture() = 0;
+  // The tree's focused widget changed from the first (may be null) to the second; the
+  // window repaints both and tells assistive technology.
+  virtual void focusChanged(QxWidget*, QxWidget*) {}
+  // A widget's state, value or visibility changed (an EVENT_OBJECT_* code).
+  virtual void accessibilityEvent(unsigned, QxWidget*) {}
+  // Between true and false, repaints reach the screen together, in one copy: every copy
+  // to a window costs far more than the drawing behind it.
+  virtual void holdBlits(bool) {}
 };

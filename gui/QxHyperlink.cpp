@@ -34,6 +34,10 @@ QxHyperlink::QxHyperlink(const std::string& text)
 
 QxHyperlink::~QxHyperlink() = default;
 
+std::string QxHyperlink::getText() { return linkImpl_->text; }
+
+std::uint32_t QxHyperlink::focusMarkColour() { return linkImpl_->baseColour; }
+
 void QxHyperlink::setBaseColour(std::uint32_t colour) {
   if (linkImpl_->baseColour == colour) return;
   linkImpl_->baseColour = colour;

@@ -19,11 +19,15 @@ public:
   // The text colour for a button state (0x00BBGGRR).
   std::uint32_t stateColour(int state) const;
 
+  // QxButton
+  std::string getText() override;
+
   // QxWidget
   void refresh() override;
   void paint() override;
   bool onMouse(int type, int x, int y, unsigned keys) override;
   void onAttach(QxGUIServiceProvider* provider) override;
+  std::uint32_t focusMarkColour() override;
 
 private:
   struct Impl;

@@ -118,6 +118,10 @@ std::string QxTextBox::getText() {
 
 HWND QxTextBox::editWindow() const { return boxImpl_->edit; }
 
+bool QxTextBox::acceptsFocus() { return boxImpl_->edit != nullptr; }
+
+HWND QxTextBox::focusWindow() { return boxImpl_->edit; }
+
 void QxTextBox::setBounds(int x, int y, int width, int height) {
   QxWidget::setBounds(x, y, width, height);
   boxImpl_->layout(this->width(), this->height());
@@ -140,6 +144,8 @@ void QxTextBox::onAttach(QxGUIServiceProvider* provider) {
 
 bool QxTextBox::onMouse(int type, int x, int y, unsigned keys) {
   if (type == LeftDown) {
+    // Tab goes on from here, as it would from a box it had reached.
+    setFocus();
     if (boxImpl_->edit) SetFocus(boxImpl_->edit);
     return true;
   }

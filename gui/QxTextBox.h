@@ -28,6 +28,9 @@ public:
   void refresh() override;
   bool onMouse(int type, int x, int y, unsigned keys) override;
   void onAttach(QxGUIServiceProvider* provider) override;
+  bool acceptsFocus() override;
+  // The edit control: its caret is the focus mark.
+  HWND focusWindow() override;
 
 private:
   struct Impl;

@@ -35,6 +35,8 @@ QxTextButton::QxTextButton(int x, int y, int width, int height, const std::strin
 
 QxTextButton::~QxTextButton() = default;
 
+std::uint32_t QxTextButton::focusMarkColour() { return textButtonImpl_->colours[Normal]; }
+
 void QxTextButton::setTextColors(std::uint32_t normal, std::uint32_t hover, std::uint32_t pressed,
                                  std::uint32_t disabled) {
   Impl& d = *textButtonImpl_;

@@ -27,6 +27,7 @@ public:
   void refresh() override;
   void paint() override;
   void onAttach(QxGUIServiceProvider* provider) override;
+  std::uint32_t focusMarkColour() override;
 
 private:
   struct Impl;

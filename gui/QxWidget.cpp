@@ -51,6 +51,7 @@ struct QxWidget::Impl {
   std::wstring toolTipText;  // what the tool tip window reads
   HWND toolTipWindow = nullptr;
   int retainCount = 0;
+  std::string accessibleName;
 };
 
 QxWidget::QxWidget(std::string name) : impl_(std::make_unique<Impl>()) {
@@ -90,8 +91,12 @@ void QxWidget::setBounds(int x, int y, int width, int height) {
 }
 
 void QxWidget::setVisible(bool visible) {
+  const bool changed = impl_->visible != visible;
+  // Hidden ones are told while they can still be named; shown ones once they can.
+  if (changed && !visible) notifyAccessibility(EVENT_OBJECT_HIDE);
   impl_->visible = visible;
   if (impl_->provider) impl_->provider->showWindow(visible);
+  if (changed && visible) notifyAccessibility(EVENT_OBJECT_SHOW);
 }
 
 void QxWidget::refresh() { withdrawToolTip(); }
@@ -169,6 +174,7 @@ void QxWidget::setFocus() {
   r->impl_->focused = this;
   impl_->focusOwner = r;
   if (old && old != this) old->onFocusLost(this);
+  if (old != this && r->impl_->provider) r->impl_->provider->focusChanged(old, this);
 }
 
 QxWidget* QxWidget::getFocus() { return root()->impl_->focused; }
@@ -176,6 +182,12 @@ QxWidget* QxWidget::getFocus() { return root()->impl_->focused; }
 void QxWidget::onFocusLost(QxWidget*) {}
 
 bool QxWidget::onKey(int, WPARAM, LPARAM) { return false; }
+
+bool QxWidget::acceptsFocus() { return false; }
+
+HWND QxWidget::focusWindow() { return nullptr; }
+
+std::uint32_t QxWidget::focusMarkColour() { return GetSysColor(COLOR_WINDOWTEXT); }
 
 bool QxWidget::hitTest(int x, int y) {
   return impl_->mouseEnabled && x >= 0 && x < impl_->bounds.width && y >= 0 &&
@@ -354,6 +366,16 @@ void QxWidget::accept(QxWidgetVEIterator* visitor, int x, int y) {
 }
 
 void QxWidget::setToolTip(const std::string& text) { impl_->toolTip = text; }
+
+void QxWidget::setAccessibleName(const std::string& name) { impl_->accessibleName = name; }
+
+const std::string& QxWidget::accessibleName() const { return impl_->accessibleName; }
+
+void QxWidget::notifyAccessibility(DWORD event) {
+  if (impl_->parent == nullptr && impl_->provider == nullptr) return;
+  if (QxGUIServiceProvider* provider = root()->impl_->provider)
+    provider->accessibilityEvent(unsigned(event), this);
+}
 
 void QxWidget::addImage(const std::string& name, int x, int y) {
   DrawItem item;

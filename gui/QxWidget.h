@@ -58,6 +58,13 @@ public:
   virtual QxWidget* getFocus();
   virtual void onFocusLost(QxWidget* newFocus);
   virtual bool onKey(int type, WPARAM wParam, LPARAM lParam);
+  // Whether Tab stops here now (a disabled or purely decorative widget says no).
+  virtual bool acceptsFocus();
+  // A native child window that takes the keyboard when this widget has the focus; null
+  // when the widget's window itself reads the keys and the toolkit draws the focus mark.
+  virtual HWND focusWindow();
+  // The colour (0x00BBGGRR) of the dotted focus mark: the widget's text colour.
+  virtual std::uint32_t focusMarkColour();
   virtual bool hitTest(int x, int y);
   virtual void setCursor(const std::string& cursorName);
   virtual void setMouseEnabled(bool enabled);
@@ -105,6 +112,12 @@ public:
   void accept(QxWidgetVEIterator* visitor, int x, int y);
   // Registered with the window's tooltip control on the next hover.
   void setToolTip(const std::string& text);
+  // What a screen reader calls the widget where no text of its own says it: an image
+  // button's purpose, a picture's words.
+  void setAccessibleName(const std::string& name);
+  const std::string& accessibleName() const;
+  // Tells the hosting window's assistive technology of a change (an EVENT_OBJECT_* code).
+  void notifyAccessibility(DWORD event);
 
   // Draw list, replayed in order (coordinates local to the widget).
   void addImage(const std::string& name, int x, int y);

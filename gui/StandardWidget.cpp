@@ -109,6 +109,10 @@ StandardWidget::StandardWidget(const std::string& title)
   d.closeButton->setAction("btclose", &d);
   addChild(d.closeButton);
   d.closeButton->setAlphaHitTest(false);
+  d.minimizeButton->setTabStop(false);
+  d.closeButton->setTabStop(false);
+  d.minimizeButton->setAccessibleName("最小化");
+  d.closeButton->setAccessibleName("关闭");
 
   // Above the buttons in the child order, but the mouse passes through it.
   d.border = new NoMouseWidget("border");
@@ -256,4 +260,14 @@ LRESULT StandardWidget::onWindowMessage(UINT message, WPARAM wParam, LPARAM lPar
     requestClose();
   }
   return 0;
+}
+
+bool StandardWidget::preTranslateMessage(MSG* msg) {
+  const HWND h = hwnd();
+  if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE && h &&
+      (msg->hwnd == h || IsChild(h, msg->hwnd))) {
+    requestClose();
+    return true;
+  }
+  return QxPopUp::preTranslateMessage(msg);
 }

@@ -46,6 +46,8 @@ public:
   int windowHitTest(int x, int y) override;
   bool onClose() override;
   LRESULT onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+  // Escape, in the frame or in a child window such as the path box, is the close button.
+  bool preTranslateMessage(MSG* msg) override;
 
 private:
   struct Impl;

@@ -8,6 +8,7 @@
 #include "app/ArgumentQuoting.h"
 #include "app/InstallManager.h"
 #include "app/InstallPath.h"
+#include "app/UserLauncher.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxTextButton.h"
 #include "gui/SkinImages.h"
@@ -16,21 +17,12 @@ namespace {
 
 const char* const kGameProgram = "Vantor.exe";
 
-// A game that does not start is not reported: the install itself has succeeded.
+// A game that does not start is not reported: the install itself has succeeded. It runs
+// with the player's rights where the unelevated copy can start it.
 void startGame(const std::string& installPath) {
   // Quoted, so a folder with spaces cannot make the system run a program named after
   // the path's first words instead.
-  const std::string command = quoteArgument(pathInFolder(installPath, kGameProgram));
-  std::vector<char> buffer(command.begin(), command.end());
-  buffer.push_back('\0');
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     installPath.c_str(), &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  UserLauncher::startProgram(quoteArgument(pathInFolder(installPath, kGameProgram)), installPath);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "gui/FadingPicture.h"
 #include "gui/ImageCache.h"
 #include "gui/ProgressBar.h"
+#include "gui/QxGUIServiceProvider.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxTextField.h"
 #include "gui/SkinImages.h"
@@ -175,6 +176,9 @@ void InstallPage::showPicture(int index) {
 
 void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
   Impl& d = *pageImpl_;
+  QxGUIServiceProvider* host = root()->provider();
+  if (host)
+    host->holdBlits(true);
   // The bar and the text fields repaint themselves; the carousel behind them is only
   // redrawn where they are.
   int maximum = 0, value = 0;
@@ -204,6 +208,8 @@ void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
   default:
     break;
   }
+  if (host)
+    host->holdBlits(false);
 }
 
 void InstallPage::setReconnecting(bool reconnecting) { pageImpl_->reconnecting = reconnecting; }

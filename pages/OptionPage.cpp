@@ -138,6 +138,7 @@ OptionPage::OptionPage(QxActionListener* listener, int width, int height)
   d.warningLabel = new QxTextField("warnings", 131, 169, 300, 20, 12, 0x0000FF,
                                    DrawItem::AlignLeft, DrawItem::AlignTop, kFont);
   d.pathBox = new QxTextBox(this, manager.getInstallPath());
+  d.pathBox->setAccessibleName("安装路径");
   const auto button = [](int x, int y, const char* text) {
     const SkinImage& strip = skin::kButton;
     return new QxTextButton(x, y, strip.frameWidth(), strip.height, strip.name, text,

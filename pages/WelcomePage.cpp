@@ -7,8 +7,10 @@
 #include <string>
 
 #include "app/InstallManager.h"
+#include "app/UserLauncher.h"
 #include "gui/GbkText.h"
 #include "gui/GdiPlus.h"
+#include "gui/NoMouseWidget.h"
 #include "gui/PathTextEffect.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxButton.h"
@@ -68,7 +70,8 @@ struct WelcomePage::Impl : public QxActionListener {
       customButton->update();
     } else if (command == "linkUserLisence") {
       const std::string url = InstallManager::instance().getConfig().licenseUrl;
-      ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+      // The browser gets the player's rights, not the installer's.
+      UserLauncher::openDocument(url);
     }
   }
 };
@@ -92,6 +95,7 @@ WelcomePage::WelcomePage(QxActionListener* listener, int width, int height)
   d.customButton->setAlphaHitTest(false);
   d.customButton->setAction("btnCustomInstall", listener);
   d.customButton->setCursor("hand");
+  d.customButton->setAccessibleName("自定义安装");
   d.unadoptedBox = std::make_unique<QxCheckBox>(31, 408, "userLicense", "我已阅读并同意");
   d.licenceBox = d.unadoptedBox.get();
   d.licenceBox->setChecked(true);
@@ -101,6 +105,12 @@ WelcomePage::WelcomePage(QxActionListener* listener, int width, int height)
   addChild(d.licenceLink);
   addChild(d.customButton);
   addChild(d.oneKeyButton);
+  // The headline is a picture of words: a screen reader reads them where it lies.
+  auto* headline = new NoMouseWidget("headline");
+  headline->setBounds(kHeadlineX, kHeadlineY,
+                      kGlyphWidth * static_cast<int>(gbkToWide(config.welcomeText).size()), kHeadlineHeight);
+  headline->setAccessibleName(config.welcomeText);
+  addChild(headline);
 
   PicturePosition character;
   const auto found = config.pictures.find("QxCharacter");

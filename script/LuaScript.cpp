@@ -10,10 +10,12 @@
 
 #include <lua.hpp>
 
+#include "app/SupportLog.h"
 #include "gui/ResourceModule.h"
 #include "gui/Timer.h"
 #include "gui/TimerTable.h"
 #include "script/ClientSocketModule.h"
+#include "script/LuaSandbox.h"
 #include "script/NotifyRecord.h"
 #include "script/SocketDelayResumer.h"
 #include "script/SprotoCoreModule.h"
@@ -63,7 +65,7 @@ int resourceSearcher(lua_State* L) {
     LuaScript::logf("can not get file data of %s", name.c_str());
     return 0;
   }
-  const int status = luaL_loadbuffer(L, static_cast<const char*>(bytes), size, name.c_str());
+  const int status = LuaSandbox::loadText(L, static_cast<const char*>(bytes), size, name.c_str());
   if (status != LUA_OK) {
     const char* what = "unknown.";
     if (status == LUA_ERRSYNTAX)
@@ -76,19 +78,6 @@ int resourceSearcher(lua_State* L) {
   }
   // Resources of the module need no release.
   return 1;
-}
-
-void installSearcher(lua_State* L) {
-  lua_getglobal(L, "package");
-  lua_getfield(L, -1, "searchers");
-  const lua_Integer n = luaL_len(L, -1);
-  for (lua_Integer i = n; i >= 2; --i) {
-    lua_geti(L, -1, i);
-    lua_seti(L, -2, i + 1);
-  }
-  lua_pushcfunction(L, resourceSearcher);
-  lua_seti(L, -2, 2);
-  lua_pop(L, 2);
 }
 
 // ---- print ----
@@ -139,17 +128,7 @@ int appPort(lua_State* L) {
   return 1;
 }
 
-const luaL_Reg kStandardModules[] = {
-    {"_G", luaopen_base},
-    {LUA_LOADLIBNAME, luaopen_package},
-    {LUA_COLIBNAME, luaopen_coroutine},
-    {LUA_TABLIBNAME, luaopen_table},
-    {LUA_IOLIBNAME, luaopen_io},
-    {LUA_OSLIBNAME, luaopen_os},
-    {LUA_STRLIBNAME, luaopen_string},
-    {LUA_MATHLIBNAME, luaopen_math},
-    {LUA_UTF8LIBNAME, luaopen_utf8},
-    {LUA_DBLIBNAME, luaopen_debug},
+const luaL_Reg kNativeModules[] = {
     {"lpeg", luaopen_lpeg},
     {"sproto.core", luaopen_sproto_core},
     {"clientsocket", luaopen_clientsocket},
@@ -186,7 +165,8 @@ struct LuaScript::Impl : EventListener {
 
   void openState() {
     L = luaL_newstate();
-    for (const luaL_Reg& m : kStandardModules) {
+    LuaSandbox::open(L);
+    for (const luaL_Reg& m : kNativeModules) {
       luaL_requiref(L, m.name, m.func, 1);
       lua_pop(L, 1);
     }
@@ -194,7 +174,10 @@ struct LuaScript::Impl : EventListener {
     lua_pop(L, 1);
     lua_pushcfunction(L, luaPrint);
     lua_setglobal(L, "print");
-    installSearcher(L);
+    // After the preloaded modules, the resources; nothing else, so a script that does
+    // not load is not looked for anywhere else.
+    lua_pushcfunction(L, resourceSearcher);
+    LuaSandbox::addSearcher(L);
   }
 
   void raise(const NotifyRecord& record) {
@@ -208,6 +191,7 @@ struct LuaScript::Impl : EventListener {
     if (resultRaised)
       return;
     LuaScript::logf("[LUA ERROR] update query failed: %s", reason);
+    SupportLog::failure("query", std::string("the update query failed: ") + reason);
     failedByHost = true;
     SocketDelayResumer::instance().cancel();
     const NotifyRecord empty{"installer", "", "", "", ""};
@@ -267,6 +251,8 @@ int LuaScript::updatePort() const { return impl_->port; }
 
 int LuaScript::run() {
   lua_State* L = impl_->L;
+  SupportLog::writef("query", "asking the update server %s:%d (at most %u ms)", impl_->server.c_str(), impl_->port,
+                     impl_->timeoutMs);
   int status = luaL_loadbuffer(L, kStartChunk, sizeof kStartChunk - 1, kStartChunk);
   if (status == LUA_OK)
     status = lua_pcall(L, 0, LUA_MULTRET, 0);
@@ -312,6 +298,8 @@ void LuaScript::log(const std::string& text) {
     line += '\n';
   if (g_logHook)
     g_logHook(line);
+  // The script's own lines tell each try and the server's answer or error.
+  SupportLog::write("query", text);
   const int n = MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), nullptr, 0);
   std::wstring wide(size_t(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &wide[0], n);

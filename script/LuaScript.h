@@ -1,6 +1,7 @@
 #pragma once
-// The script host: the process's one Lua interpreter, with the program's native modules,
-// a searcher for scripts in the branding's resources (type 1057, see ResourceModule), and
+// The script host: the process's one Lua interpreter, with the libraries LuaSandbox
+// allows, the program's native modules, a searcher for text scripts in the branding's
+// resources (type 1057, see ResourceModule) and no other searcher but the preload one, and
 // the event "LuaScript" on which the update query's single result is raised as
 // "EVENT_NOTIFY" with a NotifyRecord. One per process, created on first use, kept until
 // the process ends. UI thread only.

@@ -19,11 +19,11 @@ dump=$(i686-w64-mingw32-objdump -p "$exe")
 fail() { echo "check-pe: $exe: $*" >&2; exit 1; }
 grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 i386 image"
 grep -Eq "^Subsystem[[:space:]]+0000000$subsystem" <<<"$dump" || fail "not a Windows $kind program"
-# Imports: only the DLLs Windows always loads from its own folder (ntdll and the
-# KnownDLLs list). Any other one, imported, would be searched beside the program first,
-# where a planted copy would run with administrator rights; the program loads those
-# from the system folder itself.
-known_dlls='^(ntdll|kernel32|user32|gdi32|gdiplus|advapi32|shell32|ole32|oleaut32|comdlg32|imm32|msvcrt|rpcrt4|shlwapi|ws2_32|sechost|setupapi|combase|shcore|psapi|nsi|normaliz|wldap32|imagehlp|msctf|clbcatq|coml2|difxapi)\.dll$'
+# Imports: only DLLs that are known DLLs on every Windows the programs run on, Windows 7
+# included, so Windows always loads them from its own folder. Any other one, imported,
+# would be looked for beside the program first, where a planted copy would run with
+# administrator rights; the program loads such DLLs from the system folder itself.
+known_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|msvcrt|ws2_32)\.dll$'
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u)
 for dll in $imports; do
   [[ $dll =~ $known_dlls ]] || fail "imports $dll, which Windows would also look for beside the program"

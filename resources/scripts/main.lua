@@ -153,7 +153,6 @@ end
 
 function __msg_handler__(msg)
 	print(msg)
-	print(debug.traceback())
 end
 
 local co = coroutine.create(main)

@@ -1,12 +1,6 @@
 # Who the installer trusts (tests/app/e2e/trust.py): the publisher's signature on the
 # package, HTTPS with a test CA, and a DLL planted beside it. Included from
 # CMakeLists.txt; certificates and signed packages are made once per build folder.
-if(WIN32)
-  # A branding whose "packageSigners" is malformed, for the start-up test.
-  qx_installer(TARGET installer_bad_signers BRANDING ${CMAKE_CURRENT_SOURCE_DIR}/data/bad-signers-branding)
-  add_dependencies(app_startup_tests installer_bad_signers)
-endif()
-
 if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(QX_OSSLSIGNCODE osslsigncode REQUIRED)
   find_program(QX_OPENSSL openssl REQUIRED)
@@ -31,6 +25,4 @@ if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
     APPEND PROPERTY OBJECT_DEPENDS ${signing}/signed-listed.exe)
   add_dependencies(installer_e2e_pinned qx_test_payload qx_dialog_watch qx_trust_root qx_planted_winhttp
     qx_winhttp_importer)
-
-  qx_e2e_scenarios(trust.py e2e_trust_ signers https_and_planted_dll)
 endif()

@@ -5,6 +5,7 @@
 // file, and the reports posted to a window.
 #include "download/AsyncWinHttp.h"
 #include "download/CMD5Checksum.h"
+#include "download/PackageFile.h"
 #include "download/SegmentMap.h"
 #include "tests/download/HostPaths.h"
 #include "tests/support/MessagePump.h"
@@ -15,7 +16,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cwchar>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -320,39 +323,6 @@ TEST_F(AsyncWinHttpTest, MatchingSideFileContinuesWithRange) {
   for (const Report& r : out.reports) EXPECT_EQ(r.total, static_cast<std::int64_t>(source_.size()));
 }
 
-// A partial file that cannot be this package's beginning is fetched again whole.
-TEST_F(AsyncWinHttpTest, PartialFileNotOfThisPackageRestartsFromZero) {
-  struct Case {
-    const char* label;
-    std::string target;
-    std::string info;  // empty: no side file
-  };
-  const std::string stale = "stale bytes of an older package";
-  const std::string otherMd5 = "0123456789abcdef0123456789abcdef";
-  const Case cases[] = {
-      {"other size", stale, std::to_string(source_.size() + 1) + sourceMd5_},
-      {"other digest", stale, std::to_string(source_.size()) + otherMd5},
-      {"digest in other case", stale, std::to_string(source_.size()) + upper(sourceMd5_)},
-      {"trailing newline", stale, infoText() + "\n"},
-      {"no side file", stale, ""},
-      // Not continued past the package's end.
-      {"longer than the package", source_ + "tail", infoText()},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
-    ASSERT_TRUE(qxtest::writeFile(target_, c.target));
-    DeleteFileA((target_ + ".info").c_str());
-    if (!c.info.empty()) {
-      ASSERT_TRUE(qxtest::writeFile(target_ + ".info", c.info));
-    }
-    Outcome out;
-    EXPECT_EQ(requests(kNginx, 1, [&] { out = runPackage(base_ + "/package.bin"); }),
-              Lines{"/package.bin \"-\" 200"});
-    expectComplete(out);
-    EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
-  }
-}
-
 TEST_F(AsyncWinHttpTest, CompleteTargetSendsNoRequest) {
   leavePartial(source_.size());
   Outcome out;
@@ -440,29 +410,6 @@ TEST_F(AsyncWinHttpTest, AnswersThatAreNotTheRangeLeaveThePartialFile) {
   }
 }
 
-// A connection closed before the body is complete is tried again at once by the same
-// download, from the bytes on disk; the window is told it is reconnecting meanwhile.
-TEST_F(AsyncWinHttpTest, CutOffTransferIsContinuedByARetry) {
-  Outcome out;
-  EXPECT_EQ(requests(kOdd, 2, [&] { out = runPackage(odd_ + "/cut/1500000/package.bin"); }),
-            (Lines{"/cut/1500000/package.bin -", "/cut/1500000/package.bin bytes=1500000-"}));
-  expectComplete(out);
-  EXPECT_EQ(out.count(AsyncWinHttp::kReconnecting), 1);
-}
-
-// 503 and 5xx are worth another request, after the server's Retry-After; the partial
-// file is continued.
-TEST_F(AsyncWinHttpTest, BusyServerIsAskedAgainAfterItsRetryAfter) {
-  leavePartial(70000);
-  const ULONGLONG started = GetTickCount64();
-  Outcome out;
-  EXPECT_EQ(requests(kOdd, 3, [&] { out = runPackage(odd_ + "/busy/2/package.bin"); }),
-            Lines(3, "/busy/2/package.bin bytes=70000-"));
-  EXPECT_GE(GetTickCount64() - started, 2000u) << "two waits of Retry-After: 1";
-  expectComplete(out);
-  EXPECT_EQ(out.count(AsyncWinHttp::kReconnecting), 1);
-}
-
 TEST_F(AsyncWinHttpTest, BadUrlFailsAtOnce) {
   const Outcome out = runPackage("not a url");
   EXPECT_FALSE(out.sent);
@@ -503,6 +450,26 @@ TEST_F(AsyncWinHttpTest, DestructionMidTransferReportsOnceAndKeepsThePrefix) {
   EXPECT_LT(partial.size(), source_.size());
   EXPECT_EQ(reports.back().downloaded, static_cast<std::int64_t>(partial.size()));
   EXPECT_TRUE(partial == source_.substr(0, partial.size()));
+  qxtest::dropQueued();
+}
+
+// Until the server answers, the total is not known: a partial file must not look
+// complete, also to the end report of a download that never got an answer.
+TEST_F(AsyncWinHttpTest, TotalIsZeroUntilTheServerAnswers) {
+  leavePartial(1234567);
+  Recorder recorder;
+  recorder.window = window_.handle();
+  {
+    AsyncWinHttp downloader;
+    ASSERT_TRUE(downloader.init(&Recorder::callback, &recorder));
+    ASSERT_TRUE(downloader.download(widen("http://127.0.0.1:" + qxtest::env("QX_CLOSED_PORT") + "/package.bin"),
+                                    widen(target_), static_cast<std::int64_t>(source_.size()), sourceMd5_));
+    EXPECT_EQ(downloader.total(), 0);
+  }
+  const Report end = recorder.snapshot().back();
+  EXPECT_EQ(end.status, AsyncWinHttp::kEnded);
+  EXPECT_EQ(end.downloaded, 1234567);
+  EXPECT_EQ(end.total, 0);
   qxtest::dropQueued();
 }
 
@@ -622,6 +589,28 @@ TEST_F(AsyncWinHttpSegments, FourAndEightConnectionsGiveThePackageAndOneGivesOne
   }
 }
 
+// Once the file is extended, no record can be saved (every flush fails): the download
+// ends on the disk error, never complete with bytes no record vouches for.
+TEST_F(AsyncWinHttpSegments, ARecordThatCannotBeSavedEndsTheDownload) {
+  static std::atomic<int> moves;
+  moves = 0;
+  PackageFile::setStepHook([](const wchar_t* call) {
+    if (std::wcscmp(call, L"MoveFileExW") == 0)
+      ++moves;
+    return moves == 0 || std::wcscmp(call, L"FlushFileBuffers") != 0;
+  });
+  const Outcome out = runPackage(slow_ + "/package.bin");
+  PackageFile::setStepHook(nullptr);
+  EXPECT_EQ(moves, 1) << "extended once, with its record";
+  // The digest may have followed every byte by then; it is not reported.
+  expectWellFormed(out);
+  EXPECT_TRUE(out.failed);
+  EXPECT_EQ(out.last().downloaded, 0);
+  EXPECT_EQ(out.count(AsyncWinHttp::kDigestReady), 0);
+  EXPECT_EQ(out.failureText, L"FlushFileBuffers failed with error 29");
+  expectOnlyPackageBytes();
+}
+
 // Three stops at random points; each run continues every range from where it stopped.
 TEST_F(AsyncWinHttpSegments, StoppedThreeTimesAndContinued) {
   const unsigned seed = static_cast<unsigned>(GetTickCount64());
@@ -640,35 +629,6 @@ TEST_F(AsyncWinHttpSegments, StoppedThreeTimesAndContinued) {
   const Lines lines = requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, " 206");
   expectComplete(out);
   EXPECT_EQ(countOf(lines, "\"-\""), 0) << "nothing is fetched twice from the start";
-}
-
-// A partial file of an earlier build: a prefix with ".info" and no ".parts".
-TEST_F(AsyncWinHttpSegments, PrefixOfAnEarlierBuildIsContinued) {
-  connections_ = 4;
-  leavePartial(5000000);
-  Outcome out;
-  const Lines lines =
-      requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, "\"bytes=5000000-\" 206");
-  expectComplete(out);
-  EXPECT_EQ(countOf(lines, "\"bytes=5000000-\" 206"), 1) << ::testing::PrintToString(lines);
-  EXPECT_EQ(countOf(lines, "\"-\""), 0);
-}
-
-// A ".parts" that is damaged or names another package is no record: the file is fetched
-// from nothing, whatever the bytes on disk.
-TEST_F(AsyncWinHttpSegments, UnreadablePartsIsIgnored) {
-  const std::string size = std::to_string(source_.size());
-  for (const std::string& parts : {size + "\n" + upper(sourceMd5_) + "\n0-1000\n",
-                                   std::to_string(source_.size() + 1) + "\n" + sourceMd5_ + "\n0-1000\nend\n"}) {
-    SCOPED_TRACE(parts);
-    ASSERT_TRUE(qxtest::writeFile(target_, std::string(source_.size(), 'x')));
-    ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
-    ASSERT_TRUE(qxtest::writeFile(target_ + ".parts", parts));
-    Outcome out;
-    const Lines lines = requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, "\"-\" 200");
-    expectComplete(out);
-    EXPECT_EQ(countOf(lines, "\"-\" 200"), 1) << ::testing::PrintToString(lines);
-  }
 }
 
 // The window callback alone: units of 1000 bytes above 1,000,000,000 bytes of total.

@@ -145,4 +145,29 @@ TEST_F(SystemProxyTest, AProxyThatCannotBeReachedGivesWayToADirectConnection) {
   EXPECT_EQ(fetch(route, proxiedUrl).status, 200u);
 }
 
+// A request that finds the proxy unreachable while the route is being resolved (here,
+// as the settings are read) is not undone by the resolver's answer. Each route keeps
+// one session for all its requests.
+TEST_F(SystemProxyTest, UnreachableWhileResolvingWinsAndEachRouteKeepsOneSession) {
+  g_settings.proxy = proxy;
+  static SystemProxy* resolving = nullptr;
+  SystemProxy choice([](SystemProxy::UserSettings& settings) {
+    settings = g_settings;
+    resolving->proxyUnreachable();
+    return true;
+  });
+  resolving = &choice;
+  EXPECT_EQ(choice.routeFor(proxiedUrl).kind, Kind::kDirect);
+
+  const SystemProxy::Route through{Kind::kProxy, proxy, L""};
+  const SystemProxy::Route direct{Kind::kDirect, L"", L""};
+  HINTERNET viaProxy = choice.sessionFor(through, L"proxy test", 0, 5000);
+  HINTERNET straight = choice.sessionFor(direct, L"proxy test", 0, 5000);
+  ASSERT_NE(viaProxy, nullptr);
+  ASSERT_NE(straight, nullptr);
+  EXPECT_NE(viaProxy, straight);
+  EXPECT_EQ(choice.sessionFor(through, L"proxy test", 0, 5000), viaProxy);
+  EXPECT_EQ(choice.sessionFor(direct, L"proxy test", 0, 5000), straight);
+}
+
 } // namespace

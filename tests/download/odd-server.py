@@ -3,15 +3,11 @@
 
   /chunked/NAME     chunked transfer without Content-Length (Range honoured, 206)
   /norange/NAME     ignores Range: always 200 with the whole file (NAME may have folders)
-  /cut/N/NAME       without Range: announces the whole file, sends N bytes, hangs up;
-                    with Range: 206 with the rest, whole
   /badrange/NAME    answers a Range with 206 and the file from its start
   /grown/NAME       answers a Range with 206 and the rest of a file 100 bytes longer
   /portal/NAME      always 200 with a short HTML page, as a captive portal does
   /slow/NAME        64 KiB at once, then 4 KiB every 50 ms
   /status/CODE      that status with a short error page
-  /busy/K/NAME      the first K requests get 503 with Retry-After: 1, later ones the file
-                    (Range honoured, 206)
 
 Usage: odd-server.py ROOT PORTFILE LOGFILE. Binds a free loopback port, writes it to
 PORTFILE, logs "PATH RANGE" per request to LOGFILE and stops by itself after 280 s.
@@ -26,7 +22,6 @@ import time
 
 ROOT, PORTFILE, LOGFILE = sys.argv[1:4]
 log_lock = threading.Lock()
-busy_answers = {}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -69,8 +64,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send(200, self.file_bytes("/".join(parts[1:])))
             elif kind == "chunked":
                 self.chunked(self.file_bytes(parts[1]))
-            elif kind == "cut":
-                self.cut(int(parts[1]), self.file_bytes(parts[2]))
             elif kind == "badrange":
                 data = self.file_bytes(parts[1])
                 self.send(206, data, [("Content-Range", "bytes 0-%d/%d" % (len(data) - 1, len(data)))])
@@ -80,8 +73,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))])
             elif kind == "portal":
                 self.send(200, b"<html><body>Please sign in first.</body></html>", [("Content-Type", "text/html")])
-            elif kind == "busy":
-                self.busy(int(parts[1]), self.file_bytes(parts[2]))
             elif kind == "slow":
                 self.slow(self.file_bytes(parts[1]))
             else:
@@ -108,32 +99,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             at += len(piece)
             step = step * 3 % 70001 + 17
         self.wfile.write(b"0\r\n\r\n")
-
-    def cut(self, keep, data):
-        start = self.range_start()
-        if start is not None:
-            rest = data[start:]
-            self.send(206, rest, [("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))])
-            return
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        self.wfile.write(data[:keep])
-        self.wfile.flush()
-        self.close_connection = True
-
-    def busy(self, refusals, data):
-        with log_lock:
-            busy_answers[self.path] = busy_answers.get(self.path, 0) + 1
-            answered = busy_answers[self.path]
-        if answered <= refusals:
-            self.send(503, b"<html>busy</html>", [("Retry-After", "1"), ("Content-Type", "text/html")])
-            return
-        start = self.range_start()
-        if start is None:
-            self.send(200, data)
-        else:
-            self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))])
 
     def slow(self, data):
         self.send_response(200)

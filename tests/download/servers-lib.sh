@@ -3,15 +3,16 @@
 #   qx_free_port               prints a free loopback port
 #   qx_wait_port PORT          waits up to 5 s for a listener
 #   qx_nginx_start DIR WWW [DIRECTIVES]
-#                              nginx for WWW with config, logs and temp files in DIR, on
-#                              127.0.0.1 and (for requests through a proxy) 127.0.0.2;
-#                              sets QX_NGINX_PORT and QX_NGINX_PID, access log DIR/access.log;
+#                              nginx for WWW (tests/support/peers.py writes its config) with
+#                              logs and temp files in DIR; sets QX_NGINX_PORT and QX_NGINX_PID;
 #                              DIRECTIVES go into its server block (for example
 #                              'location /slow/ { limit_rate 16m; }')
 # The caller stops it: kill "$QX_NGINX_PID"; wait "$QX_NGINX_PID".
 #   qx_run_gtest REPORT PROGRAM [RUNNER...]
 #                              runs a test program (under RUNNER, Wine, when given); fails
 #                              unless the program's XML report, REPORT, shows a clean end
+
+qx_support=$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)
 
 qx_free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
@@ -27,38 +28,11 @@ qx_wait_port() {
 }
 
 qx_nginx_start() {
-  local dir=$1 www=$2 directives=${3:-} nginx=${QX_NGINX:-/usr/sbin/nginx} user_line="" candidate pid _
-  mkdir -p "$dir/tmp"
-  # The workers must read the files: as root they keep root's rights.
-  [ "$(id -u)" = 0 ] && user_line="user root;"
+  local dir=$1 www=$2 directives=${3:-} candidate pid _
+  mkdir -p "$dir"
   for _ in 1 2 3; do
     candidate=$(qx_free_port) || return 1
-    cat >"$dir/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-daemon off;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events { worker_connections 64; }
-http {
-  default_type application/octet-stream;
-  sendfile on;
-  client_body_temp_path $dir/tmp/body;
-  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;
-  uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  log_format ranges '\$request_uri "\$http_range" \$status';
-  server {
-    listen 127.0.0.1:$candidate;
-    listen 127.0.0.2:$candidate;
-    root $www;
-    access_log $dir/access.log ranges;
-    $directives
-  }
-}
-CONF
-    "$nginx" -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" &
+    python3 "$qx_support/peers.py" nginx "$dir" "$www" "$candidate" "$directives" &
     pid=$!
     if qx_wait_port "$candidate" && kill -0 "$pid" 2>/dev/null; then
       QX_NGINX_PORT=$candidate

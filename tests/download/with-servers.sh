@@ -32,21 +32,26 @@ mkdir -p "$root/www/slow"
 head -c $((48 * 1024 * 1024 + 4321)) /dev/urandom >"$root/www/slow/package.bin"
 chmod 755 "$root/www/slow"
 chmod 644 "$root/www/slow/package.bin"
-# A target on a full disk.
+# A target on a full disk: the device itself, since the downloader writes through no link.
 mkdir -p "$root/full"
-ln -s /dev/full "$root/full/setup.exe"
+mknod "$root/full/setup.exe" c 1 7
 
 qx_nginx_start "$root/nginx" "$root/www" "location /slow/ { limit_rate $slow_rate; }" || exit 1
 pids+=("$QX_NGINX_PID")
 
+# port_of NAME: the port a server wrote to $root/NAME.port.
+port_of() {
+  for _ in $(seq 50); do
+    [ -s "$root/$1.port" ] && break
+    sleep 0.1
+  done
+  [ -s "$root/$1.port" ] || { echo "$1 did not start" >&2; return 1; }
+  cat "$root/$1.port"
+}
+
 python3 "$here/odd-server.py" "$root/www" "$root/odd.port" "$root/odd.log" &
 pids+=("$!")
-for _ in $(seq 50); do
-  [ -s "$root/odd.port" ] && break
-  sleep 0.1
-done
-[ -s "$root/odd.port" ] || { echo "odd-server.py did not start" >&2; exit 1; }
-odd_port=$(cat "$root/odd.port")
+odd_port=$(port_of odd) || exit 1
 qx_wait_port "$odd_port" || { echo "odd-server.py does not answer" >&2; exit 1; }
 : >"$root/odd.log"
 

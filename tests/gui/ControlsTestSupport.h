@@ -15,8 +15,10 @@
 #include "gui/QxGUISPWndTestApi.h"
 #include "gui/QxWidget.h"
 #include "gui/StandardWidget.h"
+#include "tests/support/ActionRecorder.h"
 #include "tests/support/DialogWatcher.h"
 #include "tests/support/MessagePump.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/WindowInput.h"
 
 namespace controls_test {
@@ -25,10 +27,7 @@ namespace controls_test {
 using qxtest::pump;
 using qxtest::pumpUntil;
 
-struct Recorder : QxActionListener {
-  void actionPerformed(const std::string& command) override { commands.push_back(command); }
-  std::vector<std::string> commands;
-};
+using Recorder = qxtest::ActionRecorder;
 
 // The run's message-box watcher (ControlsTestMain.cpp); it answers IDCANCEL unless a test
 // asks for another answer.

@@ -171,20 +171,6 @@ TEST_F(ImageTest, SliverOfAStretchedSectionStillDraws) {
   EXPECT_EQ(px(110, 5), 0xFFFFFFu);
 }
 
-TEST_F(ImageTest, NineGridKeepsCornersAndStretchesTheCentre) {
-  open(120, 80, [](Canvas& c) {
-    background(c);
-    c.addNineGrid("test/grid.png", 10, 100, 70, 0, 30, 30, 10, 10, 10, 10);
-  });
-  EXPECT_EQ(px(15, 5), 0xFF0000u);
-  EXPECT_EQ(px(105, 5), 0x0000FFu);
-  EXPECT_EQ(px(60, 5), 0x00FF00u);
-  EXPECT_EQ(px(60, 40), 0x00FFFFu);
-  EXPECT_EQ(px(15, 65), 0x800000u);
-  EXPECT_EQ(px(105, 65), 0x000080u);
-  EXPECT_EQ(px(5, 40), 0xFFFFFFu);
-}
-
 TEST_F(ImageTest, PixelOfAJpegFeedsAFillOfTheSameColour) {
   open(60, 30, [](Canvas& c) {
     background(c);

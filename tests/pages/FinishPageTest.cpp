@@ -3,7 +3,6 @@
 // installer with code 0.
 #include <windows.h>
 
-#include "gui/QxTextButton.h"
 #include "pages/FinishPage.h"
 #include "tests/pages/PageTestSupport.h"
 #include "tests/support/TestFiles.h"
@@ -35,16 +34,6 @@ protected:
 };
 
 TEST_F(FinishPageTest, StartsTheGameInItsFolderAndQuitsWithZero) {
-  ASSERT_EQ(page->childCount(), 1);
-  auto* button = static_cast<QxTextButton*>(page->child(0));
-  EXPECT_EQ(button->getText(), "完成安装");
-  EXPECT_EQ(button->actionCommand(), "btnFinishInstall");
-  EXPECT_EQ(button->x(), 241);
-  EXPECT_EQ(button->y(), 406);
-  ASSERT_FALSE(page->items().empty());
-  EXPECT_EQ(page->items()[0].name, "res/bg2.jpg");
-  screenshot("pages-finish.png");
-
   pressFinish();
   ASSERT_TRUE(pump.until([&] { return pump.quit; }, 5000));
   EXPECT_EQ(pump.quitCode, 0);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/InstallManager.h"
-#include "gui/QxActionListener.h"
+#include "tests/support/ActionRecorder.h"
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxWidget.h"
 #include "gui/StandardWidget.h"
@@ -29,10 +29,7 @@ void useConfig(const std::string& document);
 
 using qxtest::Pump;
 
-struct Recorder : QxActionListener {
-  void actionPerformed(const std::string& command) override { commands.push_back(command); }
-  std::vector<std::string> commands;
-};
+using Recorder = qxtest::ActionRecorder;
 
 // The frame of the controller, reduced to what the pages need of it.
 class HostFrame : public StandardWidget {
@@ -58,8 +55,6 @@ protected:
   void moveTo(int x, int y) { qxtest::moveTo(hwnd, x, y); }
   // Window pixel as 0x00RRGGBB.
   std::uint32_t pixel(int x, int y) const;
-  // Writes <build>/screenshots/<name> from the back buffer; the colour key is transparent.
-  void screenshot(const std::string& name) const;
 
   HostFrame* frame = nullptr;
   HWND hwnd = nullptr;

@@ -3,14 +3,12 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <memory>
 
 #include "gui/GdiPlus.h"
 #include "gui/ImageCache.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWndTestApi.h"
-#include "gui/WindowPicture.h"
 #include "tests/pages/PageTestSupport.h"
 #include "tests/support/TestFiles.h"
 
@@ -77,12 +75,6 @@ void PageTest::TearDown() {
 
 std::uint32_t PageTest::pixel(int x, int y) const {
   return QxGUISPWndTestApi::backBufferPixel(*frame->window(), x, y) & 0xFFFFFF;
-}
-
-void PageTest::screenshot(const std::string& name) const {
-  const std::filesystem::path folder = qxtest::screenshotFolder();
-  const int w = frame->width(), h = frame->height();
-  ASSERT_TRUE(WindowPicture::savePng(WindowPicture::capture(hwnd, w, h), w, h, (folder / name).wstring())) << name;
 }
 
 std::string windowsPath(const std::string& path) {

@@ -6,7 +6,10 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "script/LuaScript.h"
 #include "script/NotifyRecord.h"
@@ -14,6 +17,7 @@
 #include "tests/script/LuaScriptTestApi.h"
 #include "tests/script/ScriptTestSupport.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TimerWitness.h"
 
 namespace {
 
@@ -35,8 +39,8 @@ TEST_F(ScriptHostTest, OpensItsModulesWithoutAnyLookup) {
       and require "string" == string and require "_G" == _G
     return tostring(same))"));
   EXPECT_FALSE(log.contains("can not get file data")) << log.all();
-  // Preload first, the resources second, then the standard searchers.
-  EXPECT_EQ("5 pre module x", runLua(R"(
+  // Preload first, the resources second, and nothing else.
+  EXPECT_EQ("2 pre module x", runLua(R"(
     package.preload.pre = function() return "pre" end
     return #package.searchers .. " " .. require "pre" .. " " .. package.searchers[2]("x")())"));
 }
@@ -56,22 +60,60 @@ TEST_F(ScriptHostTest, MapsModuleNamesToResourceNames) {
   EXPECT_FALSE(log.contains("can not get file data")) << log.all();
   const std::string err = runLua("local ok, e = pcall(require, 'c.d') return e");
   EXPECT_NE(std::string::npos, err.find("module 'c.d' not found")) << err;
-  // The standard searchers were tried after the resources.
-  EXPECT_NE(std::string::npos, err.find("no file")) << err;
   EXPECT_TRUE(log.contains("[lua] can not get file data of c/d.lua\n")) << log.all();
   EXPECT_TRUE(runLua("local ok = pcall(require, 'q.luac') return tostring(ok)") == "false");
   EXPECT_TRUE(log.contains("[lua] can not get file data of q.lua\n")) << log.all();
 }
 
-TEST_F(ScriptHostTest, LogsAScriptThatDoesNotLoad) {
+// A module the resources lack, or one that does not compile, is looked for nowhere else:
+// not beside the program, not in the current folder, not on LUA_PATH or LUA_CPATH.
+TEST_F(ScriptHostTest, FindsModulesInTheResourcesOnly) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string beside = std::string(self, std::strrchr(self, '\\') + 1);
+  std::vector<std::string> planted;
+  for (const std::string& folder : {beside, std::string(".\\")}) {
+    for (const char* name : {"planted", "broken"}) {
+      planted.push_back(folder + name + ".lua");
+      qxtest::writeFile(planted.back(), "planted_ran = true return 'planted'");
+      planted.push_back(folder + name + ".dll");
+      qxtest::writeFile(planted.back(), "MZ");
+    }
+  }
+  _putenv(("LUA_PATH=" + beside + "?.lua;.\\?.lua").c_str());
+  _putenv(("LUA_CPATH=" + beside + "?.dll").c_str());
+  LuaScriptTestApi::reset();
   qxtest::LogCapture log;
-  const std::string err = runLua("local ok, e = pcall(require, 'broken') return e");
+  // needs.lua is a resource that requires "planted".
+  for (const auto& [module, missing] : {std::pair<std::string, std::string>{"needs", "planted"},
+                                        {"planted", "planted"}, {"broken", "broken"}}) {
+    const std::string err = runLua("local ok, e = pcall(require, '" + module + "') return e");
+    EXPECT_NE(std::string::npos, err.find("module '" + missing + "' not found")) << err;
+    EXPECT_EQ(std::string::npos, err.find("no file")) << err;
+  }
+  EXPECT_EQ("nil  ", runLua("return tostring(planted_ran) .. ' ' .. package.path .. ' ' .. package.cpath"));
   // The loader's message joins require's not-found message.
-  EXPECT_NE(std::string::npos, err.find("module 'broken' not found")) << err;
-  EXPECT_NE(std::string::npos, err.find("[string \"broken.lua\"]:2:")) << err;
+  EXPECT_NE(std::string::npos, runLua("local ok, e = pcall(require, 'broken') return e").find("[string \"broken.lua\"]:2:"));
   EXPECT_TRUE(log.contains(
       "[lua] [LUA ERROR] load \"broken.lua\", error: syntax error during pre-compilation.\n"))
       << log.all();
+  _putenv("LUA_PATH=");
+  _putenv("LUA_CPATH=");
+  for (const std::string& file : planted)
+    DeleteFileA(file.c_str());
+}
+
+// Whatever reaches files, programs or the interpreter's insides fails as a script error.
+TEST_F(ScriptHostTest, OffersNoWayOutOfTheInterpreter) {
+  for (const char* call : {"os.execute('echo x')", "io.open('x.txt', 'w')", "os.remove('x.txt')", "os.getenv('PATH')",
+                           "package.loadlib('x.dll', '*')", "package.searchpath('x', '?.lua')", "dofile('x.lua')",
+                           "loadfile('x.lua')", "debug.getinfo(1)", "require 'io'", "require 'debug'",
+                           "assert(load(string.dump(function() end)))"}) {
+    EXPECT_EQ(0u, runLua(std::string(call) + " return 'ran'").rfind("ERROR: ", 0)) << call;
+  }
+  EXPECT_EQ("number number 5 nil", runLua(R"(
+    return type(os.time()) .. " " .. type(os.clock()) .. " " .. load("return x", "c", "b", {x = 5})() ..
+      " " .. tostring(load("return x")()))"));
 }
 
 TEST_F(ScriptHostTest, PrintWritesEverythingButLogsWhatFits) {
@@ -139,7 +181,7 @@ TEST_F(ScriptHostTest, ResumesOnceAfterTheLastSchedule) {
   const DWORD start = GetTickCount();
   ASSERT_TRUE(qxtest::pumpUntil([] { return runLua("return tostring(steps)") != "0"; }, 3000));
   EXPECT_GE(GetTickCount() - start, 300u);
-  qxtest::pump(600);
+  ASSERT_TRUE(qxtest::waitForTicks(600));
   EXPECT_EQ("1", runLua("return tostring(steps)"));
   // The step scheduled nothing more and reported nothing: the query has ended without
   // a result, which the host reports as a failed one, once.
@@ -170,7 +212,7 @@ TEST_F(ScriptHostTest, RunCallsWhatTheMainScriptReturns) {
   ASSERT_EQ(1u, recorder.records.size());
   EXPECT_EQ("", recorder.records[0].url);
   EXPECT_TRUE(log.contains("[LUA ERROR] update query failed")) << log.all();
-  qxtest::pump(200);
+  ASSERT_TRUE(qxtest::waitForTicks(200));
   EXPECT_EQ(1u, recorder.records.size());
   // Once the host has ended the query, a late result from the script is not a second one.
   runLua("app.notify('installer', 'http://late', '', '', '') return ''");

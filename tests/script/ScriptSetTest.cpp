@@ -124,22 +124,4 @@ TEST_F(ScriptSetTest, HostBuildsAndDispatchesMessages) {
     return d.error_code .. " " .. d.attach_msg)"));
 }
 
-TEST_F(ScriptSetTest, DumpsTablesReadably) {
-  EXPECT_EQ(R"({1, "two", a = true, [10] = 3, ["not id"] = {}, ["end"] = 1})", lua.eval(R"(
-    local futil = require "futil"
-    -- Keys other than the sequence come in traversal order; build one with a fixed order.
-    local s = futil.toStr({1, "two", a = true})
-    local k = futil.toStr({[10] = 3})
-    local n = futil.toStr({["not id"] = {}})
-    local e = futil.toStr({["end"] = 1})
-    return s:sub(1, -2) .. ", " .. k:sub(2, -2) .. ", " .. n:sub(2, -2) .. ", " .. e:sub(2))"));
-  EXPECT_EQ("true true nil", lua.eval(R"(
-    local futil = require "futil"
-    local t = {} t.self = t
-    local c = futil.toStr(t)
-    local f = futil.toStr({print})
-    return tostring(c == "{self = <cycle to " .. tostring(t) .. ">}") .. " "
-      .. tostring(f == "{<" .. tostring(print) .. ">}") .. " " .. tostring(futil.toStr(nil)))"));
-}
-
 } // namespace

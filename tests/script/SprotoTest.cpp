@@ -365,6 +365,7 @@ TEST(SprotoBundle, RejectsBrokenRules) {
     EXPECT_FALSE(reads(c.second)) << c.first;
 }
 
+// The dump is for people reading a schema by hand; what they are shown must be all of it.
 TEST_F(SprotoTest, DumpsASchema) {
   const std::string out = qxtest::scratchFolder("dumpproto") + "/out.txt";
   lua.eval("out = '" + out + "' return ''");

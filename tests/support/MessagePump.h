@@ -39,6 +39,10 @@ struct Pump {
     return true;
   }
 
+  // Dispatches until every message posted before the call has been handled: proof that
+  // they had their chance, where a test checks that they changed nothing.
+  bool settle(DWORD timeoutMs = 10000);
+
 private:
   void deliver(const MSG& msg);
 };
@@ -53,5 +57,6 @@ template <typename F>
 bool pumpUntil(F done, DWORD timeoutMs) {
   return Pump().until(done, timeoutMs);
 }
+inline bool settle() { return Pump().settle(); }
 
 } // namespace qxtest

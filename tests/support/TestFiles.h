@@ -31,4 +31,9 @@ inline int channelDistance(unsigned a, unsigned b) {
   return worst;
 }
 
+// An image's pixel (0xAABBGGRR) as a window's back buffer holds it (0x00RRGGBB).
+inline unsigned shownColour(unsigned imagePixel) {
+  return ((imagePixel & 0xFF) << 16) | (imagePixel & 0xFF00) | ((imagePixel >> 16) & 0xFF);
+}
+
 } // namespace qxtest

@@ -20,8 +20,6 @@ Modes (they combine; bytes count what the server sent on one connection, head in
   --close-before-headers K
                          read the first K requests, then close without an answer
   --refuse-seconds T     refuse connections (nothing listens) for T seconds from the start
-  --refuse-after B       once B bytes in all have passed, cut every connection and refuse
-                         new ones for --refuse-seconds (0: until the end)
   --max-concurrent M     while M connections are open, answer a further one's requests
                          with 503 (Retry-After as above) and close it
 
@@ -75,10 +73,7 @@ class Proxy:
         self.connections = 0        # sequence numbers
         self.open = 0               # connections being relayed now
         self.requests = 0           # request heads seen, over all connections
-        self.total = 0              # bytes passed to clients, over all connections
         self.stalled = False        # the one stall has begun
-        self.gone = threading.Event()   # --refuse-after has struck
-        self.live = set()           # sockets of open connections, to cut them all at once
 
     # ---- the listener ---------------------------------------------------------------
     def run(self):
@@ -90,28 +85,17 @@ class Proxy:
                 f.write(str(port))
             os.rename(a.port_file + ".tmp", a.port_file)
         # A bound socket that does not listen makes the kernel refuse connections.
-        if a.refuse_seconds and not a.refuse_after:
+        if a.refuse_seconds:
             self.log.write("-", "refusing", "%g" % a.refuse_seconds)
             time.sleep(a.refuse_seconds)
+        listener.listen(64)
+        self.log.write("-", "listening", str(port))
         while True:
-            listener.listen(64)
-            self.log.write("-", "listening", str(port))
-            while not self.gone.is_set():
-                if select.select([listener], [], [], 0.2)[0] and not self.gone.is_set():
-                    client, _ = listener.accept()
-                    with self.lock:
-                        self.connections += 1
-                        number = self.connections
-                    threading.Thread(target=self.serve, args=(client, number), daemon=True).start()
-            # --refuse-after struck: the relays cut their connections themselves.
-            listener.close()
-            self.log.write("-", "refusing", "%g" % a.refuse_seconds if a.refuse_seconds else "until-end")
-            if not a.refuse_seconds:
-                return
-            time.sleep(a.refuse_seconds)
-            a.refuse_after = 0
-            self.gone.clear()
-            listener = self.bind((a.listen[0], port))
+            client, _ = listener.accept()
+            with self.lock:
+                self.connections += 1
+                number = self.connections
+            threading.Thread(target=self.serve, args=(client, number), daemon=True).start()
 
     @staticmethod
     def bind(where):
@@ -157,15 +141,12 @@ class Proxy:
             server.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             if head or rest:
                 server.sendall(head + rest)
-            with self.lock:
-                self.live.add(client)
             self.relay(client, server, number)
         except OSError:
             pass
         finally:
             with self.lock:
                 self.open -= 1
-                self.live.discard(client)
             for s in (client, server):
                 if s is not None:
                     try:
@@ -216,9 +197,6 @@ class Proxy:
         a = self.args
         sent = 0
         while True:
-            if self.gone.is_set():
-                self.cut(client, number, sent)
-                return
             ready, _, _ = select.select([client, server], [], [], 0.2)
             if client in ready:
                 data = client.recv(CHUNK)
@@ -242,10 +220,6 @@ class Proxy:
                     self.log.write(number, "stall-end")
                 client.sendall(data)
                 sent += len(data)
-                with self.lock:
-                    self.total += len(data)
-                    if a.refuse_after and self.total >= a.refuse_after:
-                        self.gone.set()
                 if a.cut_every and sent >= a.cut_every:
                     self.cut(client, number, sent)
                     return
@@ -288,7 +262,6 @@ def main():
     parser.add_argument("--retry-after", default="2")
     parser.add_argument("--close-before-headers", type=int, default=0)
     parser.add_argument("--refuse-seconds", type=float, default=0)
-    parser.add_argument("--refuse-after", type=int, default=0)
     parser.add_argument("--max-concurrent", type=int, default=0)
     args = parser.parse_args()
     if args.stall_at and not args.stall_seconds:

@@ -38,9 +38,14 @@ int main(int argc, char** argv) {
                               windowClass.hInstance, nullptr);
   if (!window)
     return 3;
+  // The log's existence tells the test that the window can be found.
+  if (FILE* file = std::fopen(logPath.c_str(), "ab"))
+    std::fclose(file);
   const std::string stop = logPath + ".stop";
   const DWORD end = GetTickCount() + static_cast<DWORD>(std::atoi(argv[3])) * 1000;
-  while (GetTickCount() < end && GetFileAttributesA(stop.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  // What was sent before the stop is logged before it ends.
+  for (bool stopping = false; !stopping;) {
+    stopping = GetTickCount() > end || GetFileAttributesA(stop.c_str()) != INVALID_FILE_ATTRIBUTES;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
       DispatchMessageA(&message);

@@ -58,6 +58,9 @@ private:
   void add(const std::string& item, const std::string& wrong, const std::string& expected) {
     problems_.push_back({origin_, item, wrong, expected});
   }
+  void warn(const std::string& item, const std::string& wrong, const std::string& expected) {
+    problems_.push_back({origin_, item, wrong, expected, true});
+  }
   bool carried(const BrandingItem* item) const {
     const BrandingSource::Entry* entry = item ? source_.find(item->type, item->name) : nullptr;
     return entry && entry->present;
@@ -91,6 +94,9 @@ void DocumentCheck::run(bool neutral) {
     add("updateServer", "\"" + server.asString() + "\" is no host name or IPv4 address (the port is always 8901)",
         "a host name such as update.example.com, or an address such as 203.0.113.7");
   checkPackage(root);
+  if (!root.isMember("packageSigners"))
+    warn("packageSigners", "missing: without the key, any package the update server names runs with administrator "
+                           "rights", "");
   ProductVersion version;
   ConfigProblem problem;
   // The version information comes from the neutral document only.
@@ -98,8 +104,8 @@ void DocumentCheck::run(bool neutral) {
     add(problem.key, problem.wrong, problem.expected);
 }
 
-// "pics" places pictures by name; a "path" says which file a picture is, and that file
-// must be the one the installer takes that picture from, and be there.
+// "pics" places pictures by name; the installer takes each from its own file and never
+// reads "path", so a path that names another file is only a warning. The file must be there.
 void DocumentCheck::checkPictures(const Json::Value& pics) {
   if (!pics.isArray())
     return;
@@ -114,17 +120,18 @@ void DocumentCheck::checkPictures(const Json::Value& pics) {
     const BrandingItem* slot =
         name == "icon" ? BrandingManifest::find(BrandingItem::kIconGroup, "32512") : BrandingManifest::find(kDocumentType, name);
     if (slot && file != slot)
-      add(item, "the path \"" + path + "\" is not where the installer takes this picture from", slot->file);
+      warn(item, "the path \"" + path + "\" is not where the installer takes this picture from (it never reads it)",
+           slot->file);
     else if (!file)
-      add(item, "the path \"" + path + "\" names no picture the installer carries",
-          "a picture file the README lists, such as pics/logo.png");
+      warn(item, "the path \"" + path + "\" names no picture the installer carries (it never reads it)",
+           "a picture file the README lists, such as pics/logo.png");
     else if (!carried(file))
       add(item, "names " + std::string(file->file) + ", which is missing", std::string(file->file) + " in the branding folder");
   }
 }
 
 // The installer shows carousel picture i from resource CAROUSELPIC<i>, for as many
-// pictures as the list holds.
+// pictures as the list holds; it reads no name from the list.
 void DocumentCheck::checkCarousel(const Json::Value& carousel) {
   if (!carousel.isArray())
     return;
@@ -139,10 +146,12 @@ void DocumentCheck::checkCarousel(const Json::Value& carousel) {
     const Json::Value& value = carousel[i];
     const std::string path = value.isString() ? value.asString() : "";
     if (BrandingManifest::findFile(path) != slot)
-      add(item, value.isString() ? "the path \"" + path + "\" is not where the installer takes this picture from"
-                                 : "not a file name",
-          slot->file);
-    else if (!carried(slot))
+      warn(item,
+           (value.isString() ? "the path \"" + path + "\" is not where the installer takes this picture from"
+                             : std::string("not a file name")) +
+               " (it never reads it)",
+           slot->file);
+    if (!carried(slot))
       add(item, "names " + std::string(slot->file) + ", which is missing", std::string(slot->file) + " in the branding folder");
   }
 }

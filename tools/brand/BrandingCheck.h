@@ -8,7 +8,7 @@
 #include "tools/brand/BrandingSource.h"
 #include "tools/brand/Problem.h"
 
-// Every problem, in item order; empty when the branded installer would work.
+// Every problem and warning, in item order; no problem when the branded installer would work.
 std::vector<Problem> checkBranding(const BrandingSource& source);
 
 // Parts of the check (BrandingImages.cpp, BrandingScripts.cpp).

@@ -1,12 +1,15 @@
-// The script set through the installer's own interpreter: every script must compile, and
-// the schema must compile with the installer's schema compiler and serve the requests the
-// update query sends. Scripts come from the folder or the base, as the branded installer
-// would find them; the query itself is not run.
+// The script set through the installer's own interpreter and libraries (LuaSandbox):
+// every script must compile as text, and the schema must compile with the installer's
+// schema compiler and serve the requests the update query sends. Scripts come from the
+// folder or the base, as the branded installer would find them; the query itself is not
+// run.
 #include <lua.hpp>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
+#include "script/LuaSandbox.h"
 #include "script/LuaScript.h"
 #include "script/SprotoCoreModule.h"
 #include "tools/brand/BrandingCheck.h"
@@ -17,8 +20,12 @@ extern "C" int luaopen_cjson(lua_State* L);
 namespace {
 
 constexpr int kScriptType = 1057;
-// A publisher's script that loops or grows without end must not hang the tool.
-constexpr int kInstructionLimit = 200000000;
+// A publisher's script that loops or grows without end must not hang the tool. The
+// instructions are counted in steps, shared by every coroutine (each has its own step
+// count), and the clock catches coroutines that each end before their first step.
+constexpr int kInstructionStep = 10000;
+constexpr long long kInstructionLimit = 200000000;
+constexpr auto kTimeLimit = std::chrono::seconds(20);
 constexpr size_t kMemoryLimit = size_t(256) << 20;
 
 // What the update query does with the schema before it sends anything.
@@ -34,6 +41,8 @@ request("get_update_info", {phone_plat = 2, client_version = "1.0.0.1", res_vers
 
 struct Limits {
   size_t used = 0;
+  long long instructions = 0;
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kTimeLimit;
 };
 
 void* allocate(void* ud, void* block, size_t old, size_t size) {
@@ -52,7 +61,14 @@ void* allocate(void* ud, void* block, size_t old, size_t size) {
   return grown;
 }
 
-void stopEndlessRun(lua_State* L, lua_Debug*) { luaL_error(L, "ran too long (an endless loop?)"); }
+void stopEndlessRun(lua_State* L, lua_Debug*) {
+  void* ud = nullptr;
+  lua_getallocf(L, &ud);
+  auto* limits = static_cast<Limits*>(ud);
+  limits->instructions += kInstructionStep;
+  if (limits->instructions > kInstructionLimit || std::chrono::steady_clock::now() > limits->deadline)
+    luaL_error(L, "ran too long (an endless loop?)");
+}
 
 // package.searchers[2]: the script set as the branded installer carries it.
 int searcher(lua_State* L) {
@@ -65,7 +81,7 @@ int searcher(lua_State* L) {
   }
   // The loaded chunk, or the load error, which require reports.
   const std::string chunk = "=" + source->origin(*entry);
-  luaL_loadbuffer(L, entry->bytes.data(), entry->bytes.size(), chunk.c_str());
+  LuaSandbox::loadText(L, entry->bytes.data(), entry->bytes.size(), chunk.c_str());
   return 1;
 }
 
@@ -73,24 +89,17 @@ lua_State* newState(Limits& limits, const BrandingSource& source) {
   lua_State* L = lua_newstate(allocate, &limits);
   if (!L)
     return nullptr;
-  luaL_openlibs(L);
+  LuaSandbox::open(L);
   for (const luaL_Reg& m : {luaL_Reg{"lpeg", luaopen_lpeg}, luaL_Reg{"sproto.core", luaopen_sproto_core},
                             luaL_Reg{"cjson", luaopen_cjson}}) {
     luaL_requiref(L, m.name, m.func, 1);
     lua_pop(L, 1);
   }
-  lua_getglobal(L, "package");
-  lua_newtable(L);
-  lua_getfield(L, -2, "searchers");
-  lua_geti(L, -1, 1);  // the preload searcher
-  lua_seti(L, -3, 1);
-  lua_pop(L, 1);
   lua_pushlightuserdata(L, const_cast<BrandingSource*>(&source));
   lua_pushcclosure(L, searcher, 1);
-  lua_seti(L, -2, 2);
-  lua_setfield(L, -2, "searchers");
-  lua_pop(L, 1);
-  lua_sethook(L, stopEndlessRun, LUA_MASKCOUNT, kInstructionLimit);
+  LuaSandbox::addSearcher(L);
+  // New coroutines take this hook over from the thread that makes them.
+  lua_sethook(L, stopEndlessRun, LUA_MASKCOUNT, kInstructionStep);
   return L;
 }
 
@@ -119,7 +128,7 @@ void checkScripts(const BrandingSource& source, std::vector<Problem>& problems) 
     if (entry.item->type != kScriptType || !entry.present)
       continue;
     const std::string origin = source.origin(entry);
-    if (luaL_loadbuffer(L, entry.bytes.data(), entry.bytes.size(), ("=" + origin).c_str()) != LUA_OK) {
+    if (LuaSandbox::loadText(L, entry.bytes.data(), entry.bytes.size(), ("=" + origin).c_str()) != LUA_OK) {
       std::string line, text;
       splitMessage(lua_tostring(L, -1) ? lua_tostring(L, -1) : "", origin, line, text);
       problems.push_back({origin, line, text, "a Lua 5.3 script that compiles"});

@@ -1,6 +1,8 @@
 // Sections: the signature; the resources to write; reading back; writing.
 #include "tools/brand/BrandingWriter.h"
 
+#include <wincrypt.h>
+
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -12,6 +14,31 @@ namespace {
 
 constexpr WORD kNeutral = 0;
 constexpr WORD kChinese = 0x804;
+
+// The digest the installer checks its extracted payload against, as 64 lowercase hex
+// digits; empty when the system cannot make it.
+std::string sha256Hex(const std::string& bytes) {
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    return {};
+  std::string text;
+  HCRYPTHASH hash = 0;
+  if (CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+    BYTE value[32];
+    DWORD size = sizeof value;
+    if (CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()), 0) &&
+        CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0)) {
+      static const char digits[] = "0123456789abcdef";
+      for (DWORD i = 0; i < size; ++i) {
+        text += digits[value[i] >> 4];
+        text += digits[value[i] & 15];
+      }
+    }
+    CryptDestroyHash(hash);
+  }
+  CryptReleaseContext(provider, 0);
+  return text;
+}
 
 // --- the signature --------------------------------------------------------------------
 
@@ -159,6 +186,15 @@ bool writeBranding(const std::wstring& basePath, const BrandingSource& source, c
     const Id name = item.numbered() ? Id{WORD(std::stoi(item.name)), L""} : Id{0, wideText(item.name)};
     if (item.type != BrandingItem::kIconGroup) {
       place(resources, {type, name, item.language(), &entry.bytes});
+      if (item.type == 1056 && std::string(item.name) == "SETUP.EXE") {
+        // Without its digest the installer refuses to start the package it carries.
+        store.push_back(sha256Hex(entry.bytes));
+        if (store.back().empty()) {
+          failure = "cannot compute the digest of SETUP.EXE";
+          return false;
+        }
+        place(resources, {type, Id{0, L"SETUP.SHA256"}, item.language(), &store.back()});
+      }
       continue;
     }
     // The icon file replaces the group and every icon: a new file may have fewer images.

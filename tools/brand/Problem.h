@@ -1,6 +1,8 @@
 #pragma once
 // One thing a branding folder gets wrong, said in the publisher's terms on one line:
 //   file: key or item: what is wrong: expected what belongs there
+// A warning is something the installer works with but the publisher should know about;
+// its line begins "warning: ", and the expected part may be left out.
 #include <string>
 
 struct Problem {
@@ -8,8 +10,10 @@ struct Problem {
   std::string item;  // may be empty
   std::string wrong;
   std::string expected;
+  bool warning = false;
 
   std::string line() const {
-    return file + ": " + (item.empty() ? "" : item + ": ") + wrong + ": expected " + expected;
+    return (warning ? "warning: " : "") + file + ": " + (item.empty() ? "" : item + ": ") + wrong +
+           (expected.empty() ? "" : ": expected " + expected);
   }
 };

@@ -1,8 +1,9 @@
 // brand.exe: brands a stock installer without a compiler, or previews a branding.
 //   brand.exe <stock installer.exe> <branding folder> <output.exe>
 //   brand.exe --preview <branding folder> <out folder>
-// Everything is checked first; with any problem, each is printed on its own line, the
-// exit code is 1 and nothing is written. Usage errors exit with 2.
+// Everything is checked first; each problem and warning is printed on its own line. With
+// any problem, the exit code is 1 and nothing is written; warnings alone do not stop it.
+// Usage errors exit with 2.
 #include <windows.h>
 
 #include <cstdio>
@@ -30,14 +31,16 @@ bool isFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Prints the problems; true when there were none.
+// Prints the problems and warnings; true when there were no problems.
 bool report(const std::vector<Problem>& problems) {
-  for (const Problem& problem : problems)
+  size_t refusals = 0;
+  for (const Problem& problem : problems) {
     say(problem.line());
-  if (!problems.empty())
-    say("brand: " + std::to_string(problems.size()) + (problems.size() == 1 ? " problem" : " problems") +
-        "; nothing was written.");
-  return problems.empty();
+    refusals += !problem.warning;
+  }
+  if (refusals)
+    say("brand: " + std::to_string(refusals) + (refusals == 1 ? " problem" : " problems") + "; nothing was written.");
+  return refusals == 0;
 }
 
 int brand(const std::wstring& stock, const std::wstring& folder, const std::wstring& output) {

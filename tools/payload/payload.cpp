@@ -8,12 +8,16 @@
 //   QX_PAYLOAD_GAME    program copied to <install path>\Vantor.exe
 //   QX_PAYLOAD_RATE    messages per second instead of the delay (a progress flood), and
 //   QX_PAYLOAD_HOLD    ms to wait after the last message before ending (default 0)
+//   QX_PAYLOAD_LOAD    a DLL to load by name, as a setup program loads one from its folder
+//   QX_PAYLOAD_PARENTS file that receives "<parent id> <grandparent id>" of this process
 // It creates <install path>\Vantor_Data\StreamingAssets and posts message 6365
 // (done, total) to the window whose title follows "-notify_wnd".
 // Copied into the install path as the game, it is started without "-installPath": it then
-// only writes its command line to "started.txt" beside itself and ends with 0.
+// only writes its command line to "started.txt" and its parent's process id to
+// "parent.txt" beside itself and ends with 0.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +58,27 @@ void recordArguments(const std::string& file) {
   }
 }
 
+DWORD parentOf(DWORD process) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE)
+    return 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  DWORD parent = 0;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ProcessID == process)
+      parent = entry.th32ParentProcessID;
+  CloseHandle(snapshot);
+  return parent;
+}
+
+void writeText(const std::string& file, const std::string& text) {
+  if (FILE* out = std::fopen(file.c_str(), "wb")) {
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fclose(out);
+  }
+}
+
 } // namespace
 
 void recordGameStart() {
@@ -66,6 +91,7 @@ void recordGameStart() {
     std::fwrite(line, 1, std::strlen(line), out);
     std::fclose(out);
   }
+  writeText(file.substr(0, file.size() - 11) + "parent.txt", std::to_string(parentOf(GetCurrentProcessId())));
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -81,6 +107,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       std::fclose(file);
     }
   }
+
+  const std::string parents = environment("QX_PAYLOAD_PARENTS", "");
+  if (!parents.empty()) {
+    const DWORD parent = parentOf(GetCurrentProcessId());
+    writeText(parents, std::to_string(parent) + " " + std::to_string(parentOf(parent)));
+  }
+  const std::string library = environment("QX_PAYLOAD_LOAD", "");
+  if (!library.empty())
+    LoadLibraryA(library.c_str());
 
   const std::string argv = environment("QX_PAYLOAD_ARGV", "");
   if (!argv.empty())

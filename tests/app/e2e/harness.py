@@ -7,55 +7,30 @@ answers and logs message boxes. Every wait is bounded; every process is stopped 
 end, also on failure.
 """
 import contextlib
-import signal
 import hashlib
 import os
 import shutil
-import socket
+import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+SUPPORT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "support")
+sys.path.insert(0, SUPPORT)
+from peers import SOURCE, Failure, free_port, nginx_command, port_open, wait_for, wine  # noqa: E402,F401
+
 UPDATE_PORT = 8901
 TITLE = "星海奇遇记安装"
 REGISTRY_KEY = r"HKCU\Software//qxvantor//install"
 # Where the current user's proxy settings live, and the one value WinHTTP reads there.
 CONNECTIONS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
-SUPPORT = os.path.join(SOURCE, "tests", "support")
-
-
-class Failure(Exception):
-    pass
+WINDOW = (0, 0, 660, 480)
 
 
 def check(condition, message):
     if not condition:
         raise Failure(message)
-
-
-def wait_for(predicate, seconds, what):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise Failure("timed out after %ss waiting for %s" % (seconds, what))
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def port_open(port):
-    with socket.socket() as s:
-        s.settimeout(0.2)
-        return s.connect_ex(("127.0.0.1", port)) == 0
 
 
 class Run:
@@ -74,7 +49,6 @@ class Run:
         self.stack = contextlib.ExitStack()
         self.screens = os.path.join(build, "screenshots")
         os.makedirs(self.screens, exist_ok=True)
-        self.shot_count = 0
 
     def __enter__(self):
         return self
@@ -98,14 +72,8 @@ class Run:
         return os.path.join(self.prefix, "drive_c", *parts)
 
     def wine(self, *args, env=None, timeout=120):
-        """A Windows command whose output is wanted. The output goes through a file, not
-        a pipe: a process of the Wine session that inherited a pipe would hold it open."""
-        with tempfile.TemporaryFile() as out:
-            result = subprocess.run([os.path.join(SOURCE, "tools", "wine-run")] + list(args), env=env or self.env,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=timeout)
-            out.seek(0)
-            result.stdout = out.read()
-        return result
+        """A Windows command whose output is wanted (see peers.wine)."""
+        return wine(*args, env=env or self.env, timeout=timeout)
 
     def registry_install_path(self):
         out = self.wine("reg", "query", REGISTRY_KEY, "/v", "installPath").stdout
@@ -123,8 +91,11 @@ class Run:
             shutil.rmtree(self.drive_c(leftover), ignore_errors=True)
 
     def start_helper(self, program, log, *args):
-        """A Windows helper of tests/support logging to `log`; stopped by "<log>.stop"."""
-        open(log, "wb").close()
+        """A Windows helper of tests/support logging to `log`, which it makes once it
+        watches; stopped by "<log>.stop". Returns the function that stops it."""
+        for old in (log, log + ".stop"):
+            if os.path.exists(old):
+                os.remove(old)
         exe = os.path.join(self.build, "tests", "support", program)
         process = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe] + list(args),
                                    env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -132,19 +103,37 @@ class Run:
         def stop():
             open(log + ".stop", "w").close()
             try:
-                process.wait(10)
+                process.wait(30)
             except subprocess.TimeoutExpired:
                 process.kill()
+        stop.process = process
         self.stack.callback(stop)
+        wait_for(lambda: os.path.exists(log) or process.poll() is not None, 60, "%s to start" % program)
+        check(os.path.exists(log), "%s ended at once with %s" % (program, process.poll()))
+        return stop
 
-    def start_dialog_watch(self, answer=1, seconds=280):
-        """Answers message boxes with button `answer` (1 OK, 2 Cancel) until the end."""
+    def start_dialog_watch(self, answer=1, seconds=600):
+        """Answers message boxes with button `answer` (1 OK, 2 Cancel) until the end, or
+        until stop_dialog_watch(log)."""
         log = os.path.join(self.folder, "dialogs-%d.txt" % answer)
         # Only the boxes of this scenario's installers: every copy's name holds the scenario's.
-        self.start_helper("dialog_watch.exe", log, self.windows_path(log), str(answer), str(seconds), self.name)
+        self.watch_stops = getattr(self, "watch_stops", {})
+        self.watch_stops[log] = self.start_helper("dialog_watch.exe", log, self.windows_path(log), str(answer),
+                                                  str(seconds), self.name)
         self.dialog_log = log
-        time.sleep(1.0)
         return log
+
+    def stop_dialog_watch(self, log):
+        self.flush_dialogs()
+        self.watch_stops[log]()
+
+    def flush_dialogs(self):
+        """Waits until the running watchers have logged every box they saw so far."""
+        for log, stop in getattr(self, "watch_stops", {}).items():
+            if stop.process.poll() is None:
+                open(log + ".flush", "w").close()
+                wait_for(lambda: not os.path.exists(log + ".flush") or stop.process.poll() is not None, 30,
+                         "the dialog watcher to log what it saw")
 
     def dialogs(self, log=None):
         with open(log or self.dialog_log, "rb") as f:
@@ -175,7 +164,6 @@ class Run:
             deadline = time.time() + 10
             while self.installer_processes(name) and time.time() < deadline:
                 time.sleep(0.1)
-            time.sleep(0.5)
         self.stack.callback(stop)
         return self.installer
 
@@ -202,22 +190,26 @@ class Run:
     def start_notify_target(self, title, seconds=280):
         """A window titled `title` of another program, logging the progress it receives."""
         log = os.path.join(self.folder, "notify.txt")
-        self.start_helper("notify_target.exe", log, title, self.windows_path(log), str(seconds))
+        self.stop_notify_target = self.start_helper("notify_target.exe", log, title, self.windows_path(log),
+                                                    str(seconds))
         return log
 
     def installer_exit(self, seconds):
+        """The installer's exit code, once the boxes it showed are logged."""
         try:
-            return self.installer.wait(seconds)
+            code = self.installer.wait(seconds)
         except subprocess.TimeoutExpired:
             raise Failure("installer still running after %ss" % seconds)
+        self.flush_dialogs()
+        return code
 
     def mount_drive_t(self, size):
         """Drive T: on a tmpfs of `size` (a mount option such as "6m") for this run; its
-        folder, or None where mounting is not allowed (it needs root)."""
+        folder. Mounting needs root: without it the run fails and says so."""
         mount = os.path.join(self.folder, "drive-t")
         os.makedirs(mount, exist_ok=True)
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", mount], capture_output=True).returncode:
-            return None
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", mount], capture_output=True)
+        check(mounted.returncode == 0, "a small drive T: needs a tmpfs mount (run as root): %r" % mounted.stderr)
         self.stack.callback(lambda: subprocess.run(["umount", "-l", mount], capture_output=True))
         link = os.path.join(self.prefix, "dosdevices", "t:")
         if os.path.lexists(link):
@@ -245,44 +237,12 @@ class Run:
         return port
 
     def nginx_on(self, port, rate="0", tls=None):
-        """nginx serving the run's www folder on a given port of 127.0.0.1 and 127.0.0.2
-        (for requests through a proxy), so that a restarted server answers at the same
-        address; with tls=(certificate, key) over HTTPS. Returns the process and its
-        access log."""
-        listen = "127.0.0.1:%d" % port
-        if tls:
-            listen += " ssl;\n    ssl_certificate %s;\n    ssl_certificate_key %s" % tls
-        else:
-            listen += ";\n    listen 127.0.0.2:%d" % port
-        root = os.path.join(self.folder, "www")
-        conf_dir = os.path.join(self.folder, "nginx-%d" % port)
-        os.makedirs(os.path.join(conf_dir, "logs"), exist_ok=True)
-        conf = os.path.join(conf_dir, "nginx.conf")
-        with open(conf, "w") as f:
-            # One process, so that stopping it stops a transfer too.
-            f.write("""
-master_process off;
-worker_processes 1;
-error_log %(d)s/logs/error.log;
-pid %(d)s/nginx.pid;
-events { worker_connections 64; }
-http {
-  log_format ranges '$remote_addr "$request" $status $body_bytes_sent "$http_range"';
-  access_log %(d)s/logs/access.log ranges;
-  client_body_temp_path %(d)s/tmp;
-  proxy_temp_path %(d)s/tmp;
-  fastcgi_temp_path %(d)s/tmp;
-  uwsgi_temp_path %(d)s/tmp;
-  scgi_temp_path %(d)s/tmp;
-  server {
-    listen %(listen)s;
-    root %(root)s;
-    limit_rate %(rate)s;
-  }
-}
-""" % {"d": conf_dir, "listen": listen, "root": root, "rate": rate})
-        process = subprocess.Popen(["/usr/sbin/nginx", "-p", conf_dir, "-c", conf, "-g", "daemon off;"],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        """nginx serving the run's www folder on a given port (tests/support/peers.py), so
+        that a restarted server answers at the same address; with tls=(certificate, key)
+        over HTTPS. Returns the process and its access log."""
+        folder = os.path.join(self.folder, "nginx-%d" % port)
+        command = nginx_command(folder, os.path.join(self.folder, "www"), port, "limit_rate %s;" % rate, tls)
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def stop():
             if process.poll() is None:
@@ -290,16 +250,28 @@ http {
                 process.wait(10)
         self.stack.callback(stop)
         wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
-        return process, os.path.join(conf_dir, "logs", "access.log")
+        return process, os.path.join(folder, "access.log")
 
     def start_update_server(self, *args, port=UPDATE_PORT):
-        """The development update server on `port` (the installer's own by default)."""
+        """The development update server on `port` (the installer's own by default). The
+        package it announces (--url, --md5, --size, --version) goes to it as a package
+        file, the form publishers use."""
         devserver = os.environ.get("QX_DEVSERVER")
         check(devserver and os.path.exists(devserver), "QX_DEVSERVER does not name the development update server")
         wait_for(lambda: not port_open(UPDATE_PORT), 20, "port %d to be free" % UPDATE_PORT)
         log = os.path.join(self.folder, "devserver.log")
+        args, package = list(args), []
+        for key in ("url", "md5", "size", "version"):
+            if "--" + key in args:
+                at = args.index("--" + key)
+                package.append("%s=%s\n" % (key, args[at + 1]))
+                del args[at:at + 2]
+        if package:
+            with open(log + ".package", "w") as f:
+                f.write("# announced by this run\n" + "".join(package))
+            args += ["--package", log + ".package"]
         process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(port),
-                                    "--log", log, "--max-seconds", "280", "--exit-with-parent"] + list(args),
+                                    "--log", log, "--max-seconds", "280", "--exit-with-parent"] + args,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.stack.callback(lambda: (process.terminate(), process.wait(10)))
         wait_for(lambda: port_open(port), 10, "the update server")
@@ -375,11 +347,52 @@ http {
         return [w for w in ids if self.window_title(w).startswith(title)]
 
     def find_window(self, title=TITLE, seconds=60):
+        """The first visible window of that title, once it is drawn and stays where it
+        is: its message loop runs then, so input sent to it from now on is handled."""
         def found():
             ids = self.visible_windows(title)
             return ids[0] if ids else None
         self.window = wait_for(found, seconds, "the window %r" % title)
+        if title == TITLE:
+            last = [None]
+
+            def placed_and_drawn():
+                now = (self.window_origin(), len(set(self.region(*WINDOW)[::97])) > 50)
+                settled = now[1] and now == last[0]
+                last[0] = now
+                return settled
+            wait_for(placed_and_drawn, seconds, "the window to be drawn where it stays")
         return self.window
+
+    def steady(self, rect=WINDOW, other_than=None, seconds=30):
+        """The pixels of `rect` once two looks a moment apart agree (and differ from
+        `other_than` when given): a page after the input that changes it was handled."""
+        last = [None]
+
+        def settled():
+            now = self.region(*rect)
+            done = now == last[0] and now != other_than
+            last[0] = now
+            return now if done else None
+        return wait_for(settled, seconds, "the window's %r to change and settle" % (rect,))
+
+    def click_to(self, x, y, rect=WINDOW, seconds=30):
+        """A click that changes what `rect` shows; returns once the change is drawn."""
+        before = self.region(*rect)
+        self.click(x, y)
+        return self.steady(rect, before, seconds)
+
+    def until(self, action, predicate, what, seconds=60, each=3):
+        """Repeats `action` until `predicate` holds (each try waits `each` seconds for it):
+        for input a page may ignore until it is ready for it."""
+        deadline = time.time() + seconds
+        while True:
+            action()
+            try:
+                return wait_for(predicate, min(each, max(0.1, deadline - time.time())), what)
+            except Failure:
+                if time.time() >= deadline:
+                    raise Failure("timed out after %ss repeating input until %s" % (seconds, what))
 
     def window_origin(self):
         out = self.xdotool("getwindowgeometry", "--shell", self.window)
@@ -387,25 +400,21 @@ http {
         return int(values["X"]), int(values["Y"])
 
     def click(self, x, y, hover_shot=None):
-        """A real press and release at (x, y) of the window, after moving there."""
+        """A real press and release at (x, y) of the window, after moving there. The
+        window takes input in the order it was sent, so what it makes of the click
+        shows in whatever the test waits for next."""
         ox, oy = self.window_origin()
         self.xdotool("mousemove", str(ox + x), str(oy + y))
-        time.sleep(0.3)
         if hover_shot:
             self.screenshot(hover_shot)
-        self.xdotool("mousedown", "1")
-        time.sleep(0.1)
-        self.xdotool("mouseup", "1")
-        time.sleep(0.3)
+        self.xdotool("click", "1")
 
     def key(self, name):
         self.xdotool("windowactivate", "--sync", self.window)
         self.xdotool("key", "--window", self.window, name)
-        time.sleep(0.3)
 
     def type_text(self, text):
         self.xdotool("type", "--delay", "30", text)
-        time.sleep(0.3)
 
     def screenshot(self, label):
         path = os.path.join(self.screens, "%s-%s.png" % (self.name, label))
@@ -429,14 +438,6 @@ http {
 
     def count_red(self, x, y, width, height):
         return sum(1 for r, g, b in self.region(x, y, width, height) if r - max(g, b) > 80)
-
-    def pixel(self, x, y):
-        """The colour on screen at (x, y) of the window, as (r, g, b)."""
-        ox, oy = self.window_origin()
-        out = subprocess.run(["import", "-window", "root", "-crop", "1x1+%d+%d" % (ox + x, oy + y),
-                              "-depth", "8", "txt:-"], capture_output=True, timeout=30).stdout.decode()
-        hexcode = out.split("#")[1][:6]
-        return tuple(int(hexcode[i:i + 2], 16) for i in (0, 2, 4))
 
 
 def padded_payload(build, size):
@@ -467,8 +468,15 @@ def padded_payload(build, size):
     return target, md5.hexdigest()
 
 
-def main(scenarios):
-    """run.py <scenario> --build DIR: runs one scenario, exit 0 on success."""
+def main(scenarios, demos=None, timeouts=None):
+    """<script> <scenario> --build DIR: runs one scenario (or demonstration), exit 0 on
+    success. <script> --list: the scenarios, one a line with its time limit in seconds,
+    for CTest."""
+    if sys.argv[1:] == ["--list"]:
+        for name in scenarios:
+            print("%s %d" % (name, (timeouts or {}).get(name, 300)))
+        return 0
+    scenarios = dict(scenarios, **(demos or {}))
     name = sys.argv[1]
     build = sys.argv[sys.argv.index("--build") + 1]
     if not os.environ.get("DISPLAY"):

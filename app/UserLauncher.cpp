@@ -1,0 +1,185 @@
+// Sections: the request; the unelevated side; the elevated side.
+#include "app/UserLauncher.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kRequestLimit = 64 * 1024;
+constexpr DWORD kAnswerTimeoutMs = 20000;
+constexpr char kStart = 'R';
+constexpr char kOpen = 'O';
+
+std::string adopted;
+
+// --- the request -----------------------------------------------------------------------
+
+// A kind, then two texts, each ended by a zero byte (ANSI, as both copies share it).
+std::string request(char kind, const std::string& first, const std::string& second) {
+  std::string bytes(1, kind);
+  bytes += '\0';
+  bytes += first;
+  bytes += '\0';
+  bytes += second;
+  bytes += '\0';
+  return bytes;
+}
+
+bool carryOut(const std::string& bytes) {
+  std::vector<std::string> fields;
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t end = bytes.find('\0', at);
+    if (end == std::string::npos)
+      return false;
+    fields.push_back(bytes.substr(at, end - at));
+    at = end + 1;
+  }
+  if (fields.size() != 3 || fields[0].size() != 1)
+    return false;
+  if (fields[0][0] == kOpen)
+    return reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", fields[1].c_str(), nullptr, nullptr,
+                                                   SW_SHOWMAXIMIZED)) > 32;
+  if (fields[0][0] != kStart)
+    return false;
+  std::vector<char> command(fields[1].begin(), fields[1].end());
+  command.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      fields[2].empty() ? nullptr : fields[2].c_str(), &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+std::string randomHex() {
+  BYTE bytes[16] = {};
+  HCRYPTPROV provider = 0;
+  bool ok = CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
+  if (ok) {
+    ok = CryptGenRandom(provider, sizeof bytes, bytes);
+    CryptReleaseContext(provider, 0);
+  }
+  if (!ok)
+    return {};
+  std::string text;
+  char pair[3];
+  for (BYTE b : bytes) {
+    std::snprintf(pair, sizeof pair, "%02x", b);
+    text += pair;
+  }
+  return text;
+}
+
+// Waits for an overlapped operation on `pipe`, or for `process` to end (false).
+bool finish(HANDLE pipe, OVERLAPPED& overlapped, HANDLE process, DWORD& moved) {
+  HANDLE waits[] = {overlapped.hEvent, process};
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    CancelIo(pipe);
+    GetOverlappedResult(pipe, &overlapped, &moved, TRUE);
+    return false;
+  }
+  return GetOverlappedResult(pipe, &overlapped, &moved, FALSE);
+}
+
+} // namespace
+
+// --- the unelevated side ---------------------------------------------------------------
+
+UserLauncher::UserLauncher() {
+  const std::string random = randomHex();
+  if (random.empty())
+    return;
+  const std::string name = "\\\\.\\pipe\\qx-player-" + std::to_string(GetCurrentProcessId()) + "-" + random;
+  // The first instance, so nobody who guessed the name first can stand in for this copy.
+  HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 16, kRequestLimit, 0,
+                                 nullptr);
+  if (pipe == INVALID_HANDLE_VALUE)
+    return;
+  pipe_ = pipe;
+  name_ = name;
+}
+
+UserLauncher::~UserLauncher() {
+  if (pipe_)
+    CloseHandle(static_cast<HANDLE>(pipe_));
+}
+
+void UserLauncher::serveUntilExit(void* processHandle) {
+  HANDLE process = static_cast<HANDLE>(processHandle);
+  if (!pipe_) {
+    WaitForSingleObject(process, INFINITE);
+    return;
+  }
+  HANDLE pipe = static_cast<HANDLE>(pipe_);
+  const DWORD child = GetProcessId(process);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::vector<char> buffer(kRequestLimit);
+  for (;;) {
+    ResetEvent(overlapped.hEvent);
+    DWORD moved = 0;
+    if (!ConnectNamedPipe(pipe, &overlapped)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        if (!finish(pipe, overlapped, process, moved))
+          break;
+      } else if (error != ERROR_PIPE_CONNECTED) {
+        WaitForSingleObject(process, INFINITE);
+        break;
+      }
+    }
+    // Only the elevated copy this one started is served.
+    ULONG client = 0;
+    const bool ours = !GetNamedPipeClientProcessId(pipe, &client) || client == child;
+    ResetEvent(overlapped.hEvent);
+    bool ok = false;
+    if (ours && (ReadFile(pipe, buffer.data(), kRequestLimit, &moved, &overlapped) ||
+                 (GetLastError() == ERROR_IO_PENDING && finish(pipe, overlapped, process, moved))))
+      ok = carryOut(std::string(buffer.data(), moved));
+    const char answer = ok ? '1' : '0';
+    ResetEvent(overlapped.hEvent);
+    if (!WriteFile(pipe, &answer, 1, &moved, &overlapped) && GetLastError() == ERROR_IO_PENDING)
+      finish(pipe, overlapped, process, moved);
+    FlushFileBuffers(pipe);
+    DisconnectNamedPipe(pipe);
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
+      break;
+  }
+  CloseHandle(overlapped.hEvent);
+}
+
+// --- the elevated side -----------------------------------------------------------------
+
+namespace {
+
+bool deliver(const std::string& bytes) {
+  if (adopted.empty())
+    return carryOut(bytes);
+  char answer = 0;
+  DWORD got = 0;
+  return CallNamedPipeA(adopted.c_str(), const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size()), &answer,
+                        1, &got, kAnswerTimeoutMs) &&
+         got == 1 && answer == '1';
+}
+
+} // namespace
+
+void UserLauncher::adopt(const std::string& name) {
+  // Only a pipe of this program's own naming: the option cannot point elsewhere.
+  adopted = name.rfind("\\\\.\\pipe\\qx-player-", 0) == 0 ? name : std::string();
+}
+
+bool UserLauncher::startProgram(const std::string& commandLine, const std::string& folder) {
+  return deliver(request(kStart, commandLine, folder));
+}
+
+bool UserLauncher::openDocument(const std::string& target) { return deliver(request(kOpen, target, std::string())); }

@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""What the elevated installer lets others do with its rights: privileges.py <scenario>
+--build <x86_64 build folder>. Under Wine "another user" is a folder Wine shows as writable
+by everyone (mode 0777), a Unix link, or a Windows program of the same prefix."""
+import glob
+import hashlib
+import os
+import re
+import shutil
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import SOURCE, check, main, wait_for  # noqa: E402
+from run import (DEFAULT_PATH, expect_restart, finish_and_start_game, fresh, installed, installer, payload_env,  # noqa: E402
+                 press_one_key, read, serve_package, start)
+
+MARKER = "planted-dll-loaded.txt"
+REFUSED = {"write": "32", "rename": "32", "delete": "32", "read": "0"}
+
+
+def race(run, windows_path):
+    """What another program can do to the file now, as file_race.exe logs it."""
+    log = os.path.join(run.folder, "race.txt")
+    run.wine(os.path.join(run.build, "tests", "support", "file_race.exe"), windows_path, run.windows_path(log))
+    return dict(line.split(" ", 1) for line in open(log).read().splitlines()) if os.path.exists(log) else {}
+
+
+def clean(run):
+    """fresh(), without the folders and links these scenarios make, before and after."""
+    def unlink():
+        for link in (run.drive_c("vantorsetup"), installed(run, "Vantor_Data")):
+            if os.path.islink(link):
+                os.remove(link)
+        for folder in glob.glob(run.drive_c("vantorsetup-*")):
+            shutil.rmtree(folder, ignore_errors=True)
+    unlink()
+    fresh(run)
+    run.stack.callback(unlink)
+
+
+def digest(path):
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+
+
+def put(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def planted_cache(run):
+    """A download folder a standard user made beforehand, writable by everyone, holding
+    the genuine package, its side file and a DLL the package would load: none of it is
+    used, nothing in it changes, and the install succeeds from a folder made beside it."""
+    clean(run)
+    _, md5, size = serve_package(run)
+    planted = run.drive_c("vantorsetup")
+    os.makedirs(planted)
+    shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(planted, "setup.exe"))
+    put(os.path.join(planted, "setup.exe.info"), "%d%s" % (size, md5))
+    shutil.copyfile(os.path.join(run.build, "tests", "support", "planted", "winhttp.dll"),
+                    os.path.join(planted, "winhttp.dll"))
+    os.chmod(planted, 0o777)
+    before = {name: digest(os.path.join(planted, name)) for name in os.listdir(planted)}
+    # The package loads a DLL by name, searching its own folder first as Windows does.
+    env = payload_env(run)
+    env.update({"QX_PAYLOAD_LOAD": "winhttp.dll", "WINEDLLOVERRIDES": "winhttp=n,b"})
+    start(run, env=env)
+    press_one_key(run)
+    wait_for(lambda: run.registry_install_path() == DEFAULT_PATH, 90, "the install to complete")
+    line = read(run.record)
+    check(re.match(r'"C:\\vantorsetup-[0-9a-f]{8}\\setup\.exe" /verysilent ', line), "the package ran as %r" % line)
+    check(not os.path.exists(os.path.join(planted, MARKER)), "the planted DLL was loaded")
+    check({name: digest(os.path.join(planted, name)) for name in os.listdir(planted)} == before,
+          "the other folder changed: %r" % os.listdir(planted))
+    # The check above can fail: the same package, started from that folder, loads the DLL.
+    control = run.windows_path(os.path.join(run.folder, "control"))
+    run.wine(os.path.join(planted, "setup.exe"), "-installPath", control, env=dict(run.env, **env))
+    check(os.path.exists(os.path.join(planted, MARKER)), "control: the package did not load the DLL beside it")
+
+    # The same folder as only its owner may write: the complete package in it is the
+    # installer's own, checked through the handle that starts it, with nothing downloaded.
+    for name in (MARKER, "winhttp.dll"):
+        os.remove(os.path.join(planted, name))
+    os.chmod(planted, 0o755)
+    os.remove(os.path.join(run.folder, "www", "pkg", "setup.exe"))
+    os.remove(run.record)
+    run.start_installer(installer(run, copy_as="kept-installer.exe"), "/verysilent", env_extra=payload_env(run))
+    check(run.installer_exit(60) == 0 and read(run.record).startswith('"C:\\vantorsetup\\setup.exe" '),
+          "the kept package did not run (boxes %r)" % run.dialogs())
+    check(not os.path.exists(planted), "the kept package stayed after the install")
+
+
+def linked_folders(run):
+    """A download folder and a game data folder that are links to elsewhere (Wine shows a
+    Unix link as a reparse point): the installer writes nothing through either."""
+    clean(run)
+    serve_package(run)
+    elsewhere = os.path.join(run.folder, "elsewhere")
+    os.makedirs(os.path.join(elsewhere, "StreamingAssets"))
+    victim = os.path.join(elsewhere, "setup.exe")
+    put(victim, "someone else's file")
+    os.symlink(elsewhere, run.drive_c("vantorsetup"))
+    os.makedirs(installed(run))
+    os.symlink(elsewhere, installed(run, "Vantor_Data"))
+    start(run, env=payload_env(run))
+    press_one_key(run)
+    wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
+    check(re.match(r'"C:\\vantorsetup-[0-9a-f]{8}\\setup\.exe" ', read(run.record)),
+          "the package ran as %r" % read(run.record))
+    check(read(victim) == "someone else's file" and sorted(os.listdir(elsewhere)) ==
+          ["StreamingAssets", "setup.exe"], "written through a link: %r" % os.listdir(elsewhere))
+    check(os.listdir(os.path.join(elsewhere, "StreamingAssets")) == [], "a channel file went through the link")
+
+
+def held_package(run):
+    """From its check until the payload runs, nobody can write, rename or delete the package."""
+    clean(run)
+    serve_package(run)
+    env = payload_env(run)
+    env["QX_TEST_HOLD_FOLDER"] = run.windows_path(run.folder)
+    held = os.path.join(run.folder, "held.txt")
+    start(run, env=env)
+    press_one_key(run)
+    wait_for(lambda: os.path.exists(held) and os.path.getsize(held) > 0, 90, "the installer to hold its package")
+    package = open(held, "rb").read().decode("utf-16-le")
+    outcome = race(run, package)
+    open(os.path.join(run.folder, "go.txt"), "w").close()
+    check(outcome == REFUSED, "another program could do this to the held package: %r" % outcome)
+    wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
+    check(read(run.record).startswith('"%s"' % package), "the payload ran as %r" % read(run.record))
+
+
+def self_restart(run):
+    """While the installer runs, its file can be neither changed, renamed nor deleted, so
+    the copy a restart starts is this very file."""
+    clean(run)
+    serve_package(run)
+    package = os.path.join(run.folder, "www", "pkg", "setup.exe")
+    os.rename(package, package + ".later")
+    exe = start(run, env=payload_env(run))
+    before = digest(exe)
+    run.find_window()
+    outcome = race(run, run.windows_path(exe))
+    check(outcome == REFUSED, "another program could do this to the running installer: %r" % outcome)
+    # The download finds nothing: the installer says so and restarts itself.
+    press_one_key(run)
+    run.wait_for_dialog(60)
+    expect_restart(run)
+    check(digest(exe) == before and not os.path.exists(exe + ".moved"), "the installer's file changed")
+
+
+def game_by_player_copy(run):
+    """Started without administrator rights, the installer re-launches itself elevated and
+    stays; the game the finish page starts is started by that first copy, with the
+    player's rights, not by the elevated one that ran the payload."""
+    clean(run)
+    serve_package(run)
+    env = payload_env(run)
+    parents = os.path.join(run.folder, "payload-parents.txt")
+    env.update({"QX_TEST_NOT_ELEVATED": "1", "QX_PAYLOAD_PARENTS": run.windows_path(parents)})
+    start(run, env=env)
+    press_one_key(run)
+    wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
+    elevated, first = open(parents).read().split()
+    check(elevated != first, "the payload's parent %s was started by %s" % (elevated, first))
+    check("-playerChannel" not in read(run.argv), "the payload was told the pipe: %r" % read(run.argv))
+    finish_and_start_game(run, installed(run))
+    game_parent = wait_for(lambda: os.path.exists(installed(run, "parent.txt")) and read(installed(run, "parent.txt")),
+                           20, "the game's parent")
+    check(game_parent == first, "the game's parent is %s; the first copy is %s, the elevated one %s"
+          % (game_parent, first, elevated))
+
+
+def branded_embedded(run):
+    """brand.exe records the digest of the package it embeds: the branded installer finds
+    the extracted package as recorded and runs it."""
+    clean(run)
+    folder = os.path.join(run.folder, "branding")
+    os.makedirs(folder)
+    shutil.copyfile(os.path.join(SOURCE, "tests", "app", "data", "e2e-embedded", "CONFIG.JSON"),
+                    os.path.join(folder, "CONFIG.JSON"))
+    shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(folder, "SETUP.EXE"))
+    exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
+    result = run.wine(os.path.join(run.build, "brand.exe"), os.path.join(run.build, "installer.exe"),
+                      run.windows_path(folder), run.windows_path(exe))
+    check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
+    run.start_installer(exe, "/verysilent", env_extra=payload_env(run))
+    code = run.installer_exit(90)
+    check(code == 0 and os.path.exists(run.record), "the branded installer ended with %s (boxes %r)"
+          % (code, run.dialogs()))
+
+
+SCENARIOS = {f.__name__: f for f in (planted_cache, linked_folders, held_package, self_restart, game_by_player_copy,
+                                     branded_embedded)}
+
+if __name__ == "__main__":
+    sys.exit(main(SCENARIOS))

@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""The support log and the outcome report: support.py <scenario> --build <x86_64 build folder>.
+
+  support_log   with a build that reports to a collector on loopback: a silent install whose
+                query fails ends its log with the cause and reports the failure; a silent web
+                install logs every stage and reports its success; with the temporary folder
+                read-only the install still succeeds. No report names the Windows user.
+"""
+import glob
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import SUPPORT, check, port_open, wait_for  # noqa: E402
+from run import fresh, payload_env, serve_package  # noqa: E402
+
+REPORT_PORT = 8902
+STAGES = ("start", "config", "path", "query", "route", "download", "verify", "payload", "end")
+
+
+def temp_folder(run):
+    """The Wine user's %TEMP% and the user's name."""
+    found = [p for p in glob.glob(run.drive_c("users", "*", "Temp")) + glob.glob(run.drive_c("users", "*", "AppData",
+                                                                                              "Local", "Temp"))
+             if "/Public/" not in p]
+    check(found, "no temporary folder in the prefix")
+    parts = os.path.relpath(found[0], run.drive_c("users")).split(os.sep)
+    return found[0], parts[0]
+
+
+def logs(run):
+    return sorted(glob.glob(os.path.join(temp_folder(run)[0], "星海奇遇记_install_*.log")))
+
+
+def log_lines(path):
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8").splitlines()
+
+
+def last_log_line(run, path=None):
+    """The last line of `path`, or of the newest log, for a run that has ended."""
+    found = [path] if path else logs(run)
+    check(found and os.path.exists(found[-1]), "no log %s" % (path or "in " + temp_folder(run)[0]))
+    return log_lines(found[-1])[-1]
+
+
+def silent(run, exe, expected_code, *args, seconds=90):
+    run.start_installer(exe, "/verysilent", *args, env_extra=payload_env(run, steps=5, delay=50))
+    code = run.installer_exit(seconds)
+    check(code == expected_code, "silent install ended with %s, expected %s" % (code, expected_code))
+
+
+def support_log(run):
+    fresh(run)
+    for old in logs(run):
+        os.remove(old)
+    # Named after the scenario, so that the box watcher answers its boxes.
+    exe = os.path.join(run.folder, "support_log-installer.exe")
+    shutil.copyfile(os.path.join(run.build, "tests", "app", "installer_e2e_report.exe"), exe)
+    reports = os.path.join(run.folder, "reports.jsonl")
+    collector = subprocess.Popen([sys.executable, os.path.join(SUPPORT, "report_collector.py"), "--port",
+                                  str(REPORT_PORT), "--log", reports], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    run.stack.callback(lambda: (collector.terminate(), collector.wait(10)))
+    wait_for(lambda: port_open(REPORT_PORT), 10, "the collector")
+    received = lambda: [json.loads(line) for line in open(reports)] if os.path.exists(reports) else []  # noqa: E731
+    temp, user = temp_folder(run)
+
+    # The failure logs where /log says, and nothing in the temporary folder.
+    chosen = os.path.join(run.folder, "chosen.log")
+    query = run.start_update_server("--error-code", "4")
+    silent(run, exe, 1, "/log", run.windows_path(chosen))
+    query.terminate()
+    query.wait(10)
+    check(not logs(run), "a log in the temporary folder despite /log: %r" % logs(run))
+    last = last_log_line(run, chosen)
+    check("[end] failure, exit code 1, stage query" in last and "the update server offered no package" in last,
+          "the failed query's log ends with %r" % last)
+    wait_for(lambda: len(received()) == 1, 10, "the failure's report")
+
+    serve_package(run, pad=1 << 20)
+    silent(run, exe, 0)
+    lines = log_lines(logs(run)[-1])
+    missing = [s for s in STAGES if not any(" [%s] " % s in line for line in lines)]
+    check(not missing and "[end] success, exit code 0" in lines[-1], "stages %r missing, last line %r" % (missing, lines[-1]))
+    wait_for(lambda: len(received()) == 2, 10, "the success's report")
+
+    failure, success = received()
+    check((failure["outcome"], failure["stage"], failure["exitCode"]) == ("failure", "query", 1), "report %r" % failure)
+    check((success["outcome"], success["stage"], success["exitCode"], success["gameVersion"]) ==
+          ("success", "done", 0, "1.2.3.4") and success["bytes"] > 1 << 20 and success["promoteChannel"] == "1007",
+          "report %r" % success)
+    check(failure["runId"] != success["runId"] and len(success["runId"]) == 32, "run ids %r" % [failure, success])
+    body = open(reports).read().lower()
+    for private in (user.lower(), "users", "\\\\", "127.0.0.1", "c:"):
+        check(private not in body, "a report names %r: %s" % (private, body))
+
+    # A temporary folder that cannot be written: the install goes on without its log.
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", temp], capture_output=True)
+    check(mounted.returncode == 0, "the temporary folder could not be made read-only: %r" % mounted.stderr)
+    run.stack.callback(lambda: subprocess.run(["umount", "-l", temp], capture_output=True))
+    os.remove(run.record)
+    silent(run, exe, 0)
+    check(os.path.exists(run.record) and not logs(run), "with a read-only temporary folder: payload ran %s, logs %r"
+          % (os.path.exists(run.record), logs(run)))
+    wait_for(lambda: len(received()) == 3, 10, "the third report")
+
+
+if __name__ == "__main__":
+    from harness import main
+    sys.exit(main({"support_log": support_log}))
