@@ -10,7 +10,7 @@ import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import SOURCE, check, main, wait_for  # noqa: E402
+from harness import check, main, wait_for  # noqa: E402
 from run import (DEFAULT_PATH, expect_restart, finish_and_start_game, fresh, installed, installer, payload_env,  # noqa: E402
                  press_one_key, read, serve_package, start)
 
@@ -177,7 +177,7 @@ def branded_embedded(run):
     clean(run)
     folder = os.path.join(run.folder, "branding")
     os.makedirs(folder)
-    shutil.copyfile(os.path.join(SOURCE, "tests", "app", "data", "e2e-embedded", "CONFIG.JSON"),
+    shutil.copyfile(os.path.join(run.build, "tests", "app", "e2e_embedded", "CONFIG.JSON"),
                     os.path.join(folder, "CONFIG.JSON"))
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(folder, "SETUP.EXE"))
     exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
