@@ -31,7 +31,7 @@ def clean(run):
         for link in (run.drive_c("vantorsetup"), installed(run, "Vantor_Data")):
             if os.path.islink(link):
                 os.remove(link)
-        for folder in glob.glob(run.drive_c("vantorsetup-*")):
+        for folder in glob.glob(run.drive_c("vantorsetup-*")) + glob.glob(run.drive_c("ProgramData", "vantorsetup*")):
             shutil.rmtree(folder, ignore_errors=True)
     unlink()
     fresh(run)
@@ -113,16 +113,21 @@ def linked_folders(run):
 
 
 def held_package(run):
-    """From its check until the payload runs, nobody can write, rename or delete the package."""
+    """From its check until the payload runs, nobody can write, rename or delete the package.
+    The install drive is taken as one that keeps no ACLs (FAT32, exFAT): the package waits
+    in a folder under the system's data folder that others cannot even read."""
     clean(run)
     serve_package(run)
     env = payload_env(run)
-    env["QX_TEST_HOLD_FOLDER"] = run.windows_path(run.folder)
+    env.update({"QX_TEST_HOLD_FOLDER": run.windows_path(run.folder), "QX_TEST_DRIVES_WITHOUT_ACLS": "C"})
     held = os.path.join(run.folder, "held.txt")
     start(run, env=env)
     press_one_key(run)
     wait_for(lambda: os.path.exists(held) and os.path.getsize(held) > 0, 90, "the installer to hold its package")
     package = open(held, "rb").read().decode("utf-16-le")
+    check(re.match(r"C:\\ProgramData\\vantorsetup\\setup\.exe$", package), "the package is held at %r" % package)
+    mode = os.stat(run.drive_c("ProgramData", "vantorsetup")).st_mode
+    check(mode & 0o007 == 0, "the cache folder has Unix mode %o" % mode)
     outcome = race(run, package)
     open(os.path.join(run.folder, "go.txt"), "w").close()
     check(outcome == REFUSED, "another program could do this to the held package: %r" % outcome)
