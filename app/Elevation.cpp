@@ -81,10 +81,7 @@ bool relaunchElevatedIfNeeded(const std::vector<std::string>& arguments, int& ex
   exitCode = 1;
   if (!shellExecute(&info) || !info.hProcess)
     return true;
-  launcher.serveUntilExit(info.hProcess);
-  DWORD code = 1;
-  if (WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(info.hProcess, &code))
-    exitCode = static_cast<int>(code);
+  exitCode = static_cast<int>(launcher.serveUntilExit(info.hProcess));
   CloseHandle(info.hProcess);
   return true;
 }

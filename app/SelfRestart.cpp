@@ -9,19 +9,46 @@
 
 namespace {
 
-bool createProcess(const std::wstring& commandLine) {
+bool createProcess(const std::wstring& commandLine, DWORD flags, PROCESS_INFORMATION& process) {
   std::wstring buffer = commandLine;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  return CreateProcessW(nullptr, &buffer[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &process);
+}
+
+bool createProcess(const std::wstring& commandLine) {
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &buffer[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!createProcess(commandLine, 0, process))
     return false;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
 }
 
-ProcessStarter starter = createProcess;
+// With the unelevated copy waiting, the new copy keeps the pipe to it: made suspended, it
+// runs only once that copy has agreed to serve it (it cannot open a process this one
+// does not hold). Refused, it never runs.
+bool startKeepingChannel(const std::wstring& command) {
+  const std::string& channel = UserLauncher::adopted();
+  if (channel.empty())
+    return false;
+  const std::string option = UserLauncher::kOption;
+  PROCESS_INFORMATION process{};
+  if (!createProcess(command + L" " + std::wstring(option.begin(), option.end()) + L" " +
+                         quoteArgument(std::wstring(channel.begin(), channel.end())),
+                     CREATE_SUSPENDED, process))
+    return false;
+  const bool kept = UserLauncher::handOver(process.dwProcessId);
+  if (kept)
+    ResumeThread(process.hThread);
+  else
+    TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return kept;
+}
+
+ProcessStarter starter = static_cast<ProcessStarter>(createProcess);
 
 } // namespace
 
@@ -61,7 +88,11 @@ bool startNewCopy(const std::vector<std::wstring>& arguments) {
     command += L" " + joinArguments(arguments);
   // Released is not enough: while this copy holds a handle, the lock still exists.
   releaseSingleInstance();
+  if (starter == static_cast<ProcessStarter>(createProcess) && startKeepingChannel(command))
+    return true;
   return starter(command);
 }
 
-void setProcessStarter(ProcessStarter replacement) { starter = replacement ? replacement : createProcess; }
+void setProcessStarter(ProcessStarter replacement) {
+  starter = replacement ? replacement : static_cast<ProcessStarter>(createProcess);
+}

@@ -11,7 +11,8 @@
 void holdOwnProgramFile();
 
 // This process's arguments after the program name, as the system's parser splits them,
-// without the elevated copy's pipe to its unelevated copy, which serves only the first.
+// without the elevated copy's pipe to its unelevated copy, which `startNewCopy` passes on
+// only when that copy agreed to serve the new one.
 std::vector<std::wstring> ownArguments();
 
 // Closes the single-instance lock, then starts this program again with `arguments`,

@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -14,8 +15,9 @@ constexpr DWORD kRequestLimit = 64 * 1024;
 constexpr DWORD kAnswerTimeoutMs = 20000;
 constexpr char kStart = 'R';
 constexpr char kOpen = 'O';
+constexpr char kHandOver = 'H';
 
-std::string adopted;
+std::string adoptedPipe;
 
 // --- the request -----------------------------------------------------------------------
 
@@ -113,48 +115,74 @@ UserLauncher::~UserLauncher() {
     CloseHandle(static_cast<HANDLE>(pipe_));
 }
 
-void UserLauncher::serveUntilExit(void* processHandle) {
-  HANDLE process = static_cast<HANDLE>(processHandle);
-  if (!pipe_) {
-    WaitForSingleObject(process, INFINITE);
-    return;
-  }
+unsigned long UserLauncher::serveUntilExit(void* processHandle) {
+  // `current` is the elevated copy served; `next` the copy it restarted itself as, which
+  // is served in its place from its first request or from the end of `current` on.
+  HANDLE current = static_cast<HANDLE>(processHandle);
+  HANDLE next = nullptr;
+  auto promote = [&] {
+    if (current != processHandle)
+      CloseHandle(current);
+    current = next;
+    next = nullptr;
+  };
   HANDLE pipe = static_cast<HANDLE>(pipe_);
-  const DWORD child = GetProcessId(process);
   OVERLAPPED overlapped{};
-  overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::vector<char> buffer(kRequestLimit);
-  for (;;) {
+  overlapped.hEvent = pipe ? CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr;
+  std::vector<char> buffer(overlapped.hEvent ? kRequestLimit : 0);
+  while (overlapped.hEvent) {
     ResetEvent(overlapped.hEvent);
     DWORD moved = 0;
-    if (!ConnectNamedPipe(pipe, &overlapped)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_IO_PENDING) {
-        if (!finish(pipe, overlapped, process, moved))
-          break;
-      } else if (error != ERROR_PIPE_CONNECTED) {
-        WaitForSingleObject(process, INFINITE);
+    bool connected = ConnectNamedPipe(pipe, &overlapped) || GetLastError() == ERROR_PIPE_CONNECTED;
+    if (!connected && GetLastError() == ERROR_IO_PENDING)
+      connected = finish(pipe, overlapped, current, moved);
+    if (!connected) {
+      WaitForSingleObject(current, INFINITE);
+      if (!next)
         break;
-      }
+      promote();
+      continue;
     }
-    // Only the elevated copy this one started is served.
+    // Only the elevated copy this one started is served, and the copy it handed over to.
     ULONG client = 0;
-    const bool ours = !GetNamedPipeClientProcessId(pipe, &client) || client == child;
+    const bool known = GetNamedPipeClientProcessId(pipe, &client);
+    if (known && next && client == GetProcessId(next))
+      promote();
+    const bool ours = !known || client == GetProcessId(current);
     ResetEvent(overlapped.hEvent);
     bool ok = false;
     if (ours && (ReadFile(pipe, buffer.data(), kRequestLimit, &moved, &overlapped) ||
-                 (GetLastError() == ERROR_IO_PENDING && finish(pipe, overlapped, process, moved))))
-      ok = carryOut(std::string(buffer.data(), moved));
+                 (GetLastError() == ERROR_IO_PENDING && finish(pipe, overlapped, current, moved)))) {
+      const std::string bytes(buffer.data(), moved);
+      if (bytes.size() > 2 && bytes[0] == kHandOver) {
+        // Only from a client known to be the copy: it names a process it made suspended and
+        // still holds, so the id cannot belong to another process yet; opened now, the
+        // handle keeps it so.
+        if (next)
+          CloseHandle(next);
+        next = known ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                   std::strtoul(bytes.c_str() + 2, nullptr, 10))
+                     : nullptr;
+        ok = next != nullptr;
+      } else {
+        ok = carryOut(bytes);
+      }
+    }
     const char answer = ok ? '1' : '0';
     ResetEvent(overlapped.hEvent);
     if (!WriteFile(pipe, &answer, 1, &moved, &overlapped) && GetLastError() == ERROR_IO_PENDING)
-      finish(pipe, overlapped, process, moved);
+      finish(pipe, overlapped, current, moved);
     FlushFileBuffers(pipe);
     DisconnectNamedPipe(pipe);
-    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
-      break;
   }
-  CloseHandle(overlapped.hEvent);
+  if (overlapped.hEvent)
+    CloseHandle(overlapped.hEvent);
+  WaitForSingleObject(current, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(current, &code);
+  if (current != processHandle)
+    CloseHandle(current);
+  return code;
 }
 
 // --- the elevated side -----------------------------------------------------------------
@@ -162,11 +190,11 @@ void UserLauncher::serveUntilExit(void* processHandle) {
 namespace {
 
 bool deliver(const std::string& bytes) {
-  if (adopted.empty())
+  if (adoptedPipe.empty())
     return carryOut(bytes);
   char answer = 0;
   DWORD got = 0;
-  return CallNamedPipeA(adopted.c_str(), const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size()), &answer,
+  return CallNamedPipeA(adoptedPipe.c_str(), const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size()), &answer,
                         1, &got, kAnswerTimeoutMs) &&
          got == 1 && answer == '1';
 }
@@ -175,7 +203,13 @@ bool deliver(const std::string& bytes) {
 
 void UserLauncher::adopt(const std::string& name) {
   // Only a pipe of this program's own naming: the option cannot point elsewhere.
-  adopted = name.rfind("\\\\.\\pipe\\qx-player-", 0) == 0 ? name : std::string();
+  adoptedPipe = name.rfind("\\\\.\\pipe\\qx-player-", 0) == 0 ? name : std::string();
+}
+
+const std::string& UserLauncher::adopted() { return adoptedPipe; }
+
+bool UserLauncher::handOver(unsigned long processId) {
+  return !adoptedPipe.empty() && deliver(request(kHandOver, std::to_string(processId), std::string()));
 }
 
 bool UserLauncher::startProgram(const std::string& commandLine, const std::string& folder) {
