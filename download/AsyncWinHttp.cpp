@@ -1,33 +1,35 @@
-// The downloader's face. Sections: 1. state  2. connections and their work  3. requests,
-// retries and the watchdog  4. what the requests and the digest report  5. public face.
-// The transfer is a RangeRequest per range asked for (a few in a row for a large
-// package, one more after each network fault), on one connection, or on several at once
-// when the package is large and the server honours ranges; a ConnectionRamp says how
-// many, a SegmentMap which bytes are on disk, the PackageFile keeps both side files. The
-// digest is a DigestFollower that reads back the file's prefix as it grows. Each
-// connection's RequestPacer says when its next request starts and when a silent one is
-// given up, and every start waits on the deadline thread.
+// The downloader's I/O shell around the TransferEngine, which takes every decision.
+// Sections: 1. state  2. the worker: events in, commands out  3. requests  4. the end
+// and the digest  5. public face.
+//
+// Threads: WinHTTP's callbacks only post events to one queue (they call nothing else);
+// one worker thread takes them in order, tells the engine, and carries out its commands:
+// WinHTTP calls, file writes, flushes and record saves, the reports. So the engine and
+// every handle are touched by that thread alone, and nothing needs a recursive lock.
 #include "download/AsyncWinHttp.h"
 
 #include <winhttp.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <cstring>
+#include <ctime>
+#include <deque>
+#include <map>
 #include <mutex>
-#include <optional>
+#include <thread>
 #include <vector>
 
 #include "app/SupportLog.h"
-#include "download/ConnectionRamp.h"
-#include "download/DeadlineThread.h"
 #include "download/DigestFollower.h"
 #include "download/PackageFile.h"
-#include "download/RangeRequest.h"
-#include "download/RequestPacer.h"
+#include "download/RetrySchedule.h"
 #include "download/SegmentMap.h"
 #include "download/SystemProxy.h"
+#include "download/TransferEngine.h"
+#include "download/TransferText.h"
 #include "download/WinHttpLibrary.h"
 
 namespace {
@@ -35,25 +37,21 @@ namespace {
 const WinHttpLibrary& http() { return WinHttpLibrary::get(); }
 
 constexpr wchar_t kUserAgent[] = L"Asynchronous WinHTTP/1.0";
-// How long destruction waits for WinHTTP to release the request.
+// How long the end waits for WinHTTP to release the requests.
 constexpr DWORD kCloseWaitMs = 5000;
-// WinHTTP under Wine ends every body after 2^31 - 1 bytes, whatever its Content-Length
-// says. So while more than that is missing, each request asks for a piece of 1 GiB;
-// the last one asks for the rest.
-constexpr std::int64_t kLargestAnswer = 0x7FFFFFFF;
-constexpr std::int64_t kPiece = 1ll << 30;
-// Several connections only pay on a package this large.
-constexpr std::int64_t kSeveralFrom = 32ll << 20;
-// With several connections each asks for a segment at a time, in order, so the file's
-// prefix (which the digest follows) stays close behind the newest bytes; the last
-// segments are split between connections that have nothing left.
-constexpr std::int64_t kSmallestSegment = 4ll << 20;
-constexpr std::int64_t kLargestSegment = 16ll << 20;
-constexpr std::int64_t kSmallestSplit = 512ll << 10;
-// No WinHTTP timeout waits longer than the pacer's stall watchdog.
-constexpr int kWinHttpTimeoutMs = static_cast<int>(RequestPacer::kStall.count());
-using Clock = RequestPacer::Clock;
-using Range = SegmentMap::Range;
+// Body bytes are collected and handed to the engine when less than kMinRead is left in
+// the buffer or kHandOverMs passed: WinHTTP under Wine reads 8 KiB per call, and a write
+// per call would cost more than the line gives.
+constexpr std::size_t kBufferSize = 1024 * 1024;
+constexpr std::size_t kMinRead = 64 * 1024;
+constexpr std::int64_t kHandOverMs = 100;
+constexpr DWORD kCallbackFlags =
+    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_REDIRECT | WINHTTP_CALLBACK_FLAG_HANDLES;
+// No WinHTTP timeout waits longer than the engine's stall watchdog.
+constexpr int kWinHttpTimeoutMs = static_cast<int>(TransferEngine::kStallMs);
+
+using Engine = TransferEngine;
+using Kind = Engine::Command::Kind;
 
 std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number) {
   wchar_t text[600];
@@ -61,290 +59,439 @@ std::wstring format(const wchar_t* pattern, const wchar_t* api, long long number
   return text;
 }
 
+std::wstring widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::string narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text)
+    out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+const wchar_t* asyncCallName(DWORD_PTR result) {
+  switch (result) {
+    case API_RECEIVE_RESPONSE: return L"API_RECEIVE_RESPONSE";
+    case API_QUERY_DATA_AVAILABLE: return L"API_QUERY_DATA_AVAILABLE";
+    case API_READ_DATA: return L"API_READ_DATA";
+    case API_WRITE_DATA: return L"API_WRITE_DATA";
+    case API_SEND_REQUEST: return L"API_SEND_REQUEST";
+    default: return L"Unknown function";
+  }
+}
+
+// Errors of the connection rather than of the request: another try may get through.
+bool transientError(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case ERROR_WINHTTP_TIMEOUT:
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_WINHTTP_RESEND_REQUEST:
+    case ERROR_CONNECTION_ABORTED:
+    case ERROR_NETNAME_DELETED:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAECONNREFUSED:
+    case WSAETIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool unreachableError(DWORD error) {
+  return error == ERROR_WINHTTP_CANNOT_CONNECT || error == ERROR_WINHTTP_NAME_NOT_RESOLVED ||
+         error == WSAECONNREFUSED;
+}
+
 } // namespace
 
 // ---- 1. state ----------------------------------------------------------------------
 
 struct AsyncWinHttp::Impl {
-  using End = RangeRequest::Listener::End;
-  // One connection: the range it fetches now, its requests one after the other, and
-  // when the next starts.
-  struct Connection : RangeRequest::Listener {
-    Connection(Impl& o, bool first) : owner(o), added(!first) {}
-    Impl& owner;
-    const bool added;  // opened beside the first
-    // Its body buffer, used by one request at a time; freed with the state.
+  // One GET. Owned here until WinHTTP's closing notice says it calls no more.
+  struct Request {
+    Impl* owner = nullptr;
+    int id = 0;
+    HINTERNET connection = nullptr;
+    HINTERNET handle = nullptr;
     std::vector<char> buffer;
-    RangeRequest* request = nullptr;  // the running request, owned by Impl::requests
-    Range claim{};                    // the bytes it fetches now
-    std::int64_t written = 0;         // its request has written up to here
-    bool active = false;              // it has a claim (a request runs or is due)
-    bool gotByte = false;             // the running request received a byte
-    bool stalled = false;             // the watchdog closed the running request
-    RequestPacer pacer;
-    std::int64_t sentFrom = 0;  // for the log: where its request began, and when
-    Clock::time_point sentAt;
-
-    // Where the bytes it has not received yet begin.
-    std::int64_t receivedTo() const { return request ? request->received() : written; }
-
-    void onAccepted(std::int64_t total, bool ranges) override { owner.onAccepted(*this, total, ranges); }
-    void onRestarted() override { owner.onRestarted(*this); }
-    void onReceived(std::int64_t bytes) override { owner.onReceived(*this, bytes); }
-    void onWritten(std::int64_t end) override { owner.onWritten(*this, end); }
-    void onFinished(End how, const std::wstring& text) override { owner.onFinished(*this, how, text); }
+    std::size_t filled = 0;        // body bytes collected, not yet handed to the engine
+    std::int64_t handedAt = 0;     // when bytes were last handed over
+    bool over = false;             // closed, or its end told to the engine
+    bool awaitingRelease = false;  // the closing notice is still to come
+    std::wstring lastApi;
+    int connectionNumber = 0;      // for the log: the engine's connection, its bytes, its start
+    std::int64_t bytes = 0;
+    std::int64_t sentAt = 0;
+  };
+  struct Event {
+    enum class Type { kStart, kSent, kHeaders, kAvailable, kRead, kError, kReleased, kFailedToSend, kStop } type;
+    int request = 0;  // its id: a request may be gone by the time the event is taken
+    DWORD number = 0;
+    DWORD_PTR result = 0;
   };
 
   explicit Impl(AsyncWinHttp* o) : owner(o) {}
 
   AsyncWinHttp* const owner;
-  // Recursive: WinHTTP may complete a call inline, running the callback on the thread
-  // that already holds the lock. The requests run under it too.
-  std::recursive_mutex mutex;
 
+  // The queue, the one lock WinHTTP's threads take, and only to post.
+  std::mutex queueLock;
+  std::condition_variable queued;
+  std::deque<Event> events;
+  std::thread worker;
+
+  // Everything below belongs to the worker once it runs (before: to download()).
   std::wstring targetPath;
   std::string expectedMd5;
   std::int64_t expectedSize = 0;
-
-  HINTERNET session = nullptr;
-  PackageFile file;
-  SegmentMap map;
   std::wstring url;
-  // The requests of this download; each is kept until WinHTTP has let go of it.
-  std::vector<std::unique_ptr<RangeRequest>> requests;
-  std::vector<std::unique_ptr<Connection>> connections;
   int mostConnections = kDefaultConnections;
-  bool several = false;  // ranges go over several connections, written in place
-  ConnectionRamp ramp;
-  DigestFollower digest;
-
-  // Read without the lock by whoever asks (the window's thread must never wait for a
-  // write in progress).
-  std::atomic<std::int64_t> downloaded{0};
-  std::atomic<std::int64_t> total{0};
-  bool failed = false;
-  std::wstring failureText;
-
-  ProgressCallback callback = nullptr;
-  void* context = nullptr;
-
-  bool started = false;     // download() was called; one attempt per object
-  bool ended = false;       // status 2 was reported (or cancelled)
-  bool complete = false;    // and the file is whole
-  bool digestReported = false;
-
-  // Recovery. The proxy also keeps one session per route taken (the first by init),
-  // closed with the state once WinHTTP has let go of every request.
+  PackageFile file;
+  std::unique_ptr<Engine> engine;
+  std::map<int, std::unique_ptr<Request>> requests;  // by id; kept until released
+  Request* handing = nullptr;                         // whose bytes the kWrite commands take
+  std::deque<Engine::Command> commands;
+  bool applying = false;
+  // Keeps one session per route taken (the first by init), reused by every request on
+  // it, closed with this state once WinHTTP has let go of every request.
   SystemProxy proxy;
   SystemProxy::Route route;
   bool routeLogged = false;  // the route taken is logged once, and again when it changes
-  // Every active connection is quiet, for the window's thread.
-  std::atomic<bool> quiet{false};
-  Clock::time_point progressLogged = Clock::now();
+  HINTERNET firstSession = nullptr;
+  bool answered = false;  // a server answered: the total is known from then on
+  std::int64_t progressLoggedAt = 0;
   std::int64_t progressLoggedBytes = 0;
-  // Last: its thread calls into everything above, and is stopped before they go.
-  std::unique_ptr<DeadlineThread> deadlines;
+  std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
+  std::int64_t digestPrefix = 0;
+  std::wstring diskText;  // a failed write's own text
+  bool stopping = false;
+  bool finished = false;     // the worker returned (under queueLock)
+  bool workerWaits = false;  // the worker sleeps on `queued` (under queueLock)
 
-  bool sizeKnown() const { return map.size() != SegmentMap::kUnknownSize; }
-  int number(const Connection& c) const {
-    for (std::size_t i = 0; i < connections.size(); ++i)
-      if (connections[i].get() == &c) return static_cast<int>(i) + 1;
-    return 0;
+  // Read by the public face from any thread.
+  std::mutex stateLock;
+  ProgressCallback callback = nullptr;
+  void* context = nullptr;
+  bool started = false;
+  std::atomic<bool> ended{false};
+  bool complete = false;
+  bool failed = false;
+  std::wstring failureText;
+  bool endReported = false;  // status 2 went out: status 3 may follow
+  bool digestReported = false;
+  std::atomic<std::int64_t> downloaded{0};
+  std::atomic<std::int64_t> total{0};
+  std::atomic<bool> quiet{false};
+  DigestFollower digest;
+
+  std::int64_t now() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt).count();
   }
-  int activeConnections() const;
-  std::vector<Range> busy(const Connection* except) const;
-  std::int64_t segmentLength() const;
-  std::optional<Range> nextClaim(const Connection& c);
-  std::optional<Range> split();
-  bool claimNext(Connection& c);
-  void startSeveral();
-  void rampStep();
-  void addConnection();
-  void drop(Connection& c);
-  bool takeNextClaim(Connection& c);
-
-  void startRequest(Connection& c);
-  void send(Connection& c);
-  bool retryLater(Connection& c, End how, bool endedShort);
-  void setQuietIfAll();
-  void armDeadline();
-  static void onDeadline(void* context);
-  void closeRequests();
-  bool releaseRequests();
-  void end(bool fileComplete);
+  void post(Event event);
+  static void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
+  void run();
+  void handle(const Event& event);
+  void apply(Engine::Commands next);
+  void carryOut(const Engine::Command& command);
+  void open(const Engine::Command& command);
+  void close(Request& request);
+  void sweep();
+  void handOver(Request& request);
+  void requestEnded(Request& request, Engine::Ended how, const std::wstring& text);
+  void logEnd(const Request& request, const std::string& reason);
+  void logProgress();
+  void afterError(Request& request, DWORD error, const std::wstring& text);
+  void onHeaders(Request& request);
+  void queryNext(Request& request);
+  void stop();
+  void end(bool fileComplete, const std::wstring& text);
   void report(int status);
   void reportDigestOnce();
   static void onDigestReady(void* context);
-
-  void onAccepted(Connection& c, std::int64_t newTotal, bool ranges);
-  void onRestarted(Connection& c);
-  void onReceived(Connection& c, std::int64_t bytes);
-  void onWritten(Connection& c, std::int64_t end);
-  void onFinished(Connection& c, End how, const std::wstring& text);
 };
 
-// ---- 2. connections and their work ------------------------------------------------------
+// ---- 2. the worker: events in, commands out ------------------------------------------------
 
-int AsyncWinHttp::Impl::activeConnections() const {
-  return static_cast<int>(std::count_if(connections.begin(), connections.end(),
-                                        [](const std::unique_ptr<Connection>& c) { return c->active; }));
-}
-
-// The bytes active connections still fetch (or will after a wait).
-std::vector<Range> AsyncWinHttp::Impl::busy(const Connection* except) const {
-  std::vector<Range> ranges;
-  for (const auto& c : connections)
-    if (c->active && c.get() != except && c->written < c->claim.end)
-      ranges.push_back(Range{c->written, c->claim.end});
-  return ranges;
-}
-
-// Shorter as less is missing: at the end the digest has to catch up with whatever the
-// other connections wrote past the prefix, and that is a few segments.
-std::int64_t AsyncWinHttp::Impl::segmentLength() const {
-  return std::clamp((map.size() - map.onDisk()) / (4ll * mostConnections), kSmallestSegment, kLargestSegment);
-}
-
-// The next bytes for `c`: a segment while several connections run; else all that is
-// missing from the first gap on (a piece at a time where WinHTTP needs it).
-std::optional<Range> AsyncWinHttp::Impl::nextClaim(const Connection& c) {
-  if (several && ramp.wanted() > 1) {
-    if (auto claim = map.nextClaim(busy(&c), segmentLength()))
-      return claim;
-    return split();
+void AsyncWinHttp::Impl::post(Event event) {
+  bool wake;
+  {
+    std::lock_guard<std::mutex> lock(queueLock);
+    events.push_back(event);
+    wake = workerWaits;
   }
-  const std::vector<Range> others = busy(&c);
-  const std::optional<Range> gap = map.nextClaim(others, SegmentMap::kUnknownSize);
-  if (gap && sizeKnown() && gap->end - gap->first > kLargestAnswer)
-    return Range{gap->first, gap->first + kPiece};
-  return gap;
+  // A busy worker takes the event with the others before it waits again: under Wine each
+  // wake-up is a trip through the wine server, and a fast body brings thousands a second.
+  if (wake)
+    queued.notify_all();  // the owner's destructor may wait on it too
 }
 
-// When nothing is left to claim: the back half of the largest range a running request
-// still fetches, which that request gives up.
-std::optional<Range> AsyncWinHttp::Impl::split() {
-  Connection* largest = nullptr;
-  std::int64_t most = 2 * kSmallestSplit;
-  for (const auto& c : connections) {
-    if (c->active && c->request && c->claim.end - c->receivedTo() >= most) {
-      largest = c.get();
-      most = c->claim.end - c->receivedTo();
-    }
-  }
-  if (!largest)
-    return std::nullopt;
-  const std::int64_t end = largest->claim.end;
-  largest->claim.end = largest->request->shortenTo(largest->receivedTo() + most / 2);
-  if (largest->claim.end >= end)
-    return std::nullopt;
-  return Range{largest->claim.end, end};
-}
-
-// The first answer showed that the server honours ranges: the file takes its full size
-// and more connections may follow.
-void AsyncWinHttp::Impl::startSeveral() {
-  if (!file.extend(map))
-    return;  // a full disk shows itself on the one connection, as before
-  several = true;
-  ramp = ConnectionRamp(mostConnections);
-  ramp.begin(Clock::now());
-}
-
-void AsyncWinHttp::Impl::rampStep() {
-  switch (ramp.due(Clock::now())) {
-    case ConnectionRamp::Action::kAdd:
-      addConnection();
+// On WinHTTP's threads (or inside a WinHTTP call of the worker's): posts, nothing more.
+void CALLBACK AsyncWinHttp::Impl::statusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
+                                                 DWORD length) {
+  auto* request = reinterpret_cast<Request*>(context);
+  if (!request)
+    return;
+  // The request lives until its closing notice is taken: its id and owner may be read.
+  Event event{Event::Type::kSent, request->id};
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE: event.type = Event::Type::kSent; break;
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: event.type = Event::Type::kHeaders; break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      event.type = Event::Type::kAvailable;
+      event.number = *static_cast<DWORD*>(info);
       break;
-    case ConnectionRamp::Action::kDropNewest:
-      // Near the end the newest may be the one connection still fetching: it stays, and
-      // goes when its range is done (more are running than wanted by then).
-      if (activeConnections() < 2)
-        break;
-      for (auto c = connections.rbegin(); c != connections.rend(); ++c) {
-        if ((*c)->active) {
-          drop(**c);
-          break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      event.type = Event::Type::kRead;
+      event.number = length;
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+      event.type = Event::Type::kError;
+      event.number = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
+      event.result = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwResult;
+      break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: event.type = Event::Type::kReleased; break;
+    default: return;
+  }
+  request->owner->post(event);
+}
+
+void AsyncWinHttp::Impl::run() {
+  std::unique_lock<std::mutex> lock(queueLock);
+  for (;;) {
+    if (events.empty()) {
+      const std::optional<std::int64_t> wake = engine && !ended ? engine->wakeAt() : std::nullopt;
+      if (stopping && requests.empty()) {
+        finished = true;
+        queued.notify_all();
+        return;
+      }
+      if (wake) {
+        const auto at = startedAt + std::chrono::milliseconds(*wake);
+        workerWaits = true;
+        const bool woken = queued.wait_until(lock, at, [&] { return !events.empty(); });
+        workerWaits = false;
+        if (!woken) {
+          lock.unlock();
+          if (!ended)
+            apply(engine->tick(now()));
+          sweep();
+          lock.lock();
         }
+      } else {
+        workerWaits = true;
+        queued.wait(lock, [&] { return !events.empty(); });
+        workerWaits = false;
+      }
+      continue;
+    }
+    const Event event = events.front();
+    events.pop_front();
+    lock.unlock();
+    handle(event);
+    sweep();
+    lock.lock();
+  }
+}
+
+void AsyncWinHttp::Impl::handle(const Event& event) {
+  if (event.type == Event::Type::kStart) {
+    apply(engine->start(now()));
+    return;
+  }
+  if (event.type == Event::Type::kStop) {
+    stop();
+    return;
+  }
+  const auto found = requests.find(event.request);
+  if (found == requests.end())
+    return;
+  Request& request = *found->second;
+  if (event.type == Event::Type::kReleased) {
+    requests.erase(found);
+    return;
+  }
+  if (request.over)
+    return;  // closed: what it still reports is no one's
+  switch (event.type) {
+    case Event::Type::kSent:
+      request.lastApi = L"WinHttpReceiveResponse";
+      if (!http().receiveResponse(request.handle, nullptr)) {
+        const DWORD error = GetLastError();
+        afterError(request, error, format(L"%ls: Error %lld encountered.", request.lastApi.c_str(), error));
       }
       break;
-    case ConnectionRamp::Action::kNone:
+    case Event::Type::kHeaders:
+      onHeaders(request);
+      break;
+    case Event::Type::kAvailable: {
+      if (event.number == 0) {
+        requestEnded(request, Engine::Ended::kBodyEnded, std::wstring());
+        break;
+      }
+      if (request.buffer.size() - request.filled < event.number && request.filled > 0)
+        handOver(request);
+      if (request.over)
+        break;
+      // Only what is there: WinHTTP may hold a larger read until it is filled.
+      const DWORD chunk =
+          static_cast<DWORD>(std::min<std::size_t>(event.number, request.buffer.size() - request.filled));
+      request.lastApi = L"WinHttpReadData";
+      if (!http().readData(request.handle, request.buffer.data() + request.filled, chunk, nullptr)) {
+        const DWORD error = GetLastError();
+        afterError(request, error, format(L"%ls: Error %lld encountered.", request.lastApi.c_str(), error));
+      }
+      break;
+    }
+    case Event::Type::kRead:
+      if (event.number == 0) {
+        requestEnded(request, Engine::Ended::kBodyEnded, std::wstring());
+        break;
+      }
+      request.filled += event.number;
+      if (request.buffer.size() - request.filled < kMinRead || now() - request.handedAt >= kHandOverMs)
+        handOver(request);
+      if (!request.over)
+        queryNext(request);
+      break;
+    case Event::Type::kError: {
+      wchar_t text[600];
+      std::swprintf(text, sizeof text / sizeof text[0], L"%ls: REQUEST_ERROR - error %lu, result %ls",
+                    request.lastApi.c_str(), static_cast<unsigned long>(event.number), asyncCallName(event.result));
+      afterError(request, event.number, text);
+      break;
+    }
+    case Event::Type::kFailedToSend:
+      afterError(request, event.number, request.lastApi);
+      break;
+    default:
       break;
   }
 }
 
-void AsyncWinHttp::Impl::addConnection() {
-  // A connection fetching all the rest makes room: it stops a segment further on.
-  for (const auto& c : connections)
-    if (c->active && c->request && c->claim.end - c->receivedTo() > segmentLength())
-      c->claim.end = c->request->shortenTo(c->receivedTo() + segmentLength());
-  connections.push_back(std::make_unique<Connection>(*this, false));
-  Connection& added = *connections.back();
-  if (!claimNext(added)) {
-    connections.pop_back();
+// Carries out `next` in order; what the engine answers on the way (a flush done, a
+// record saved, a failed write) is carried out after the commands before it.
+void AsyncWinHttp::Impl::apply(Engine::Commands next) {
+  commands.insert(commands.end(), next.begin(), next.end());
+  if (applying)
     return;
+  applying = true;
+  while (!commands.empty()) {
+    const Engine::Command command = commands.front();
+    commands.pop_front();
+    if (!ended)
+      carryOut(command);
   }
-  added.active = true;
-  SupportLog::writef("download", "connection %d added: the ramp opens one more (%d active)", number(added), activeConnections());
-  SupportLog::countConnections(activeConnections());
-  send(added);
+  applying = false;
 }
 
-// Ends `c` for the rest of the download; the bytes it did not fetch go to the others.
-void AsyncWinHttp::Impl::drop(Connection& c) {
-  SupportLog::writef("download", "connection %d dropped: the newest connection did not raise the rate", number(c));
-  c.active = false;
-  c.pacer.ended();
-  if (c.request)
-    c.request->close();
-}
-
-// Gives `c` the next range for it; false when there is none.
-bool AsyncWinHttp::Impl::claimNext(Connection& c) {
-  const std::optional<Range> claim = nextClaim(c);
-  if (!claim)
-    return false;
-  c.claim = *claim;
-  c.written = claim->first;
-  return true;
-}
-
-// After `c`'s request ended complete: its next range, if one is left for it. False when
-// it has nothing more to do.
-bool AsyncWinHttp::Impl::takeNextClaim(Connection& c) {
-  return !(several && activeConnections() > ramp.wanted()) && claimNext(c);
-}
-
-// ---- 3. requests, retries and the watchdog -----------------------------------------------
-
-// On the deadline thread, when a request is due: continues the file from the bytes on
-// disk, on the route the user's proxy settings give for the URL.
-void AsyncWinHttp::Impl::startRequest(Connection& c) {
-  if (c.request) {
-    // A request given up mid-body may still have a read of WinHTTP's under way into the
-    // body buffer the next one uses: that one waits until WinHTTP has let go. Not under
-    // the lock, which the old request's last callbacks take.
-    RangeRequest& last = *c.request;
-    mutex.unlock();
-    const bool released = last.waitReleased(kCloseWaitMs);
-    mutex.lock();
-    if (ended || !c.active)
-      return;
-    if (!released) {
-      failed = true;
-      failureText = format(L"%ls failed with error %lld", L"WinHttpCloseHandle", WAIT_TIMEOUT);
-      end(false);
-      return;
+void AsyncWinHttp::Impl::carryOut(const Engine::Command& command) {
+  switch (command.kind) {
+    case Kind::kOpen:
+      open(command);
+      break;
+    case Kind::kClose: {
+      auto found = requests.find(command.request);
+      if (found != requests.end()) {
+        if (!found->second->over)
+          logEnd(*found->second, "closed");
+        close(*found->second);
+      }
+      break;
     }
-    c.request = nullptr;
+    case Kind::kWrite: {
+      std::int64_t at = command.offset;
+      const char* data = handing->buffer.data() + command.skip;
+      std::int64_t left = command.count;
+      while (left > 0) {
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD put = 0;
+        // A write that moves nothing would repeat forever (a full disk): it is a failure.
+        if (!WriteFile(file.handle(), data, static_cast<DWORD>(left), &put, &where) || put == 0) {
+          diskText = format(L"%ls failed with error %lld", L"WriteFile", GetLastError());
+          apply(engine->writeFailed(narrow(diskText), now()));
+          return;
+        }
+        data += put;
+        at += put;
+        left -= put;
+      }
+      break;
+    }
+    case Kind::kFlush: {
+      const bool ok = file.flushData();
+      apply(engine->flushed(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
+                            now()));
+      break;
+    }
+    case Kind::kSave: {
+      // A record that cannot be kept ends the download as a failed write does; the one
+      // before it still holds for the next run.
+      const bool ok = file.replaceRecord(command.text);
+      apply(engine->saved(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
+                          now()));
+      break;
+    }
+    case Kind::kDropRecord: {
+      const bool ok = file.dropParts();
+      apply(engine->saved(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
+                          now()));
+      break;
+    }
+    case Kind::kExtend: {
+      const bool ok = file.extend(command.offset, command.text);
+      apply(engine->extended(ok, now()));
+      break;
+    }
+    case Kind::kReport:
+      downloaded = engine->downloaded();
+      // The total is the server's to tell: until it answers, a partial file must not
+      // look complete to whoever reads the two counts.
+      total = answered ? engine->total() : 0;
+      if (engine->total() > 0)
+        digest.setSize(engine->total());
+      if (engine->map().prefixEnd() < digestPrefix)
+        digest.restart();  // the file on the server changed: its bytes come again
+      digestPrefix = engine->map().prefixEnd();
+      digest.advance(digestPrefix);
+      quiet = command.status == 4;
+      if (command.status == kProgress)
+        logProgress();
+      report(command.status);
+      break;
+    case Kind::kEnd:
+      if (command.end == Engine::End::kComplete) {
+        end(true, std::wstring());
+      } else {
+        std::wstring text = widen(command.text);
+        if (text.compare(0, 11, L"HTTP status") == 0)
+          text = L"WinHttpQueryHeaders: " + text;
+        end(false, command.end == Engine::End::kDisk && !diskText.empty() ? diskText : text);
+      }
+      break;
   }
-  // Resolving may fetch a script or search the network (only the first time): not under
-  // the lock, so the window's thread never waits for it. The proxy says "direct" as soon
-  // as a request found it unreachable, also while this resolved.
-  mutex.unlock();
+}
+
+// ---- 3. requests --------------------------------------------------------------------------
+
+void AsyncWinHttp::Impl::open(const Engine::Command& command) {
+  auto owned = std::make_unique<Request>();
+  Request& request = *owned;
+  request.owner = this;
+  request.id = command.request;
+  request.buffer.resize(kBufferSize);
+  request.handedAt = now();
+  request.connectionNumber = command.connection;
+  request.sentAt = now();
+  requests[request.id] = std::move(owned);
+  // Resolving may fetch a script or search the network (only the first time): the
+  // window's thread never waits for it, it reads only the counts. The proxy says
+  // "direct" as soon as a request found it unreachable.
   const SystemProxy::Route next = proxy.routeFor(url);
-  mutex.lock();
-  if (ended || !c.active)
-    return;
   if (!routeLogged || !(next == route)) {
     routeLogged = true;
     SupportLog::noteRoute(next.kind == SystemProxy::Kind::kProxy);
@@ -353,321 +500,295 @@ void AsyncWinHttp::Impl::startRequest(Connection& c) {
                                                                          : std::string("the system's own proxy setting"));
   }
   route = next;
-  HINTERNET onRoute = proxy.sessionFor(route, kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
-  if (!onRoute) {
-    failed = true;
-    failureText = format(L"%ls failed with error %lld", L"WinHttpOpen", GetLastError());
-    end(false);
-    return;
-  }
-  session = onRoute;
-  // What is missing may have changed while it waited (another connection took its place).
-  if (claimNext(c))
-    send(c);
+  if (command.count > 0)
+    SupportLog::writef("download", "request on connection %d: bytes %lld-%lld", command.connection,
+                       static_cast<long long>(command.offset), static_cast<long long>(command.offset + command.count - 1));
   else
-    c.active = false;
+    SupportLog::writef("download", "request on connection %d: bytes %lld-", command.connection,
+                       static_cast<long long>(command.offset));
+  wchar_t host[256] = {};
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof host / sizeof host[0];
+  parts.dwSchemeLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  DWORD error = 0;
+  auto step = [&](bool ok) {
+    if (!ok)
+      error = GetLastError();
+    return ok;
+  };
+  HINTERNET session = proxy.sessionFor(route, kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
+  request.lastApi = L"WinHttpOpen";
+  bool ok = step(session != nullptr);
+  if (ok) {
+    request.lastApi = L"WinHttpCrackURL";
+    ok = step(http().crackUrl(url.c_str(), 0, 0, &parts) != FALSE);
+  }
+  if (ok) {
+    request.lastApi = L"WinHttpConnect";
+    request.connection = http().connect(session, host, parts.nPort, 0);
+    ok = step(request.connection != nullptr);
+  }
+  if (ok) {
+    request.lastApi = L"WinHttpOpenRequest";
+    // The path runs from after the host and port to the end: the query is part of it.
+    std::wstring path = parts.lpszUrlPath ? parts.lpszUrlPath : L"";
+    if (path.empty())
+      path = L"/";
+    const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
+    request.handle = http().openRequest(request.connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                        WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    ok = step(request.handle != nullptr);
+  }
+  if (ok) {
+    // The context rides on the handle itself, so even the closing notice of a request
+    // that never got sent finds its object.
+    DWORD_PTR self = reinterpret_cast<DWORD_PTR>(&request);
+    http().setOption(request.handle, WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof self);
+  }
+  if (ok && !command.headers.empty()) {
+    request.lastApi = L"WinHttpAddRequestHeaders";
+    const std::wstring headers = widen(command.headers);
+    ok = step(http().addRequestHeaders(request.handle, headers.c_str(), static_cast<DWORD>(-1L),
+                                       WINHTTP_ADDREQ_FLAG_ADD) != FALSE);
+  }
+  if (ok) {
+    request.lastApi = L"WinHttpSetStatusCallback";
+    ok = step(http().setStatusCallback(request.handle, statusCallback, kCallbackFlags, 0) !=
+              WINHTTP_INVALID_STATUS_CALLBACK);
+    request.awaitingRelease = ok;
+  }
+  if (ok) {
+    request.lastApi = L"WinHttpSendRequest";
+    ok = step(http().sendRequest(request.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                 reinterpret_cast<DWORD_PTR>(&request)) != FALSE);
+  }
+  if (!ok) {
+    // Told to the engine as an event, after the commands it gave with this one.
+    request.lastApi = format(L"%ls failed with error %lld", request.lastApi.c_str(), error);
+    Event event{Event::Type::kFailedToSend, request.id};
+    event.number = error;
+    post(event);
+  }
 }
 
-// Sends the request for `c`'s claim.
-void AsyncWinHttp::Impl::send(Connection& c) {
-  RangeRequest::Target target;
-  target.file = file.handle();
-  target.offset = c.claim.first;
-  target.length = c.claim.end >= map.size() ? -1 : c.claim.length();
-  target.expectedSize = expectedSize;
-  // Starting over is for a file that only this connection writes.
-  target.mayRestart = activeConnections() == 1;
-  // Requests WinHTTP has let go of are freed as the download goes: a package of
-  // thousands of segments keeps no more of them than connections.
-  requests.erase(std::remove_if(requests.begin(), requests.end(),
-                                [&](const std::unique_ptr<RangeRequest>& request) {
-                                  for (const auto& other : connections)
-                                    if (other->request == request.get()) return false;
-                                  return request->waitReleased(0);
-                                }),
-                 requests.end());
-  requests.push_back(std::make_unique<RangeRequest>(mutex, c, c.buffer));
-  c.request = requests.back().get();
-  c.gotByte = false;
-  c.stalled = false;
-  c.pacer.sent(Clock::now());
-  c.sentFrom = c.claim.first;
-  c.sentAt = Clock::now();
-  SupportLog::writef("download", "request on connection %d: bytes %lld-%lld", number(c),
-                     static_cast<long long>(c.claim.first), static_cast<long long>(c.claim.end - 1));
-  armDeadline();
-  // The request may end inside send (a refused connection): onFinished has run then.
-  c.request->send(session, url, target);
+void AsyncWinHttp::Impl::close(Request& request) {
+  request.over = true;
+  HINTERNET closing = request.handle;
+  request.handle = nullptr;
+  if (closing)
+    http().closeHandle(closing);
+  if (request.connection) {
+    http().closeHandle(request.connection);
+    request.connection = nullptr;
+  }
 }
 
-// After `c`'s request failed: when the fault is transient and the budget lasts, the
-// next request is due after the schedule's wait, and true is returned.
-bool AsyncWinHttp::Impl::retryLater(Connection& c, End how, bool endedShort) {
-  const RangeRequest& request = *c.request;
-  const bool transient = how == End::Failed ? request.transient() : how == End::Closed ? c.stalled : endedShort;
-  if (!transient || ended)
-    return false;
-  if (route.kind == SystemProxy::Kind::kProxy && request.unreachable()) {
+// Frees the requests that are over and that WinHTTP never had (nothing will announce
+// their release); the others go with their closing notice.
+void AsyncWinHttp::Impl::sweep() {
+  for (auto it = requests.begin(); it != requests.end();)
+    it = it->second->over && !it->second->awaitingRelease ? requests.erase(it) : std::next(it);
+}
+
+// The collected body bytes go to the engine, which says where they are written.
+void AsyncWinHttp::Impl::handOver(Request& request) {
+  if (request.filled == 0)
+    return;
+  const std::int64_t length = static_cast<std::int64_t>(request.filled);
+  request.filled = 0;
+  request.handedAt = now();
+  handing = &request;
+  request.bytes += length;
+  apply(engine->data(request.id, length, now()));
+}
+
+void AsyncWinHttp::Impl::requestEnded(Request& request, Engine::Ended how, const std::wstring& text) {
+  // Bytes already received belong to the package: they are written first.
+  handOver(request);
+  if (request.over)
+    return;
+  const int id = request.id;
+  logEnd(request, how == Engine::Ended::kBodyEnded ? std::string("complete") : SupportLog::utf8(text));
+  close(request);
+  apply(engine->ended(id, how, narrow(text), now()));
+}
+
+void AsyncWinHttp::Impl::logEnd(const Request& request, const std::string& reason) {
+  SupportLog::writef("download", "request on connection %d ended after %lld ms with %lld bytes: %s",
+                     request.connectionNumber, static_cast<long long>(now() - request.sentAt),
+                     static_cast<long long>(request.bytes), reason.c_str());
+}
+
+// At most every 10 s while bytes arrive.
+void AsyncWinHttp::Impl::logProgress() {
+  const std::int64_t at = now();
+  if (at - progressLoggedAt < 10000)
+    return;
+  const double seconds = static_cast<double>(at - progressLoggedAt) / 1000;
+  const std::int64_t onDisk = engine->downloaded();
+  const std::int64_t size = engine->total();
+  const double rate = static_cast<double>(onDisk - progressLoggedBytes) / seconds;
+  SupportLog::writef("download", "progress %lld of %lld bytes, %.0f KB/s, %.0f s left", static_cast<long long>(onDisk),
+                     static_cast<long long>(size), rate / 1024,
+                     rate > 0 && size > 0 ? static_cast<double>(size - onDisk) / rate : -1.0);
+  progressLoggedAt = at;
+  progressLoggedBytes = onDisk;
+}
+
+void AsyncWinHttp::Impl::afterError(Request& request, DWORD error, const std::wstring& text) {
+  const bool unreachable = unreachableError(error);
+  if (unreachable && route.kind == SystemProxy::Kind::kProxy) {
     // The proxy itself is not there: the next request goes direct.
     proxy.proxyUnreachable();
   }
-  const std::int64_t retryAfter = request.retryAfterMs();
-  if (!c.pacer.failed(Clock::now(), retryAfter >= 0 ? std::optional<std::int64_t>(retryAfter) : std::nullopt))
-    return false;
-  setQuietIfAll();
-  armDeadline();
-  return true;
+  requestEnded(request,
+               unreachable ? Engine::Ended::kUnreachable
+               : transientError(error) ? Engine::Ended::kTransient
+                                       : Engine::Ended::kFinal,
+               text);
 }
 
-// The window says it is reconnecting while no active connection receives anything.
-void AsyncWinHttp::Impl::setQuietIfAll() {
-  for (const auto& c : connections)
-    if (c->active && !c->pacer.quiet())
-      return;
-  if (!quiet.exchange(true))
-    report(kReconnecting);
-}
-
-void AsyncWinHttp::Impl::armDeadline() {
-  if (ended || !deadlines)
-    return;
-  std::optional<Clock::time_point> soonest;
-  for (const auto& c : connections) {
-    if (!c->active)
-      continue;
-    if (const std::optional<Clock::time_point> when = c->pacer.deadline())
-      if (!soonest || *when < *soonest)
-        soonest = when;
-  }
-  if (soonest)
-    deadlines->wakeAt(*soonest);
-  else
-    deadlines->cancel();
-}
-
-void AsyncWinHttp::Impl::onDeadline(void* context) {
-  auto* impl = static_cast<Impl*>(context);
-  std::lock_guard<std::recursive_mutex> lock(impl->mutex);
-  // By index: starting a request lets go of the lock, and connections may be added.
-  for (std::size_t i = 0; i < impl->connections.size() && !impl->ended; ++i) {
-    Connection& c = *impl->connections[i];
-    if (!c.active)
-      continue;
-    switch (c.pacer.due(Clock::now())) {
-      case RequestPacer::Action::kStart:
-        impl->startRequest(c);
-        break;
-      case RequestPacer::Action::kStalled:
-        c.stalled = true;
-        SupportLog::writef("download", "connection %d stalled: no byte for %lld s", impl->number(c),
-                           static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(RequestPacer::kStall).count()));
-        if (c.request)
-          c.request->close();  // its end schedules the next request
-        break;
-      case RequestPacer::Action::kBecameQuiet:
-        impl->setQuietIfAll();
-        break;
-      case RequestPacer::Action::kNone:
-        break;
-    }
-  }
-  impl->armDeadline();
-}
-
-void AsyncWinHttp::Impl::closeRequests() {
-  for (const auto& c : connections)
-    if (c->request)
-      c->request->close();
-}
-
-// Waits for WinHTTP to let go of every request; false when one is still held.
-bool AsyncWinHttp::Impl::releaseRequests() {
-  for (auto& request : requests)
-    if (!request->waitReleased(kCloseWaitMs))
+void AsyncWinHttp::Impl::onHeaders(Request& request) {
+  request.lastApi = L"WinHttpQueryHeaders";
+  auto header = [&](DWORD query, std::string& value) {
+    wchar_t text[256] = {};
+    DWORD size = sizeof text;
+    if (!http().queryHeaders(request.handle, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX))
       return false;
-  return true;
+    value = narrow(text);
+    return true;
+  };
+  Engine::Answer answer;
+  DWORD code = 0;
+  DWORD size = sizeof code;
+  http().queryHeaders(request.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                      WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
+  answer.status = static_cast<int>(code);
+  // As text: a package of 4 GiB or more does not fit the header's number form.
+  std::string text;
+  if (!header(WINHTTP_QUERY_CONTENT_LENGTH, text) || !parseByteCount(text, answer.contentLength))
+    answer.contentLength = -1;
+  header(WINHTTP_QUERY_CONTENT_RANGE, answer.contentRange);
+  header(WINHTTP_QUERY_ETAG, answer.etag);
+  header(WINHTTP_QUERY_LAST_MODIFIED, answer.lastModified);
+  answer.acceptRanges = header(WINHTTP_QUERY_ACCEPT_RANGES, text) && text.find("bytes") != std::string::npos;
+  if (header(WINHTTP_QUERY_RETRY_AFTER, text)) {
+    if (const auto wait = RetrySchedule::retryAfterMs(text, static_cast<std::int64_t>(std::time(nullptr))))
+      answer.retryAfterMs = *wait;
+  }
+  SupportLog::writef("download", "answer on connection %d: HTTP %d, Content-Length %lld, Content-Range %s, ETag %s",
+                     request.connectionNumber, answer.status, static_cast<long long>(answer.contentLength),
+                     answer.contentRange.empty() ? "none" : answer.contentRange.c_str(),
+                     answer.etag.empty() ? "none" : answer.etag.c_str());
+  answered = true;
+  const int id = request.id;
+  apply(engine->answered(id, answer, now()));
+  auto still = requests.find(id);
+  if (still != requests.end() && !still->second->over)
+    queryNext(*still->second);
 }
 
-// ---- 4. what the requests and the digest report --------------------------------------------
-
-void AsyncWinHttp::Impl::onAccepted(Connection& c, std::int64_t newTotal, bool ranges) {
-  if (newTotal > 0 && !sizeKnown()) {
-    // The answer tells the size the caller did not know.
-    map = map.resized(newTotal);
-    if (c.claim.end > newTotal)
-      c.claim.end = newTotal;
+void AsyncWinHttp::Impl::queryNext(Request& request) {
+  request.lastApi = L"WinHttpQueryDataAvailable";
+  if (!http().queryDataAvailable(request.handle, nullptr)) {
+    const DWORD error = GetLastError();
+    afterError(request, error, format(L"%ls: Error %lld encountered.", request.lastApi.c_str(), error));
   }
-  total = newTotal;
-  if (newTotal > 0)
-    digest.setSize(newTotal);
-  if (!several && ranges && mostConnections > 1 && expectedSize > kSeveralFrom && newTotal == expectedSize &&
-      activeConnections() == 1)
-    startSeveral();
 }
 
-void AsyncWinHttp::Impl::onRestarted(Connection& c) {
-  // The server ignores ranges: the file holds a prefix again, written by one connection.
-  // It is empty now, so a record that stays behind names bytes past its end and is
-  // no record.
-  file.dropParts();
-  several = false;
-  ramp = ConnectionRamp(1);
-  map = SegmentMap(map.size());
-  c.claim = Range{0, map.size()};
-  c.written = 0;
-  downloaded = 0;
-  digest.restart();
+// ---- 4. the end and the digest --------------------------------------------------------------
+
+// The owner goes: a running transfer ends, keeping what it has (flushed first, so that
+// ".parts" claims nothing a power cut could take), with its status-2 report.
+void AsyncWinHttp::Impl::stop() {
+  stopping = true;
+  if (!ended && engine) {
+    if (engine->total() > 0 && file.flushData())
+      file.replaceRecord(engine->recordText(engine->map()));
+    end(false, std::wstring());
+  }
+  for (auto& entry : requests)
+    if (!entry.second->over)
+      close(*entry.second);
+  sweep();
 }
 
-void AsyncWinHttp::Impl::onReceived(Connection& c, std::int64_t bytes) {
-  if (!several)
-    return;
-  ramp.received(bytes);
-  if (!c.gotByte) {
-    c.gotByte = true;
-    if (c.added)
-      ramp.firstByte(Clock::now());
-  }
-  rampStep();
-}
-
-void AsyncWinHttp::Impl::onWritten(Connection& c, std::int64_t end) {
-  map.add(c.written, end);
-  c.written = end;
-  downloaded = map.onDisk();
-  // New bytes: the retry budget starts afresh, and the silence marks move on.
-  c.pacer.progressed(Clock::now());
-  quiet = false;
-  if (Clock::now() - progressLogged >= std::chrono::seconds(10)) {
-    const double seconds = std::chrono::duration<double>(Clock::now() - progressLogged).count();
-    const double rate = static_cast<double>(map.onDisk() - progressLoggedBytes) / seconds;
-    SupportLog::writef("download", "progress %lld of %lld bytes, %.0f KB/s, %.0f s left",
-                       static_cast<long long>(map.onDisk()), static_cast<long long>(map.size()), rate / 1024,
-                       rate > 0 && sizeKnown() ? static_cast<double>(map.size() - map.onDisk()) / rate : -1.0);
-    progressLogged = Clock::now();
-    progressLoggedBytes = map.onDisk();
-  }
-  digest.advance(map.prefixEnd());
-  if (!file.saveRecordIfDue(map)) {
-    // Bytes that no record vouches for would be fetched again by every later run.
-    failed = true;
-    failureText = format(L"%ls failed with error %lld", file.failedCall(), GetLastError());
-    this->end(false);
-    return;
-  }
-  report(kProgress);
-}
-
-void AsyncWinHttp::Impl::onFinished(Connection& c, End how, const std::wstring& text) {
-  if (!c.active || ended)
-    return;  // dropped, or the download is over
-  c.pacer.ended();
-  SupportLog::writef("download", "request on connection %d ended after %lld ms with %lld bytes: %s", number(c),
-                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.sentAt).count()),
-                     static_cast<long long>(c.written - c.sentFrom),
-                     how == End::Complete ? "complete" : how == End::Closed ? "closed" : SupportLog::utf8(text).c_str());
-  // A body without a told length may also end before the range does.
-  const bool done = how == End::Complete && (c.written >= c.claim.end || !sizeKnown());
-  if (!done && several && activeConnections() > 1) {
-    // The server closed a connection, refused it or let it fall silent while others
-    // run: one connection fewer from now on, and the others fetch what it left.
-    c.active = false;
-    ramp.refused();
-    SupportLog::writef("download", "connection %d dropped: the server ended it while others run", number(c));
-    if (how == End::Failed)
-      OutputDebugStringW((L"download connection given up: " + text).c_str());
-    armDeadline();
-    return;
-  }
-  if (!done) {
-    if (retryLater(c, how, how == End::Complete)) {
-      SupportLog::countRetry();
-      SupportLog::writef("download", "retry on connection %d in %lld ms: %s", number(c),
-                         static_cast<long long>(c.pacer.deadline() ? std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                           *c.pacer.deadline() - Clock::now()).count()
-                                                                   : 0),
-                         how == End::Failed   ? SupportLog::utf8(text).c_str()
-                         : how == End::Closed ? "no byte came in time"
-                                              : "the body ended short");
-      return;
-    }
-    if (how == End::Failed) {
-      failed = true;
-      failureText = text;
-    }
-    end(false);
-    return;
-  }
-  if (!sizeKnown()) {
-    // Without Content-Length and an expected size, the end of the body tells the size.
-    map = map.resized(c.written);
-    total = map.size();
-  }
-  if (map.complete()) {
-    end(true);
-    return;
-  }
-  if (takeNextClaim(c)) {
-    // Asked for right away (from WinHTTP's thread).
-    send(c);
-    return;
-  }
-  c.active = false;
-  armDeadline();
-}
-
-// Reports status 2 once. Every failure reports nothing downloaded, so the receiver
-// never takes a broken transfer for a complete file.
-void AsyncWinHttp::Impl::end(bool fileComplete) {
+// Reports status 2 once. Every failure reports nothing downloaded, so the receiver never
+// takes a broken transfer for a complete file.
+void AsyncWinHttp::Impl::end(bool fileComplete, const std::wstring& text) {
   if (ended)
     return;
-  ended = true;
-  complete = fileComplete && !failed && map.complete();
-  SupportLog::writef("download", "transfer ended: %s, %lld of %lld bytes on disk%s%s", complete ? "complete" : "incomplete",
-                     static_cast<long long>(map.onDisk()), static_cast<long long>(map.size()), failed ? ", " : "",
-                     SupportLog::utf8(failureText).c_str());
-  // The other connections' requests may still run: they write nothing more.
-  closeRequests();
-  // A record that cannot be kept is a disk error like a failed write; the one before it
-  // still holds for the next run.
-  if (!(complete ? file.dropParts() : file.saveRecord(map)) && !failed) {
-    failed = true;
-    failureText = format(L"%ls failed with error %lld", file.failedCall(), GetLastError());
-    complete = false;
+  for (auto& entry : requests)
+    if (!entry.second->over)
+      close(*entry.second);
+  {
+    std::lock_guard<std::mutex> lock(stateLock);
+    ended = true;
+    complete = fileComplete;
+    failed = !fileComplete && !text.empty();
+    failureText = failed ? text : std::wstring();
   }
   file.close();
-  if (failed)
-    downloaded = 0;
-  else
-    downloaded = map.onDisk();
-  if (complete) {
-    total = map.size();
+  SupportLog::writef("download", "transfer ended: %s, %lld of %lld bytes on disk%s%s", complete ? "complete" : "incomplete",
+                     static_cast<long long>(engine ? engine->downloaded() : 0),
+                     static_cast<long long>(engine ? engine->total() : 0), failed ? ", " : "",
+                     SupportLog::utf8(failureText).c_str());
+  downloaded = failed || !engine ? 0 : engine->downloaded();
+  if (complete && engine) {
+    total = engine->total();
     digest.setSize(total);
+    digest.advance(total);
   }
   report(kEnded);
+  {
+    std::lock_guard<std::mutex> lock(stateLock);
+    endReported = true;
+  }
   if (complete && (digest.ready() || digest.failed()))
     reportDigestOnce();
 }
 
 void AsyncWinHttp::Impl::report(int status) {
-  if (callback)
-    callback(context, owner, status, downloaded, total);
+  ProgressCallback target;
+  void* where;
+  {
+    std::lock_guard<std::mutex> lock(stateLock);
+    target = callback;
+    where = context;
+  }
+  if (target)
+    target(where, owner, status, downloaded, total);
 }
 
 void AsyncWinHttp::Impl::reportDigestOnce() {
-  if (digestReported)
-    return;
-  digestReported = true;
-  if (callback)
-    callback(context, owner, kDigestReady, digest.hashed(), total);
+  ProgressCallback target;
+  void* where;
+  {
+    std::lock_guard<std::mutex> lock(stateLock);
+    if (digestReported)
+      return;
+    digestReported = true;
+    target = callback;
+    where = context;
+  }
+  if (target)
+    target(where, owner, kDigestReady, digest.hashed(), total);
 }
 
-// On the digest's thread.
+// On the digest's thread. Before the transfer's end the report waits for it: status 3
+// always follows status 2.
 void AsyncWinHttp::Impl::onDigestReady(void* context) {
   auto* impl = static_cast<Impl*>(context);
-  std::lock_guard<std::recursive_mutex> lock(impl->mutex);
-  // Before the transfer's end the report waits for it: status 3 always follows status 2.
-  if (impl->ended && impl->complete)
+  bool now;
+  {
+    std::lock_guard<std::mutex> lock(impl->stateLock);
+    now = impl->endReported && impl->complete;
+  }
+  if (now)
     impl->reportDigestOnce();
 }
 
@@ -676,68 +797,84 @@ void AsyncWinHttp::Impl::onDigestReady(void* context) {
 AsyncWinHttp::AsyncWinHttp() : impl_(std::make_unique<Impl>(this)) {}
 
 AsyncWinHttp::~AsyncWinHttp() {
-  {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->end(false);
+  Impl& d = *impl_;
+  if (d.worker.joinable()) {
+    d.post(Impl::Event{Impl::Event::Type::kStop});
+    // The worker ends once WinHTTP released every request; a request it never lets go
+    // of would call into freed state, so past the bound the state is left allocated.
+    bool released;
+    {
+      std::unique_lock<std::mutex> lock(d.queueLock);
+      released = d.queued.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs), [&] { return d.finished; });
+    }
+    if (!released) {
+      d.worker.detach();
+      impl_.release();
+      return;
+    }
+    d.worker.join();
+  } else {
+    d.end(false, std::wstring());
   }
-  // Outside the lock: the digest's thread may be waiting for it, and so may WinHTTP's
-  // and the deadline thread.
-  impl_->deadlines.reset();
-  impl_->digest.stop();
-  if (!impl_->releaseRequests()) {
-    // WinHTTP still holds a request and may call into the state: leaking it is the
-    // lesser harm than freeing it under a running callback.
-    impl_.release();
-    return;
-  }
+  d.digest.stop();
 }
 
 bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
-  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-  impl_->callback = callback;
-  impl_->context = context;
-  if (!impl_->session && http().loaded())
-    impl_->session = impl_->proxy.sessionFor(SystemProxy::Route(), kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
-  return impl_->session != nullptr;
+  Impl& d = *impl_;
+  {
+    std::lock_guard<std::mutex> lock(d.stateLock);
+    d.callback = callback;
+    d.context = context;
+  }
+  if (!d.firstSession && http().loaded())
+    d.firstSession = d.proxy.sessionFor(SystemProxy::Route(), kUserAgent, WINHTTP_FLAG_ASYNC, kWinHttpTimeoutMs);
+  return d.firstSession != nullptr;
 }
 
-void AsyncWinHttp::setConnections(int count) {
-  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-  impl_->mostConnections = std::clamp(count, 1, kMaxConnections);
-}
+void AsyncWinHttp::setConnections(int count) { impl_->mostConnections = std::clamp(count, 1, kMaxConnections); }
 
 bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetPath, std::int64_t expectedSize,
                             const std::string& expectedMd5) {
-  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
   Impl& d = *impl_;
-  if (d.started) return false;
+  if (d.started)
+    return false;
   d.started = true;
   d.targetPath = targetPath;
   d.expectedMd5 = expectedMd5;
   d.expectedSize = expectedSize > 0 ? expectedSize : 0;
-  if (!d.session) {
-    d.failed = true;
-    d.failureText = format(L"%ls failed with error %lld", L"WinHttpOpen", ERROR_INVALID_HANDLE);
-    d.end(false);
+  if (!d.firstSession) {
+    d.end(false, format(L"%ls failed with error %lld", L"WinHttpOpen", ERROR_INVALID_HANDLE));
     return false;
   }
-  if (!d.file.open(targetPath, d.expectedSize, expectedMd5, d.map)) {
-    d.failed = true;
-    d.failureText = format(L"%ls failed with error %lld", d.file.failedCall(), GetLastError());
-    d.end(false);
+  SegmentMap map;
+  if (!d.file.open(targetPath, d.expectedSize, expectedMd5, map)) {
+    d.end(false, format(L"%ls failed with error %lld", d.file.failedCall(), GetLastError()));
     return false;
   }
-  // The total is the server's to tell: until it answers, a partial file must not look
-  // complete to whoever reads the two counts.
-  d.downloaded = d.map.onDisk();
+  d.downloaded = map.onDisk();
   d.total = 0;
   // What is on disk is hashed at once, off this thread, while the rest is asked for.
-  d.digest.start(targetPath, d.map.prefixEnd(), d.expectedSize > 0 ? d.expectedSize : -1, &Impl::onDigestReady,
-                 &d);
-  if (d.map.complete()) {
-    // Already complete: nothing to fetch. The report carries downloaded == total, and
-    // the digest of the whole file follows from the digest's thread.
-    d.end(true);
+  d.digestPrefix = map.prefixEnd();
+  d.digest.start(targetPath, d.digestPrefix, d.expectedSize > 0 ? d.expectedSize : -1, &Impl::onDigestReady, &d);
+  Engine::Settings settings;
+  settings.size = d.expectedSize;
+  settings.md5 = expectedMd5;
+  settings.connections = d.mostConnections;
+  settings.onDisk = map;
+  settings.validator = d.file.validator();
+  settings.seed = GetTickCount64() ^ GetCurrentProcessId();
+  settings.note = [](const Engine::Note& note) {
+    SupportLog::write("download", note.text);
+    if (note.kind == Engine::Note::Kind::kRetry)
+      SupportLog::countRetry();
+    else if (note.kind == Engine::Note::Kind::kAdded)
+      SupportLog::countConnections(note.active);
+  };
+  d.engine = std::make_unique<Engine>(settings);
+  if (map.complete()) {
+    // Already complete: nothing to fetch. The report carries downloaded == total, and the
+    // digest of the whole file follows from the digest's thread.
+    d.end(true, std::wstring());
     return false;
   }
   // A malformed address fails at once; everything else is for the requests to find.
@@ -745,28 +882,24 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   parts.dwStructSize = sizeof parts;
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   if (!http().crackUrl(url.c_str(), 0, 0, &parts)) {
-    d.failed = true;
-    d.failureText = format(L"%ls failed with error %lld", L"WinHttpCrackURL", GetLastError());
-    d.end(false);
+    d.end(false, format(L"%ls failed with error %lld", L"WinHttpCrackURL", GetLastError()));
     return false;
   }
   d.url = url;
-  d.connections.push_back(std::make_unique<Impl::Connection>(d, true));
-  Impl::Connection& first = *d.connections.back();
-  first.active = true;
+  d.startedAt = std::chrono::steady_clock::now();
   SupportLog::countConnections(1);
-  first.pacer.begin(Clock::now());
-  d.deadlines = std::make_unique<DeadlineThread>(&Impl::onDeadline, &d);
-  d.armDeadline();
+  d.post(Impl::Event{Impl::Event::Type::kStart});
+  d.worker = std::thread([&d] { d.run(); });
   return true;
 }
 
 void AsyncWinHttp::cancel() {
   {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    std::lock_guard<std::mutex> lock(impl_->stateLock);
     impl_->callback = nullptr;
-    impl_->end(false);
   }
+  if (impl_->worker.joinable())
+    impl_->post(Impl::Event{Impl::Event::Type::kStop});
   impl_->digest.stop();
 }
 
@@ -775,12 +908,12 @@ const std::wstring& AsyncWinHttp::targetPath() const { return impl_->targetPath;
 const std::wstring& AsyncWinHttp::infoPath() const { return impl_->file.infoPath(); }
 
 bool AsyncWinHttp::failed() const {
-  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+  std::lock_guard<std::mutex> lock(impl_->stateLock);
   return impl_->failed;
 }
 
 std::wstring AsyncWinHttp::failureText() const {
-  std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+  std::lock_guard<std::mutex> lock(impl_->stateLock);
   return impl_->failureText;
 }
 

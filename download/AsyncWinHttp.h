@@ -10,9 +10,9 @@
 #include <string>
 
 // One object per download attempt. init, download, cancel and the destructor run on the
-// UI thread; WinHTTP's worker threads, the digest's thread and the thread that starts
-// every request (first and retried) run the callback. The counts and the digest may be
-// read from any thread at any time.
+// UI thread; the download's own worker thread (which carries out every decision of its
+// transfer engine) and the digest's thread run the callback. The counts and the digest
+// may be read from any thread at any time.
 class AsyncWinHttp {
 public:
   // Status 1: progress after a chunk was written. Status 2: the transfer has ended,

@@ -7,9 +7,6 @@ namespace {
 // A side file longer than this is none of ours.
 constexpr DWORD kInfoLimit = 4096;
 constexpr DWORD kPartsLimit = 1024 * 1024;
-// Flushing costs the disk a moment: the record, and with it the data, is made durable
-// about this often while the bytes flow.
-constexpr ULONGLONG kSaveIntervalMs = 1000;
 
 #ifdef QX_TEST_HOOKS
 PackageFile::StepHook stepHook = nullptr;
@@ -62,34 +59,6 @@ std::int64_t sizeOf(const std::wstring& path) {
   return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-constexpr char kValidatorLine[] = "validator ";
-
-// The record's text: the ranges, then the validator when there is one.
-std::string recordText(const SegmentMap& map, const std::string& md5, const std::string& validator) {
-  std::string text = map.text(md5);
-  if (!validator.empty())
-    text += kValidatorLine + validator + "\n";
-  return text;
-}
-
-// Splits a record's validator line off its ranges; false when what follows them is
-// anything else.
-bool splitValidator(std::string& text, std::string& validator) {
-  const std::size_t end = text.find("\nend\n");
-  if (end == std::string::npos)
-    return true;
-  std::string rest = text.substr(end + 5);
-  text.erase(end + 5);
-  if (rest.empty())
-    return true;
-  const std::size_t prefix = sizeof kValidatorLine - 1;
-  if (rest.compare(0, prefix, kValidatorLine) != 0 || rest.back() != '\n' ||
-      rest.find('\n') != rest.size() - 1 || rest.size() == prefix + 1)
-    return false;
-  validator = rest.substr(prefix, rest.size() - prefix - 1);
-  return true;
-}
-
 // What a partial file holds by its side files.
 struct Holding {
   SegmentMap map;
@@ -113,9 +82,8 @@ Holding held(const std::wstring& path, std::int64_t size, const std::string& md5
   if (out.partsThere) {
     // One that cannot be read is no record either: the file may be of full size.
     const std::optional<SegmentMap> map =
-        readSideFile(path + L".parts", text, kPartsLimit) && splitValidator(text, out.validator)
-            ? SegmentMap::parse(text, size, md5)
-            : std::nullopt;
+        readSideFile(path + L".parts", text, kPartsLimit) ? SegmentMap::parse(text, size, md5, &out.validator)
+                                                          : std::nullopt;
     if (map && (map->ranges().empty() || map->ranges().back().end <= fileSize)) {
       out.map = *map;
       out.hasParts = true;
@@ -188,18 +156,22 @@ bool PackageFile::open(const std::wstring& path, std::int64_t size, const std::s
 }
 
 bool PackageFile::extend(const SegmentMap& map) {
+  // The record must never name bytes a power cut could still take.
+  return flushData() && extend(map.size(), recordText(map));
+}
+
+bool PackageFile::extend(std::int64_t size, const std::string& text) {
   const bool wasInUse = partsInUse_;
-  partsInUse_ = true;
-  if (!saveRecord(map)) {
+  if (!replaceRecord(text)) {
     partsInUse_ = wasInUse;
     return false;
   }
-  LARGE_INTEGER size{};
-  size.QuadPart = map.size();
+  LARGE_INTEGER full{};
+  full.QuadPart = size;
   LARGE_INTEGER before{};
-  if (GetFileSizeEx(file_, &before) && before.QuadPart == map.size())
+  if (GetFileSizeEx(file_, &before) && before.QuadPart == size)
     return true;
-  if (!step(L"SetEndOfFile") || !SetFilePointerEx(file_, size, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
+  if (!step(L"SetEndOfFile") || !SetFilePointerEx(file_, full, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
     const DWORD error = GetLastError();
     SetFilePointerEx(file_, before, nullptr, FILE_BEGIN);
     SetEndOfFile(file_);
@@ -221,14 +193,16 @@ bool PackageFile::flushData() {
 bool PackageFile::saveRecord(const SegmentMap& map) {
   if (!partsInUse_)
     return true;
-  lastSave_ = GetTickCount64();
   // The record must never name bytes a power cut could still take.
-  if (!flushData())
-    return false;
+  return flushData() && replaceRecord(recordText(map));
+}
+
+bool PackageFile::replaceRecord(const std::string& text) {
+  partsInUse_ = true;
   // Written beside, and moved over only once it is on the disk: a stop at any point
   // leaves one whole record, the old or the new.
   const std::wstring fresh = partsPath_ + L".new";
-  if (!writeRecord(fresh, recordText(map, md5_, validator_)))
+  if (!writeRecord(fresh, text))
     return false;
   if (!step(L"MoveFileExW") ||
       !MoveFileExW(fresh.c_str(), partsPath_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -240,14 +214,10 @@ bool PackageFile::saveRecord(const SegmentMap& map) {
   return true;
 }
 
+std::string PackageFile::recordText(const SegmentMap& map) const { return map.text(md5_, validator_); }
+
 void PackageFile::setValidator(const std::string& validator) {
   validator_ = validator.find_first_of("\r\n") == std::string::npos ? validator : std::string();
-}
-
-bool PackageFile::saveRecordIfDue(const SegmentMap& map) {
-  if (GetTickCount64() - lastSave_ < kSaveIntervalMs)
-    return true;
-  return saveRecord(map);
 }
 
 bool PackageFile::dropParts() {

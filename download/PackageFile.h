@@ -2,9 +2,9 @@
 // The package file a download writes and its two side files: ".info" names the package
 // the partial file belongs to (its size and digest), ".parts" which byte ranges are on
 // disk while several connections write the file in place, and which version of the
-// server's file they are of (a line "validator " and the ETag or Last-Modified after the
-// ranges; records of earlier builds have none). A file without ".parts" holds a prefix of
-// the package, as earlier builds left it.
+// server's file they are of (SegmentMap's text: an "If-Range: " line with the ETag or
+// Last-Modified; records of earlier builds have none). A file without ".parts" holds a
+// prefix of the package, as earlier builds left it.
 //
 // What the side files say must hold after a stop at any instant, a power cut included:
 // a file is cut before the record that vouched for its bytes goes, a record never names
@@ -40,19 +40,25 @@ public:
   bool extend(const SegmentMap& map);
   // Whether ".parts" is kept: the file was extended or had one when opened.
   bool partsInUse() const { return partsInUse_; }
+  // The same with the record's text made by the caller (the transfer engine), who made
+  // the bytes it names durable first: `text` is recorded, then the file takes `size`.
+  bool extend(std::int64_t size, const std::string& text);
   // The server's validator the record keeps, as opened or last set; empty for none.
   // One with a line break is none: no header holds one.
   const std::string& validator() const { return validator_; }
   void setValidator(const std::string& validator);
+  // The ".parts" text of `map` with the validator.
+  std::string recordText(const SegmentMap& map) const;
 
   // The bytes written so far reach the disk.
   bool flushData();
   // When ".parts" is kept, records `map` in it for good: the data is flushed first, then
-  // the record is written beside the old one, flushed, and moved over it. False when the
-  // disk refused; the previous record then still stands, and holds.
+  // the record is replaced as replaceRecord does. False when the disk refused; the
+  // previous record then still stands, and holds.
   bool saveRecord(const SegmentMap& map);
-  // saveRecord once a second has passed since the last one; true when none was due.
-  bool saveRecordIfDue(const SegmentMap& map);
+  // ".parts" becomes `text`, whose bytes the caller made durable: written beside the old
+  // record, flushed, and moved over it with write-through. False when the disk refused.
+  bool replaceRecord(const std::string& text);
   // The file holds a prefix again (it was cut to nothing, or is complete): its data is
   // flushed, then ".parts", if kept, goes. False when the flush failed; ".parts" stays.
   bool dropParts();
@@ -84,6 +90,5 @@ private:
   std::string md5_;
   std::string validator_;
   bool partsInUse_ = false;
-  ULONGLONG lastSave_ = 0;
   const wchar_t* failedCall_ = L"";
 };

@@ -1,23 +1,10 @@
 #include "download/RetrySchedule.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <random>
 
 namespace {
-
-std::int64_t steadyMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-RetrySchedule::Random seededRandom() {
-  auto engine = std::make_shared<std::mt19937_64>(std::random_device{}() ^ static_cast<std::uint64_t>(steadyMs()));
-  return [engine] { return std::uniform_real_distribution<double>(0.0, 1.0)(*engine); };
-}
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
 std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
@@ -67,7 +54,7 @@ std::optional<std::int64_t> httpDate(const std::string& text) {
 } // namespace
 
 RetrySchedule::RetrySchedule(Clock clock, Random random)
-    : clock_(clock ? std::move(clock) : Clock(steadyMs)), random_(random ? std::move(random) : seededRandom()) {
+    : clock_(std::move(clock)), random_(std::move(random)) {
   lastProgressMs_ = clock_();
 }
 

@@ -25,9 +25,9 @@ public:
   static constexpr int kAttemptsWithoutProgress = 8;
   static constexpr std::int64_t kTimeWithoutProgressMs = 10 * 60 * 1000;
 
-  // Without arguments: the steady clock and a seeded generator. The time without
-  // progress counts from here.
-  explicit RetrySchedule(Clock clock = {}, Random random = {});
+  // The owner's clock and random source (the transfer engine's, which has no clock of
+  // its own). The time without progress counts from here.
+  RetrySchedule(Clock clock, Random random);
 
   // New bytes arrived: the budget starts afresh and the next delay is the first again.
   void progressed();

@@ -55,14 +55,21 @@ std::optional<SegmentMap::Range> SegmentMap::nextClaim(const std::vector<Range>&
   return Range{at, end - at > maxLength ? at + maxLength : end};
 }
 
-std::string SegmentMap::text(const std::string& md5) const {
+namespace {
+const std::string kValidatorLine = "If-Range: ";
+}
+
+std::string SegmentMap::text(const std::string& md5, const std::string& validator) const {
   std::string out = std::to_string(size_) + "\n" + md5 + "\n";
+  if (!validator.empty())
+    out += kValidatorLine + validator + "\n";
   for (const Range& range : ranges_)
     out += std::to_string(range.first) + "-" + std::to_string(range.end - 1) + "\n";
   return out + "end\n";
 }
 
-std::optional<SegmentMap> SegmentMap::parse(const std::string& text, std::int64_t size, const std::string& md5) {
+std::optional<SegmentMap> SegmentMap::parse(const std::string& text, std::int64_t size, const std::string& md5,
+                                            std::string* validator) {
   std::vector<std::string> lines;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -78,7 +85,11 @@ std::optional<SegmentMap> SegmentMap::parse(const std::string& text, std::int64_
     return std::nullopt;
   SegmentMap map(size);
   std::int64_t previousEnd = -1;
-  for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
+  std::size_t i = 2;
+  std::string toldValidator;
+  if (lines[i].compare(0, kValidatorLine.size(), kValidatorLine) == 0)
+    toldValidator = lines[i++].substr(kValidatorLine.size());
+  for (; i + 1 < lines.size(); ++i) {
     const std::string& line = lines[i];
     const std::size_t dash = line.find('-');
     std::int64_t first = 0;
@@ -90,5 +101,7 @@ std::optional<SegmentMap> SegmentMap::parse(const std::string& text, std::int64_
     map.add(first, last + 1);
     previousEnd = last + 1;
   }
+  if (validator)
+    *validator = toldValidator;
   return map;
 }

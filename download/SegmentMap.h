@@ -41,12 +41,15 @@ public:
   std::optional<Range> nextClaim(const std::vector<Range>& busy, std::int64_t maxLength) const;
 
   // The ".parts" text: the package's size and digest as the ".info" side file has them,
-  // then one "FIRST-LAST" line (inclusive, like an HTTP range) per range on disk, then
-  // "end", each line ending in a line feed.
-  std::string text(const std::string& md5) const;
+  // then, when the server named its version, an "If-Range: VALIDATOR" line (its ETag or
+  // Last-Modified, sent back on every range request), then one "FIRST-LAST" line
+  // (inclusive, like an HTTP range) per range on disk, then "end", each line ending in a
+  // line feed.
+  std::string text(const std::string& md5, const std::string& validator = std::string()) const;
   // The map a ".parts" text describes, or nothing when it is damaged or names another
-  // package (size or digest).
-  static std::optional<SegmentMap> parse(const std::string& text, std::int64_t size, const std::string& md5);
+  // package (size or digest). The validator goes to `validator` when asked for.
+  static std::optional<SegmentMap> parse(const std::string& text, std::int64_t size, const std::string& md5,
+                                         std::string* validator = nullptr);
 
 private:
   std::int64_t size_ = 0;

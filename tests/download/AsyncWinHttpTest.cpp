@@ -631,39 +631,6 @@ TEST_F(AsyncWinHttpSegments, StoppedThreeTimesAndContinued) {
   EXPECT_EQ(countOf(lines, "\"-\""), 0) << "nothing is fetched twice from the start";
 }
 
-// A server that takes one connection at a time answers the second with 503: the
-// download goes on with one, and adds none again. (The first connection, made to stop
-// early for the second's sake, reconnects for the rest; the server may still count its
-// old connection then and answer 503 once more, which that connection waits out.)
-TEST_F(AsyncWinHttpSegments, ServerRefusingASecondConnectionLeavesOne) {
-  connections_ = 4;
-  const Outcome out = runPackage(qxtest::env("QX_ONE_CONNECTION_BASE") + "/slow/package.bin");
-  expectComplete(out);
-  const Lines log = readLines(qxtest::hostPath(qxtest::env("QX_ONE_CONNECTION_LOG")));
-  const int refused = countOf(log, "busy-503");
-  EXPECT_GE(refused, 1) << ::testing::PrintToString(log);
-  EXPECT_LE(refused, 2) << ::testing::PrintToString(log);
-  EXPECT_LE(countOf(log, " accept"), 4) << ::testing::PrintToString(log);
-}
-
-// Connections cut in the middle of a body: the ranges they left are fetched by the
-// others, or by the last one after a wait.
-TEST_F(AsyncWinHttpSegments, CutConnectionsLoseNothing) {
-  connections_ = 4;
-  const Outcome out = runPackage(qxtest::env("QX_CUTTING_BASE") + "/slow/package.bin");
-  expectComplete(out);
-  EXPECT_GE(countOf(readLines(qxtest::hostPath(qxtest::env("QX_CUTTING_LOG"))), " cut "), 1);
-}
-
-// A server that does not honour ranges gets one connection.
-TEST_F(AsyncWinHttpSegments, ServerWithoutRangesGetsOneConnection) {
-  connections_ = 4;
-  Outcome out;
-  EXPECT_EQ(requests(kOdd, 1, [&] { out = runPackage(odd_ + "/norange/slow/package.bin"); }),
-            Lines{"/norange/slow/package.bin -"});
-  expectComplete(out);
-}
-
 // The window callback alone: units of 1000 bytes above 1,000,000,000 bytes of total.
 TEST(AsyncWinHttpPost, ProgressUnitsAndEndMessage) {
   TestWindow window;

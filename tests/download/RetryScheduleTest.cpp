@@ -40,20 +40,6 @@ TEST(RetrySchedule, JitterStaysWithinAQuarterEitherWay) {
   EXPECT_EQ(t.schedule.failed(), 22500);  // the cap varies too
 }
 
-TEST(RetrySchedule, NewBytesRestartBothTheDelaysAndTheCount) {
-  FakeTime t;
-  failures(t.schedule, 6);
-  t.schedule.progressed();
-  EXPECT_EQ(t.schedule.failuresInARow(), 0);
-  // A connection that drops after every bit of progress goes on for ever.
-  for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(t.schedule.failed(), 1000);
-    t.nowMs += 60000;
-    t.schedule.progressed();
-  }
-  EXPECT_EQ(failures(t.schedule, 8).back(), std::nullopt);
-}
-
 TEST(RetrySchedule, TenMinutesWithoutANewByteSpendTheBudget) {
   FakeTime t;
   t.nowMs += RetrySchedule::kTimeWithoutProgressMs - 1;
@@ -110,18 +96,6 @@ TEST(RetrySchedule, ReadsRetryAfterAsSecondsOrAnHttpDate) {
       {"Sun, 06 Nov 1994 08:49:47 GMT trailing", std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(RetrySchedule::retryAfterMs(c.value, now), c.ms) << '"' << c.value << '"';
-}
-
-TEST(RetrySchedule, DefaultSourcesGiveJitteredDelaysInRange) {
-  RetrySchedule schedule;
-  for (int i = 1; i <= 7; ++i) {
-    const std::optional<std::int64_t> delay = schedule.failed();
-    ASSERT_TRUE(delay.has_value());
-    const std::int64_t base = std::min<std::int64_t>(1000LL << (i - 1), 30000);
-    EXPECT_GE(*delay, base * 3 / 4);
-    EXPECT_LE(*delay, base * 5 / 4);
-  }
-  EXPECT_FALSE(schedule.failed().has_value());
 }
 
 } // namespace

@@ -1,48 +1,13 @@
-// Which bytes of a package are on disk when several connections write it: ranges merge
-// as they meet, work is handed out in order around what others fetch, and the ".parts"
-// text is read back only when it is whole and names this package.
+// The ".parts" text is read back only when it is whole and names this package, with the
+// server's validator when it gave one. How ranges merge and are handed out is proven by
+// the transfer engine's simulation.
 #include "download/SegmentMap.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using Range = SegmentMap::Range;
 const std::string kMd5 = "0123456789ABCDEF0123456789ABCDEF";
-
-TEST(SegmentMap, RangesMergeAndThePrefixGrowsOnlyWhenTheGapBeforeIsFilled) {
-  SegmentMap map(100);
-  map.add(40, 60);
-  map.add(10, 20);
-  EXPECT_EQ(map.prefixEnd(), 0);
-  map.add(55, 70);   // overlaps
-  map.add(20, 30);   // touches
-  map.add(90, 150);  // clipped to the file
-  EXPECT_EQ(map.ranges(), (std::vector<Range>{{10, 30}, {40, 70}, {90, 100}}));
-  EXPECT_EQ(map.onDisk(), 20 + 30 + 10);
-  map.add(0, 10);
-  EXPECT_EQ(map.prefixEnd(), 30);
-  map.add(30, 90);
-  EXPECT_TRUE(map.complete());
-  EXPECT_EQ(map.ranges(), (std::vector<Range>{{0, 100}}));
-}
-
-TEST(SegmentMap, ClaimsAreTheLowestBytesNeitherOnDiskNorBusy) {
-  SegmentMap map(100);
-  map.add(0, 10);
-  map.add(50, 60);
-  EXPECT_EQ(map.nextClaim({}, 100), (Range{10, 50}));  // up to the next range on disk
-  EXPECT_EQ(map.nextClaim({}, 15), (Range{10, 25}));
-  // Around what running connections still fetch.
-  EXPECT_EQ(map.nextClaim({{10, 30}}, 100), (Range{30, 50}));
-  EXPECT_EQ(map.nextClaim({{10, 50}, {70, 80}}, 100), (Range{60, 70}));
-  EXPECT_EQ(map.nextClaim({{10, 50}, {60, 100}}, 100), std::nullopt);
-  // A file of unknown size is claimed to its end, without overflow.
-  SegmentMap unknown;
-  unknown.add(0, 5);
-  EXPECT_EQ(unknown.nextClaim({}, SegmentMap::kUnknownSize), (Range{5, SegmentMap::kUnknownSize}));
-  EXPECT_EQ(unknown.resized(8).nextClaim({}, 100), (Range{5, 8}));
-}
 
 TEST(SegmentMap, PartsTextIsReadBackOnlyWhenWholeAndOfThisPackage) {
   SegmentMap map(5368709120);
@@ -55,6 +20,12 @@ TEST(SegmentMap, PartsTextIsReadBackOnlyWhenWholeAndOfThisPackage) {
   EXPECT_EQ(back->ranges(), map.ranges());
   EXPECT_EQ(back->onDisk(), map.onDisk());
   EXPECT_TRUE(SegmentMap::parse(SegmentMap(10).text(kMd5), 10, kMd5));  // nothing yet
+  // The version the bytes belong to, sent back as If-Range.
+  const std::string withValidator = map.text(kMd5, "\"v1\"");
+  EXPECT_EQ(withValidator, "5368709120\n" + kMd5 + "\nIf-Range: \"v1\"\n0-1048575\n4294967296-4294967395\nend\n");
+  std::string validator;
+  ASSERT_TRUE(SegmentMap::parse(withValidator, 5368709120, kMd5, &validator));
+  EXPECT_EQ(validator, "\"v1\"");
 
   const char* const damaged[] = {
       "5368709120\n0123456789ABCDEF0123456789ABCDEF\n0-1048575\n",                 // cut before "end"
@@ -65,6 +36,7 @@ TEST(SegmentMap, PartsTextIsReadBackOnlyWhenWholeAndOfThisPackage) {
       "5368709120\n0123456789ABCDEF0123456789ABCDEF\n0-10\n11-20\nend\n",          // touching: not ours
       "5368709120\n0123456789ABCDEF0123456789ABCDEF\n0-5368709120\nend\n",         // past the end
       "5368709120\n0123456789ABCDEF0123456789ABCDEF\n-5-10\nend\n",
+      "5368709120\n0123456789ABCDEF0123456789ABCDEF\n0-10\nIf-Range: \"v1\"\nend\n",  // not where it goes
       "",
   };
   for (const char* text : damaged)

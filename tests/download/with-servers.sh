@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the downloader test against nginx, odd-server.py, tinyproxy and two fault relays
-# on loopback:
+# Runs the downloader test against nginx, odd-server.py and tinyproxy on loopback (the
+# engine's policy under faults is proven by its simulation; the end-to-end tests run the
+# fault relays):
 #   with-servers.sh <test program> [runner...]
 # Every server gets a free port and a temporary root; they are stopped and the root is
 # removed when the test ends, also when it fails or times out.
@@ -38,14 +39,6 @@ mknod "$root/full/setup.exe" c 1 7
 qx_nginx_start "$root/nginx" "$root/www" "location /slow/ { limit_rate $slow_rate; }" || exit 1
 pids+=("$QX_NGINX_PID")
 
-# relay NAME [modes...]: the fault relay in front of nginx, logging to $root/NAME.log.
-relay() {
-  local name=$1
-  shift
-  python3 "$here/../support/fault_proxy.py" --target "127.0.0.1:$QX_NGINX_PORT" --log "$root/$name.log" \
-    --port-file "$root/$name.port" "$@" &
-  pids+=("$!")
-}
 # port_of NAME: the port a server wrote to $root/NAME.port.
 port_of() {
   for _ in $(seq 50); do
@@ -55,10 +48,6 @@ port_of() {
   [ -s "$root/$1.port" ] || { echo "$1 did not start" >&2; return 1; }
   cat "$root/$1.port"
 }
-# A server that takes one connection at a time: a second one open at once gets a 503.
-relay one-connection --max-concurrent 1
-# A connection that drops: each one is closed after 8 MiB, in the middle of a body.
-relay cutting --cut-every $((8 << 20)) --cut-how close
 
 python3 "$here/odd-server.py" "$root/www" "$root/odd.port" "$root/odd.log" &
 pids+=("$!")
@@ -70,8 +59,6 @@ proxy_port=$(qx_free_port)
 "$here/../support/tinyproxy.sh" "$root/tinyproxy" "$proxy_port" &
 pids+=("$!")
 qx_wait_port "$proxy_port" || { echo "tinyproxy did not start" >&2; exit 1; }
-one_connection_port=$(port_of one-connection) || exit 1
-cutting_port=$(port_of cutting) || exit 1
 # A configuration script: the package server's second address goes through the proxy.
 cat >"$root/www/proxy.pac" <<PAC
 function FindProxyForURL(url, host) {
@@ -92,15 +79,9 @@ export QX_PROXY="127.0.0.1:$proxy_port"
 export QX_PROXY_LOG="$root/tinyproxy/tinyproxy.log"
 export QX_PROXIED_BASE="http://127.0.0.2:$QX_NGINX_PORT"
 # The shaped folder: $QX_SLOW_BASE/package.bin, QX_SLOW_SIZE bytes, at most QX_SLOW_RATE
-# bytes a second on each connection. The relays pass to the same nginx, so their
-# /slow/package.bin is that package too; their logs say what they did (accept, request,
-# busy-503, cut).
+# bytes a second on each connection.
 export QX_SLOW_BASE="http://127.0.0.1:$QX_NGINX_PORT/slow"
 export QX_SLOW_SIZE=$(stat -c %s "$root/www/slow/package.bin")
 export QX_SLOW_RATE=$slow_rate
-export QX_ONE_CONNECTION_BASE="http://127.0.0.1:$one_connection_port"
-export QX_ONE_CONNECTION_LOG="$root/one-connection.log"
-export QX_CUTTING_BASE="http://127.0.0.1:$cutting_port"
-export QX_CUTTING_LOG="$root/cutting.log"
 
 qx_run_gtest "$root/report.xml" "$program" "$@"

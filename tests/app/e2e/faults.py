@@ -38,14 +38,14 @@ def file_size(path):
 
 
 def bytes_on_disk(path):
-    """The bytes of a package being downloaded: what its ".parts" record names while
-    several connections write it in place (the file has its full size then), else the
-    file's size."""
+    """The bytes of a package being downloaded: what its ".parts" record names (after the
+    server's validator, when it gave one), else the file's size."""
     try:
         lines = open(path + ".parts").read().splitlines()[2:-1]
     except OSError:
         return file_size(path)
-    return sum(int(last) - int(first) + 1 for first, last in (line.split("-") for line in lines))
+    ranges = (line.split("-") for line in lines if not line.startswith("If-Range: "))
+    return sum(int(last) - int(first) + 1 for first, last in ranges)
 
 
 def start(run, args=(), env=None):
