@@ -410,6 +410,18 @@ TEST_F(AsyncWinHttpTest, AnswersThatAreNotTheRangeLeaveThePartialFile) {
   }
 }
 
+// A hostile server's body longer than the package never grows the file: a fresh 200 that
+// announces 64 MiB more fails before a byte is written, and a 206 that runs 64 MiB past
+// its range is cut at the range's end.
+TEST_F(AsyncWinHttpTest, BodiesLongerThanThePackageNeverGrowTheFile) {
+  leavePartial(4096);
+  expectComplete(runPackage(odd_ + "/long/package.bin"));
+  for (const char* side : {"", ".info", ".parts"})
+    DeleteFileA((target_ + side).c_str());
+  expectFailedWithNothing(runPackage(odd_ + "/long/package.bin"));
+  EXPECT_LE(qxtest::readFile(target_).size(), source_.size());
+}
+
 TEST_F(AsyncWinHttpTest, BadUrlFailsAtOnce) {
   const Outcome out = runPackage("not a url");
   EXPECT_FALSE(out.sent);
