@@ -442,8 +442,8 @@ def answered_once(run, url, digest):
 # itself); the log's end line names the cause the box leaves out. name: (what is served,
 # installer, payload exit code, box, exit code, the cause logged, then)
 BOXES = {
-    "failed_query": (dict(error_code=4), {}, 0, ("提示", "服务器出错了！请稍后再试。"), None, "error code 4",
-                     answered_once),
+    "failed_query": (dict(error_code=4), {}, 0, ("提示", "服务器出错了！请稍后再试。"), None,
+                     "its answer: {error_code = 4}", answered_once),
     "damaged_download": (dict(md5="0123456789abcdef0123456789abcdef"), {}, 0,
                          ("出错了", "下载的文件损坏了！请重新打开安装程序，再试一次。"), 1, "the package is damaged",
                          damaged_kept_nothing),
