@@ -57,8 +57,11 @@ class Run:
 
     def __exit__(self, *exc):
         self.stack.close()
-        # The installer's own logs of this run are kept beside its screenshots.
+        # The installer's own logs of this run are kept beside its screenshots, in place of
+        # an earlier run's.
         try:
+            for stale in glob.glob(os.path.join(self.screens, self.name + "-*_install_*.log")):
+                os.remove(stale)
             for path in installer_logs(self, since=self.started):
                 shutil.copyfile(path, os.path.join(self.screens, "%s-%s" % (self.name, os.path.basename(path))))
         except (Failure, OSError):
