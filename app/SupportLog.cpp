@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "app/LogLine.h"
@@ -33,6 +35,8 @@ HANDLE file = INVALID_HANDLE_VALUE;
 HANDLE writer = nullptr;
 std::wstring filePath;
 std::string lastCause;
+std::mutex answerLock;
+std::string lastAnswer;
 std::atomic<int> retries{0};
 std::atomic<int> mostConnections{0};
 std::atomic<bool> proxied{false};
@@ -108,6 +112,11 @@ void removeOldLogs(const std::wstring& folder, const std::string& installName, c
 void SupportLog::write(const char* stage, const std::string& event) {
   if (state.load(std::memory_order_relaxed) == kOff)
     return;
+  // The script thread prints the answer; the window's thread names it in the failure.
+  if (!event.empty() && event.front() == '{' && std::strcmp(stage, "query") == 0) {
+    std::lock_guard<std::mutex> hold(answerLock);
+    lastAnswer = event;
+  }
   queue().push(LogLine::format(now(), stage, event));
 }
 
@@ -184,6 +193,11 @@ void SupportLog::failure(const char* stage, const std::string& cause) {
 }
 
 std::string SupportLog::cause() { return lastCause; }
+
+std::string SupportLog::serverAnswer() {
+  std::lock_guard<std::mutex> hold(answerLock);
+  return lastAnswer;
+}
 
 RunFacts& SupportLog::facts() {
   static RunFacts* run = new RunFacts();

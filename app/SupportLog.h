@@ -30,6 +30,8 @@ public:
   // A failure the run ends with: its line now, and its cause for the last line.
   static void failure(const char* stage, const std::string& cause);
   static std::string cause();
+  // The update server's answer as the query script printed it (a "{...}" line), or "".
+  static std::string serverAnswer();
   static RunFacts& facts();
   static void countRetry();
   static void countConnections(int active);

@@ -304,8 +304,11 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   if (url.empty()) {
     manager().setStage(2);
     // The host's own reason (a timeout, a script that ended) is the better cause.
+    const std::string answer = SupportLog::serverAnswer();
     if (SupportLog::cause().empty())
-      SupportLog::failure("query", "the update server offered no package (its answer is in the query lines above)");
+      SupportLog::failure("query", "the update server offered no package" +
+                                       (answer.empty() ? std::string(" (see the query lines above)")
+                                                       : ", its answer: " + answer));
     MessageBoxW(window(), L"服务器出错了！请稍后再试。", L"提示", MB_ICONINFORMATION);
     restartSelf();
     return;

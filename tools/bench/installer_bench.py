@@ -9,8 +9,9 @@
   installer_bench.py embedded MIB --build DIR --tools DIR
       peak working set of a silent install of an embedded payload of MIB MiB
   installer_bench.py flood --build DIR --tools DIR
-      20,000 progress messages a second for 10 s
+      20,000 progress messages a second for 10 s, then the size of the run's log
 
+--nolog runs the installer with its log off, for the figures with and without it.
 --build names the tree whose installer is measured (an earlier tree gives the "before"
 figures), --tools the tree with the benchmark's own helpers. Each prints key=value lines.
 They use the end-to-end harness (nginx, the development update server on port 8901, the
@@ -27,9 +28,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "app", "e2e"))
-from harness import TITLE, Failure, Run, check, padded_payload, wait_for  # noqa: E402
+from harness import TITLE, Failure, Run, check, installer_logs, padded_payload, wait_for  # noqa: E402
 
 ONE_KEY = (291 + 88, 259 + 21)
+LOG_OPTIONS = ["/nolog"] if "--nolog" in sys.argv else []
 
 
 def memory_kib(pid, key="VmHWM"):
@@ -79,7 +81,7 @@ def web(run, mib, tools, complete_on_disk=False):
             f.write("%d%s" % (size, digest))
     record = os.path.join(run.folder, "record.txt")
     env = {"QX_PAYLOAD_RECORD": run.windows_path(record), "QX_PAYLOAD_STEPS": "30", "QX_PAYLOAD_DELAY": "100"}
-    process = run.start_installer(installer_copy(run), env_extra=env)
+    process = run.start_installer(installer_copy(run), *LOG_OPTIONS, env_extra=env)
     run.find_window()
     time.sleep(1.5)
     stop = os.path.join(run.folder, "probe.stop")
@@ -198,7 +200,7 @@ def flood(run, tools):
     with open(trace, "wb") as log:
         env_all = dict(run.env)
         env_all.update(env)
-        installer = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe], env=env_all,
+        installer = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe] + LOG_OPTIONS, env=env_all,
                                      stdout=subprocess.DEVNULL, stderr=log)
     run.installer = installer
 
@@ -239,6 +241,16 @@ def flood(run, tools):
     print("probe_median_ms=%s" % m.group(2))
     print("probe_max_ms=%s" % m.group(3))
     print("screenshot=%s" % shot)
+    # The run's log once it tells the payload's end: its size, progress lines and drop count.
+    def log_text():
+        logs = installer_logs(run, since=run.started)
+        return b"".join(open(path, "rb").read() for path in logs).decode("utf-8", "replace")
+    text = "" if LOG_OPTIONS else wait_for(lambda: "[payload] ended" in log_text() and log_text(), 30,
+                                           "the log to tell the payload's end")
+    print("log_bytes=%d" % len(text.encode()))
+    print("log_lines=%d" % len(text.splitlines()))
+    print("log_progress_lines=%d" % len(re.findall(r"\[payload\] progress", text)))
+    print("log_dropped=%s" % (" ".join(re.findall(r"\[log\] ([^\n]*dropped[^\n]*)", text)) or "none"))
 
 
 def main():

@@ -17,6 +17,7 @@ from time import monotonic
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
 from harness import SOURCE, UPDATE_PORT, Failure, check, free_port, main, padded_payload, wait_for  # noqa: E402
+from support import end_line, log_lines, logs  # noqa: E402
 
 PACKAGE = ("vantorsetup", "setup.exe")
 # Large enough that a throttled transfer is still running when the fault strikes.
@@ -119,6 +120,7 @@ def no_space(run):
     env = quick_payload(run)
     code = silent_install(run, ["/path", "T:\\game"], env)
     check(code == 1, "the run on a small drive ended with %s" % code)
+    check("not enough free space" in end_line(run), "the log ends with %r" % end_line(run))
     boxes = run.dialogs()
     check(boxes == [("提示", "磁盘空间不足，请清理磁盘或选择其他安装目录后再试。")], "message boxes %r" % boxes)
     check(os.listdir(mount) == [], "written on the small drive: %r" % os.listdir(mount))
@@ -262,7 +264,6 @@ def cut_after_each_mib(run, log, length):
     for before, after, passed in zip(starts[1:], starts[2:], sent):
         check(before < after <= before + passed - 100, "requests from %r after cuts of %r" % (starts, sent))
     # The support log names every retry with its wait and cause.
-    from support import log_lines, logs
     retries = [line for line in log_lines(logs(run)[-1]) if re.search(r"\[download\] retry on connection 1 in \d+ ms: \w", line)]
     check(len(retries) == len(starts) - 1, "%d requests, but the log's retries are %r" % (len(starts), retries))
     return "%d requests for %d bytes, each from where the file ended: %r" % (len(starts), length, starts)

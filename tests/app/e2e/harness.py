@@ -7,6 +7,7 @@ answers and logs message boxes. Every wait is bounded; every process is stopped 
 end, also on failure.
 """
 import contextlib
+import glob
 import hashlib
 import os
 import shutil
@@ -49,12 +50,22 @@ class Run:
         self.stack = contextlib.ExitStack()
         self.screens = os.path.join(build, "screenshots")
         os.makedirs(self.screens, exist_ok=True)
+        self.started = time.time()
 
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
         self.stack.close()
+        # The installer's own logs of this run are kept beside its screenshots, in place of
+        # an earlier run's.
+        try:
+            for stale in glob.glob(os.path.join(self.screens, self.name + "-*_install_*.log")):
+                os.remove(stale)
+            for path in installer_logs(self, since=self.started):
+                shutil.copyfile(path, os.path.join(self.screens, "%s-%s" % (self.name, os.path.basename(path))))
+        except (Failure, OSError):
+            pass
         # The next test's window opens where this one's did: a pointer left over its
         # buttons would start them hovered.
         if os.environ.get("DISPLAY"):
@@ -438,6 +449,22 @@ class Run:
 
     def count_red(self, x, y, width, height):
         return sum(1 for r, g, b in self.region(x, y, width, height) if r - max(g, b) > 80)
+
+
+def temp_folder(run):
+    """The Wine user's %TEMP% and the user's name."""
+    found = [p for p in glob.glob(run.drive_c("users", "*", "Temp")) + glob.glob(run.drive_c("users", "*", "AppData",
+                                                                                              "Local", "Temp"))
+             if "/Public/" not in p]
+    check(found, "no temporary folder in the prefix")
+    parts = os.path.relpath(found[0], run.drive_c("users")).split(os.sep)
+    return found[0], parts[0]
+
+
+def installer_logs(run, since=0):
+    """The installer's logs in %TEMP%, oldest first; those written since a time only."""
+    found = glob.glob(os.path.join(temp_folder(run)[0], "星海奇遇记_install_*.log"))
+    return sorted(p for p in found if os.path.getmtime(p) >= since)
 
 
 def padded_payload(build, size):

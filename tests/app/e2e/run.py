@@ -416,8 +416,6 @@ def damaged_kept_nothing(run, url, digest):
           "damaged text %r" % box[1])
     check(not os.path.exists(run.drive_c("vantorsetup", "setup.exe")), "the damaged package was kept")
     check(not os.path.exists(run.drive_c("vantorsetup", "setup.exe.info")), "its side file was kept")
-    from support import last_log_line
-    check("the package is damaged" in last_log_line(run), "the log ends with %r" % last_log_line(run))
 
 
 def failed_install_keeps_package(run, url, digest):
@@ -441,19 +439,24 @@ def answered_once(run, url, digest):
 
 # One press of the one-key button against what is served; the player sees one box (its
 # caption and how its text begins) and the installer ends with a code (None: it restarts
-# itself). name: (what is served, installer, payload exit code, box, exit code, then)
+# itself); the log's end line names the cause the box leaves out. name: (what is served,
+# installer, payload exit code, box, exit code, the cause logged, then)
 BOXES = {
-    "failed_query": (dict(error_code=4), {}, 0, ("提示", "服务器出错了！请稍后再试。"), None, answered_once),
+    "failed_query": (dict(error_code=4), {}, 0, ("提示", "服务器出错了！请稍后再试。"), None,
+                     "its answer: {error_code = 4}", answered_once),
     "damaged_download": (dict(md5="0123456789abcdef0123456789abcdef"), {}, 0,
-                         ("出错了", "下载的文件损坏了！请重新打开安装程序，再试一次。"), 1, damaged_kept_nothing),
-    "payload_start_failure": (dict(content=b"not a program" * 1000), {}, 0, ("提示", "正在安装中..."), 102, None),
-    "payload_failure": (dict(), {}, 7, FAILED, 103, failed_install_keeps_package),
-    "extraction_failure": (None, dict(no_package=True), 0, ("提示", "无法提取安装包"), 101, None),
+                         ("出错了", "下载的文件损坏了！请重新打开安装程序，再试一次。"), 1, "the package is damaged",
+                         damaged_kept_nothing),
+    "payload_start_failure": (dict(content=b"not a program" * 1000), {}, 0, ("提示", "正在安装中..."), 102,
+                              "the payload could not be started", None),
+    "payload_failure": (dict(), {}, 7, FAILED, 103, "the payload failed with exit code 7", failed_install_keeps_package),
+    "extraction_failure": (None, dict(no_package=True), 0, ("提示", "无法提取安装包"), 101,
+                           "the embedded package could not be written", None),
 }
 
 
 def box_scenario(name):
-    served, variant, exit_code, box, code, then = BOXES[name]
+    served, variant, exit_code, box, code, cause, then = BOXES[name]
 
     def scenario(run):
         fresh(run)
@@ -470,6 +473,8 @@ def box_scenario(name):
             check(seen == box, "message box %r" % (seen,))
         else:
             expect_box_and_exit(run, box[0], box[1], code)
+        from support import end_line
+        check(cause in end_line(run), "the log ends with %r" % end_line(run))
         if then:
             then(run, url, digest)
     scenario.__name__ = name
@@ -528,6 +533,8 @@ def restart_keeps_arguments(run):
     requests = open(run.nginx_log).read().splitlines()
     check(len(requests) == 1 and requests[0].endswith(" 404"), "requests %r" % requests)
     expect_restart(run)
+    from support import end_line
+    check("404" in end_line(run), "the log ends with %r" % end_line(run))
     os.rename(later, package)
     press_one_key(run)
     wait_for(lambda: run.registry_install_path(), 60, "the restarted copy's install")

@@ -6,7 +6,6 @@
                 install logs every stage and reports its success; with the temporary folder
                 read-only the install still succeeds. No report names the Windows user.
 """
-import glob
 import json
 import os
 import shutil
@@ -14,25 +13,14 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import SUPPORT, check, port_open, wait_for  # noqa: E402
+from harness import SUPPORT, check, installer_logs, port_open, temp_folder, wait_for  # noqa: E402
 from run import fresh, payload_env, serve_package  # noqa: E402
 
 REPORT_PORT = 8902
 STAGES = ("start", "config", "path", "query", "route", "download", "verify", "payload", "end")
 
 
-def temp_folder(run):
-    """The Wine user's %TEMP% and the user's name."""
-    found = [p for p in glob.glob(run.drive_c("users", "*", "Temp")) + glob.glob(run.drive_c("users", "*", "AppData",
-                                                                                              "Local", "Temp"))
-             if "/Public/" not in p]
-    check(found, "no temporary folder in the prefix")
-    parts = os.path.relpath(found[0], run.drive_c("users")).split(os.sep)
-    return found[0], parts[0]
-
-
-def logs(run):
-    return sorted(glob.glob(os.path.join(temp_folder(run)[0], "星海奇遇记_install_*.log")))
+logs = installer_logs
 
 
 def log_lines(path):
@@ -45,6 +33,15 @@ def last_log_line(run, path=None):
     found = [path] if path else logs(run)
     check(found and os.path.exists(found[-1]), "no log %s" % (path or "in " + temp_folder(run)[0]))
     return log_lines(found[-1])[-1]
+
+
+def end_line(run):
+    """The last "[end]" line of this run's logs, once written: a copy the installer restarted
+    may write on after it."""
+    def found():
+        ends = [line for path in installer_logs(run, run.started) for line in log_lines(path) if " [end] " in line]
+        return ends[-1] if ends else None
+    return wait_for(found, 30, "the log's end line")
 
 
 def silent(run, exe, expected_code, *args, seconds=90):
@@ -97,6 +94,13 @@ def support_log(run):
     for private in (user.lower(), "users", "\\\\", "127.0.0.1", "c:"):
         check(private not in body, "a report names %r: %s" % (private, body))
 
+    # /nolog: the same install, and no log written or grown.
+    before = [(path, os.path.getsize(path)) for path in logs(run)]
+    silent(run, exe, 0, "/nolog")
+    wait_for(lambda: len(received()) == 3, 10, "the /nolog run's report")
+    after = [(path, os.path.getsize(path)) for path in logs(run)]
+    check(after == before, "with /nolog the logs went from %r to %r" % (before, after))
+
     # A temporary folder that cannot be written: the install goes on without its log.
     mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", temp], capture_output=True)
     check(mounted.returncode == 0, "the temporary folder could not be made read-only: %r" % mounted.stderr)
@@ -105,7 +109,7 @@ def support_log(run):
     silent(run, exe, 0)
     check(os.path.exists(run.record) and not logs(run), "with a read-only temporary folder: payload ran %s, logs %r"
           % (os.path.exists(run.record), logs(run)))
-    wait_for(lambda: len(received()) == 3, 10, "the third report")
+    wait_for(lambda: len(received()) == 4, 10, "the read-only run's report")
 
 
 if __name__ == "__main__":
