@@ -196,6 +196,7 @@ struct AsyncWinHttp::Impl {
   void handle(const Event& event);
   void apply(Engine::Commands next);
   void carryOut(const Engine::Command& command);
+  std::string fileFailure(bool ok) const;
   void open(const Engine::Command& command);
   void close(Request& request);
   void sweep();
@@ -387,6 +388,12 @@ void AsyncWinHttp::Impl::apply(Engine::Commands next) {
   applying = false;
 }
 
+// What the engine is told of a file command: nothing when it worked, else the call that
+// failed and its error, for the disk-error path.
+std::string AsyncWinHttp::Impl::fileFailure(bool ok) const {
+  return ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError()));
+}
+
 void AsyncWinHttp::Impl::carryOut(const Engine::Command& command) {
   switch (command.kind) {
     case Kind::kOpen:
@@ -424,22 +431,19 @@ void AsyncWinHttp::Impl::carryOut(const Engine::Command& command) {
     }
     case Kind::kFlush: {
       const bool ok = file.flushData();
-      apply(engine->flushed(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
-                            now()));
+      apply(engine->flushed(ok, fileFailure(ok), now()));
       break;
     }
     case Kind::kSave: {
       // A record that cannot be kept ends the download as a failed write does; the one
       // before it still holds for the next run.
       const bool ok = file.replaceRecord(command.text);
-      apply(engine->saved(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
-                          now()));
+      apply(engine->saved(ok, fileFailure(ok), now()));
       break;
     }
     case Kind::kDropRecord: {
       const bool ok = file.dropParts();
-      apply(engine->saved(ok, ok ? std::string() : narrow(format(L"%ls failed with error %lld", file.failedCall(), GetLastError())),
-                          now()));
+      apply(engine->saved(ok, fileFailure(ok), now()));
       break;
     }
     case Kind::kExtend: {

@@ -739,13 +739,8 @@ void TransferEngine::record(bool force) {
 }
 
 TransferEngine::Commands TransferEngine::flushed(bool ok, const std::string& text, std::int64_t now) {
-  now_ = now;
-  if (over_)
+  if (!diskAnswered(ok, text, now))
     return take();
-  if (!ok) {
-    finish(End::kDisk, text);
-    return take();
-  }
   if (persist_ == Persist::kFinalFlushing) {
     persist_ = Persist::kFinalSaving;
     if (endAs_ == End::kComplete) {
@@ -764,14 +759,20 @@ TransferEngine::Commands TransferEngine::flushed(bool ok, const std::string& tex
   return take();
 }
 
-TransferEngine::Commands TransferEngine::saved(bool ok, const std::string& text, std::int64_t now) {
+// Whether the answer of the disk lets the record go on: not once the download is over,
+// and a refusal ends it on the disk's path.
+bool TransferEngine::diskAnswered(bool ok, const std::string& text, std::int64_t now) {
   now_ = now;
   if (over_)
-    return take();
-  if (!ok) {
+    return false;
+  if (!ok)
     finish(End::kDisk, text);
+  return ok;
+}
+
+TransferEngine::Commands TransferEngine::saved(bool ok, const std::string& text, std::int64_t now) {
+  if (!diskAnswered(ok, text, now))
     return take();
-  }
   if (persist_ == Persist::kFinalSaving) {
     persist_ = Persist::kIdle;
     over_ = true;

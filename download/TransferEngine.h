@@ -208,6 +208,7 @@ private:
   void note(Note::Kind kind, const Connection& c, const std::string& text);
   void record(bool force);
   void finish(End end, const std::string& text);
+  bool diskAnswered(bool ok, const std::string& text, std::int64_t now);
   void progressed();
   void checkQuiet();
   int active() const;
