@@ -5,10 +5,11 @@
 #include <sddl.h>
 #include <shlobj.h>
 
-#include <cstdio>
 #include <cwchar>
 #include <cwctype>
 #include <memory>
+
+#include "app/SecureRandom.h"
 
 namespace {
 
@@ -70,13 +71,8 @@ bool createProtected(const std::wstring& path) {
 }
 
 std::wstring randomSuffix() {
-  LARGE_INTEGER counter{};
-  QueryPerformanceCounter(&counter);
-  const unsigned value = static_cast<unsigned>(counter.QuadPart * 2654435761u) ^ GetCurrentProcessId() ^
-                         static_cast<unsigned>(GetTickCount64());
-  wchar_t text[16];
-  std::swprintf(text, 16, L"%08x", value);
-  return text;
+  const std::string digits = SecureRandom::hex(4);
+  return std::wstring(digits.begin(), digits.end());
 }
 
 } // namespace

@@ -4,18 +4,20 @@
 
 #include <windows.h>
 #include <ole2.h>
-#include <wincrypt.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "app/CommandLineOptions.h"
 #include "app/Elevation.h"
+#include "app/HeldPackage.h"
 #include "app/InstallManager.h"
 #include "app/OutcomeReport.h"
 #include "app/ReportSender.h"
+#include "app/SecureRandom.h"
 #include "app/SelfRestart.h"
 #include "app/UserLauncher.h"
 #include "app/SingleInstance.h"
@@ -61,34 +63,9 @@ std::string fileVersion() {
 
 // The SHA-256 of this program's file, so support knows which build ran.
 std::string ownDigest() {
-  HANDLE file = CreateFileW(ownPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return "unreadable";
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
-  std::string hex = "unreadable";
-  if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
-      CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
-    std::vector<BYTE> buffer(1 << 16);
-    DWORD read = 0;
-    bool ok = true;
-    while (ok && ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read)
-      ok = CryptHashData(hash, buffer.data(), read, 0);
-    BYTE digest[32];
-    DWORD length = sizeof digest;
-    if (ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0)) {
-      static const char digits[] = "0123456789abcdef";
-      hex.clear();
-      for (DWORD i = 0; i < length; ++i)
-        hex += {digits[digest[i] >> 4], digits[digest[i] & 15]};
-    }
-  }
-  if (hash)
-    CryptDestroyHash(hash);
-  if (provider)
-    CryptReleaseContext(provider, 0);
-  CloseHandle(file);
-  return hex;
+  const std::unique_ptr<HeldPackage> file = HeldPackage::open(ownPath());
+  const std::string digest = file ? file->sha256() : std::string();
+  return digest.empty() ? "unreadable" : digest;
 }
 
 // The real version: GetVersionEx answers what the manifest admits to.
@@ -105,11 +82,7 @@ std::string windowsVersion() {
 
 std::string randomRunId() {
   unsigned char random[16] = {};
-  HCRYPTPROV provider = 0;
-  if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-    CryptGenRandom(provider, sizeof random, random);
-    CryptReleaseContext(provider, 0);
-  }
+  SecureRandom::fill(random, sizeof random);
   return OutcomeReport::runId(random);
 }
 

@@ -3,11 +3,11 @@
 
 #include <windows.h>
 #include <shellapi.h>
-#include <wincrypt.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+#include "app/SecureRandom.h"
 
 namespace {
 
@@ -61,25 +61,6 @@ bool carryOut(const std::string& bytes) {
   return true;
 }
 
-std::string randomHex() {
-  BYTE bytes[16] = {};
-  HCRYPTPROV provider = 0;
-  bool ok = CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
-  if (ok) {
-    ok = CryptGenRandom(provider, sizeof bytes, bytes);
-    CryptReleaseContext(provider, 0);
-  }
-  if (!ok)
-    return {};
-  std::string text;
-  char pair[3];
-  for (BYTE b : bytes) {
-    std::snprintf(pair, sizeof pair, "%02x", b);
-    text += pair;
-  }
-  return text;
-}
-
 // Waits for an overlapped operation on `pipe`, or for `process` to end (false).
 bool finish(HANDLE pipe, OVERLAPPED& overlapped, HANDLE process, DWORD& moved) {
   HANDLE waits[] = {overlapped.hEvent, process};
@@ -96,7 +77,7 @@ bool finish(HANDLE pipe, OVERLAPPED& overlapped, HANDLE process, DWORD& moved) {
 // --- the unelevated side ---------------------------------------------------------------
 
 UserLauncher::UserLauncher() {
-  const std::string random = randomHex();
+  const std::string random = SecureRandom::hex(16);
   if (random.empty())
     return;
   const std::string name = "\\\\.\\pipe\\qx-player-" + std::to_string(GetCurrentProcessId()) + "-" + random;
