@@ -16,17 +16,13 @@ from time import monotonic
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
+from run import payload_env, silent, start  # noqa: E402
 from harness import SOURCE, UPDATE_PORT, Failure, check, free_port, main, padded_payload, wait_for  # noqa: E402
 from support import end_line, log_lines, logs  # noqa: E402
 
 PACKAGE = ("vantorsetup", "setup.exe")
 # Large enough that a throttled transfer is still running when the fault strikes.
 PAD = 12 << 20
-
-
-def quick_payload(run):
-    """The payload's environment for a run that only needs it to install and end."""
-    return scenarios.payload_env(run, steps=3, delay=50)
 
 
 def announce(run, url, digest, length, port=UPDATE_PORT):
@@ -49,19 +45,6 @@ def bytes_on_disk(path):
     return sum(int(last) - int(first) + 1 for first, last in ranges)
 
 
-def start(run, args=(), env=None):
-    """A copy of the branded installer named after the scenario, so that the dialog
-    watcher takes it for this scenario's."""
-    exe = scenarios.installer(run, copy_as="%s-installer.exe" % run.name)
-    return run.start_installer(exe, *args, env_extra=env)
-
-
-def silent_install(run, args=(), env=None, seconds=120):
-    """One silent run to its end; its exit code."""
-    start(run, ["/verysilent"] + list(args), env)
-    return run.installer_exit(seconds)
-
-
 def serve(run, rate):
     target, digest, length = run.package(PAD)
     port = free_port()
@@ -74,12 +57,12 @@ def serve(run, rate):
 def server_stopped(run):
     """The package server goes away mid-download and does not come back: the run tries
     again until its budget is spent, then says so and ends with 1, keeping the partial
-    file and its side file; the next run continues with Range."""
+    file and its side file; the next run continues with Range. The waits are a tenth of
+    the real ones (a test build's seam); RetryScheduleTest holds the real schedule."""
     scenarios.fresh(run)
     target, digest, length, port, nginx, log = serve(run, "2m")
-    env = quick_payload(run)
     partial = run.drive_c(*PACKAGE)
-    start(run, ["/verysilent"], env)
+    start(run, ["/verysilent"], dict(payload_env(run), QX_TEST_RETRY_DIVISOR="10"))
     wait_for(lambda: file_size(partial) > 2 << 20, 60, "a part of the package to arrive")
     nginx.send_signal(signal.SIGKILL)
     nginx.wait(10)
@@ -88,9 +71,9 @@ def server_stopped(run):
     waited = monotonic() - stopped
     kept = file_size(partial)
     check(code == 1, "the interrupted run ended with %s" % code)
-    # Seven waits between eight tries, each at least three quarters of 1, 2, 4, 8, 16,
-    # 30 and 30 s.
-    check(waited > 68, "the run gave up %.0f s after the server went away" % waited)
+    # Seven waits between eight tries, each at least three quarters of a tenth of 1, 2,
+    # 4, 8, 16, 30 and 30 s.
+    check(waited > 6.8, "the run gave up %.1f s after the server went away" % waited)
     boxes = run.dialogs()
     check(boxes and boxes[-1] == ("出错了", "网络出现了问题！请再试一次。"), "message boxes %r" % boxes)
     check(0 < kept < length and os.path.exists(partial + ".info"),
@@ -99,7 +82,7 @@ def server_stopped(run):
     check(run.registry_install_path() is None, "a registry value after an interrupted download")
 
     _, log2 = run.nginx_on(port, "0")
-    code = silent_install(run, env=env)
+    code = silent(run)
     check(code == 0, "the second run ended with %s (boxes %r)" % (code, run.dialogs()))
     requests = open(log2).read().splitlines()
     check(len(requests) == 1 and requests[0].endswith(" 206"), "second run's requests %r" % requests)
@@ -107,7 +90,7 @@ def server_stopped(run):
     check(os.path.exists(run.record) and len(run.dialogs()) == 1, "boxes %r" % run.dialogs())
     check(not os.path.exists(partial) and not os.path.exists(partial + ".info"), "the package stayed")
     check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
-    run.report = ["gave up %.0f s after the server went away, at %d of %d bytes; continued with %s"
+    run.report = ["gave up %.1f s after the server went away, at %d of %d bytes; continued with %s"
                   % (waited, kept, length, requests[0])]
 
 
@@ -117,8 +100,7 @@ def no_space(run):
     mount = run.mount_drive_t("6m")
     scenarios.fresh(run)
     target, digest, length, port, nginx, log = serve(run, "0")
-    env = quick_payload(run)
-    code = silent_install(run, ["/path", "T:\\game"], env)
+    code = silent(run, "/path", "T:\\game")
     check(code == 1, "the run on a small drive ended with %s" % code)
     check("not enough free space" in end_line(run), "the log ends with %r" % end_line(run))
     boxes = run.dialogs()
@@ -129,7 +111,7 @@ def no_space(run):
 
     # Room for the package and the margin of 64 MiB.
     subprocess.run(["mount", "-o", "remount,size=96m", mount], check=True, capture_output=True)
-    code = silent_install(run, ["/path", "T:\\game"], env)
+    code = silent(run, "/path", "T:\\game")
     check(code == 0, "the run with room ended with %s (boxes %r)" % (code, run.dialogs()))
     requests = open(log).read().splitlines()
     check(len(requests) == 1 and requests[0].endswith('"-" 200'), "requests %r" % requests)
@@ -160,11 +142,10 @@ def past_4gib(run):
     os.symlink(source, os.path.join(www, "setup.exe"))
     port = free_port()
     announce(run, "http://127.0.0.1:%d/pkg/setup.exe" % port, digest, size)
-    env = quick_payload(run)
     partial = run.drive_c(*PACKAGE)
     logs = []
     nginx, log = run.nginx_on(port, "0")
-    start(run, ["/verysilent"], env)
+    start(run, ["/verysilent"], payload_env(run))
     for stop_past in (1 << 31, FOUR_GIB):
         wait_for(lambda: bytes_on_disk(partial) > stop_past or run.installer.poll() is not None, 240,
                  "more than %d bytes on disk" % stop_past)
@@ -200,8 +181,8 @@ def past_4gib(run):
 def two_at_once(run):
     """Two installers started together: one runs, the other says so and ends with 104."""
     scenarios.fresh(run)
-    first = start(run)
-    exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
+    exe = start(run)
+    first = run.installer
     second = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe],
                               env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     run.stack.callback(lambda: second.poll() is None and (second.kill(), second.wait(10)))
@@ -293,7 +274,7 @@ def relayed(name):
     def scenario(run):
         scenarios.fresh(run)
         length, log = through_relay(run, *modes)
-        code = silent_install(run, env=quick_payload(run))
+        code = silent(run)
         check(code == 0 and run.dialogs() == [], "%s: ended with %s (boxes %r)" % (name, code, run.dialogs()))
         run.report = [expect(run, log, length)]
     return scenario
@@ -304,7 +285,7 @@ def stalled_transfer(run):
     given up after 30 s of silence, and a new one finishes the file."""
     scenarios.fresh(run)
     _, log = through_relay(run, "--stall-at", str(MIB), "--stall-seconds", "40", rate="512k")
-    start(run, env=quick_payload(run))
+    start(run, env=payload_env(run))
     scenarios.press_one_key(run)
     began = wait_for(lambda: run.fault_events(log, "stall-begin"), 60, "the stall")[0][0]
     # The first MiB may pass before the page's first paint of the line; the reconnecting
@@ -341,7 +322,7 @@ def refused_query(run):
     nginx_port = run.start_nginx()
     server_port = free_port()
     announce(run, "http://127.0.0.1:%d/pkg/setup.exe" % nginx_port, digest, length, port=server_port)
-    start(run, env=quick_payload(run))
+    start(run, env=payload_env(run))
     run.find_window()
     # Refusing from now on for 2.2 s: the tries come at once, after 1 s and after 2 s more.
     _, log = run.start_fault_proxy(server_port, "--refuse-seconds", "2.2", listen_port=UPDATE_PORT)
@@ -363,7 +344,7 @@ def player_proxy(run):
     # understands; the package server's second loopback address it does.
     url = "http://127.0.0.2:%d/pkg/setup.exe" % port
     announce(run, url, digest, length)
-    code = silent_install(run, env=quick_payload(run))
+    code = silent(run)
     check(code == 0, "the install through the proxy ended with %s (boxes %r)" % (code, run.dialogs()))
     through = [line for line in open(proxy_log).read().splitlines() if "GET %s " % url in line]
     check(len(through) == 1, "tinyproxy passed on %r" % through)

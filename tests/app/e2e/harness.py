@@ -97,7 +97,7 @@ class Run:
     def clean_machine(self):
         """Forgets earlier installs: registry value, download folder, install folder."""
         self.wine("reg", "delete", REGISTRY_KEY, "/f")
-        for leftover in ("vantorsetup", "vantorworlds", "My Games", "Elevated Games", "Restarted Games",
+        for leftover in ("vantorsetup", "vantorworlds", "My Games", "Restarted Games",
                          os.path.join("Program Files", "vantorworlds")):
             shutil.rmtree(self.drive_c(leftover), ignore_errors=True)
 

@@ -84,7 +84,7 @@ def planted_cache(run):
     os.chmod(planted, 0o755)
     os.remove(os.path.join(run.folder, "www", "pkg", "setup.exe"))
     os.remove(run.record)
-    run.start_installer(installer(run, copy_as="kept-installer.exe"), "/verysilent", env_extra=payload_env(run))
+    run.start_installer(installer(run, "kept-installer.exe"), "/verysilent", env_extra=payload_env(run))
     check(run.installer_exit(60) == 0 and read(run.record).startswith('"C:\\vantorsetup\\setup.exe" '),
           "the kept package did not run (boxes %r)" % run.dialogs())
     check(not os.path.exists(planted), "the kept package stayed after the install")

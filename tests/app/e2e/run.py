@@ -33,19 +33,16 @@ NETWORK = ("出错了", "网络出现了问题！请再试一次。")
 ASK_CLOSE = "真的要退出安装吗？"
 
 
-def installer(run, embedded=False, copy_as=None, variant=None):
+def installer(run, copy_as, variant="installer_e2e.exe", folder=None):
     """The branded test installer (or another build of tests/app), copied under a name
     that holds the scenario's, so that the dialog watcher takes its boxes."""
-    name = variant or ("installer_e2e_embedded.exe" if embedded else "installer_e2e.exe")
-    exe = os.path.join(run.build, "tests", "app", name)
-    if copy_as:
-        target = os.path.join(run.folder, copy_as)
-        shutil.copyfile(exe, target)
-        exe = target
-    return exe
+    target = os.path.join(folder or run.folder, copy_as)
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    shutil.copyfile(os.path.join(run.build, "tests", "app", variant), target)
+    return target
 
 
-def payload_env(run, steps=20, delay=100, exit_code=0):
+def payload_env(run, steps=3, delay=50, exit_code=0):
     game = os.path.join(run.folder, "game.exe")
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), game)
     run.record = os.path.join(run.folder, "record.txt")
@@ -123,7 +120,7 @@ def one_key(run, exe=None, look=None):
     fresh(run)
     serve_package(run, pad=3 << 20, rate="1m")
     exe = exe or installer(run, copy_as="vantor.one_key.12345.dl.exe")
-    run.start_installer(exe, env_extra=payload_env(run))
+    run.start_installer(exe, env_extra=payload_env(run, steps=20, delay=100))
     run.find_window()
     run.screenshot("welcome")
     if look:
@@ -216,12 +213,18 @@ def branded_one_key(run):
     run.report += ["branded by brand.exe: %s" % exe, "previews: %s" % previews] + report
 
 
-def start(run, embedded=False, no_package=False, args=(), env=None):
-    """Starts a copy of the branded installer named after the scenario."""
-    exe = installer(run, embedded, copy_as="%s-installer.exe" % run.name,
-                    variant="installer_e2e_no_package.exe" if no_package else None)
+def start(run, args=(), env=None, **made):
+    """Starts a copy of the branded installer (see installer()) named after the scenario;
+    its file."""
+    exe = installer(run, "%s-installer.exe" % run.name, **made)
     run.start_installer(exe, *args, env_extra=env)
     return exe
+
+
+def silent(run, *args, env=None, seconds=120, **made):
+    """One /verysilent run to its end; its exit code."""
+    start(run, ["/verysilent", *args], env if env is not None else payload_env(run), **made)
+    return run.installer_exit(seconds)
 
 
 def type_path(run, text):
@@ -239,7 +242,7 @@ def open_option_page(run, steps=3):
     """A clean machine, the peers, and an installer showing its option page."""
     fresh(run)
     serve_package(run)
-    start(run, env=payload_env(run, steps=steps, delay=50))
+    start(run, env=payload_env(run, steps=steps))
     run.find_window()
     run.click_to(*CUSTOM)
 
@@ -322,7 +325,7 @@ def licence_and_close(run):
     run.clean_machine()
     cancel_log = run.start_dialog_watch(answer=2)
     serve_package(run)
-    start(run, env=payload_env(run))
+    start(run, env=payload_env(run, steps=20, delay=100))
     run.find_window()
     run.click(*LICENCE)
     run.screenshot("licence-unchecked")
@@ -357,31 +360,18 @@ def licence_and_close(run):
     check(not os.path.exists(installed(run, "started.txt")), "closing started the game")
 
 
-def run_silently(run, seconds, **start_args):
-    """Starts a /verysilent install and watches it end without ever showing a window."""
-    start(run, args=["/verysilent"], env=payload_env(run, steps=5, delay=100), **start_args)
-    saw_window = []
-    wait_for(lambda: saw_window.append(bool(run.visible_windows())) or run.installer.poll() is not None, seconds,
-             "the silent install to end")
-    code = run.installer_exit(5)
-    check(code == 0, "silent install ended with %s (boxes %r)" % (code, run.dialogs()))
-    check(not any(saw_window), "a silent install showed its window")
-
-
-def silent_embedded(run):
-    fresh(run)
-    run_silently(run, 60, embedded=True)
-    expect_told(run, silent="true", tasks=None)
-    check(run.registry_install_path() == DEFAULT_PATH, "registry %r" % run.registry_install_path())
-    check(run.dialogs() == [], "message boxes: %r" % run.dialogs())
-
-
 def silent_web(run):
     """A silent install of a downloaded package, whose digest the update server gives in
     capitals."""
     fresh(run)
     serve_package(run, pad=1 << 20, md5=str.upper)
-    run_silently(run, 90)
+    start(run, args=["/verysilent"], env=payload_env(run, steps=5, delay=100))
+    saw_window = []
+    wait_for(lambda: saw_window.append(bool(run.visible_windows())) or run.installer.poll() is not None, 90,
+             "the silent install to end")
+    code = run.installer_exit(5)
+    check(code == 0 and not any(saw_window), "ended with %s (boxes %r), a window shown: %s"
+          % (code, run.dialogs(), any(saw_window)))
     check(run.update_connections() == 1, "update server contacted %d times" % run.update_connections())
     check(os.path.exists(run.record), "the payload did not run")
     # The installed game needs its package no more.
@@ -424,8 +414,7 @@ def failed_install_keeps_package(run, url, digest):
     package = run.drive_c("vantorsetup", "setup.exe")
     check(os.path.exists(package) and os.path.exists(package + ".info"), "the verified package was not kept")
     asked = open(run.nginx_log).read().splitlines()
-    start(run, args=["/verysilent"], env=payload_env(run, steps=3, delay=50))
-    code = run.installer_exit(60)
+    code = silent(run, seconds=60)
     check(code == 0, "the next attempt ended with %s (boxes %r)" % (code, run.dialogs()))
     check(open(run.nginx_log).read().splitlines() == asked, "the kept package was asked for again")
     check(not os.path.exists(package), "the package stayed after the install")
@@ -450,7 +439,7 @@ BOXES = {
     "payload_start_failure": (dict(content=b"not a program" * 1000), {}, 0, ("提示", "正在安装中..."), 102,
                               "the payload could not be started", None),
     "payload_failure": (dict(), {}, 7, FAILED, 103, "the payload failed with exit code 7", failed_install_keeps_package),
-    "extraction_failure": (None, dict(no_package=True), 0, ("提示", "无法提取安装包"), 101,
+    "extraction_failure": (None, dict(variant="installer_e2e_no_package.exe"), 0, ("提示", "无法提取安装包"), 101,
                            "the embedded package could not be written", None),
 }
 
@@ -466,7 +455,7 @@ def box_scenario(name):
             run.start_update_server("--error-code", str(served["error_code"]))
         elif served is not None:
             url, digest, _ = serve_package(run, **served)
-        start(run, env=payload_env(run, steps=3, delay=50, exit_code=exit_code), **variant)
+        start(run, env=payload_env(run, exit_code=exit_code), **variant)
         press_one_key(run)
         if code is None:
             seen = run.wait_for_dialog(30)
@@ -494,24 +483,6 @@ def one_key_after_custom_path(run):
     check(read(installed(run, "Vantor_Data", "StreamingAssets", "channel.txt")) == "1007", "channel file")
     check(not os.path.exists(run.drive_c("My Games", "Edited")), "something went into the edited path")
     finish_and_start_game(run, installed(run))
-
-
-def elevated_relaunch(run):
-    """Started without administrator rights (a test build's seam; under Wine every process
-    has them): it starts itself elevated with the same arguments, waits, and ends with the
-    elevated copy's exit code (the failed install's box and code are payload_failure's)."""
-    fresh(run)
-    env = payload_env(run, steps=10, delay=100, exit_code=7)
-    env["QX_TEST_NOT_ELEVATED"] = "1"
-    start(run, embedded=True, args=["/verysilent", "-channel", "a b", "/path", "C:\\Elevated Games\\"], env=env)
-    wait_for(lambda: os.path.exists(run.record), 60, "the elevated copy's payload")
-    check(run.installer.poll() is None, "the first copy ended (%s) before the elevated one" % run.installer.poll())
-    code = run.installer_exit(60)
-    check(code == 103, "the first copy ended with %s, the elevated one with 103" % code)
-    check(told(run, "-channel") == "a b", "arguments %r" % read(run.argv))
-    check(told(run, "-installPath") == "C:\\Elevated Games", "arguments %r" % read(run.argv))
-    check("C:\\Elevated Games\\" in read(run.argv).split("\n"), "arguments %r" % read(run.argv))
-    check(len(run.dialogs()) == 1, "message boxes %r" % run.dialogs())
 
 
 def restart_keeps_arguments(run):
@@ -563,7 +534,7 @@ def slow_update_server_name(run):
     check(resolver and os.path.exists(resolver), "QX_SLOW_RESOLVER does not name the slow resolver library")
     fresh(run)
     serve_package(run)
-    env = payload_env(run, steps=3, delay=50)
+    env = payload_env(run)
     env.update({"LD_PRELOAD": resolver, "QX_SLOW_RESOLVE_NAMES": "127.0.0.1", "QX_SLOW_RESOLVE_MS": "15000"})
     start(run, env=env)
     run.find_window()
@@ -614,7 +585,7 @@ def english_windows(run):
     for name, a, b in (("welcome", zh[0], en[0]), ("option", zh[1], en[1])):
         differing = sum(1 for i, (p, q) in enumerate(zip(a, b)) if p != q and counted(i))
         check(len(a) == len(b) and differing == 0, "the %s page differs in %d pixels under 1252" % (name, differing))
-    broken = installer(run, copy_as="%s-broken.exe" % run.name, variant="installer_broken_config.exe")
+    broken = installer(run, "%s-broken.exe" % run.name, "installer_broken_config.exe")
     run.start_installer(broken, env_extra={"QX_WINE_LOCALE": "en_US.UTF-8"})
     check(run.installer_exit(60) == 100, "the broken configuration did not end with 100")
     expected = [("提示", ASK_CLOSE)] * 2 + [("错误", "读取carcouselPics出错。")]
@@ -622,8 +593,8 @@ def english_windows(run):
 
 
 SCENARIOS = {f.__name__: f for f in (
-    branded_one_key, custom_typed, custom_browsed, licence_and_close, silent_embedded, silent_web,
-    one_key_after_custom_path, elevated_relaunch, restart_keeps_arguments, slow_update_server_name,
+    branded_one_key, custom_typed, custom_browsed, licence_and_close, silent_web,
+    one_key_after_custom_path, restart_keeps_arguments, slow_update_server_name,
     english_windows)}
 SCENARIOS.update({name: box_scenario(name) for name in BOXES})
 

@@ -8,13 +8,12 @@
 """
 import json
 import os
-import shutil
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import SUPPORT, check, installer_logs, port_open, temp_folder, wait_for  # noqa: E402
-from run import fresh, payload_env, serve_package  # noqa: E402
+from run import fresh, serve_package, silent  # noqa: E402
 
 REPORT_PORT = 8902
 STAGES = ("start", "config", "path", "query", "route", "download", "verify", "payload", "end")
@@ -44,9 +43,9 @@ def end_line(run):
     return wait_for(found, 30, "the log's end line")
 
 
-def silent(run, exe, expected_code, *args, seconds=90):
-    run.start_installer(exe, "/verysilent", *args, env_extra=payload_env(run, steps=5, delay=50))
-    code = run.installer_exit(seconds)
+def reported_silent(run, expected_code, *args):
+    """A silent run of the build that reports to the collector."""
+    code = silent(run, *args, seconds=90, variant="installer_e2e_report.exe")
     check(code == expected_code, "silent install ended with %s, expected %s" % (code, expected_code))
 
 
@@ -54,9 +53,6 @@ def support_log(run):
     fresh(run)
     for old in logs(run):
         os.remove(old)
-    # Named after the scenario, so that the box watcher answers its boxes.
-    exe = os.path.join(run.folder, "support_log-installer.exe")
-    shutil.copyfile(os.path.join(run.build, "tests", "app", "installer_e2e_report.exe"), exe)
     reports = os.path.join(run.folder, "reports.jsonl")
     collector = subprocess.Popen([sys.executable, os.path.join(SUPPORT, "report_collector.py"), "--port",
                                   str(REPORT_PORT), "--log", reports], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -68,7 +64,7 @@ def support_log(run):
     # The failure logs where /log says, and nothing in the temporary folder.
     chosen = os.path.join(run.folder, "chosen.log")
     query = run.start_update_server("--error-code", "4")
-    silent(run, exe, 1, "/log", run.windows_path(chosen))
+    reported_silent(run, 1, "/log", run.windows_path(chosen))
     query.terminate()
     query.wait(10)
     check(not logs(run), "a log in the temporary folder despite /log: %r" % logs(run))
@@ -78,7 +74,7 @@ def support_log(run):
     wait_for(lambda: len(received()) == 1, 10, "the failure's report")
 
     serve_package(run, pad=1 << 20)
-    silent(run, exe, 0)
+    reported_silent(run, 0)
     lines = log_lines(logs(run)[-1])
     missing = [s for s in STAGES if not any(" [%s] " % s in line for line in lines)]
     check(not missing and "[end] success, exit code 0" in lines[-1], "stages %r missing, last line %r" % (missing, lines[-1]))
@@ -96,7 +92,7 @@ def support_log(run):
 
     # /nolog: the same install, and no log written or grown.
     before = [(path, os.path.getsize(path)) for path in logs(run)]
-    silent(run, exe, 0, "/nolog")
+    reported_silent(run, 0, "/nolog")
     wait_for(lambda: len(received()) == 3, 10, "the /nolog run's report")
     after = [(path, os.path.getsize(path)) for path in logs(run)]
     check(after == before, "with /nolog the logs went from %r to %r" % (before, after))
@@ -106,7 +102,7 @@ def support_log(run):
     check(mounted.returncode == 0, "the temporary folder could not be made read-only: %r" % mounted.stderr)
     run.stack.callback(lambda: subprocess.run(["umount", "-l", temp], capture_output=True))
     os.remove(run.record)
-    silent(run, exe, 0)
+    reported_silent(run, 0)
     check(os.path.exists(run.record) and not logs(run), "with a read-only temporary folder: payload ran %s, logs %r"
           % (os.path.exists(run.record), logs(run)))
     wait_for(lambda: len(received()) == 4, 10, "the read-only run's report")

@@ -29,13 +29,8 @@ def signing(run, *name):
 
 
 def pinned_installer(run, folder=None):
-    """A copy of the installer pinned to the "listed" test certificate, named after the
-    scenario so that the dialog watcher takes its boxes."""
-    folder = folder or run.folder
-    os.makedirs(folder, exist_ok=True)
-    exe = os.path.join(folder, "%s-installer.exe" % run.name)
-    shutil.copyfile(os.path.join(run.build, "tests", "app", "installer_e2e_pinned.exe"), exe)
-    return exe
+    """A copy of the installer pinned to the "listed" test certificate."""
+    return scenarios.installer(run, "%s-installer.exe" % run.name, "installer_e2e_pinned.exe", folder)
 
 
 def publish(run, name, data, scheme, port):
@@ -76,7 +71,7 @@ def signers(run):
     run.start_dialog_watch()
     port = run.start_nginx()
     exe = pinned_installer(run)
-    env = scenarios.payload_env(run, steps=3, delay=50)
+    env = scenarios.payload_env(run)
     payload = read_bytes(os.path.join(run.build, "tools", "payload", "payload.exe"))
     altered = bytearray(read_bytes(signing(run, "signed-listed.exe")))
     altered[5000] ^= 0x01  # inside the signed code, not the signature
@@ -138,7 +133,7 @@ def https_and_planted_dll(run):
     publish(run, "setup.exe", read_bytes(signing(run, "signed-listed.exe")), "https", port)
     exe = pinned_installer(run, os.path.join(run.folder, "downloads"))
     shutil.copyfile(planted, os.path.join(os.path.dirname(exe), "winhttp.dll"))
-    env.update(scenarios.payload_env(run, steps=3, delay=50))
+    env.update(scenarios.payload_env(run))
 
     code, boxes = silent_run(run, exe, env)
     check(code == 0, "the install over HTTPS ended with %s (boxes %r)" % (code, boxes))
