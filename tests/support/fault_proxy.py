@@ -20,12 +20,10 @@ Modes (they combine; bytes count what the server sent on one connection, head in
   --close-before-headers K
                          read the first K requests, then close without an answer
   --refuse-seconds T     refuse connections (nothing listens) for T seconds from the start
-  --max-concurrent M     while M connections are open, answer a further one's requests
-                         with 503 (Retry-After as above) and close it
 
 The log has one line per event, "<unix time with ms> <connection> <event> [details]":
   listening | refusing T | accept | request <method> <path> <range or -> | answer-503 |
-  closed-before-headers | busy-503 | cut <bytes> | stall-begin | stall-end | done <bytes>
+  closed-before-headers | cut <bytes> | stall-begin | stall-end | done <bytes>
   | end. The connection is a sequence number ("-" for the proxy's own events).
 
 Loopback only; it stops by itself after --max-seconds (default 280), and when the
@@ -71,7 +69,6 @@ class Proxy:
         self.log = Log(args.log)
         self.lock = threading.Lock()
         self.connections = 0        # sequence numbers
-        self.open = 0               # connections being relayed now
         self.requests = 0           # request heads seen, over all connections
         self.stalled = False        # the one stall has begun
 
@@ -110,13 +107,6 @@ class Proxy:
         log = self.log
         log.write(number, "accept")
         client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        with self.lock:
-            busy = a.max_concurrent and self.open >= a.max_concurrent
-            if not busy:
-                self.open += 1
-        if busy:
-            self.answer_then_close(client, number, "busy-503")
-            return
         server = None
         try:
             # Only the modes that answer in the server's place read the request first;
@@ -145,8 +135,6 @@ class Proxy:
         except OSError:
             pass
         finally:
-            with self.lock:
-                self.open -= 1
             for s in (client, server):
                 if s is not None:
                     try:
@@ -180,17 +168,6 @@ class Proxy:
         self.log.write(number, event)
         client.sendall(head.encode() + body)
         client.shutdown(socket.SHUT_WR)
-
-    def answer_then_close(self, client, number, event):
-        try:
-            head, _ = self.read_head(client)
-            if head is not None:
-                self.log_request(number, head)
-                self.answer(client, number, event)
-        except OSError:
-            pass
-        finally:
-            client.close()
 
     def relay(self, client, server, number):
         """Passes bytes both ways until either side ends, or a fault mode ends it."""
@@ -262,7 +239,6 @@ def main():
     parser.add_argument("--retry-after", default="2")
     parser.add_argument("--close-before-headers", type=int, default=0)
     parser.add_argument("--refuse-seconds", type=float, default=0)
-    parser.add_argument("--max-concurrent", type=int, default=0)
     args = parser.parse_args()
     if args.stall_at and not args.stall_seconds:
         parser.error("--stall-at needs --stall-seconds")

@@ -289,6 +289,11 @@ class Run:
         self.devserver_log = log
         return process
 
+    def announce(self, url, md5, size, *args, port=UPDATE_PORT):
+        """The update server offering the package at `url` as version 1.2.3.4."""
+        return self.start_update_server("--url", url, "--md5", md5, "--size", str(size), "--version", "1.2.3.4", *args,
+                                        port=port)
+
     def update_connections(self):
         """Connections that sent something (the readiness probe sends nothing)."""
         if not os.path.exists(self.devserver_log):
@@ -354,7 +359,11 @@ class Run:
         return text.split(" = ", 1)[1].strip().strip('"') if " = " in text else ""
 
     def visible_windows(self, title=TITLE):
-        ids = self.xdotool("search", "--onlyvisible", "--name", ".").split()
+        try:
+            ids = self.xdotool("search", "--onlyvisible", "--name", ".").split()
+        except subprocess.TimeoutExpired:
+            # On a loaded machine one search may outlast its limit; callers look again.
+            return []
         return [w for w in ids if self.window_title(w).startswith(title)]
 
     def find_window(self, title=TITLE, seconds=60):

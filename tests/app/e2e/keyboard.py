@@ -10,7 +10,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import check, main, wait_for  # noqa: E402
-from run import OPTION_BOX, PATH_BOX, expect_command_line, fresh, payload_env, serve_package, start  # noqa: E402
+from run import OPTION_BOX, PATH_BOX, expect_told, fresh, payload_env, serve_package, start  # noqa: E402
 
 TYPED = r"C:\Keys\Vantor"
 
@@ -54,7 +54,7 @@ def keyboard_only(run):
     run.key("Return")
     wait_for(lambda: os.path.exists(run.record), 60, "the payload to start")
     wait_for(lambda: run.registry_install_path(), 30, "the install to complete")
-    expect_command_line(run, TYPED, tasks="!quicklaunchicon,runafterinstall")
+    expect_told(run, TYPED, tasks="!quicklaunchicon,runafterinstall")
 
     # The install page has nothing to focus and Enter does nothing there: Tab and Enter
     # are repeated until the finish page takes them and its button ends the installer.

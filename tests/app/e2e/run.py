@@ -67,13 +67,7 @@ def expect_told(run, install_path=DEFAULT_PATH, tasks="quicklaunchicon,runafteri
           "payload told %r" % arguments)
 
 
-def expect_command_line(run, install_path=DEFAULT_PATH, tasks="quicklaunchicon,runafterinstall", extra=""):
-    """expect_told, and `extra` where it stands in the payload's command line."""
-    expect_told(run, install_path, tasks)
-    check('/verysilent%s -installPath' % extra in read(run.record), "command line %r" % read(run.record))
-
-
-def serve_package(run, pad=0, rate="0", md5=None, size=None, extra=(), content=None):
+def serve_package(run, pad=0, rate="0", md5=None, content=None):
     """nginx serving the test payload (or `content`) and the update server announcing it;
     `md5` is a digest to announce instead, or a function of the real one."""
     target, digest, length = run.package(pad)
@@ -84,8 +78,7 @@ def serve_package(run, pad=0, rate="0", md5=None, size=None, extra=(), content=N
     md5 = md5(digest) if callable(md5) else md5
     port = run.start_nginx(rate)
     url = "http://127.0.0.1:%d/pkg/setup.exe" % port
-    run.start_update_server("--url", url, "--md5", md5 or digest, "--size", str(size or length),
-                            "--version", "1.2.3.4", *extra)
+    run.announce(url, md5 or digest, length)
     return url, digest, length
 
 

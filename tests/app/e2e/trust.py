@@ -44,8 +44,7 @@ def publish(run, name, data, scheme, port):
         run.announcer.wait(10)
     url = "%s://127.0.0.1:%d/pkg/%s" % (scheme, port, name)
     digest = hashlib.md5(data).hexdigest()
-    run.announcer = run.start_update_server("--url", url, "--md5", digest, "--size", str(len(data)),
-                                            "--version", "1.2.3.4")
+    run.announcer = run.announce(url, digest, len(data))
     return digest
 
 
