@@ -377,7 +377,12 @@ class Run:
             last = [None]
 
             def placed_and_drawn():
-                now = (self.window_origin(), len(set(self.region(*WINDOW)[::97])) > 50)
+                try:
+                    now = (self.window_origin(), len(set(self.region(*WINDOW)[::97])) > 50)
+                except KeyError:
+                    # That window went away (a copy that restarted itself): the next one.
+                    self.window = found() or self.window
+                    return False
                 settled = now[1] and now == last[0]
                 last[0] = now
                 return settled

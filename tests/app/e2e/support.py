@@ -3,7 +3,8 @@
 
   support_log   with a build that reports to a collector on loopback: a silent install whose
                 query fails ends its log with the cause and reports the failure; a silent web
-                install logs every stage and reports its success; with the temporary folder
+                install (its digest announced in capitals) logs every stage, reports its
+                success and leaves no package behind; with the temporary folder
                 read-only the install still succeeds. No report names the Windows user.
 """
 import json
@@ -13,7 +14,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import SUPPORT, check, installer_logs, port_open, temp_folder, wait_for  # noqa: E402
-from run import fresh, serve_package, silent  # noqa: E402
+from run import DEFAULT_PATH, fresh, serve_package, silent  # noqa: E402
 
 REPORT_PORT = 8902
 STAGES = ("start", "config", "path", "query", "route", "download", "verify", "payload", "end")
@@ -73,8 +74,12 @@ def support_log(run):
           "the failed query's log ends with %r" % last)
     wait_for(lambda: len(received()) == 1, 10, "the failure's report")
 
-    serve_package(run, pad=1 << 20)
+    # The update server gives the digest in capitals.
+    serve_package(run, pad=1 << 20, md5=str.upper)
     reported_silent(run, 0)
+    check(run.registry_install_path() == DEFAULT_PATH and not os.path.exists(run.drive_c("vantorsetup")),
+          "after the silent web install: registry %r, the download folder stayed: %s"
+          % (run.registry_install_path(), os.path.exists(run.drive_c("vantorsetup"))))
     lines = log_lines(logs(run)[-1])
     missing = [s for s in STAGES if not any(" [%s] " % s in line for line in lines)]
     check(not missing and "[end] success, exit code 0" in lines[-1], "stages %r missing, last line %r" % (missing, lines[-1]))

@@ -28,11 +28,6 @@ def signing(run, *name):
     return os.path.join(run.build, "tests", "app", "trust", *name)
 
 
-def pinned_installer(run, folder=None):
-    """A copy of the installer pinned to the "listed" test certificate."""
-    return scenarios.installer(run, "%s-installer.exe" % run.name, "installer_e2e_pinned.exe", folder)
-
-
 def publish(run, name, data, scheme, port):
     """Puts a package on the server and has the update server announce it."""
     www = os.path.join(run.folder, "www", "pkg")
@@ -48,13 +43,13 @@ def publish(run, name, data, scheme, port):
     return digest
 
 
-def silent_run(run, exe, env, seconds=90):
-    """One silent install to its end: its exit code and the message boxes it showed."""
+def silent_run(run, env, folder=None):
+    """One silent install of a copy of the build pinned to the "listed" test certificate,
+    in `folder`: its exit code and the message boxes it showed."""
     before = len(run.dialogs())
     if os.path.exists(run.record):
         os.remove(run.record)
-    run.start_installer(exe, "/verysilent", env_extra=env)
-    code = run.installer_exit(seconds)
+    code = scenarios.silent(run, env=env, seconds=90, variant="installer_e2e_pinned.exe", folder=folder)
     return code, run.dialogs()[before:]
 
 
@@ -69,7 +64,6 @@ def signers(run):
     update server announces, so only the signature check stands in the way."""
     run.start_dialog_watch()
     port = run.start_nginx()
-    exe = pinned_installer(run)
     env = scenarios.payload_env(run)
     payload = read_bytes(os.path.join(run.build, "tools", "payload", "payload.exe"))
     altered = bytearray(read_bytes(signing(run, "signed-listed.exe")))
@@ -91,7 +85,7 @@ def signers(run):
                 f.write(data)
             with open(package + ".info", "w") as f:
                 f.write("%d%s" % (len(data), digest))
-        code, boxes = silent_run(run, exe, env)
+        code, boxes = silent_run(run, env)
         check(code == 105, "%s: exit code %s (boxes %r)" % (what, code, boxes))
         check(boxes == [REFUSED], "%s: message boxes %r" % (what, boxes))
         check(not os.path.exists(package) and not os.path.exists(package + ".info"),
@@ -130,23 +124,24 @@ def https_and_planted_dll(run):
 
     port = run.start_nginx(tls=(signing(run, "server.crt"), signing(run, "server.key")))
     publish(run, "setup.exe", read_bytes(signing(run, "signed-listed.exe")), "https", port)
-    exe = pinned_installer(run, os.path.join(run.folder, "downloads"))
-    shutil.copyfile(planted, os.path.join(os.path.dirname(exe), "winhttp.dll"))
+    downloads = os.path.join(run.folder, "downloads")
+    os.makedirs(downloads)
+    shutil.copyfile(planted, os.path.join(downloads, "winhttp.dll"))
     env.update(scenarios.payload_env(run))
 
-    code, boxes = silent_run(run, exe, env)
+    code, boxes = silent_run(run, env, downloads)
     check(code == 0, "the install over HTTPS ended with %s (boxes %r)" % (code, boxes))
     check(boxes == [], "message boxes %r" % boxes)
     check(os.path.exists(run.record), "the payload did not run")
     check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
-    check(not os.path.exists(os.path.join(os.path.dirname(exe), MARKER)), "the installer loaded the planted DLL")
+    check(not os.path.exists(os.path.join(downloads, MARKER)), "the installer loaded the planted DLL")
     served = open(run.nginx_log).read().splitlines()
     check(len(served) == 1 and served[0].startswith("/pkg/setup.exe "), "requests over HTTPS %r" % served)
 
     out = run.wine(trust_root, "remove", ca, timeout=60)
     check(out.returncode == 0, "forgetting the test CA failed: %r" % out.stdout)
     run.clean_machine()
-    code, boxes = silent_run(run, exe, env)
+    code, boxes = silent_run(run, env, downloads)
     check(code == 1 and boxes == [NETWORK], "untrusted server: exit code %s, boxes %r" % (code, boxes))
     check(not os.path.exists(run.record), "the payload ran after an untrusted download")
     check(len(open(run.nginx_log).read().splitlines()) == 1, "a request got through the untrusted connection")
