@@ -302,14 +302,8 @@ QxTextBox* OptionPageTestApi::pathBox(const OptionPage& page) { return page.page
 QxTextButton* OptionPageTestApi::nextButton(const OptionPage& page) {
   return page.pageImpl_->nextButton;
 }
-QxTextButton* OptionPageTestApi::browseButton(const OptionPage& page) {
-  return page.pageImpl_->browseButton;
-}
 QxTextField* OptionPageTestApi::warningLabel(const OptionPage& page) {
   return page.pageImpl_->warningLabel;
-}
-QxTextField* OptionPageTestApi::neededLabel(const OptionPage& page) {
-  return page.pageImpl_->neededLabel;
 }
 QxTextField* OptionPageTestApi::availableLabel(const OptionPage& page) {
   return page.pageImpl_->availableLabel;
