@@ -305,6 +305,9 @@ QxTextButton* OptionPageTestApi::nextButton(const OptionPage& page) {
 QxTextField* OptionPageTestApi::warningLabel(const OptionPage& page) {
   return page.pageImpl_->warningLabel;
 }
+QxTextField* OptionPageTestApi::neededLabel(const OptionPage& page) {
+  return page.pageImpl_->neededLabel;
+}
 QxTextField* OptionPageTestApi::availableLabel(const OptionPage& page) {
   return page.pageImpl_->availableLabel;
 }

@@ -16,6 +16,7 @@ public:
   static QxTextBox* pathBox(const OptionPage& page);
   static QxTextButton* nextButton(const OptionPage& page);
   static QxTextField* warningLabel(const OptionPage& page);
+  static QxTextField* neededLabel(const OptionPage& page);
   static QxTextField* availableLabel(const OptionPage& page);
   static std::vector<QxCheckBox*> optionBoxes(const OptionPage& page);
   // The bytes free to the caller on the volume of `root`; false when the query fails.

@@ -101,11 +101,13 @@ TEST_F(OptionPageTest, FreeSpaceIsRoundedToHundredthsOfAGigabyte) {
     // The label is made with the page; no window is needed for it.
     OptionPage lone(&controller, 660, 480);
     EXPECT_EQ(Api::availableLabel(lone)->text(), c.label) << c.bytes;
+    EXPECT_EQ(Api::neededLabel(lone)->text(), "所需磁盘空间：1000 MB");
   }
 }
 
 TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
   open(kOneTask);
+  EXPECT_EQ(Api::pathBox(*page)->getText(), "C:\\Program Files\\vantorworlds");
   const std::string absent = missingDrive();
   g_free["D:\\"] = kGiB / 2;  // 512 MB: less than the 1000 MB needed
   const struct {
