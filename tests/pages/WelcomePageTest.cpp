@@ -40,6 +40,8 @@ TEST_F(WelcomePageTest, UncheckingTheLicenceDisablesBothInstallButtons) {
   QxTextButton* oneKey = Api::oneKeyButton(*page);
   QxButton* custom = Api::customButton(*page);
   ASSERT_TRUE(box->isChecked());
+  int w = 0, h = 0;
+  EXPECT_TRUE(Api::headlineSize(*page, w, h) && w > 0) << "the welcome text makes a headline";
   click(box->x() + 5, box->y() + 5);
   EXPECT_FALSE(box->isChecked());
   EXPECT_EQ(oneKey->state(), QxButton::Disabled);
