@@ -665,14 +665,5 @@ std::uint32_t QxGUISPWndTestApi::backBufferPixel(const QxGUISPWnd& wnd, int x, i
   return impl.bits[size_t(y) * size_t(impl.backWidth) + size_t(x)];
 }
 
-std::vector<std::uint32_t> QxGUISPWndTestApi::backBufferPixels(const QxGUISPWnd& wnd, int width,
-                                                               int height) {
-  std::vector<std::uint32_t> pixels;
-  pixels.reserve(size_t(std::max(width, 0)) * size_t(std::max(height, 0)));
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) pixels.push_back(backBufferPixel(wnd, x, y));
-  return pixels;
-}
-
 int QxGUISPWndTestApi::textMeasurements() { return g_textMeasurements; }
 #endif

@@ -1,7 +1,6 @@
 #pragma once
 // Test-only view of a window's back buffer.
 #include <cstdint>
-#include <vector>
 
 class QxGUISPWnd;
 
@@ -11,9 +10,6 @@ public:
   static void backBufferSize(const QxGUISPWnd& wnd, int& width, int& height);
   // Pixel as 0xAARRGGBB (the DIB's own layout); 0 outside the buffer.
   static std::uint32_t backBufferPixel(const QxGUISPWnd& wnd, int x, int y);
-  // The top-left width by height pixels, row by row, top row first.
-  static std::vector<std::uint32_t> backBufferPixels(const QxGUISPWnd& wnd, int width,
-                                                     int height);
   // How many texts measureText has measured with a new font (cache misses).
   static int textMeasurements();
 };

@@ -302,9 +302,6 @@ QxTextBox* OptionPageTestApi::pathBox(const OptionPage& page) { return page.page
 QxTextButton* OptionPageTestApi::nextButton(const OptionPage& page) {
   return page.pageImpl_->nextButton;
 }
-QxTextButton* OptionPageTestApi::browseButton(const OptionPage& page) {
-  return page.pageImpl_->browseButton;
-}
 QxTextField* OptionPageTestApi::warningLabel(const OptionPage& page) {
   return page.pageImpl_->warningLabel;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Test-only view of an option page: its widgets, the folder browser, and the free-space
-// query at the one place the page asks the system for it.
+// Test-only view of an option page: its widgets, and the free-space query at the one
+// place the page asks the system for it.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,7 +15,6 @@ class OptionPageTestApi {
 public:
   static QxTextBox* pathBox(const OptionPage& page);
   static QxTextButton* nextButton(const OptionPage& page);
-  static QxTextButton* browseButton(const OptionPage& page);
   static QxTextField* warningLabel(const OptionPage& page);
   static QxTextField* neededLabel(const OptionPage& page);
   static QxTextField* availableLabel(const OptionPage& page);

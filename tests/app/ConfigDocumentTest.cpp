@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/TestFiles.h"
-
 namespace {
 
 // Documents are written here in the installer's narrow encoding (GBK literals).
@@ -19,14 +17,6 @@ Outcome read(const std::string& document) {
   Outcome outcome;
   outcome.ok = readConfigDocument(document, outcome.config, outcome.error);
   return outcome;
-}
-
-// The shipped documents must read: the stock installer carries one of them.
-TEST(ConfigDocument, ShippedDocumentsRead) {
-  for (const char* file : {"/resources/CONFIG.JSON", "/resources/CONFIG.2052.JSON"}) {
-    const Outcome o = read(qxtest::readFile(std::string(QX_SOURCE_DIR) + file));
-    EXPECT_TRUE(o.ok) << file << ": " << o.error;
-  }
 }
 
 TEST(ConfigDocument, UpdateServerAndConnectionsAreReadWhenGiven) {

@@ -1,6 +1,6 @@
 // Buttons on a real frame window: strip frames by state, alpha hit test, the mouse rules
 // (click on release, check box toggling first), minimum click interval, flashing,
-// and the hyperlink's state colours and cursor.
+// and the hyperlink's hover look and cursor.
 #include "tests/gui/ControlsTestSupport.h"
 
 #include "gui/ImageCache.h"
@@ -8,7 +8,6 @@
 #include "gui/QxCheckBox.h"
 #include "gui/QxGUIServiceProvider.h"
 #include "gui/QxHyperlink.h"
-#include "gui/QxTextButton.h"
 
 using namespace controls_test;
 
@@ -46,21 +45,6 @@ TEST_F(ButtonTest, StripFrameFollowsStateAndTwoFrameStripFallsBackToFrameZero) {
   EXPECT_EQ(frameShown(*three), 2);
   three->setState(3);
   EXPECT_EQ(frameShown(*three), 0);
-}
-
-TEST_F(ButtonTest, PaintedFramesReachTheBackBuffer) {
-  auto* b = add(new QxButton("b", "res/btn.png", 200, 300, 89, 30, 3));
-  ImageCache& cache = ImageCache::instance();
-  // The centre pixel of each frame, compared with what the window drew there.
-  for (int state = 0; state < 3; ++state) {
-    b->setState(state);
-    std::uint32_t expected = cache.getPixel("res/btn.png", state * 89 + 44, 15);
-    std::uint32_t drawn = QxGUISPWndTestApi::backBufferPixel(*frame->window(), 244, 315);
-    EXPECT_EQ(drawn & 0xFFFFFF, qxtest::shownColour(expected)) << "state " << state;
-  }
-  std::uint32_t normal = cache.getPixel("res/btn.png", 44, 15);
-  std::uint32_t pressed = cache.getPixel("res/btn.png", 2 * 89 + 44, 15);
-  EXPECT_NE(normal, pressed);
 }
 
 TEST_F(ButtonTest, AlphaHitTestIgnoresTransparentPixels) {
@@ -222,7 +206,6 @@ TEST_F(ButtonTest, CheckBoxToggleIsVisibleToItsListener) {
   }
 }
 
-// The colours themselves are HyperlinkColourTest's; here, that hovering reaches them.
 TEST_F(ButtonTest, HyperlinkHoverUnderlinesInTheHoverColourWithAHandCursor) {
   auto* link = new QxHyperlink("《用户许可协议》");
   add(link);
@@ -239,39 +222,3 @@ TEST_F(ButtonTest, HyperlinkHoverUnderlinesInTheHoverColourWithAHandCursor) {
   EXPECT_EQ(GetCursor(), hand);
 }
 
-// The nine cells themselves are DrawListTest's; here, the pressed text's offset and colour.
-TEST_F(ButtonTest, TextButtonOffsetsAndRecoloursItsPressedText) {
-  auto* b = add(new QxTextButton(449, 187, 120, 36, "res/btn.png", "浏览", 0x986800, 12, "simsun"));
-  b->setTextColors(1, 2, 3, 4);
-  auto text = [&] { return itemsOfKind(*b, DrawItem::Text).at(0); };
-  b->setState(2);
-  EXPECT_EQ(text().y, 1);
-  EXPECT_EQ(text().colour, 3u);
-  b->setState(0);
-  EXPECT_EQ(text().y, 0);
-  EXPECT_EQ(text().colour, 1u);
-  b->setText("确定");
-  EXPECT_EQ(text().name, "确定");
-  // Text buttons take clicks anywhere in their rectangle.
-  EXPECT_TRUE(b->hitTest(0, 0));
-}
-
-TEST(HyperlinkColourTest, LightColoursLightenDarkOnesDarken) {
-  const struct {
-    std::uint32_t base, hover, disabled;
-  } cases[] = {
-      {0xB25C00, 0x8E4900, 0x5A5A5A},  // sum 270
-      {0xC0C0C0, 0xE6E6E6, 0xC0C0C0},  // sum 576
-      {0xF0F0F0, 0xFFFFFF, 0xF0F0F0},  // capped at 255
-      {0x7F7F7F, 0x656565, 0x7F7F7F},  // a sum of 381 still counts as dark
-      {0x0000FF, 0x0000CC, 0x555555},  // red stays in the low byte
-  };
-  QxHyperlink link("x");
-  for (const auto& c : cases) {
-    link.setBaseColour(c.base);
-    EXPECT_EQ(link.stateColour(0), c.base);
-    EXPECT_EQ(link.stateColour(1), c.hover) << std::hex << c.base;
-    EXPECT_EQ(link.stateColour(2), c.hover) << std::hex << c.base;
-    EXPECT_EQ(link.stateColour(3), c.disabled) << std::hex << c.base;
-  }
-}

@@ -43,21 +43,11 @@ protected:
 
 } // namespace
 
-TEST_F(TextBoxTest, EditControlSitsInsideTheDrawnFrame) {
-  QxTextBox* box = page->box;
-  HWND edit = box->editWindow();
-  ASSERT_TRUE(IsWindow(edit));
-  EXPECT_EQ(GetParent(edit), hwnd);
-  const RECT r = editRect();
-  EXPECT_GT(r.left, box->x());
-  EXPECT_GT(r.top, box->y());
-  EXPECT_LT(r.right, box->x() + box->width());
-  EXPECT_LT(r.bottom, box->y() + box->height());
-}
-
 TEST_F(TextBoxTest, EditControlFollowsTheBoxAndItsPage) {
   HWND edit = page->box->editWindow();
-  // Moving the page moves the control with it (window coordinates).
+  ASSERT_TRUE(IsWindow(edit));
+  EXPECT_EQ(GetParent(edit), hwnd);
+  // Moving the page moves the control with it (window coordinates), inside the drawn frame.
   page->setBounds(10, 20, 660, 480);
   page->box->setBounds(131, 189, 312, 26);
   RECT r = editRect();
@@ -106,7 +96,6 @@ TEST(TextBoxWithoutWindowTest, DrawsItsFrameButHasNoEditControl) {
   EXPECT_EQ(box->getText(), "");
   box->setText("ignored");
   EXPECT_EQ(box->getText(), "");
-  EXPECT_EQ(itemsOfKind(*box, DrawItem::Fill).size(), 5u);
 }
 
 using TextFieldTest = SharedFrameTest;

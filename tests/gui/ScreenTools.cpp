@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "gui/ImageCache.h"
-#include "gui/WindowPicture.h"
 
 namespace qxtest {
 
@@ -58,14 +57,6 @@ std::unique_ptr<Gdiplus::Bitmap> loadPng(const std::string& unixPath) {
   auto bitmap = std::make_unique<Gdiplus::Bitmap>(windowsPath(unixPath).c_str());
   if (bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
   return bitmap;
-}
-
-bool savePng(const std::string& unixPath, const std::vector<std::uint32_t>& pixels, int width,
-             int height) {
-  if (pixels.size() < size_t(width) * size_t(height)) return false;
-  std::vector<std::uint32_t> opaque(pixels.begin(), pixels.begin() + width * height);
-  for (auto& p : opaque) p |= 0xFF000000u;
-  return WindowPicture::savePng(opaque, width, height, windowsPath(unixPath));
 }
 
 std::uint32_t rgbAt(Gdiplus::Bitmap& bitmap, int x, int y) {

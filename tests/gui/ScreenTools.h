@@ -1,6 +1,6 @@
 #pragma once
 // Helpers for tests with real windows: Unix tools of the X display (screenshots, input)
-// started from the Windows side, and PNG files.
+// started from the Windows side, and reading their PNG files.
 #include <windows.h>
 
 #include <cstdint>
@@ -27,9 +27,6 @@ bool screenshot(const std::string& unixPng);
 bool clickAt(int x, int y);
 
 std::unique_ptr<Gdiplus::Bitmap> loadPng(const std::string& unixPath);
-// Pixels are 0x00RRGGBB (alpha ignored), rows top first.
-bool savePng(const std::string& unixPath, const std::vector<std::uint32_t>& pixels, int width,
-             int height);
 // 0xRRGGBB of a loaded picture, 0xFFFFFFFF outside.
 std::uint32_t rgbAt(Gdiplus::Bitmap& bitmap, int x, int y);
 

@@ -300,13 +300,6 @@ TEST_F(WidgetTest, GeometryAndVisibilityReachTheWindowOnlyForTheRoot) {
   EXPECT_TRUE(provider.invalidations.empty()) << "no repaint without update()";
 }
 
-TEST_F(WidgetTest, CursorQueryAsksTheWindowForTheHitWidgetsCursor) {
-  c->setCursor("hand");
-  root->dispatchMouse(QxWidget::CursorQuery, 75, 85, HTCLIENT);
-  root->dispatchMouse(QxWidget::CursorQuery, 300, 200, HTCLIENT);
-  EXPECT_EQ(provider.cursors, (std::vector<std::string>{"hand"}));
-}
-
 namespace {
 
 struct WalkRecorder : QxWidgetVEIterator {

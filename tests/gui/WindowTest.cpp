@@ -39,16 +39,6 @@ protected:
 
 } // namespace
 
-TEST_F(WindowTest, HostingPutsTheRootAtTheClientOriginAndAttachesIt) {
-  open(120, 90, 200, 100);
-  EXPECT_EQ(root->provider(), wnd.get());
-  EXPECT_EQ(wnd->root(), root);
-  EXPECT_EQ(root->x(), 0);
-  RECT r{};
-  GetWindowRect(wnd->hwnd(), &r);
-  EXPECT_EQ(r.left, 120);
-}
-
 TEST_F(WindowTest, WindowAndBackBufferFollowTheRootsBounds) {
   open(0, 0, 200, 100);
   root->setBounds(40, 30, 640, 480);

@@ -51,28 +51,6 @@ protected:
   InstallPage* page = nullptr;
 };
 
-TEST_F(InstallPageTest, DownloadLineShowsSizeSpeedAndVersion) {
-  InstallManager::instance().setStage(3);
-  progress(123456789, 0, 10000);
-  expectLines("正在为您下载游戏  0% ", "游戏包体123.45M，速度0K/s (V1.0.3)  ");
-  // The first pair of samples gives a speed at once: 1,250,000 bytes in 0.5 s.
-  progress(123456789, 1250000, 10500);
-  expectLines("正在为您下载游戏  1% ", "游戏包体123.45M，速度2500K/s (V1.0.3)  ");
-  EXPECT_EQ(Api::progressBar(*page)->maximum(), 123456789);
-  EXPECT_EQ(Api::progressBar(*page)->value(), 1250000);
-}
-
-// Counts past 4 GiB reach the page whole; the bar takes them scaled to its 32 bits.
-TEST_F(InstallPageTest, PackagesPastFourGigabytes) {
-  InstallManager::instance().setStage(3);
-  progress(5368709120LL, 0, 10000);
-  progress(5368709120LL, 3221225472LL, 12000);
-  expectLines("正在为您下载游戏  60% ", "游戏包体5368.70M，速度1610613K/s (V1.0.3)  ");
-  const ProgressBar* bar = Api::progressBar(*page);
-  EXPECT_GT(bar->maximum(), 1 << 30);
-  EXPECT_EQ(static_cast<std::int64_t>(bar->value()) * 5, static_cast<std::int64_t>(bar->maximum()) * 3);
-}
-
 // While the download waits to reconnect the lower line says so; the bar and the percent
 // stay where they were, and the size and speed come back with the next bytes.
 TEST_F(InstallPageTest, ReconnectingLineUntilBytesFlowAgain) {

@@ -87,10 +87,6 @@ std::string windowsPath(const std::string& path) {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  // The folder browser's new dialog style needs OLE on this thread.
-  OleInitialize(nullptr);
   registerWindowClass(GetModuleHandleA(nullptr));
-  const int result = RUN_ALL_TESTS();
-  OleUninitialize();
-  return result;
+  return RUN_ALL_TESTS();
 }

@@ -81,10 +81,8 @@ TEST_F(ClientSocketTest, RecvOnAnEmptyQueueReturnsNothing) {
 }
 
 TEST_F(ClientSocketTest, ConnectFailsWithoutALookupResult) {
-  const DWORD start = GetTickCount();
   EXPECT_EQ("0", runLua("return tostring(clientsocket.connect('no-such-host.invalid', 8901))"));
   EXPECT_EQ("0", runLua("return tostring(clientsocket.connect('', 8901))"));
-  EXPECT_LT(GetTickCount() - start, 15000u);
   EXPECT_EQ("0", runLua("return tostring(clientsocket.connect('127.0.0.1', " +
                         std::to_string(qxtest::closedPort()) + "))"));
 }
@@ -135,7 +133,7 @@ TEST_F(ClientSocketTest, ClosedHandlesAreForgottenAndTheirConnectionEnds) {
   // reaches nobody.
   EXPECT_TRUE(peer.waitClosed(3000));
   peer.sendRaw(std::string("\0\1x", 3));
-  qxtest::pump(300);
+  EXPECT_TRUE(nodesFreed());
   EXPECT_NE(std::string::npos, runLua("return clientsocket.recv(h)").find("invalid socket handle"));
   EXPECT_NE(std::string::npos, runLua("return clientsocket.send(h, 'x')").find("invalid socket handle"));
   EXPECT_NE(std::string::npos, runLua("return clientsocket.recv(12345)").find("invalid socket handle"));
@@ -147,16 +145,15 @@ TEST_F(ClientSocketTest, ALostConnectionReadsAsClosedOnceItsPacketsAreTaken) {
   ASSERT_TRUE(connectTo(*peer));
   ASSERT_TRUE(peer->sendRaw(std::string("\0\2ok", 4)));
   peer.reset();
-  qxtest::pump(400);
-  // What came before the end is still read; then recv gives the empty packet, which the
-  // script takes for a closed server, at once and every time after.
+  // Freed without the script's close, once the end is seen. What came before the end is
+  // still read; then recv gives the empty packet, which the script takes for a closed
+  // server, at once and every time after.
+  EXPECT_TRUE(nodesFreed()) << SocketNodeTestApi::liveNodes() - nodesBefore << " nodes left";
   const char* const read = "local p = clientsocket.recv(h) return p == '' and '<closed>' or tostring(p)";
   EXPECT_EQ("ok", runLua(read));
   EXPECT_EQ("<closed>", runLua(read));
   EXPECT_EQ("<closed>", runLua(read));
   EXPECT_EQ("", runLua("clientsocket.send(h, 'late') return ''"));
-  // Freed without the script's close.
-  EXPECT_TRUE(nodesFreed()) << SocketNodeTestApi::liveNodes() - nodesBefore << " nodes left";
 }
 
 TEST_F(ClientSocketTest, ChecksArguments) {

@@ -1,5 +1,6 @@
 // The whole update query under Wine: the real script set through the real host, against
-// the development update server (QX_DEVSERVER names its native binary).
+// the development update server (QX_DEVSERVER names its native binary), also when it
+// breaks the framing or the conversation on purpose.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -71,17 +72,26 @@ TEST_F(ConversationTest, NoServerGivesTheEmptyResultAfterThreeTries) {
 }
 
 // Each of these ends the script without a result, or leaves it waiting: the host
-// reports the failed query itself, once, and its log tells which way it failed.
+// reports the failed query itself, once, and its log tells which way it failed. The
+// hostile modes break the framing or the conversation after a good request, under a
+// shorter limit of the host's.
 struct Failure {
   const char* name;
-  const char* arguments;
+  std::string arguments;
   unsigned waitMs;
   const char* logged;  // null: nothing to look for
   int times;           // how often `logged` appears; 0: at least once
   const char* absent;  // null: nothing
+  unsigned limitMs = 0;  // the host's limit for a silent query; 0: the usual one
 };
 
-class FailureTest : public qxtest::UpdateQueryTest, public ::testing::WithParamInterface<Failure> {};
+class FailureTest : public qxtest::UpdateQueryTest, public ::testing::WithParamInterface<Failure> {
+protected:
+  FailureTest() {
+    if (GetParam().limitMs)
+      queryTimeoutMs = GetParam().limitMs;
+  }
+};
 
 TEST_P(FailureTest, GivesTheEmptyResultOnce) {
   const Failure& f = GetParam();
@@ -95,6 +105,15 @@ TEST_P(FailureTest, GivesTheEmptyResultOnce) {
   if (f.absent) {
     EXPECT_FALSE(log.contains(f.absent)) << log.all();
   }
+  // A hostile answer came after the server saw the heartbeat and the request.
+  if (f.limitMs) {
+    EXPECT_NE(std::string::npos, server->log().find("recv 00 20 55 02")) << server->log();
+  }
+}
+
+Failure hostile(const char* name, const char* mode, const char* logged) {
+  return {name, std::string("--url ") + kUrl + " --md5 " + kMd5 + " --size 123 --version 1.0.0.2 --hostile " + mode,
+          8000, logged, 0, nullptr, 3000};
 }
 
 const Failure kFailures[] = {
@@ -106,6 +125,16 @@ const Failure kFailures[] = {
     // A connection closed before the answer is tried again, like one that was refused.
     {"empty_packet", "--empty-packet", 10000, "[lua] Server closed\n", 3, nullptr},
     {"request_from_the_server", "--server-request", 2000, "1 not found", 0, nullptr},
+    hostile("garbage", "garbage", "[LUA ERROR] update query failed"),
+    // The last packet never completes: the script hears nothing until the time limit.
+    hostile("short_length", "short-length", "[LUA ERROR] update query failed: no answer"),
+    // Fills the receive buffer: the socket ends the connection, and the script hears it.
+    hostile("oversize", "oversize", "Server closed"),
+    hostile("unknown_session", "unknown-session", "Unknown session"),
+    // Its length does not fit the 2-byte prefix, so the stream turns into garbage.
+    hostile("big_attach", "big-attach", "[LUA ERROR] update query failed"),
+    // A url must be text; a number is no address to download from.
+    hostile("number_url", "number-url", "[lua] {"),
 };
 INSTANTIATE_TEST_SUITE_P(Servers, FailureTest, ::testing::ValuesIn(kFailures),
                          [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });

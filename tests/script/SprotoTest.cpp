@@ -2,20 +2,6 @@
 // are compiled by the project's own schema compiler script.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#ifdef _WIN32
-#include <io.h>
-#define dup _dup
-#define dup2 _dup2
-#define close _close
-#define open _open
-#define O_BINARY_FLAG _O_BINARY
-#else
-#define O_BINARY_FLAG 0
-#include <unistd.h>
-#endif
-
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -363,36 +349,6 @@ TEST(SprotoBundle, RejectsBrokenRules) {
   };
   for (const auto& c : cases)
     EXPECT_FALSE(reads(c.second)) << c.first;
-}
-
-// The dump is for people reading a schema by hand; what they are shown must be all of it.
-TEST_F(SprotoTest, DumpsASchema) {
-  const std::string out = qxtest::scratchFolder("dumpproto") + "/out.txt";
-  lua.eval("out = '" + out + "' return ''");
-  std::fflush(stdout);
-  const int saved = dup(1);
-  const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY_FLAG, 0644);
-  ASSERT_GE(fd, 0);
-  dup2(fd, 1);
-  const std::string result = lua.eval(R"(
-    local s = core.newproto(parser.parse [[
-      .Item { id 0 : integer  name 1 : string }
-      .Box { items 0 : *Item  byid 1 : *Item(id) }
-      p 1 { request Item  response Box }
-      q 2 {}
-    ]])
-    core.dumpproto(s)
-    core.deleteproto(s)
-    return "")");
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  close(fd);
-  ASSERT_EQ("", result);
-  EXPECT_EQ("=== 2 types ===\nBox\n\titems (0) *Item\n\tbyid (1) *Item(0)\nItem\n\tid (0) integer\n"
-            "\tname (1) string\n=== 2 protocol ===\n\tp (1) request:Item response:Box\n"
-            "\tq (2) request:(null)\n",
-            qxtest::readFile(out));
 }
 
 TEST_F(SprotoTest, NewprotoReturnsNothingForBadBundles) {
