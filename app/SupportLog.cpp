@@ -21,6 +21,9 @@ constexpr std::uint64_t kFileBytes = 10ull << 20;
 constexpr std::size_t kKeptLogs = 5;
 // How long the end waits for the writer to write the last lines.
 constexpr DWORD kCloseWaitMs = 1000;
+// The writer looks for lines this often: nobody wakes it, so that logging costs the
+// window's thread no call into the system.
+constexpr std::chrono::milliseconds kWriterPeriod(100);
 
 enum State { kPending, kOpen, kOff };
 
@@ -71,7 +74,7 @@ DWORD WINAPI writerThread(LPVOID) {
   std::uint64_t dropped = 0;
   ULONGLONG reported = GetTickCount64();
   for (;;) {
-    LogQueue::Batch batch = queue().take(std::chrono::milliseconds(1000));
+    LogQueue::Batch batch = queue().take(kWriterPeriod);
     std::string bytes;
     for (const std::string& line : batch.lines)
       bytes += line;

@@ -43,6 +43,15 @@ if(WIN32)
 endif()
 add_library(qx::cjson ALIAS qx_cjson)
 
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The C libraries' unwind tables: no C++ exception is caught beyond their frames, and
+  # Lua raises its errors by longjmp, which on 32-bit Windows reads no tables. Without
+  # them the program is 35 KB smaller. (The 64-bit longjmp unwinds by the tables.)
+  foreach(target qx_lua qx_lpeg qx_cjson)
+    target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables)
+  endforeach()
+endif()
+
 include(${CMAKE_CURRENT_LIST_DIR}/Jsoncpp.cmake)
 qx_jsoncpp_library(TARGET qx_jsoncpp SOURCE ${QX_JSONCPP_DIR})
 add_library(qx::jsoncpp ALIAS qx_jsoncpp)

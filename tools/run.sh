@@ -15,7 +15,7 @@ echo "== the product (i686)"
 cmake -S "$top" -B "$build/i686" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-i686.cmake" -DQX_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build/i686" -j "$jobs" --target installer brand
-"$top/tools/check-pe.sh" --budget 1300000 "$build/i686/installer.exe"
+"$top/tools/check-pe.sh" --budget 1200000 "$build/i686/installer.exe"
 "$top/tools/check-pe.sh" --console "$build/i686/brand.exe"
 
 echo "== the same installer for this machine's Wine (x86_64), branded for a loopback update server"

@@ -24,7 +24,7 @@ cmake -S "$top" -B "$build/i686" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-i686.cmake" -DQX_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build/i686" -j "$jobs"
 # What a publisher receives, side by side: the stock installer and the branding tool.
-"$top/tools/check-pe.sh" --budget 1300000 "$build/i686/installer.exe"
+"$top/tools/check-pe.sh" --budget 1200000 "$build/i686/installer.exe"
 "$top/tools/check-no-test-hooks.sh" "$build/i686"
 "$top/tools/check-pe.sh" --console "$build/i686/brand.exe"
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 TEST(LogLine, OneLinePerEventWithMilliseconds) {
@@ -55,16 +56,21 @@ TEST(LogQueue, FullQueueAndSpentBudgetDropAndCount) {
   EXPECT_EQ(batch.newlyDropped, 2u);
 }
 
-// A flood from several threads while the writer takes: no line is lost uncounted or
-// torn, and the writer sees the end.
+// A flood from several threads while the writer takes: no line is lost uncounted, torn
+// or out of its thread's order, and the writer sees the end.
 TEST(LogQueue, FloodFromSeveralThreadsIsCountedExactly) {
   LogQueue queue(64, 200 * 1024);
-  std::uint64_t lines = 0, dropped = 0;
+  std::uint64_t lines = 0, dropped = 0, misordered = 0;
   std::thread writer([&] {
+    int last[4] = {-1, -1, -1, -1};
     for (;;) {
-      const LogQueue::Batch batch = queue.take(std::chrono::milliseconds(50));
-      for (const std::string& line : batch.lines)
+      const LogQueue::Batch batch = queue.take(std::chrono::milliseconds(1));
+      for (const std::string& line : batch.lines) {
         lines += line.size() == 100 ? 1 : 1000000;
+        const int thread = line[0] - '0', index = std::stoi(line.substr(1, 5));
+        misordered += index <= last[thread];
+        last[thread] = index;
+      }
       dropped += batch.newlyDropped;
       if (batch.closed)
         return;
@@ -72,15 +78,19 @@ TEST(LogQueue, FloodFromSeveralThreadsIsCountedExactly) {
   });
   std::vector<std::thread> loggers;
   for (int t = 0; t < 4; ++t)
-    loggers.emplace_back([&] {
-      for (int i = 0; i < 20000; ++i)
-        queue.push(std::string(99, 'x') + "\n");
+    loggers.emplace_back([&queue, t] {
+      for (int i = 0; i < 20000; ++i) {
+        char head[8];
+        std::snprintf(head, sizeof head, "%d%05d", t, i);
+        queue.push(head + std::string(93, 'x') + "\n");
+      }
     });
   for (std::thread& t : loggers)
     t.join();
   queue.close();
   writer.join();
   EXPECT_EQ(lines + dropped, 80000u);
+  EXPECT_EQ(misordered, 0u);
   EXPECT_LE(lines * 100, 200u * 1024 - LogQueue::kReserve);
   EXPECT_GT(dropped, 0u);
 }
