@@ -65,6 +65,23 @@ std::optional<int> SourceRanking::pick(std::int64_t now) const {
   return best;
 }
 
+double SourceRanking::share(int source, std::int64_t now) const {
+  double best = 0;
+  for (const Source& s : sources_)
+    if (s.state == State::kTrusted)
+      best = std::max(best, rate(s, now));
+  const double own = rate(sources_[source], now);
+  return best > 0 && own > 0 ? std::min(1.0, own / best) : 1.0;
+}
+
+int SourceRanking::hostsInUse() const {
+  std::vector<std::string> hosts;
+  for (const Source& s : sources_)
+    if (s.state != State::kDropped && std::find(hosts.begin(), hosts.end(), s.host) == hosts.end())
+      hosts.push_back(s.host);
+  return std::max<int>(1, static_cast<int>(hosts.size()));
+}
+
 std::optional<std::int64_t> SourceRanking::nextAwake(std::int64_t now) const {
   std::optional<std::int64_t> soonest;
   for (const Source& s : sources_)

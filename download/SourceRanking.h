@@ -25,6 +25,10 @@ public:
   // trusted one with the best rate per connection whose host has room; nothing while
   // every one rests, waits for its first answer, or is full.
   std::optional<int> pick(std::int64_t now) const;
+  // Its rate per connection against the best trusted one's, in (0, 1]; 1 while unknown.
+  double share(int source, std::int64_t now) const;
+  // Hosts with a source not dropped: each may take the per-host connections.
+  int hostsInUse() const;
   // When a resting source may be asked again; nothing when none rests.
   std::optional<std::int64_t> nextAwake(std::int64_t now) const;
 

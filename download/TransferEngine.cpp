@@ -461,7 +461,7 @@ std::optional<TransferEngine::Range> TransferEngine::split() {
 }
 
 void TransferEngine::open(Connection& c) {
-  const std::optional<Range> claim = nextClaim(c);
+  std::optional<Range> claim = nextClaim(c);
   if (!claim) {
     c.state = Connection::State::kGone;
     if (complete())
@@ -480,6 +480,12 @@ void TransferEngine::open(Connection& c) {
       return;
     }
     c.source = *source;
+    if (severalOn() && wanted_ > 1) {
+      // A slower copy takes a shorter segment, so the last bytes never wait for it.
+      const auto length = static_cast<std::int64_t>(static_cast<double>(claim->length()) * sources_.share(c.source, now_));
+      if (length < claim->length())
+        claim->end = claim->first + std::max(std::min(kSmallestSplit, claim->length()), length);
+    }
   }
   sources_.opened(c.source, now_);
   c.onSource = true;
@@ -650,6 +656,8 @@ bool TransferEngine::elsewhere(Connection& c, Ended how, std::int64_t retryAfter
 
 // What makes a mirror's answer no part of the announced file; "" when it agrees.
 std::string TransferEngine::mirrorDisagrees(const Connection& c, const Answer& answer) const {
+  if (otherVersion(validator_, answer))
+    return "its file is another version (" + (etagLike(validator_) ? answer.etag : answer.lastModified) + ")";
   if (answer.status == 200 && c.ranged)
     return "it sends the whole file to a range request";
   if (answer.status == 200 && answer.contentLength != size_)
@@ -661,8 +669,6 @@ std::string TransferEngine::mirrorDisagrees(const Connection& c, const Answer& a
     if (range.total != size_)
       return "its file has " + std::to_string(range.total) + " bytes";
   }
-  if (otherVersion(validator_, answer))
-    return "its file is another version (" + (etagLike(validator_) ? answer.etag : answer.lastModified) + ")";
   return std::string();
 }
 
@@ -728,8 +734,15 @@ void TransferEngine::rampStep() {
   if (elapsed < kShortestWindowMs || (windowBytes_ < count * kWindowBytes && elapsed < kLongestWindowMs))
     return;
   const double rate = static_cast<double>(windowBytes_) / static_cast<double>(elapsed);
-  const bool pays =
-      lastRate_ <= 0 || rate >= lastRate_ * (1.0 + kGain * static_cast<double>(count - stepFrom_) / stepFrom_);
+  // A connection on a slower copy can add only its copy's share of a connection.
+  double added = count - stepFrom_;
+  if (sources_.several()) {
+    added = 0;
+    for (const Connection& c : connections_)
+      if (c.state != Connection::State::kGone && c.id >= stepFirstId_)
+        added += sources_.share(c.source, now_);
+  }
+  const bool pays = lastRate_ <= 0 || rate >= lastRate_ * (1.0 + kGain * added / stepFrom_);
   if (!pays && !secondLook_) {
     // A short window catches the line's bursts as well as its trend: before connections
     // go, the same window is looked at for twice as long.
@@ -747,12 +760,14 @@ void TransferEngine::rampStep() {
     return;
   }
   lastRate_ = rate;
-  const int most = std::min(ceiling_, settings_.connections);
+  // The limit holds per host: other copies on other hosts may take as many again.
+  const int most = std::min(kMaxConnections, std::min(ceiling_, settings_.connections) * sources_.hostsInUse());
   if (count >= most) {
     ramp_ = Ramp::kSettled;
     return;
   }
   stepFrom_ = count;
+  stepFirstId_ = nextConnection_;
   wanted_ = std::min(2 * count, most);
   waitingFirstBytes_ = 0;
   ramp_ = Ramp::kConnecting;

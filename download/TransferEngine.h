@@ -259,6 +259,7 @@ private:
   int ceiling_ = 1;
   std::int64_t ceilingUntil_ = 0;
   int stepFrom_ = 1;  // the count before the step being measured
+  int stepFirstId_ = 1;  // the first connection the step added
   int waitingFirstBytes_ = 0;
   std::int64_t windowStart_ = 0;
   std::int64_t windowBytes_ = 0;
