@@ -445,18 +445,29 @@ std::optional<TransferEngine::Range> TransferEngine::nextClaim(const Connection&
 // When nothing is left to claim: the back half of the largest range a running request
 // still fetches; that request stops where the half begins.
 std::optional<TransferEngine::Range> TransferEngine::split() {
+  // Over several copies the range that would end last goes, and a slower copy keeps only
+  // its share of it: the new request is expected on the best one.
   Connection* largest = nullptr;
   std::int64_t most = 2 * kSmallestSplit;
+  double longest = 0;
   for (Connection& c : connections_) {
-    if (c.state == Connection::State::kRunning && !c.whole && c.claim.end - c.position >= most) {
+    const std::int64_t left = c.claim.end - c.position;
+    if (c.state != Connection::State::kRunning || c.whole || left < 2 * kSmallestSplit)
+      continue;
+    const double time = static_cast<double>(left) / sources_.share(c.source, now_);
+    if (sources_.several() ? time > longest : left >= most) {
       largest = &c;
-      most = c.claim.end - c.position;
+      most = left;
+      longest = time;
     }
   }
   if (!largest)
     return std::nullopt;
+  const double share = sources_.share(largest->source, now_);
   const std::int64_t end = largest->claim.end;
-  largest->claim.end = largest->position + most / 2;
+  largest->claim.end =
+      largest->position + (sources_.several() ? static_cast<std::int64_t>(static_cast<double>(most) * share / (share + 1))
+                                              : most / 2);
   return Range{largest->claim.end, end};
 }
 
