@@ -2,6 +2,8 @@
 
 #include <json/json.h>
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include "app/OutcomeReport.h"
@@ -95,6 +97,7 @@ private:
   bool readSigners(const Json::Value& root);
   bool readConnections(const Json::Value& root);
   bool readReportUrl(const Json::Value& root);
+  bool readMirrors(const Json::Value& root);
 
   InstallConfig& config_;
   std::vector<ConfigProblem>* problems_;
@@ -135,7 +138,8 @@ bool Reader::readKeys(const Json::Value& root) {
                [&] { config_.carouselTime = root["carouselTime"].asInt(); }))
     return false;
 
-  return readLicense(root) && readSigners(root) && readConnections(root) && readReportUrl(root);
+  return readLicense(root) && readSigners(root) && readConnections(root) && readReportUrl(root) &&
+         readMirrors(root);
 }
 
 bool Reader::readOptions(const Json::Value& root) {
@@ -255,6 +259,39 @@ bool Reader::readReportUrl(const Json::Value& root) {
   if (!url.isString() || !OutcomeReport::isReportUrl(url.asString()))
     return fail("reportUrl", "reportUrl", &url, "an https:// address (http:// only to a loopback address)");
   config_.reportUrl = url.asString();
+  return true;
+}
+
+// A base the package's name is appended to: the scheme, a host, nothing a request line
+// could not carry, and the closing "/" (without it the name would join the last segment).
+bool isMirrorBase(const std::string& base) {
+  std::string lower = base;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::size_t scheme = lower.rfind("https://", 0) == 0 ? 8 : lower.rfind("http://", 0) == 0 ? 7 : 0;
+  if (scheme == 0 || base.size() > 1024 || base.back() != '/')
+    return false;
+  const std::size_t hostEnd = base.find('/', scheme);
+  if (hostEnd == scheme || base.find_first_of("?#@\\", scheme) != std::string::npos)
+    return false;
+  return std::none_of(base.begin(), base.end(), [](unsigned char c) { return c <= ' ' || c >= 0x7F; });
+}
+
+// Absent: the announced address alone. Any entry that is not a base fails the whole key,
+// so a typo never silently leaves a mirror out.
+bool Reader::readMirrors(const Json::Value& root) {
+  if (!root.isMember("packageMirrors"))
+    return true;
+  const Json::Value& mirrors = root["packageMirrors"];
+  if (!mirrors.isArray() || mirrors.size() > 8)
+    return fail("packageMirrors", "packageMirrors", &mirrors, "a list of at most 8 http:// or https:// addresses");
+  std::vector<std::string> bases;
+  for (const Json::Value& base : mirrors) {
+    if (!base.isString() || !isMirrorBase(base.asString()))
+      return fail("packageMirrors", "packageMirrors[" + std::to_string(bases.size()) + "]", &base,
+                  "an http:// or https:// address ending with \"/\"");
+    bases.push_back(base.asString());
+  }
+  config_.packageMirrors = std::move(bases);
   return true;
 }
 

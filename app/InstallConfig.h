@@ -39,6 +39,9 @@ struct InstallConfig {
   // How many connections one download may open at once on a server that honours ranges
   // (1 to 8); 1 keeps to a single connection.
   int downloadConnections = 4;
+  // Base addresses ("http://" or "https://", ending in "/") of other copies of the
+  // package, at most 8; the package's name on each is the last segment of its address.
+  std::vector<std::string> packageMirrors;
   // Where the run's outcome is reported (an https:// address); empty: nowhere.
   std::string reportUrl;
 };

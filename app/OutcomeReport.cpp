@@ -46,6 +46,11 @@ std::string OutcomeReport::body(const RunFacts& facts) {
   number("verifyMs", facts.verifyMs);
   number("payloadMs", facts.payloadMs);
   number("bytes", facts.bytes);
+  key("sourceBytes");
+  json += '[';
+  for (std::size_t i = 0; i < facts.sourceBytes.size(); ++i)
+    json += (i ? "," : "") + std::to_string(facts.sourceBytes[i]);
+  json += ']';
   number("retries", facts.retries);
   number("connections", facts.connections);
   number("averageRate", facts.downloadMs > 0 ? facts.bytes * 1000 / facts.downloadMs : 0);

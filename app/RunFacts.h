@@ -3,6 +3,7 @@
 // never anything that names the player, the PC, a folder or an address.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct RunFacts {
   std::string runId;  // random, made once per run
@@ -17,6 +18,9 @@ struct RunFacts {
   std::int64_t verifyMs = 0;
   std::int64_t payloadMs = 0;
   std::int64_t bytes = 0;
+  // Of those, how many each copy gave: the announced address first, then each mirror
+  // in the configured order.
+  std::vector<std::int64_t> sourceBytes;
   int retries = 0;
   int connections = 0;
   std::string route = "direct";  // "direct" or "proxy"

@@ -102,6 +102,11 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   // release of an Enter that closed a dialog or a message box lands here too.
   bool enterDown = false;
   std::wstring packageUrl;
+  std::string announcedUrl;
+  std::string announcedMd5;
+  // After a wrong digest with bytes from mirrors: the one more try asks the announced
+  // address alone.
+  bool announcedOnly = false;
   std::wstring packageMd5;
   std::int64_t packageSize = 0;
   std::wstring packagePath;
@@ -135,7 +140,9 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   void progressArrived();
   void paintProgress();
   void onDownloadDone();
+  void startDownload();
   void checkDigest();
+  void fetchFromAnnouncedAlone(const std::wstring& computed);
   void checkHeldPackage(bool digest);
   void onPackageChecked();
   void refuseDamaged(const std::wstring& computed);
@@ -314,6 +321,8 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
     return;
   }
   packageUrl = widen(url);
+  announcedUrl = url;
+  announcedMd5 = md5;
   packageMd5 = widen(md5);
   // A size that is no plain decimal count is taken as unknown.
   packageSize = 0;
@@ -373,13 +382,24 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
     }
   }
 
+  startDownload();
+}
+
+void Updater::Impl::startDownload() {
   manager().setStage(3);
   SupportLog::facts().stage = "download";
   downloadStart = GetTickCount64();
   downloader = std::make_unique<AsyncWinHttp>();
   downloader->init(AsyncWinHttp::postToWindow, window());
   downloader->setConnections(config.downloadConnections);
-  downloader->download(packageUrl, packagePath, packageSize, md5);
+  std::vector<std::wstring> mirrors;
+  for (const std::string& base : announcedOnly ? std::vector<std::string>() : config.packageMirrors) {
+    const std::string address = mirrorAddress(base, announcedUrl);
+    if (!address.empty())
+      mirrors.push_back(widen(address));
+  }
+  downloader->setMirrors(mirrors);
+  downloader->download(packageUrl, packagePath, packageSize, announcedMd5);
 }
 
 // The install path this run is going to: the chosen one in a custom install, the
@@ -524,6 +544,8 @@ void Updater::Impl::onDownloadDone() {
   const std::int64_t total = downloader ? downloader->total() : 0;
   SupportLog::facts().downloadMs = static_cast<std::int64_t>(GetTickCount64() - downloadStart);
   SupportLog::facts().bytes = received;
+  if (downloader)
+    SupportLog::facts().sourceBytes = downloader->sourceBytes();
   if (received != total || total == 0) {
     const std::wstring why = downloader ? downloader->failureText() : std::wstring();
     SupportLog::failure("download", "the download failed: " +
@@ -566,13 +588,30 @@ void Updater::Impl::checkDigest() {
   SupportLog::writef("verify", "MD5 expected %s, found %s, %lld ms after the download", narrow(packageMd5).c_str(),
                      narrow(computed).c_str(), static_cast<long long>(SupportLog::facts().verifyMs));
   // Servers announce digests in either case; only the digits matter.
-  if (computed != lowercase(packageMd5))
+  if (computed != lowercase(packageMd5)) {
+    if (!announcedOnly && downloader->fromMirrors())
+      return fetchFromAnnouncedAlone(computed);
     refuseDamaged(computed);
+  }
   // The downloader has let go of the file; from here on this handle keeps it as checked.
   heldPackage = HeldPackage::open(packagePath);
   if (!heldPackage)
     refuseDamaged(computed);
   checkHeldPackage(false);
+}
+
+// A mirror may hold another file than the announced one under the same name and size;
+// the player's install must not pay for it.
+void Updater::Impl::fetchFromAnnouncedAlone(const std::wstring& computed) {
+  SupportLog::writef("verify", "MD5 %s is wrong after bytes from mirrors: the whole package comes again from %s alone",
+                     narrow(computed).c_str(), announcedUrl.c_str());
+  downloader.reset();
+  DeleteFileW(packagePath.c_str());
+  DeleteFileW((packagePath + L".info").c_str());
+  DeleteFileW((packagePath + L".parts").c_str());
+  announcedOnly = true;
+  installPage->setProgress(packageSize, 0);
+  startDownload();
 }
 
 void Updater::Impl::refuseDamaged(const std::wstring& computed) {

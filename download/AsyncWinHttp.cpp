@@ -148,6 +148,9 @@ struct AsyncWinHttp::Impl {
   std::string expectedMd5;
   std::int64_t expectedSize = 0;
   std::wstring url;
+  std::vector<std::wstring> mirrors;
+  std::vector<std::wstring> urls;  // by source: the announced address, then the mirrors kept
+  std::vector<std::string> hosts;  // the same, as the log names them
   int mostConnections = kDefaultConnections;
   PackageFile file;
   std::unique_ptr<Engine> engine;
@@ -185,6 +188,8 @@ struct AsyncWinHttp::Impl {
   std::atomic<std::int64_t> downloaded{0};
   std::atomic<std::int64_t> total{0};
   std::atomic<bool> quiet{false};
+  std::vector<std::int64_t> sourceBytes;  // set at the end
+  bool fromMirrors = false;
   DigestFollower digest;
 
   std::int64_t now() const {
@@ -495,6 +500,7 @@ void AsyncWinHttp::Impl::open(const Engine::Command& command) {
   // Resolving may fetch a script or search the network (only the first time): the
   // window's thread never waits for it, it reads only the counts. The proxy says
   // "direct" as soon as a request found it unreachable.
+  const std::wstring& url = urls[command.source];
   const SystemProxy::Route next = proxy.routeFor(url);
   if (!routeLogged || !(next == route)) {
     routeLogged = true;
@@ -505,11 +511,12 @@ void AsyncWinHttp::Impl::open(const Engine::Command& command) {
   }
   route = next;
   if (command.count > 0)
-    SupportLog::writef("download", "request on connection %d: bytes %lld-%lld", command.connection,
-                       static_cast<long long>(command.offset), static_cast<long long>(command.offset + command.count - 1));
+    SupportLog::writef("download", "request on connection %d: bytes %lld-%lld from %s", command.connection,
+                       static_cast<long long>(command.offset), static_cast<long long>(command.offset + command.count - 1),
+                       hosts[command.source].c_str());
   else
-    SupportLog::writef("download", "request on connection %d: bytes %lld-", command.connection,
-                       static_cast<long long>(command.offset));
+    SupportLog::writef("download", "request on connection %d: bytes %lld- from %s", command.connection,
+                       static_cast<long long>(command.offset), hosts[command.source].c_str());
   wchar_t host[256] = {};
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -737,6 +744,17 @@ void AsyncWinHttp::Impl::end(bool fileComplete, const std::wstring& text) {
     failureText = failed ? text : std::wstring();
   }
   file.close();
+  if (engine) {
+    const std::vector<std::int64_t> bytes = engine->sources().bytes();
+    std::string each;
+    for (std::size_t i = 0; i < bytes.size() && i < hosts.size(); ++i)
+      each += (i ? ", " : "") + hosts[i] + " " + std::to_string(bytes[i]);
+    if (bytes.size() > 1)
+      SupportLog::write("download", "bytes by source: " + each);
+    std::lock_guard<std::mutex> lock(stateLock);
+    sourceBytes = bytes;
+    fromMirrors = engine->sources().fromMirrors();
+  }
   SupportLog::writef("download", "transfer ended: %s, %lld of %lld bytes on disk%s%s", complete ? "complete" : "incomplete",
                      static_cast<long long>(engine ? engine->downloaded() : 0),
                      static_cast<long long>(engine ? engine->total() : 0), failed ? ", " : "",
@@ -837,6 +855,18 @@ bool AsyncWinHttp::init(ProgressCallback callback, void* context) {
 
 void AsyncWinHttp::setConnections(int count) { impl_->mostConnections = std::clamp(count, 1, kMaxConnections); }
 
+void AsyncWinHttp::setMirrors(const std::vector<std::wstring>& urls) { impl_->mirrors = urls; }
+
+std::vector<std::int64_t> AsyncWinHttp::sourceBytes() const {
+  std::lock_guard<std::mutex> lock(impl_->stateLock);
+  return impl_->sourceBytes;
+}
+
+bool AsyncWinHttp::fromMirrors() const {
+  std::lock_guard<std::mutex> lock(impl_->stateLock);
+  return impl_->fromMirrors;
+}
+
 bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetPath, std::int64_t expectedSize,
                             const std::string& expectedMd5) {
   Impl& d = *impl_;
@@ -874,6 +904,33 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
     else if (note.kind == Engine::Note::Kind::kAdded)
       SupportLog::countConnections(note.active);
   };
+  // Each address by its host and port, which is also the unit of politeness; a mirror
+  // address that does not parse is left out.
+  auto hostOf = [](const std::wstring& address, std::string& host) {
+    wchar_t name[256] = {};
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = name;
+    parts.dwHostNameLength = sizeof name / sizeof name[0];
+    if (!http().crackUrl(address.c_str(), 0, 0, &parts))
+      return false;
+    host = narrow(name) + ":" + std::to_string(parts.nPort);
+    return true;
+  };
+  d.urls.assign(1, url);
+  d.hosts.assign(1, std::string());
+  hostOf(url, d.hosts[0]);
+  for (const std::wstring& mirror : d.expectedSize > 0 ? d.mirrors : std::vector<std::wstring>()) {
+    std::string host;
+    if (hostOf(mirror, host)) {
+      d.urls.push_back(mirror);
+      d.hosts.push_back(host);
+    } else {
+      SupportLog::write("download", "mirror address left out, it does not parse: " + SupportLog::utf8(mirror));
+    }
+  }
+  if (d.urls.size() > 1)
+    settings.sources = d.hosts;
   d.engine = std::make_unique<Engine>(settings);
   if (map.complete()) {
     // Already complete: nothing to fetch. The report carries downloaded == total, and the

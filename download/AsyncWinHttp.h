@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // One object per download attempt. init, download, cancel and the destructor run on the
 // UI thread; the download's own worker thread (which carries out every decision of its
@@ -47,6 +48,9 @@ public:
   static constexpr int kDefaultConnections = 4;
   static constexpr int kMaxConnections = 8;
   void setConnections(int count);
+  // The package's addresses on the publisher's mirrors, tried beside the announced one
+  // when its size is announced. Before download.
+  void setMirrors(const std::vector<std::wstring>& urls);
   // Prepares the target and side files and sends the request. True when the request
   // was sent; the end is always reported through status 2, also when this fails.
   bool download(const std::wstring& url, const std::wstring& targetPath, std::int64_t expectedSize,
@@ -72,6 +76,10 @@ public:
   // The file could not be read back for the digest: a disk error, and no digest.
   bool digestFailed() const;
   std::string digest() const;
+  // After the end: the bytes each address gave to the file, the announced one first, then
+  // the mirrors in the order given; and whether any came from a mirror.
+  std::vector<std::int64_t> sourceBytes() const;
+  bool fromMirrors() const;
 
   // Bytes of a partial target that a download of this package would continue: the
   // target's size when its side file matches and it is not longer than the package,

@@ -49,11 +49,10 @@ std::int64_t stallMs() {
 TransferEngine::TransferEngine(Settings settings)
     : settings_(std::move(settings)),
       random_(settings_.seed * 0x9E3779B97F4A7C15ull + 1),
-      schedule_([this] { return now_; },
-                [this] {
-                  random_ = random_ * 6364136223846793005ull + 1442695040888963407ull;
-                  return static_cast<double>(random_ >> 11) / 9007199254740992.0;
-                }) {
+      schedule_([this] { return now_; }, [this] { return nextRandom(); }),
+      // Another copy is only comparable with the size the server announced.
+      sources_(settings_.size > 0 ? settings_.sources : std::vector<std::string>(),
+               std::clamp(settings_.connections, 1, kMaxConnections)) {
   settings_.connections = std::clamp(settings_.connections, 1, kMaxConnections);
   known_ = settings_.size > 0;
   size_ = known_ ? settings_.size : SegmentMap::kUnknownSize;
@@ -136,6 +135,7 @@ TransferEngine::Commands TransferEngine::data(int request, std::int64_t length, 
     }
     done = c->position >= c->claim.end;
   }
+  sources_.received(c->source, length, written, now_);
   if (written > 0)
     progressed();
   if (done) {
@@ -154,6 +154,7 @@ TransferEngine::Commands TransferEngine::ended(int request, Ended how, const std
   Connection* c = find(request);
   if (!c || over_ || ending_)
     return take();
+  leaveSource(*c);
   c->request = 0;
   if (how != Ended::kBodyEnded) {
     failed(*c, how, -1, false, text);
@@ -324,6 +325,17 @@ TransferEngine::Commands TransferEngine::answered(int request, const Answer& ans
   c.answered = true;
   c.lastByteAt = now_;
   const std::string status = "HTTP status " + std::to_string(answer.status);
+  if (sources_.several() && (answer.status == 200 || answer.status == 206) && !sources_.trusted(c.source)) {
+    // The announced address is the reference; its own answer is checked below.
+    const std::string why = c.source == 0 ? std::string() : mirrorDisagrees(c, answer);
+    if (!why.empty()) {
+      dropSource(c, why);
+      return take();
+    }
+    sources_.agreed(c.source);
+    if (c.source != 0)
+      note(Note::Kind::kSource, c, "source " + sources_.host(c.source) + " agrees with the announced file");
+  }
   if (answer.status == 206 && c.ranged) {
     ContentRange range;
     std::int64_t last = c.askedEnd > 0 ? c.askedEnd - 1 : -1;
@@ -338,7 +350,8 @@ TransferEngine::Commands TransferEngine::answered(int request, const Answer& ans
     } else if (otherVersion(validator_, answer)) {
       restartFromZero(answer);
     } else {
-      if (validator_.empty() && !validatorOf(answer).empty()) {
+      // The version is the announced address's to name; a mirror only agrees with it.
+      if (c.source == 0 && validator_.empty() && !validatorOf(answer).empty()) {
         validator_ = validatorOf(answer);
         dirty_ = true;
       }
@@ -360,7 +373,8 @@ TransferEngine::Commands TransferEngine::answered(int request, const Answer& ans
     } else if (otherVersion(validator_, answer) && map_.onDisk() > 0) {
       restartFromZero(answer);
     } else {
-      if (otherVersion(validator_, answer) || (validator_.empty() && !validatorOf(answer).empty())) {
+      if (c.source == 0 &&
+          (otherVersion(validator_, answer) || (validator_.empty() && !validatorOf(answer).empty()))) {
         validator_ = validatorOf(answer);
         dirty_ = true;
       }
@@ -444,29 +458,61 @@ std::optional<TransferEngine::Range> TransferEngine::nextClaim(const Connection&
 // When nothing is left to claim: the back half of the largest range a running request
 // still fetches; that request stops where the half begins.
 std::optional<TransferEngine::Range> TransferEngine::split() {
+  // Over several copies the range that would end last goes, and a slower copy keeps only
+  // its share of it: the new request is expected on the best one.
   Connection* largest = nullptr;
   std::int64_t most = 2 * kSmallestSplit;
+  double longest = 0;
   for (Connection& c : connections_) {
-    if (c.state == Connection::State::kRunning && !c.whole && c.claim.end - c.position >= most) {
+    const std::int64_t left = c.claim.end - c.position;
+    if (c.state != Connection::State::kRunning || c.whole || left < 2 * kSmallestSplit)
+      continue;
+    const double time = static_cast<double>(left) / sources_.share(c.source, now_);
+    if (sources_.several() ? time > longest : left >= most) {
       largest = &c;
-      most = c.claim.end - c.position;
+      most = left;
+      longest = time;
     }
   }
   if (!largest)
     return std::nullopt;
+  const double share = sources_.share(largest->source, now_);
   const std::int64_t end = largest->claim.end;
-  largest->claim.end = largest->position + most / 2;
+  largest->claim.end =
+      largest->position + (sources_.several() ? static_cast<std::int64_t>(static_cast<double>(most) * share / (share + 1))
+                                              : most / 2);
   return Range{largest->claim.end, end};
 }
 
 void TransferEngine::open(Connection& c) {
-  const std::optional<Range> claim = nextClaim(c);
+  std::optional<Range> claim = nextClaim(c);
   if (!claim) {
     c.state = Connection::State::kGone;
     if (complete())
       finish(End::kComplete, std::string());
     return;
   }
+  c.source = 0;
+  if (sources_.several()) {
+    const std::optional<int> source = sources_.pick(now_);
+    if (!source) {
+      // Every copy rests, is full or still owes its first answer: the bytes wait.
+      c.state = Connection::State::kWaiting;
+      c.claim = *claim;
+      c.position = claim->first;
+      c.startAt = sources_.nextAwake(now_).value_or(now_ + RetrySchedule::kFirstDelayMs);
+      return;
+    }
+    c.source = *source;
+    if (severalOn() && wanted_ > 1) {
+      // A slower copy takes a shorter segment, so the last bytes never wait for it.
+      const auto length = static_cast<std::int64_t>(static_cast<double>(claim->length()) * sources_.share(c.source, now_));
+      if (length < claim->length())
+        claim->end = claim->first + std::max(std::min(kSmallestSplit, claim->length()), length);
+    }
+  }
+  sources_.opened(c.source, now_);
+  c.onSource = true;
   c.state = Connection::State::kRunning;
   c.request = nextRequest_++;
   c.claim = *claim;
@@ -480,6 +526,7 @@ void TransferEngine::open(Connection& c) {
   Command command{Command::Kind::kOpen};
   command.request = c.request;
   command.connection = c.id;
+  command.source = c.source;
   // A server known to ignore ranges is asked for the whole file; so is a file of which
   // nothing is on disk.
   c.ranged = !rangesIgnored_ && (claim->first > 0 || (known_ && claim->end < size_));
@@ -502,6 +549,13 @@ void TransferEngine::closeRequest(Connection& c) {
   command.request = c.request;
   out_.push_back(command);
   c.request = 0;
+  leaveSource(c);
+}
+
+void TransferEngine::leaveSource(Connection& c) {
+  if (c.onSource)
+    sources_.closed(c.source, now_);
+  c.onSource = false;
 }
 
 // `c` fetched all of its claim: its next one, or it goes.
@@ -533,7 +587,10 @@ void TransferEngine::failed(Connection& c, Ended how, std::int64_t retryAfterMs,
     requestDone(c);
     return;
   }
-  if (how == Ended::kFinal) {
+  if (sources_.several() && (how != Ended::kFinal || c.source != 0) &&
+      elsewhere(c, how, retryAfterMs, refusedForLoad, text))
+    return;
+  if (how == Ended::kFinal && c.source == 0) {
     finish(End::kRefused, text);
     return;
   }
@@ -546,7 +603,7 @@ void TransferEngine::failed(Connection& c, Ended how, std::int64_t retryAfterMs,
          "connection " + std::to_string(c.id) + " dropped: " +
              (refusedForLoad ? "the server refused it for load (" + text + ")"
                              : "it failed while others run (" + text + ")"));
-    if (refusedForLoad) {
+    if (refusedForLoad && !sources_.several()) {
       ceiling_ = std::max(1, active());
       ceilingUntil_ = now_ + std::max(kCeilingRestMs, retryAfterMs);
     }
@@ -594,6 +651,62 @@ void TransferEngine::restartFromZero(const Answer& answer) {
   next.startAt = now_;
   connections_.push_back(next);
   record(true);
+}
+
+// A copy that failed rests (a mirror that cannot serve the file goes for the run), and
+// when another can be asked at once the connection goes on there. True when it did.
+bool TransferEngine::elsewhere(Connection& c, Ended how, std::int64_t retryAfterMs, bool refusedForLoad,
+                               const std::string& text) {
+  const std::string& host = sources_.host(c.source);
+  if (how == Ended::kFinal) {
+    sources_.drop(c.source);
+    note(Note::Kind::kSource, c, "source " + host + " dropped for this run: " + text);
+  } else {
+    const std::int64_t wait = sources_.rest(c.source, now_, nextRandom());
+    if (refusedForLoad) {
+      int running = 0;
+      for (const Connection& other : connections_)
+        running += other.state == Connection::State::kRunning && sources_.host(other.source) == host;
+      sources_.limitHost(c.source, running, now_ + std::max(kCeilingRestMs, retryAfterMs));
+    }
+    note(Note::Kind::kSource, c, "source " + host + " rests " + std::to_string(wait) + " ms: " + text);
+  }
+  if (!sources_.pick(now_))
+    return false;
+  c.startAt = now_;
+  open(c);
+  return true;
+}
+
+// What makes a mirror's answer no part of the announced file; "" when it agrees.
+std::string TransferEngine::mirrorDisagrees(const Connection& c, const Answer& answer) const {
+  if (otherVersion(validator_, answer))
+    return "its file is another version (" + (etagLike(validator_) ? answer.etag : answer.lastModified) + ")";
+  if (answer.status == 200 && c.ranged)
+    return "it sends the whole file to a range request";
+  if (answer.status == 200 && answer.contentLength != size_)
+    return "its file has " + std::to_string(answer.contentLength) + " bytes";
+  if (answer.status == 206) {
+    ContentRange range;
+    if (!c.ranged || !parseContentRange(answer.contentRange, range) || range.first != c.position)
+      return "it answers another range";
+    if (range.total != size_)
+      return "its file has " + std::to_string(range.total) + " bytes";
+  }
+  return std::string();
+}
+
+void TransferEngine::dropSource(Connection& c, const std::string& why) {
+  closeRequest(c);
+  sources_.drop(c.source);
+  note(Note::Kind::kSource, c, "source " + sources_.host(c.source) + " dropped for this run: " + why);
+  c.startAt = now_;
+  open(c);
+}
+
+double TransferEngine::nextRandom() {
+  random_ = random_ * 6364136223846793005ull + 1442695040888963407ull;
+  return static_cast<double>(random_ >> 11) / 9007199254740992.0;
 }
 
 // ---- 5. the ramp -----------------------------------------------------------------------------
@@ -645,8 +758,15 @@ void TransferEngine::rampStep() {
   if (elapsed < kShortestWindowMs || (windowBytes_ < count * kWindowBytes && elapsed < kLongestWindowMs))
     return;
   const double rate = static_cast<double>(windowBytes_) / static_cast<double>(elapsed);
-  const bool pays =
-      lastRate_ <= 0 || rate >= lastRate_ * (1.0 + kGain * static_cast<double>(count - stepFrom_) / stepFrom_);
+  // A connection on a slower copy can add only its copy's share of a connection.
+  double added = count - stepFrom_;
+  if (sources_.several()) {
+    added = 0;
+    for (const Connection& c : connections_)
+      if (c.state != Connection::State::kGone && c.id >= stepFirstId_)
+        added += sources_.share(c.source, now_);
+  }
+  const bool pays = lastRate_ <= 0 || rate >= lastRate_ * (1.0 + kGain * added / stepFrom_);
   if (!pays && !secondLook_) {
     // A short window catches the line's bursts as well as its trend: before connections
     // go, the same window is looked at for twice as long.
@@ -664,12 +784,14 @@ void TransferEngine::rampStep() {
     return;
   }
   lastRate_ = rate;
-  const int most = std::min(ceiling_, settings_.connections);
+  // The limit holds per host: other copies on other hosts may take as many again.
+  const int most = std::min(kMaxConnections, std::min(ceiling_, settings_.connections) * sources_.hostsInUse());
   if (count >= most) {
     ramp_ = Ramp::kSettled;
     return;
   }
   stepFrom_ = count;
+  stepFirstId_ = nextConnection_;
   wanted_ = std::min(2 * count, most);
   waitingFirstBytes_ = 0;
   ramp_ = Ramp::kConnecting;

@@ -14,6 +14,7 @@
 
 #include "download/RetrySchedule.h"
 #include "download/SegmentMap.h"
+#include "download/SourceRanking.h"
 
 class TransferEngine {
 public:
@@ -62,7 +63,7 @@ public:
     enum class Kind {
       // Send a GET for `request` with `headers` ("Range: ...\r\nIf-Range: ...\r\n", may be
       // empty), for `connection`'s bytes from `offset`, `count` of them (-1: to the end).
-      // Its events carry `request`.
+      // Its events carry `request`. `source` says which copy of the package is asked.
       kOpen,
       // Abort `request`; nothing it does later reaches the engine.
       kClose,
@@ -87,6 +88,7 @@ public:
     Kind kind;
     int request = 0;
     int connection = 0;
+    int source = 0;
     std::string headers;
     std::int64_t skip = 0;
     std::int64_t offset = 0;
@@ -118,7 +120,7 @@ public:
 
   // Why connections come and go, for the owner's log: `text` is the whole line.
   struct Note {
-    enum class Kind { kRetry, kAdded, kDropped, kStalled } kind;
+    enum class Kind { kRetry, kAdded, kDropped, kStalled, kSource } kind;
     int connection = 0;  // numbered from 1 in the order they were opened
     int active = 0;      // connections running or waiting to retry, after this
     std::string text;
@@ -132,6 +134,9 @@ public:
     std::string validator;             // the record's ETag or Last-Modified, "" if none
     std::uint64_t seed = 1;            // for the retry schedule's jitter
     std::function<void(const Note&)> note;  // may be empty
+    // The host of each copy of the package, the announced one first; empty (or a size not
+    // announced) keeps to the announced one. The owner maps a command's source to its address.
+    std::vector<std::string> sources;
   };
 
   explicit TransferEngine(Settings settings);
@@ -163,12 +168,15 @@ public:
   int running() const;
   // The ".parts" text of `map` with the current validator.
   std::string recordText(const SegmentMap& map) const;
+  const SourceRanking& sources() const { return sources_; }
 
 private:
   struct Connection {
     int id = 0;
     enum class State { kWaiting, kRunning, kGone } state = State::kWaiting;
     int request = 0;               // the running request's number
+    int source = 0;                // the copy of the package it asks
+    bool onSource = false;         // counted as running on it
     std::int64_t startAt = 0;      // kWaiting: when its next request goes out
     Range claim{};                 // the bytes it fetches now
     std::int64_t position = 0;     // the next body byte goes here in the file
@@ -206,6 +214,11 @@ private:
   void addConnection();
   void dropNewest();
   void note(Note::Kind kind, const Connection& c, const std::string& text);
+  double nextRandom();
+  void leaveSource(Connection& c);
+  std::string mirrorDisagrees(const Connection& c, const Answer& answer) const;
+  void dropSource(Connection& c, const std::string& why);
+  bool elsewhere(Connection& c, Ended how, std::int64_t retryAfterMs, bool refusedForLoad, const std::string& text);
   void record(bool force);
   void finish(End end, const std::string& text);
   bool diskAnswered(bool ok, const std::string& text, std::int64_t now);
@@ -226,6 +239,7 @@ private:
   Commands out_;
   std::uint64_t random_;
   RetrySchedule schedule_;
+  SourceRanking sources_;
   bool over_ = false;
   bool ending_ = false;  // the end waits for the record
   End endAs_ = End::kComplete;
@@ -245,6 +259,7 @@ private:
   int ceiling_ = 1;
   std::int64_t ceilingUntil_ = 0;
   int stepFrom_ = 1;  // the count before the step being measured
+  int stepFirstId_ = 1;  // the first connection the step added
   int waitingFirstBytes_ = 0;
   std::int64_t windowStart_ = 0;
   std::int64_t windowBytes_ = 0;

@@ -60,4 +60,13 @@ std::string rangeHeader(std::int64_t from, std::int64_t last) {
   return "Range: bytes=" + std::to_string(from) + "-" + std::to_string(last) + "\r\n";
 }
 
+std::string mirrorAddress(const std::string& base, const std::string& announced) {
+  const std::string path = announced.substr(0, announced.find_first_of("?#"));
+  const std::size_t scheme = path.find("://");
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size() || (scheme != std::string::npos && slash < scheme + 3))
+    return std::string();
+  return base + path.substr(slash + 1);
+}
+
 std::string sideFileText(std::int64_t size, const std::string& md5) { return std::to_string(size) + md5; }

@@ -22,6 +22,11 @@ bool parseContentRange(const std::string& text, ContentRange& range);
 std::string rangeHeader(std::int64_t from);
 std::string rangeHeader(std::int64_t from, std::int64_t last);
 
+// The package's address on a mirror: `base` (ending with "/") followed by the last path
+// segment of the announced address, without its query. "" when that address ends with
+// "/" and so names no file.
+std::string mirrorAddress(const std::string& base, const std::string& announced);
+
 // The ".info" side file: the size in decimal followed directly by the digest text as the
 // update server announced it, without a terminator. Files written by earlier builds have
 // the same form, so a partial download they left is still continued.

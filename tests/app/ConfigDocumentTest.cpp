@@ -27,6 +27,9 @@ TEST(ConfigDocument, UpdateServerAndConnectionsAreReadWhenGiven) {
   EXPECT_EQ(read(R"({"downloadConnections": 8, )" + kValidTail + "}").config.downloadConnections, 8);
   EXPECT_EQ(read(R"({"reportUrl": "https://r.example.com/in", )" + kValidTail + "}").config.reportUrl,
             "https://r.example.com/in");
+  EXPECT_EQ(read(R"({"packageMirrors": ["https://cdn2.example.com/pkg/", "http://10.0.0.2:81/"], )" + kValidTail + "}")
+                .config.packageMirrors,
+            (std::vector<std::string>{"https://cdn2.example.com/pkg/", "http://10.0.0.2:81/"}));
 }
 
 // Each broken document fails with the installer's label, and the branding tool's list
@@ -76,6 +79,13 @@ TEST(ConfigDocument, EveryErrorLabelAndWhereItIs) {
       {R"({"neededSpace": 1, "options": [], "downloadConnections": 4294967297})", "downloadConnections", "downloadConnections", ""},
       {R"({"neededSpace": 1, "options": [], "reportUrl": "http://example.com/r"})", "reportUrl", "reportUrl", "the text \"http://example.com/r\""},
       {R"({"neededSpace": 1, "options": [], "reportUrl": 1})", "reportUrl", "reportUrl", "the number 1"},
+      {R"({"neededSpace": 1, "options": [], "packageMirrors": "https://a.example.com/"})", "packageMirrors", "packageMirrors", ""},
+      {R"({"neededSpace": 1, "options": [], "packageMirrors": [1,2,3,4,5,6,7,8,9]})", "packageMirrors", "packageMirrors", "a list"},
+      {R"({"neededSpace": 1, "options": [], "packageMirrors": ["https://a.example.com/", "https://b.example.com/pkg"]})", "packageMirrors", "packageMirrors[1]", ""},
+      {R"({"neededSpace": 1, "options": [], "packageMirrors": ["ftp://a.example.com/"]})", "packageMirrors", "packageMirrors[0]", ""},
+      {R"({"neededSpace": 1, "options": [], "packageMirrors": ["https:///pkg/"]})", "packageMirrors", "packageMirrors[0]", ""},
+      {R"({"neededSpace": 1, "options": [], "packageMirrors": ["https://a.example.com/p q/"]})", "packageMirrors", "packageMirrors[0]", ""},
+      {R"({"neededSpace": 1, "options": [], "packageMirrors": [null]})", "packageMirrors", "packageMirrors[0]", "null"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);

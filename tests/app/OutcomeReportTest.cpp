@@ -30,6 +30,7 @@ TEST(OutcomeReport, BodyIsJsonWithEveryField) {
   facts.exitCode = 0;
   facts.downloadMs = 2000;
   facts.bytes = 4096;
+  facts.sourceBytes = {4000, 96};
   facts.codePage = 936;
   Json::Value root;
   Json::CharReaderBuilder builder;
@@ -37,10 +38,11 @@ TEST(OutcomeReport, BodyIsJsonWithEveryField) {
   const std::string body = OutcomeReport::body(facts);
   ASSERT_TRUE(reader->parse(body.data(), body.data() + body.size(), &root, nullptr)) << body;
   for (const char* key : {"runId", "installerVersion", "gameVersion", "promoteChannel", "outcome", "exitCode", "stage",
-                          "queryMs", "downloadMs", "verifyMs", "payloadMs", "bytes", "retries", "connections",
+                          "queryMs", "downloadMs", "verifyMs", "payloadMs", "bytes", "sourceBytes", "retries", "connections",
                           "averageRate", "route", "windowsVersion", "codePage"})
     EXPECT_TRUE(root.isMember(key)) << key;
-  EXPECT_EQ(root.size(), 18u);
+  EXPECT_EQ(root.size(), 19u);
+  EXPECT_EQ(root["sourceBytes"][1].asInt(), 96);
   EXPECT_EQ(root["gameVersion"].asString(), facts.gameVersion);
   EXPECT_EQ(root["averageRate"].asInt(), 2048);
   EXPECT_EQ(root["codePage"].asInt(), 936);

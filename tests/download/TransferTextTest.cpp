@@ -60,3 +60,17 @@ TEST(TransferText, RangeHeaderAndSideFileCarryTheWholeNumber) {
 }
 
 } // namespace
+
+TEST(TransferText, MirrorAddressTakesTheAnnouncedFileName) {
+  const struct {
+    const char* announced;
+    const char* expected;
+  } cases[] = {
+      {"https://cdn.example.com/game/1.0.3/setup_v103.exe", "https://cdn2.example.com/pkg/setup_v103.exe"},
+      {"http://cdn.example.com/setup.exe?token=a/b#c", "https://cdn2.example.com/pkg/setup.exe"},
+      {"http://cdn.example.com/game/", ""},
+      {"http://cdn.example.com", ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(mirrorAddress("https://cdn2.example.com/pkg/", c.announced), c.expected) << c.announced;
+}

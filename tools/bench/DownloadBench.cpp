@@ -1,8 +1,9 @@
 // Measures the package download's hot paths for tools/bench/bench.sh:
 //   download_bench md5 FILE                 prints "<digest> <seconds>"
-//   download_bench get URL TARGET SIZE [CONNECTIONS]
+//   download_bench get URL TARGET SIZE [CONNECTIONS [MIRROR...]]
 //                                           prints "<bytes> <seconds>" (Windows only); with
-//                                           CONNECTIONS, the downloader may open that many
+//                                           CONNECTIONS, the downloader may open that many,
+//                                           with MIRRORs, it may also ask those addresses
 // and, to tell the downloader's cost from the platform's (Windows only, nothing written):
 //   download_bench winhttp URL              synchronous WinHTTP reads of 1 MiB, discarded
 //   download_bench winsock PORT PATH        a plain GET on 127.0.0.1:PORT, recv of 1 MiB
@@ -46,7 +47,8 @@ std::wstring widen(const char* text) {
   return out;
 }
 
-int get(const char* url, const char* target, const char* size, const char* connections) {
+int get(const char* url, const char* target, const char* size, const char* connections,
+        const std::vector<std::wstring>& mirrors) {
   const std::wstring path = widen(target);
   DeleteFileW(path.c_str());
   DeleteFileW((path + L".info").c_str());
@@ -56,6 +58,7 @@ int get(const char* url, const char* target, const char* size, const char* conne
   AsyncWinHttp downloader;
   if (!downloader.init(&AsyncWinHttp::postToWindow, window)) return 1;
   if (connections) downloader.setConnections(std::atoi(connections));
+  downloader.setMirrors(mirrors);
   downloader.download(widen(url), path, std::atoll(size), "00000000000000000000000000000000");
   MSG msg;
   WPARAM downloaded = 0;
@@ -133,11 +136,15 @@ int winsockGet(const char* port, const char* path) {
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "md5") == 0) return digest(argv[2]);
 #ifdef _WIN32
-  if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "get") == 0)
-    return get(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
+  if (argc >= 5 && std::strcmp(argv[1], "get") == 0) {
+    std::vector<std::wstring> mirrors;
+    for (int i = 6; i < argc; ++i)
+      mirrors.push_back(widen(argv[i]));
+    return get(argv[2], argv[3], argv[4], argc >= 6 ? argv[5] : nullptr, mirrors);
+  }
   if (argc == 3 && std::strcmp(argv[1], "winhttp") == 0) return winhttpGet(argv[2]);
   if (argc == 4 && std::strcmp(argv[1], "winsock") == 0) return winsockGet(argv[2], argv[3]);
 #endif
-  std::fprintf(stderr, "usage: download_bench md5 FILE | get URL TARGET SIZE [CONNECTIONS]\n");
+  std::fprintf(stderr, "usage: download_bench md5 FILE | get URL TARGET SIZE [CONNECTIONS [MIRROR...]]\n");
   return 2;
 }
