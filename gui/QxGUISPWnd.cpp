@@ -502,14 +502,13 @@ QxGUISPWnd::QxGUISPWnd(HWND parentWindow, QxWidget* rootWidget, bool resizable, 
                   at.top, at.right - at.left, at.bottom - at.top, parentWindow,
                   nullptr, moduleInstance(), static_cast<simpleGUI::Window*>(this));
   const int monitorDpi = DisplayScale::forWindow(hwnd_);
-  if (monitorDpi != impl_->scale.dpi()) impl_->scale = DisplayScale(monitorDpi);
   impl_->accessible = std::make_unique<AccessibleFrame>(hwnd_, rootWidget);
   if (QxGUIServiceProvider* previous = rootWidget->provider()) previous->detachRoot();
   rootWidget->setProvider(this);
   setRoot(rootWidget);
   rootWidget->onAttach(this);
   SetLayeredWindowAttributes(hwnd_, kColourKey, 255, LWA_COLORKEY);
-  if (at.right - at.left != impl_->scale.toDevice(rootWidget->width())) impl_->changeScale(impl_->scale.dpi(), nullptr);
+  if (monitorDpi != impl_->scale.dpi()) impl_->changeScale(monitorDpi, nullptr);
 }
 
 QxGUISPWnd::~QxGUISPWnd() {

@@ -5,7 +5,7 @@ qx_xvfb_start() {
   local fifo
   fifo=$(mktemp -u "${TMPDIR:-/tmp}/qx-xvfb.XXXXXX")
   mkfifo "$fifo" || return 1
-  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp -ac 3>"$fifo" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ac 3>"$fifo" >/dev/null 2>&1 &
   QX_XVFB_PID=$!
   local number
   number=$(timeout 20 head -n 1 "$fifo")

@@ -8,6 +8,7 @@ of BOXES; the others are functions.
 """
 import hashlib
 import os
+import select
 import shutil
 import subprocess
 import sys
@@ -221,6 +222,28 @@ def edge_share(path, rect, zoom, stretch=1):
     return sum(1 for t in inked if t < 0.9) / max(len(inked), 1)
 
 
+def own_display(run, prefix):
+    """An X display of the scenario's own for `prefix`'s programs: two prefixes' desktops
+    on one display disturb each other's windows. Ends with the scenario, the prefix's
+    server first."""
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1600x1200x24", "-nolisten", "tcp",
+                             "-ac"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+
+    def stop():
+        xvfb.terminate()
+        xvfb.wait(20)
+    run.stack.callback(stop)
+    with os.fdopen(read) as numbers:
+        ready, _, _ = select.select([numbers], [], [], 20)
+        number = numbers.readline().strip() if ready else ""
+    check(number.isdigit(), "no display of its own for %s" % prefix)
+    os.environ["DISPLAY"] = run.env["DISPLAY"] = ":" + number
+    run.stack.callback(lambda: subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=dict(run.env, WINEPREFIX=prefix),
+                                              stdin=subprocess.DEVNULL, capture_output=True, timeout=20))
+
+
 def branded_one_key(run):
     """The stock installer branded by brand.exe, its branding with an "@2x" background, on
     a display at 200 % (a copy of the prefix with its LogPixels): it passes the one-key
@@ -228,11 +251,12 @@ def branded_one_key(run):
     brand.exe's preview of it at --scale 200. The previews at 100, 150 and 200 % have the
     scaled sizes, show the "@2x" picture from 150 % on, and the headline's glyph edges are
     as sharp at 150 and 200 % as at 100 %, where the 100 % page stretched is not."""
+    scaled = "%s-dpi%d" % (run.prefix, SCALED_DPI)
+    own_display(run, scaled)
     made = subprocess.run([os.path.join(SOURCE, "tools", "wine-prefix"), "--scaled", run.prefix, str(SCALED_DPI)],
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=400)
     check(made.returncode == 0, "no prefix at %d dpi: %s" % (SCALED_DPI, made.stderr.decode(errors="replace")))
-    run.prefix += "-dpi%d" % SCALED_DPI
-    run.env["QX_WINEPREFIX"] = run.prefix
+    run.prefix = run.env["QX_WINEPREFIX"] = scaled
     run.scale = SCALED_DPI / 96
     brand = os.path.join(run.build, "brand.exe")
     folder = os.path.join(run.build, "tests", "tools", "brand", "branding")
