@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/Startup.h"
+#include "gui/DisplayScale.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ void __verbose_terminate_handler() { std::abort(); }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   restrictDllSearchToSystemFolder();
+  DisplayScale::declareAwareness();
   std::vector<std::string> argv;
   for (int i = 0; i < __argc; ++i)
     argv.emplace_back(__argv[i]);

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "gui/DisplayScale.h"
 #include "gui/FocusChain.h"
 #include "gui/GbkText.h"
 #include "gui/ProgressBar.h"
 #include "gui/QxButton.h"
+#include "gui/QxGUIServiceProvider.h"
 #include "gui/QxCheckBox.h"
 #include "gui/QxHyperlink.h"
 #include "gui/QxTextBox.h"
@@ -105,6 +107,11 @@ struct AccessibleFrame::Impl final : IAccessible {
   bool connected = true;
   LONG references = 1;
 
+  // The items are laid out at 96 dpi; a reader is told where they are on screen.
+  int windowDpi() const {
+    QxGUIServiceProvider* host = root ? root->provider() : nullptr;
+    return host ? host->dpi() : DisplayScale::kLayoutDpi;
+  }
   std::vector<QxWidget*> items() const { return connected && root ? itemsOf(root) : std::vector<QxWidget*>(); }
 
   LONG idOf(QxWidget* widget) const {
@@ -305,9 +312,12 @@ struct AccessibleFrame::Impl final : IAccessible {
     POINT at{0, 0};
     int w = client.right, h = client.bottom;
     if (widget) {
-      at = widget->mapToRoot(0, 0);
-      w = widget->width();
-      h = widget->height();
+      const DisplayScale scale(windowDpi());
+      const POINT from = widget->mapToRoot(0, 0);
+      const RECT r = scale.toDevice(RECT{from.x, from.y, from.x + widget->width(), from.y + widget->height()});
+      at = POINT{r.left, r.top};
+      w = r.right - r.left;
+      h = r.bottom - r.top;
     }
     ClientToScreen(window, &at);
     *left = at.x;
@@ -358,6 +368,8 @@ struct AccessibleFrame::Impl final : IAccessible {
     RECT client{};
     GetClientRect(window, &client);
     if (!PtInRect(&client, p)) return S_FALSE;
+    const DisplayScale scale(windowDpi());
+    p = POINT{scale.pointToLayout(p.x), scale.pointToLayout(p.y)};
     const std::vector<QxWidget*> all = items();
     LONG id = CHILDID_SELF;
     for (size_t i = 0; i < all.size(); ++i) {

@@ -1,5 +1,6 @@
 #include "gui/DrawItemRenderer.h"
 
+#include "gui/DisplayScale.h"
 #include "gui/DrawItem.h"
 #include "gui/GbkText.h"
 #include "gui/HighContrast.h"
@@ -15,41 +16,58 @@ RECT intersect(const RECT& a, const RECT& b) {
 
 bool isEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
 
-void renderImage(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
+// The item's rectangle in device pixels.
+RECT deviceRect(const DrawItem& item, int ox, int oy, int width, int height,
+                const DisplayScale& scale) {
+  return scale.toDevice(RECT{item.x + ox, item.y + oy, item.x + ox + width, item.y + oy + height});
+}
+
+void renderImage(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty,
+                 const DisplayScale& scale) {
   ImageCache& cache = ImageCache::instance();
   int pw = 0, ph = 0;
   if (!cache.getImageSize(item.name, pw, ph)) return;
-  const RECT r{item.x + ox, item.y + oy, item.x + ox + pw, item.y + oy + ph};
+  const RECT r = deviceRect(item, ox, oy, pw, ph, scale);
   const RECT i = intersect(r, dirty);
   if (isEmpty(i)) return;
   Gdiplus::Graphics g(dc);
-  if (EqualRect(&i, &r)) {
+  if (EqualRect(&i, &r) && scale.unscaled()) {
     cache.drawImage(g, item.name, r.left, r.top);
   } else {
+    // The scaled copy is exactly the rectangle's size: drawn 1:1.
     const int w = i.right - i.left, h = i.bottom - i.top;
     cache.drawImageSection(g, item.name, i.left, i.top, w, h, i.left - r.left, i.top - r.top, w,
-                           h);
+                           h, scale.dpi());
   }
 }
 
-void renderSection(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
-  const RECT r{item.x + ox, item.y + oy, item.x + ox + item.width, item.y + oy + item.height};
+void renderSection(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty,
+                   const DisplayScale& scale) {
+  const RECT r = deviceRect(item, ox, oy, item.width, item.height, scale);
   const RECT i = intersect(r, dirty);
   if (isEmpty(i)) return;
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  // The section's edges in the scaled copy map as every other edge does.
+  const int srcX = scale.toDevice(item.srcX), srcY = scale.toDevice(item.srcY);
+  const int srcWidth = scale.toDevice(item.srcX + item.srcWidth) - srcX;
+  const int srcHeight = scale.toDevice(item.srcY + item.srcHeight) - srcY;
+  if (width <= 0 || height <= 0 || srcWidth <= 0 || srcHeight <= 0) return;
   const int iw = i.right - i.left, ih = i.bottom - i.top;
-  const int sx = (i.left - r.left) * item.srcWidth / item.width + item.srcX;
-  const int sy = (i.top - r.top) * item.srcHeight / item.height + item.srcY;
+  const int sx = (i.left - r.left) * srcWidth / width + srcX;
+  const int sy = (i.top - r.top) * srcHeight / height + srcY;
   // A visible sliver may map to less than one source pixel; it still draws one.
-  int sw = item.srcWidth * iw / item.width;
-  int sh = item.srcHeight * ih / item.height;
+  int sw = srcWidth * iw / width;
+  int sh = srcHeight * ih / height;
   if (sw == 0) sw = 1;
   if (sh == 0) sh = 1;
   Gdiplus::Graphics g(dc);
-  ImageCache::instance().drawImageSection(g, item.name, i.left, i.top, iw, ih, sx, sy, sw, sh);
+  ImageCache::instance().drawImageSection(g, item.name, i.left, i.top, iw, ih, sx, sy, sw, sh,
+                                          scale.dpi());
 }
 
-void renderFill(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
-  const RECT r{item.x + ox, item.y + oy, item.x + ox + item.width, item.y + oy + item.height};
+void renderFill(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty,
+                const DisplayScale& scale) {
+  const RECT r = deviceRect(item, ox, oy, item.width, item.height, scale);
   const RECT i = intersect(r, dirty);
   if (isEmpty(i)) return;
   HGDIOBJ previous = SelectObject(dc, GetStockObject(DC_BRUSH));
@@ -58,10 +76,12 @@ void renderFill(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty)
   SelectObject(dc, previous);
 }
 
-void renderText(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty) {
-  RECT r{item.x + ox, item.y + oy, item.x + ox + item.width, item.y + oy + item.height};
+void renderText(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty,
+                const DisplayScale& scale) {
+  RECT r = deviceRect(item, ox, oy, item.width, item.height, scale);
   if (isEmpty(intersect(r, dirty))) return;
-  HFONT font = CreateFontW(item.size, 0, 0, 0, item.bold ? FW_BOLD : FW_NORMAL, FALSE,
+  // The glyphs are rasterised at the device's size, not drawn at 96 dpi and stretched.
+  HFONT font = CreateFontW(scale.toDevice(item.size), 0, 0, 0, item.bold ? FW_BOLD : FW_NORMAL, FALSE,
                            item.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                            VARIABLE_PITCH, gbkToWide(item.face).c_str());
@@ -95,12 +115,12 @@ void renderText(HDC dc, const DrawItem& item, int ox, int oy, const RECT& dirty)
 } // namespace
 
 void DrawItemRenderer::render(HDC dc, const DrawItem& item, int originX, int originY,
-                              const RECT& dirty) {
+                              const RECT& dirty, const DisplayScale& scale) {
   switch (item.kind) {
-  case DrawItem::Image: renderImage(dc, item, originX, originY, dirty); break;
-  case DrawItem::ImageSection: renderSection(dc, item, originX, originY, dirty); break;
-  case DrawItem::Fill: renderFill(dc, item, originX, originY, dirty); break;
-  case DrawItem::Text: renderText(dc, item, originX, originY, dirty); break;
+  case DrawItem::Image: renderImage(dc, item, originX, originY, dirty, scale); break;
+  case DrawItem::ImageSection: renderSection(dc, item, originX, originY, dirty, scale); break;
+  case DrawItem::Fill: renderFill(dc, item, originX, originY, dirty, scale); break;
+  case DrawItem::Text: renderText(dc, item, originX, originY, dirty, scale); break;
   default: break;
   }
 }

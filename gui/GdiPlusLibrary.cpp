@@ -24,6 +24,7 @@
   X(GdipCreateBitmapFromStream, 8, 18) \
   X(GdipCreateFontFamilyFromName, 12, 18) \
   X(GdipCreateFromHDC, 8, 18) \
+  X(GdipCreateImageAttributes, 4, 18) \
   X(GdipCreateMatrix, 4, 18) \
   X(GdipCreatePath, 8, 18) \
   X(GdipCreateSolidFill, 8, 18) \
@@ -35,6 +36,7 @@
   X(GdipDeletePath, 4, 18) \
   X(GdipDeleteStringFormat, 4, 18) \
   X(GdipDisposeImage, 4, 18) \
+  X(GdipDisposeImageAttributes, 4, 18) \
   X(GdipDrawImageRectI, 24, 18) \
   X(GdipDrawImageRectRectI, 56, 18) \
   X(GdipFillPath, 12, 18) \
@@ -52,6 +54,7 @@
   X(GdipScaleMatrix, 16, 18) \
   X(GdipSetCompositingMode, 8, 18) \
   X(GdipSetCompositingQuality, 8, 18) \
+  X(GdipSetImageAttributesWrapMode, 16, 18) \
   X(GdipSetInterpolationMode, 8, 18) \
   X(GdipSetPageUnit, 8, 18) \
   X(GdipSetPathFillMode, 8, 18) \

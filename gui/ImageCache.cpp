@@ -1,8 +1,10 @@
 #include "gui/ImageCache.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
+#include "gui/DisplayScale.h"
 #include "gui/ResourceModule.h"
 
 namespace {
@@ -77,7 +79,57 @@ std::shared_ptr<LoadedPicture> decodePicture(const char* data, size_t size) {
   return picture;
 }
 
+// `source` resampled to width by height. The edges mirror the picture instead of fading
+// into transparency, so a scaled background has no dark rim.
+std::shared_ptr<LoadedPicture> resample(const LoadedPicture& source, int width, int height,
+                                        bool hasAlpha) {
+  auto made = std::make_shared<LoadedPicture>();
+  made->bitmap = std::make_unique<Gdiplus::Bitmap>(width, height, PixelFormat32bppPARGB);
+  made->width = width;
+  made->height = height;
+  made->hasAlpha = hasAlpha;
+  if (width <= 0 || height <= 0 || made->bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  Gdiplus::Graphics g(made->bitmap.get());
+  g.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+  g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+  g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
+  Gdiplus::ImageAttributes edges;
+  edges.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+  g.DrawImage(source.bitmap.get(), Gdiplus::Rect(0, 0, width, height), 0, 0, source.width,
+              source.height, Gdiplus::UnitPixel, &edges);
+  return made;
+}
+
 } // namespace
+
+std::string ImageCache::doubleSizeName(const std::string& name) {
+  const size_t dot = name.find_last_of('.');
+  const size_t slash = name.find_last_of('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + "@2X";
+  return name.substr(0, dot) + "@2X" + name.substr(dot);
+}
+
+std::shared_ptr<LoadedPicture> ImageCache::getPicture(const std::string& name, int dpi) {
+  const DisplayScale scale(dpi);
+  if (scale.unscaled()) return getPicture(name);
+  const std::string key = name + '#' + std::to_string(scale.dpi());
+  auto it = pictures_.find(key);
+  if (it != pictures_.end()) return it->second;
+  std::shared_ptr<LoadedPicture> base = getPicture(name);
+  std::shared_ptr<LoadedPicture> scaled;
+  if (base) {
+    std::shared_ptr<LoadedPicture> source = base;
+    if (scale.dpi() >= DisplayScale::kDoubleImageDpi) {
+      std::shared_ptr<LoadedPicture> twice = getPicture(doubleSizeName(name));
+      if (twice && twice->width == 2 * base->width && twice->height == 2 * base->height)
+        source = twice;
+    }
+    scaled = resample(*source, scale.toDevice(base->width), scale.toDevice(base->height),
+                      base->hasAlpha);
+  }
+  pictures_[key] = scaled;
+  return scaled;
+}
 
 ImageCache& ImageCache::instance() {
   static ImageCache cache;
@@ -136,8 +188,8 @@ void ImageCache::drawImage(Gdiplus::Graphics& graphics, const std::string& name,
 
 void ImageCache::drawImageSection(Gdiplus::Graphics& graphics, const std::string& name,
                                   int dstX, int dstY, int dstWidth, int dstHeight, int srcX,
-                                  int srcY, int srcWidth, int srcHeight) {
-  std::shared_ptr<LoadedPicture> picture = getPicture(name);
+                                  int srcY, int srcWidth, int srcHeight, int dpi) {
+  std::shared_ptr<LoadedPicture> picture = getPicture(name, dpi);
   if (!picture || srcWidth <= 0 || srcHeight <= 0) return;
   const int clipLeft = std::max(srcX, 0), clipTop = std::max(srcY, 0);
   const int clipRight = std::min(srcX + srcWidth, picture->width);

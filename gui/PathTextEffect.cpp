@@ -69,20 +69,20 @@ PathTextEffect::PathTextEffect() : impl_(std::make_unique<Impl>()) {
 PathTextEffect::~PathTextEffect() = default;
 
 void PathTextEffect::setup(const Gdiplus::FontFamily* family, float width, Gdiplus::ARGB colour,
-                           const std::wstring& text, float extraSpacing) {
+                           const std::wstring& text, float extraSpacing, float zoom) {
   Impl& d = *impl_;
   d.enabled = false;
   d.text = text;
   d.family = family;
-  d.emSize = 26.0f;
+  d.emSize = 26.0f * zoom;
   d.style = Gdiplus::FontStyleRegular;
   d.width = width;
-  d.height = 32.0f;
+  d.height = 32.0f * zoom;
   d.startX = 0.0f;
   d.layoutY = 0.0f;
   d.scale = 1.0f;
   d.spacingFactor = 0.0f;
-  d.extraSpacing = extraSpacing;
+  d.extraSpacing = extraSpacing * zoom;
   d.brush = std::make_unique<Gdiplus::SolidBrush>(Gdiplus::Color(colour));
   d.enabled = true;
   d.render();

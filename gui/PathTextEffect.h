@@ -13,9 +13,10 @@ public:
   PathTextEffect(const PathTextEffect&) = delete;
   PathTextEffect& operator=(const PathTextEffect&) = delete;
 
-  // `family` is not owned and must outlive the effect; colour is 0xAARRGGBB.
+  // `family` is not owned and must outlive the effect; colour is 0xAARRGGBB. `zoom` draws
+  // the glyphs for a device of that many times 96 dpi (width is the device's already).
   void setup(const Gdiplus::FontFamily* family, float width, Gdiplus::ARGB colour,
-             const std::wstring& text, float extraSpacing);
+             const std::wstring& text, float extraSpacing, float zoom = 1.0f);
   // Null before the first setup.
   Gdiplus::Bitmap* image() const;
   // Bounds of the text path last rendered, in image pixels.

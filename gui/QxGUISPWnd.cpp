@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "gui/AccessibleFrame.h"
+#include "gui/DisplayScale.h"
 #include "gui/DrawItemRenderer.h"
 #include "gui/FocusChain.h"
 #include "gui/GbkText.h"
@@ -23,7 +24,24 @@
 namespace {
 
 constexpr UINT kRedrawMessage = 0x16B2;
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
 int g_textMeasurements = 0;
+
+// Moved, not resized, into the work area of the monitor it is mostly on.
+void keepInWorkArea(RECT& r) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetMonitorInfoW(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &info)) return;
+  const RECT& work = info.rcWork;
+  int dx = 0, dy = 0;
+  if (r.right > work.right) dx = work.right - r.right;
+  if (r.left + dx < work.left) dx = work.left - r.left;
+  if (r.bottom > work.bottom) dy = work.bottom - r.bottom;
+  if (r.top + dy < work.top) dy = work.top - r.top;
+  OffsetRect(&r, dx, dy);
+}
 
 } // namespace
 
@@ -39,6 +57,9 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
   QxWidget* root = nullptr;
   HBITMAP backBuffer = nullptr;
   std::uint32_t* bits = nullptr;  // top-down rows of backWidth pixels
+  // The tree is laid out at 96 dpi; the window, its back buffer and its messages are in
+  // device pixels, converted here and nowhere else.
+  DisplayScale scale;
   int backWidth = 0;
   int backHeight = 0;
   bool trackingMouseLeave = false;
@@ -48,7 +69,8 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
   bool cursorSet = false;
   bool noActivate = false;
   bool painting = false;
-  RECT dirty{};
+  RECT dirty{};        // device pixels
+  RECT dirtyLayout{};  // the same area at 96 dpi, for the widgets' own painting hooks
   HDC memoryDc = nullptr;
   HWND toolTip = nullptr;
   QxWidget* captureWidget = nullptr;
@@ -85,7 +107,7 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
   void drawFocusMark(const RECT& area) {
     QxWidget* widget = focusCue ? markedWidget() : nullptr;
     if (!widget || !bits) return;
-    const RECT r = focusMarkRect(widget);
+    const RECT r = scale.toDevice(focusMarkRect(widget));
     const std::uint32_t c = HighContrast::on() ? HighContrast::textColour() : widget->focusMarkColour();
     const std::uint32_t pixel = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
     GdiFlush();
@@ -139,16 +161,58 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
 
   // QxWidgetVEIterator
   bool enter(QxWidget* widget) override {
-    widget->onPrePaint(memoryDc, dirty.left, dirty.top, dirty.right - dirty.left,
-                       dirty.bottom - dirty.top);
+    const RECT& d = dirtyLayout;
+    widget->onPrePaint(memoryDc, d.left, d.top, d.right - d.left, d.bottom - d.top);
     return true;
   }
   void leave(QxWidget* widget) override {
-    widget->onPostPaint(memoryDc, dirty.left, dirty.top, dirty.right - dirty.left,
-                        dirty.bottom - dirty.top);
+    const RECT& d = dirtyLayout;
+    widget->onPostPaint(memoryDc, d.left, d.top, d.right - d.left, d.bottom - d.top);
   }
   void visitItem(const DrawItem& item, int x, int y) override {
-    DrawItemRenderer::render(memoryDc, item, x, y, dirty);
+    DrawItemRenderer::render(memoryDc, item, x, y, dirty, scale);
+  }
+
+  // Where a window of the layout's (x, y, width, height) goes on screen: its size scaled,
+  // its centre where the layout's would be, inside the work area.
+  RECT placement(int x, int y, int width, int height) const {
+    const int w = scale.toDevice(width), h = scale.toDevice(height);
+    RECT r{x - (w - width) / 2, y - (h - height) / 2, 0, 0};
+    r.right = r.left + w;
+    r.bottom = r.top + h;
+    if (!scale.unscaled()) keepInWorkArea(r);
+    return r;
+  }
+
+  // A new DPI for the window: the suggested rectangle (else the same centre), the tree
+  // measured again and repainted at the new scale.
+  void changeScale(int dpi, const RECT* suggested) {
+    RECT now{};
+    GetWindowRect(hwnd(), &now);
+    scale = DisplayScale(dpi);
+    RECT r{};
+    if (suggested) {
+      r = *suggested;
+    } else if (root) {
+      const int w = scale.toDevice(root->width()), h = scale.toDevice(root->height());
+      r.left = (now.left + now.right - w) / 2;
+      r.top = (now.top + now.bottom - h) / 2;
+      r.right = r.left + w;
+      r.bottom = r.top + h;
+    } else {
+      r = now;
+    }
+    keepInWorkArea(r);
+    if (root) {
+      inSetRoot = true;
+      root->onAttach(owner);
+      inSetRoot = false;
+    }
+    SetWindowPos(hwnd(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!root) return;
+    ensureBackBuffer(scale.toDevice(root->width()), scale.toDevice(root->height()));
+    owner->invalidateRect(0, 0, root->width(), root->height(), root);
   }
 
   // Grows in steps of 32 and never shrinks; always strictly larger than asked.
@@ -184,9 +248,10 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     RECT client{};
     GetClientRect(hwnd(), &client);
     // During a resize the root already has the new size, the window not yet.
-    const int width = root ? root->width() : client.right;
-    const int height = root ? root->height() : client.bottom;
-    HRGN round = CreateRoundRectRgn(0, 0, width + 1, height + 1, cornerWidth, cornerHeight);
+    const int width = root ? scale.toDevice(root->width()) : client.right;
+    const int height = root ? scale.toDevice(root->height()) : client.bottom;
+    HRGN round = CreateRoundRectRgn(0, 0, width + 1, height + 1, scale.toDevice(cornerWidth),
+                                    scale.toDevice(cornerHeight));
     HRGN outside = CreateRectRgnIndirect(&area);
     if (CombineRgn(outside, outside, round, RGN_DIFF) > NULLREGION) {
       HBRUSH key = CreateSolidBrush(kColourKey);
@@ -202,15 +267,16 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     RECT client;
     GetClientRect(hwnd(), &client);
     const int w = client.right - client.left, h = client.bottom - client.top;
-    const bool sizeDiffers = root->width() != w || root->height() != h;
+    const int layoutWidth = scale.toLayout(w), layoutHeight = scale.toLayout(h);
+    const bool sizeDiffers = root->width() != layoutWidth || root->height() != layoutHeight;
     if (!backBuffer || backWidth < w || backHeight < h || sizeDiffers) {
       if (sizeDiffers) {
         inSetRoot = painting = true;
-        root->setBounds(client.left, client.top, w, h);
+        root->setBounds(client.left, client.top, layoutWidth, layoutHeight);
         inSetRoot = painting = false;
       }
       ensureBackBuffer(w, h);
-      owner->invalidateRect(0, 0, w, h, root);
+      owner->invalidateRect(0, 0, layoutWidth, layoutHeight, root);
       return;
     }
     HDC memory = CreateCompatibleDC(paintDc);
@@ -221,11 +287,13 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     DeleteDC(memory);
   }
 
+  POINT toLayout(POINT p) const { return POINT{scale.pointToLayout(p.x), scale.pointToLayout(p.y)}; }
+
   POINT cursorInWindow() const {
     POINT p{};
     GetCursorPos(&p);
     ScreenToClient(hwnd(), &p);
-    return p;
+    return toLayout(p);
   }
 
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam, bool& handled, Frame& frame) {
@@ -239,7 +307,9 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
       LRESULT result = root->onWindowMessage(message, wParam, lParam, handled);
       if (handled || frame.destroyed) return result;
     }
-    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    // Client positions of the mouse messages, in the layout's pixels.
+    const int x = scale.pointToLayout(GET_X_LPARAM(lParam));
+    const int y = scale.pointToLayout(GET_Y_LPARAM(lParam));
     switch (message) {
     case WM_DESTROY:
       if (root) root->onDestroy();
@@ -313,8 +383,9 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     case WM_NCHITTEST:
       if (!root) return 0;
       {
-        POINT p{x, y};
+        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         ScreenToClient(hwnd(), &p);
+        p = toLayout(p);
         const int code = root->windowHitTest(p.x, p.y);
         if (frame.destroyed) return HTCLIENT;
         handled = true;
@@ -328,6 +399,10 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     case WM_SYSCOLORCHANGE:
       HighContrast::refresh();
       if (root) owner->invalidateRect(0, 0, root->width(), root->height(), root);
+      return 0;
+    case WM_DPICHANGED:
+      changeScale(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      handled = true;
       return 0;
     case WM_GETOBJECT:
       if (accessible) {
@@ -419,15 +494,21 @@ QxGUISPWnd::QxGUISPWnd(HWND parentWindow, QxWidget* rootWidget, bool resizable, 
   if (maximized) style |= WS_MAXIMIZE;
   DWORD exStyle = WS_EX_LAYERED | (appWindow ? WS_EX_APPWINDOW : WS_EX_TOOLWINDOW);
   if (noActivate) exStyle |= WS_EX_NOACTIVATE;
-  CreateWindowExW(exStyle, L"SimpleWindow", gbkToWide(rootWidget->name()).c_str(), style, rootWidget->x(),
-                  rootWidget->y(), rootWidget->width(), rootWidget->height(), parentWindow,
+  // The system's DPI first; the monitor the window lands on may have another.
+  impl_->scale = DisplayScale(DisplayScale::system());
+  const RECT at = impl_->placement(rootWidget->x(), rootWidget->y(), rootWidget->width(),
+                                   rootWidget->height());
+  CreateWindowExW(exStyle, L"SimpleWindow", gbkToWide(rootWidget->name()).c_str(), style, at.left,
+                  at.top, at.right - at.left, at.bottom - at.top, parentWindow,
                   nullptr, moduleInstance(), static_cast<simpleGUI::Window*>(this));
+  const int monitorDpi = DisplayScale::forWindow(hwnd_);
   impl_->accessible = std::make_unique<AccessibleFrame>(hwnd_, rootWidget);
   if (QxGUIServiceProvider* previous = rootWidget->provider()) previous->detachRoot();
   rootWidget->setProvider(this);
   setRoot(rootWidget);
   rootWidget->onAttach(this);
   SetLayeredWindowAttributes(hwnd_, kColourKey, 255, LWA_COLORKEY);
+  if (monitorDpi != impl_->scale.dpi()) impl_->changeScale(monitorDpi, nullptr);
 }
 
 QxGUISPWnd::~QxGUISPWnd() {
@@ -446,11 +527,14 @@ QxGUISPWnd::~QxGUISPWnd() {
 
 void QxGUISPWnd::setRoundCorners() {
   impl_->cornerWidth = impl_->cornerHeight = 18;
-  RECT client{};
-  GetClientRect(hwnd_, &client);
-  if (impl_->root) invalidateRect(0, 0, client.right - client.left, client.bottom - client.top,
-                                  impl_->root);
+  if (impl_->root) invalidateRect(0, 0, impl_->root->width(), impl_->root->height(), impl_->root);
 }
+
+void QxGUISPWnd::setDpi(int dpi) {
+  if (dpi != impl_->scale.dpi()) impl_->changeScale(dpi, nullptr);
+}
+
+int QxGUISPWnd::dpi() const { return impl_->scale.dpi(); }
 
 HWND QxGUISPWnd::tooltipWindow() {
   if (!impl_->toolTip) {
@@ -504,8 +588,8 @@ void QxGUISPWnd::setRoot(QxWidget* widget) {
   RECT client{};
   GetClientRect(hwnd_, &client);
   impl_->inSetRoot = impl_->painting = true;
-  widget->setBounds(client.left, client.top, client.right - client.left,
-                    client.bottom - client.top);
+  widget->setBounds(client.left, client.top, impl_->scale.toLayout(client.right - client.left),
+                    impl_->scale.toLayout(client.bottom - client.top));
   // A root already at the client rectangle did not reach setWindowBounds: give it its
   // buffer and draw list here, or nothing could paint before the first WM_PAINT.
   if (!impl_->backBuffer) {
@@ -528,9 +612,11 @@ void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* w
   HDC windowDc = GetDC(hwnd_);
   HDC memory = CreateCompatibleDC(windowDc);
   HGDIOBJ previous = SelectObject(memory, impl_->backBuffer);
-  impl_->dirty = RECT{x, y, x + width, y + height};
+  impl_->dirtyLayout = RECT{x, y, x + width, y + height};
+  impl_->dirty = impl_->scale.toDevice(impl_->dirtyLayout);
   impl_->memoryDc = memory;
-  HRGN clip = CreateRectRgn(x, y, x + width, y + height);
+  const RECT& d = impl_->dirty;
+  HRGN clip = CreateRectRgnIndirect(&d);
   SelectClipRgn(memory, clip);
   const POINT origin = widget->mapToRoot(0, 0);
   widget->accept(impl_.get(), origin.x, origin.y);
@@ -539,7 +625,8 @@ void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* w
   if (impl_->holdDepth > 0)
     UnionRect(&impl_->held, &impl_->held, &impl_->dirty);
   else
-    BitBlt(windowDc, x, y, width, height, memory, x, y, SRCCOPY);
+    BitBlt(windowDc, d.left, d.top, d.right - d.left, d.bottom - d.top, memory, d.left, d.top,
+           SRCCOPY);
   SelectClipRgn(memory, nullptr);
   DeleteObject(clip);
   SelectObject(memory, previous);
@@ -550,7 +637,7 @@ void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* w
 }
 
 void QxGUISPWnd::clientToScreen(int& x, int& y) {
-  POINT p{x, y};
+  POINT p{impl_->scale.toDevice(x), impl_->scale.toDevice(y)};
   ClientToScreen(hwnd_, &p);
   x = p.x;
   y = p.y;
@@ -558,10 +645,11 @@ void QxGUISPWnd::clientToScreen(int& x, int& y) {
 
 void QxGUISPWnd::setWindowBounds(int x, int y, int width, int height) {
   if (impl_->root) impl_->root->paint();
-  impl_->ensureBackBuffer(width, height);
+  const RECT r = impl_->placement(x, y, width, height);
+  impl_->ensureBackBuffer(r.right - r.left, r.bottom - r.top);
   invalidateRect(0, 0, width, height, impl_->root);
   if (impl_->inSetRoot) return;
-  SetWindowPos(hwnd_, nullptr, x, y, width, height,
+  SetWindowPos(hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                SWP_NOZORDER | (impl_->noActivate ? SWP_NOACTIVATE : 0));
 }
 
@@ -579,13 +667,29 @@ void QxGUISPWnd::showWindow(bool visible) {
 
 void QxGUISPWnd::measureText(const std::string& text, const std::string& fontFace, int size,
                              bool bold, bool centred, bool singleLine, int& width, int& height) {
-  TextSizeCache::Key key{bold, centred, singleLine, size, width, height, fontFace, text};
+  // Measured as drawn, at the device's font size and limits, and rounded up to the layout's
+  // pixels: hinting makes scaled text a little wider or narrower than 96-dpi text scaled.
+  const DisplayScale& scale = impl_->scale;
+  const int limitWidth = width, limitHeight = height;
+  const auto toDevice = [&](int v) { return v >= 65535 ? v : scale.toDevice(v); };
+  TextSizeCache::Key key{bold, centred, singleLine, scale.toDevice(size), toDevice(width),
+                         toDevice(height), fontFace, text};
   TextSizeCache& cache = TextSizeCache::instance();
-  if (cache.find(key, width, height)) return;
+  const auto toLayout = [&](int v, int limit) {
+    if (scale.unscaled()) return v;
+    const int layout = (v * DisplayScale::kLayoutDpi + scale.dpi() - 1) / scale.dpi();
+    // Text that fit the device's limit fits the layout's.
+    return limit > 0 && limit < 65535 && v <= scale.toDevice(limit) ? std::min(layout, limit) : layout;
+  };
+  if (cache.find(key, width, height)) {
+    width = toLayout(width, limitWidth);
+    height = toLayout(height, limitHeight);
+    return;
+  }
   ++g_textMeasurements;
   HDC dc = GetDC(nullptr);
   SetBkMode(dc, TRANSPARENT);
-  HFONT font = CreateFontW(size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+  HFONT font = CreateFontW(key.size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                            ANTIALIASED_QUALITY, VARIABLE_PITCH, gbkToWide(fontFace).c_str());
   HGDIOBJ previous = SelectObject(dc, font);
@@ -600,6 +704,8 @@ void QxGUISPWnd::measureText(const std::string& text, const std::string& fontFac
   width = r.right - r.left;
   height = r.bottom - r.top;
   cache.insert(key, width, height);
+  width = toLayout(width, limitWidth);
+  height = toLayout(height, limitHeight);
 }
 
 void QxGUISPWnd::setCursor(const char* cursorName) {

@@ -1,7 +1,8 @@
 #pragma once
 // The native top-level window hosting one widget tree: a borderless layered popup with a
 // magenta colour key, an off-screen 32-bit back buffer of the whole window repainted by
-// dirty rectangle, and the translation of window messages into widget calls.
+// dirty rectangle, and the translation of window messages into widget calls. The tree is
+// laid out at 96 dpi; the window is the tree scaled by its monitor's DPI.
 // UI thread only.
 #include <windows.h>
 
@@ -26,6 +27,9 @@ public:
   // Made on first use; owned by the window.
   HWND tooltipWindow();
   QxWidget* root() const;
+  // Draws the window for `dpi` from now on (a window shown elsewhere than on a monitor,
+  // such as a preview); the monitor's own changes arrive by themselves.
+  void setDpi(int dpi);
 
   // simpleGUI::Window
   LRESULT windowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -48,6 +52,7 @@ public:
   void focusChanged(QxWidget* from, QxWidget* to) override;
   void accessibilityEvent(unsigned event, QxWidget* widget) override;
   void holdBlits(bool hold) override;
+  int dpi() const override;
 
 private:
   friend class QxGUISPWndTestApi;

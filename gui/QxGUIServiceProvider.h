@@ -36,4 +36,7 @@ public:
   // Between true and false, repaints reach the screen together, in one copy: every copy
   // to a window costs far more than the drawing behind it.
   virtual void holdBlits(bool) {}
+  // The window's dots per inch; the tree's coordinates are always at 96. Widgets that
+  // draw into the device context themselves, or own native windows, scale by it.
+  virtual int dpi() const { return 96; }
 };

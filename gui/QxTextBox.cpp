@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "gui/DisplayScale.h"
 #include "gui/GbkText.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUIServiceProvider.h"
@@ -21,6 +22,7 @@ struct QxTextBox::Impl {
   bool drawBorder = true;
   bool singleLine = true;
   HFONT font = nullptr;  // owned
+  int fontDpi = 0;       // the window's DPI the font was made for
   bool password = false;
   bool centred = false;
   std::wstring initialText;
@@ -51,12 +53,18 @@ struct QxTextBox::Impl {
         edit = CreateWindowExW(0, L"EDIT", initialText.c_str(), style, owner->x(), owner->y(),
                                owner->width(), owner->height(), wnd->hwnd(), nullptr,
                                moduleInstance(), nullptr);
-        HFONT newFont = CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                                    VARIABLE_PITCH, L"simsun");
+        fontDpi = 0;
+      }
+      // The edit control is a window of its own: its place and font are in device pixels.
+      if (edit && fontDpi != wnd->dpi()) {
+        fontDpi = wnd->dpi();
+        HFONT newFont = CreateFontW(DisplayScale(fontDpi).toDevice(12), 0, 0, 0, FW_NORMAL, FALSE,
+                                    FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                    CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH,
+                                    L"simsun");
+        SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(newFont), TRUE);
         if (font) DeleteObject(font);
         font = newFont;
-        if (edit) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
       }
     }
     layout(owner->width(), owner->height());
@@ -89,7 +97,9 @@ struct QxTextBox::Impl {
       }
       POINT p = owner->mapToRoot(x, y);
       if (singleLine) p.y += (eh - kEditHeight) / 2;
-      SetWindowPos(edit, nullptr, p.x, p.y, ew, singleLine ? kEditHeight : eh,
+      const DisplayScale scale(fontDpi ? fontDpi : DisplayScale::kLayoutDpi);
+      const RECT r = scale.toDevice(RECT{p.x, p.y, p.x + ew, p.y + (singleLine ? kEditHeight : eh)});
+      SetWindowPos(edit, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     }
     owner->update();

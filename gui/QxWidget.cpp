@@ -287,7 +287,13 @@ std::unique_ptr<QxWidget> QxWidget::removeChild(QxWidget* child) {
   auto it = std::find(children.begin(), children.end(), child);
   if (it == children.end()) return nullptr;
   QxWidget* r = root();
-  if (r->impl_->focused == child) r->impl_->focused = nullptr;
+  // The focus may lie deeper in the subtree that leaves: it must not point into it once
+  // the subtree is gone (its edit control's destruction hands the window the focus).
+  for (QxWidget* w = r->impl_->focused; w; w = w->impl_->parent)
+    if (w == child) {
+      r->impl_->focused = nullptr;
+      break;
+    }
   child->impl_->parent = nullptr;
   children.erase(it);
   child->refresh();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/InstallManager.h"
+#include "gui/DisplayScale.h"
 #include "gui/EventListener.h"
 #include "gui/FadingPicture.h"
 #include "gui/ImageCache.h"
@@ -219,17 +220,21 @@ void InstallPage::setReconnecting(bool reconnecting) { pageImpl_->reconnecting =
 void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
   Impl& d = *pageImpl_;
   const std::string name = skin::kCarousel.name + std::to_string(d.carouselIndex);
-  std::shared_ptr<LoadedPicture> picture = ImageCache::instance().getPicture(name);
+  QxGUIServiceProvider* host = root()->provider();
+  const DisplayScale scale(host ? host->dpi() : DisplayScale::kLayoutDpi);
+  std::shared_ptr<LoadedPicture> picture = ImageCache::instance().getPicture(name, scale.dpi());
   if (!picture)
     return;
-  // The page shows the picture's top-left W by H pixels 1:1; only the part under the
-  // repainted area is drawn.
+  // The page shows the picture's top-left W by H pixels 1:1 (in the device's pixels, the
+  // picture scaled); only the part under the repainted area is drawn.
   const POINT at = mapToRoot(0, 0);
-  const int ox = static_cast<int>(at.x), oy = static_cast<int>(at.y);
-  const int left = std::max({x, ox, 0});
-  const int top = std::max({y, oy, 0});
-  const int right = std::min({x + width, ox + this->width(), ox + picture->width});
-  const int bottom = std::min({y + height, oy + this->height(), oy + picture->height});
+  const RECT page = scale.toDevice(RECT{at.x, at.y, at.x + this->width(), at.y + this->height()});
+  const RECT area = scale.toDevice(RECT{x, y, x + width, y + height});
+  const int ox = static_cast<int>(page.left), oy = static_cast<int>(page.top);
+  const int left = std::max({static_cast<int>(area.left), ox, 0});
+  const int top = std::max({static_cast<int>(area.top), oy, 0});
+  const int right = std::min({static_cast<int>(area.right), static_cast<int>(page.right), ox + picture->width});
+  const int bottom = std::min({static_cast<int>(area.bottom), static_cast<int>(page.bottom), oy + picture->height});
   if (right <= left || bottom <= top)
     return;
   const float alpha = static_cast<float>(std::sin(d.angle));

@@ -9,12 +9,14 @@
 #include "app/InstallManager.h"
 #include "app/UserLauncher.h"
 #include "gui/GbkText.h"
+#include "gui/DisplayScale.h"
 #include "gui/GdiPlus.h"
 #include "gui/NoMouseWidget.h"
 #include "gui/PathTextEffect.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxButton.h"
 #include "gui/QxCheckBox.h"
+#include "gui/QxGUIServiceProvider.h"
 #include "gui/QxHyperlink.h"
 #include "gui/QxTextButton.h"
 #include "gui/SkinImages.h"
@@ -55,10 +57,11 @@ struct WelcomePage::Impl : public QxActionListener {
   QxActionListener* controller = nullptr;
   std::unique_ptr<Gdiplus::Bitmap> headline;
   bool headlineBuilt = false;
+  int headlineDpi = 0;  // the window's DPI the headline was drawn for
   // The check box until the page adopts it as a child.
   std::unique_ptr<QxCheckBox> unadoptedBox;
 
-  void buildHeadline();
+  void buildHeadline(const DisplayScale& scale);
 
   // QxActionListener
   void actionPerformed(const std::string& command) override {
@@ -134,34 +137,42 @@ void WelcomePage::refresh() {
 
 // --- headline ----------------------------------------------------------------------------
 
-void WelcomePage::Impl::buildHeadline() {
+void WelcomePage::Impl::buildHeadline(const DisplayScale& scale) {
   headlineBuilt = true;
+  headlineDpi = scale.dpi();
+  headline.reset();
   const std::wstring text = gbkToWide(InstallManager::instance().getConfig().welcomeText);
   const int length = static_cast<int>(text.size());
   if (length == 0)
     return;
-  const int width = kGlyphWidth * length;
-  headline = std::make_unique<Gdiplus::Bitmap>(width, kHeadlineHeight, PixelFormat32bppPARGB);
+  // Drawn for the device, so its edges stay as sharp as the text's.
+  const int width = scale.toDevice(kGlyphWidth * length);
+  const int height = scale.toDevice(kHeadlineHeight);
+  headline = std::make_unique<Gdiplus::Bitmap>(width, height, PixelFormat32bppPARGB);
   std::unique_ptr<Gdiplus::FontFamily> family = findFamily("微软雅黑,黑体,宋体");
   // Without any of the faces the headline stays transparent; the page works otherwise.
   if (!family)
     return;
   PathTextEffect effect;
-  effect.setup(family.get(), static_cast<float>(width), kHeadlineColour, text, 0.2f);
+  effect.setup(family.get(), static_cast<float>(width), kHeadlineColour, text, 0.2f,
+               float(scale.dpi()) / DisplayScale::kLayoutDpi);
   Gdiplus::Graphics graphics(headline.get());
   graphics.Clear(Gdiplus::Color(0x00FFFFFF));
   if (effect.image())
-    graphics.DrawImage(effect.image(), 0, 0, width, kHeadlineHeight);
+    graphics.DrawImage(effect.image(), 0, 0, width, height);
 }
 
 void WelcomePage::onPostPaint(HDC dc, int, int, int, int) {
   Impl& d = *pageImpl_;
-  // Built once: a later change of the welcome text shows only on a new page.
-  if (!d.headlineBuilt)
-    d.buildHeadline();
+  QxGUIServiceProvider* host = root()->provider();
+  const DisplayScale scale(host ? host->dpi() : DisplayScale::kLayoutDpi);
+  // Built once per scale: a later change of the welcome text shows only on a new page.
+  if (!d.headlineBuilt || d.headlineDpi != scale.dpi())
+    d.buildHeadline(scale);
   if (!d.headline)
     return;
-  const POINT at = mapToRoot(kHeadlineX, kHeadlineY);
+  POINT at = mapToRoot(kHeadlineX, kHeadlineY);
+  at = POINT{scale.toDevice(at.x), scale.toDevice(at.y)};
   Gdiplus::Graphics graphics(dc);
   graphics.DrawImage(d.headline.get(), static_cast<INT>(at.x), static_cast<INT>(at.y),
                      static_cast<INT>(d.headline->GetWidth()),

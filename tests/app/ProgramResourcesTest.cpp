@@ -144,9 +144,13 @@ TEST(ProgramResources, ManifestAsInvokerWithCommonControls6) {
   EXPECT_EQ(runLevel.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
   EXPECT_EQ(runLevel.UiAccess, 0u);
 
-  // The pages are drawn for 96 dpi: the system scales them only without a declaration.
-  wchar_t setting[32] = {};
-  EXPECT_FALSE(QueryActCtxSettingsW(0, context, nullptr, L"dpiAware", setting, 32, nullptr));
+  // The window draws itself at each monitor's DPI: per-monitor awareness, v2 where known.
+  wchar_t setting[64] = {};
+  EXPECT_TRUE(QueryActCtxSettingsW(0, context, nullptr, L"dpiAware", setting, 64, nullptr));
+  EXPECT_STREQ(setting, L"true/pm");
+  EXPECT_TRUE(QueryActCtxSettingsW(0, context, L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                                   L"dpiAwareness", setting, 64, nullptr));
+  EXPECT_STREQ(setting, L"PerMonitorV2, PerMonitor");
 
   // With the program's context active, the common controls come from the side-by-side
   // assembly of version 6.

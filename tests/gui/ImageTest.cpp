@@ -164,6 +164,32 @@ TEST_F(ImageTest, SliverOfAStretchedSectionStillDraws) {
   EXPECT_EQ(px(110, 5), 0xFFFFFFu);
 }
 
+// The tree stays at 96 dpi; the window draws it at its own DPI, each layout edge where it
+// maps, and takes a picture's "@2x" copy (here all purple) from 150 % on.
+TEST_F(ImageTest, AWindowAtAnotherDpiScalesItemsAndTakesDoubleSizePicturesFrom150) {
+  open(100, 50, [](Canvas& c) {
+    background(c);
+    c.addFill(0x000000FF, 10, 10, 5, 5);
+    c.addImage("test/alpha.png", 30, 10);
+    c.addImage("test/grid.png", 60, 10);
+  });
+  const std::uint32_t purple = 0x8040C0;
+  struct Row { int dpi; bool doubled; } rows[] = {{192, true}, {144, true}, {120, false}};
+  for (const Row& row : rows) {
+    wnd->setDpi(row.dpi);
+    const auto at = [&](int v) { return MulDiv(v, row.dpi, 96); };
+    int w = 0, h = 0;
+    QxGUISPWndTestApi::backBufferSize(*wnd, w, h);
+    EXPECT_GE(w, at(100)) << row.dpi;
+    EXPECT_EQ(px(at(10), at(10)), 0xFF0000u) << row.dpi;
+    EXPECT_EQ(px(at(15) - 1, at(15) - 1), 0xFF0000u) << row.dpi;
+    EXPECT_EQ(px(at(15), at(15)), 0xFFFFFFu) << row.dpi << ": the fill ends at its mapped edge";
+    EXPECT_LE(channelDistance(px(at(32), at(12)), 0xFF0000), 2) << row.dpi << std::hex << px(at(32), at(12));
+    const std::uint32_t grid = px(at(75), at(25));
+    EXPECT_EQ(channelDistance(grid, purple) <= 2, row.doubled) << row.dpi << std::hex << " " << grid;
+  }
+}
+
 namespace {
 
 // Columns of the image holding any ink.

@@ -84,6 +84,39 @@ TEST_F(WindowTest, ButtonWheelAndKeyMessagesReachTheTree) {
   EXPECT_EQ(root->keys[2].type, QxWidget::KeyUp);
 }
 
+// Moved to a monitor of another scale: the window takes the suggested rectangle, moved
+// inside the work area, keeps its 96-dpi tree and reads the mouse at the new scale.
+TEST_F(WindowTest, DpiChangeTakesTheSuggestedRectangleInsideTheWorkAreaAndScalesTheMouse) {
+  open(0, 0, 200, 100);
+  HWND hwnd = wnd->hwnd();
+  constexpr UINT kDpiChanged = 0x02E0;
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const RECT inside{work.left + 10, work.top + 20, work.left + 410, work.top + 220};
+  struct Row {
+    int dpi;
+    RECT suggested;
+    RECT expected;
+  } rows[] = {{192, inside, inside},
+              {144, {work.right - 100, work.top + 5, work.right + 200, work.top + 155},
+               {work.right - 300, work.top + 5, work.right, work.top + 155}}};
+  for (const Row& row : rows) {
+    RECT suggested = row.suggested;
+    SendMessageA(hwnd, kDpiChanged, MAKEWPARAM(row.dpi, row.dpi), reinterpret_cast<LPARAM>(&suggested));
+    RECT now{};
+    GetWindowRect(hwnd, &now);
+    EXPECT_TRUE(EqualRect(&now, &row.expected))
+        << row.dpi << ": " << now.left << "," << now.top << " to " << now.right << "," << now.bottom;
+    EXPECT_EQ(wnd->dpi(), row.dpi);
+    EXPECT_EQ(root->width(), 200);
+    root->mouse.clear();
+    SendMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(MulDiv(150, row.dpi, 96), MulDiv(60, row.dpi, 96)));
+    ASSERT_EQ(root->mouse.size(), 1u) << row.dpi;
+    EXPECT_EQ(root->mouse[0].x, 150) << row.dpi;
+    EXPECT_EQ(root->mouse[0].y, 60) << row.dpi;
+  }
+}
+
 TEST_F(WindowTest, MouseLeavingTheWindowEndsTheHover) {
   open(0, 0, 200, 100);
   HWND hwnd = wnd->hwnd();

@@ -40,12 +40,18 @@ void checkImages(const BrandingSource& source, std::vector<Problem>& problems) {
       problems.push_back({origin, "", "not a picture the installer can read", "a PNG or JPEG picture"});
       continue;
     }
-    const SkinImage* skin = skin::find(entry.item->name);
-    if (skin && (picture->width != skin->width || picture->height != skin->height)) {
-      std::string expected = size(skin->width, skin->height);
+    // An "@2x" picture is its picture at twice the size, for displays from 150 % on.
+    std::string name = entry.item->name;
+    const size_t twice = name.find("@2X");
+    const int factor = twice == std::string::npos ? 1 : 2;
+    if (factor == 2) name.erase(twice, 3);
+    const SkinImage* skin = skin::find(name.c_str());
+    if (skin && (picture->width != factor * skin->width || picture->height != factor * skin->height)) {
+      std::string expected = size(factor * skin->width, factor * skin->height);
       if (skin->frames > 1)
         expected += " (" + std::to_string(skin->frames) + " states side by side, each " +
-                    size(skin->frameWidth(), skin->height) + ")";
+                    size(factor * skin->frameWidth(), factor * skin->height) + ")";
+      if (factor == 2) expected += ", twice " + std::string(skin->name);
       problems.push_back({origin, "", "a picture of " + size(picture->width, picture->height), expected});
     }
   }

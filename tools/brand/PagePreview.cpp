@@ -2,7 +2,9 @@
 
 #include "app/InstallManager.h"
 #include "gui/CommonControls.h"
+#include "gui/DisplayScale.h"
 #include "gui/MessageLoop.h"
+#include "gui/QxGUISPWnd.h"
 #include "gui/QxActionListener.h"
 #include "gui/StandardWidget.h"
 #include "gui/StepsPanel.h"
@@ -28,7 +30,8 @@ const char* const kPackageVersion = "1.0.0";
 
 } // namespace
 
-std::vector<std::wstring> writePagePreviews(const std::wstring& folder, std::string& failure) {
+std::vector<std::wstring> writePagePreviews(const std::wstring& folder, std::string& failure,
+                                            int scalePercent) {
   SetThreadLocale(2052);
   CommonControls::init();
   registerWindowClass(GetModuleHandleW(nullptr));
@@ -40,6 +43,8 @@ std::vector<std::wstring> writePagePreviews(const std::wstring& folder, std::str
   const WizardPages pages = WizardPages::build(*frame, &controller, config);
   frame->setVisible(false);
   frame->createWindow();
+  const DisplayScale scale(MulDiv(DisplayScale::kLayoutDpi, scalePercent, 100));
+  if (auto* window = dynamic_cast<QxGUISPWnd*>(frame->provider())) window->setDpi(scale.dpi());
 
   std::vector<std::wstring> written;
   CreateDirectoryW(folder.c_str(), nullptr);
@@ -47,7 +52,7 @@ std::vector<std::wstring> writePagePreviews(const std::wstring& folder, std::str
     frame->paint();
     frame->update();
     const std::wstring path = folder + L"\\" + name;
-    const int w = frame->width(), h = frame->height();
+    const int w = scale.toDevice(frame->width()), h = scale.toDevice(frame->height());
     if (WindowPicture::savePng(WindowPicture::capture(frame->hwnd(), w, h), w, h, path))
       written.push_back(path);
     else if (failure.empty())

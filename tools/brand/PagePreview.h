@@ -6,5 +6,7 @@
 #include <string>
 #include <vector>
 
-// The files written, or empty with the failure.
-std::vector<std::wstring> writePagePreviews(const std::wstring& folder, std::string& failure);
+// The files written, or empty with the failure. At `scalePercent` the pages are drawn as a
+// display of that scale shows them (the pictures that much larger).
+std::vector<std::wstring> writePagePreviews(const std::wstring& folder, std::string& failure,
+                                            int scalePercent = 100);

@@ -1,6 +1,6 @@
 // brand.exe: brands a stock installer without a compiler, or previews a branding.
 //   brand.exe <stock installer.exe> <branding folder> <output.exe>
-//   brand.exe --preview <branding folder> <out folder>
+//   brand.exe --preview [--scale PERCENT] <branding folder> <out folder>
 // Everything is checked first; each problem and warning is printed on its own line. With
 // any problem, the exit code is 1 and nothing is written; warnings alone do not stop it.
 // Usage errors exit with 2.
@@ -77,7 +77,7 @@ int brand(const std::wstring& stock, const std::wstring& folder, const std::wstr
   return code;
 }
 
-int preview(const std::wstring& folder, const std::wstring& out) {
+int preview(const std::wstring& folder, const std::wstring& out, int scalePercent) {
   if (!isFolder(folder))
     return report({{narrowText(folder), "", "no such folder", "the branding folder"}}), 1;
   // The defaults are this program's own copy of the default branding; the pages are drawn
@@ -100,7 +100,7 @@ int preview(const std::wstring& folder, const std::wstring& out) {
   std::vector<std::wstring> written;
   if (branded) {
     ResourceModule::set(branded);
-    written = writePagePreviews(out, failure);
+    written = writePagePreviews(out, failure, scalePercent);
     ResourceModule::set(nullptr);
     FreeLibrary(branded);
   } else {
@@ -120,10 +120,16 @@ int preview(const std::wstring& folder, const std::wstring& out) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 4 && std::wstring(argv[1]) == L"--preview")
-    return preview(argv[2], argv[3]);
+    return preview(argv[2], argv[3], 100);
+  // Pages as a display at that scale shows them: 150 and 200 are the common ones.
+  if (argc == 6 && std::wstring(argv[1]) == L"--preview" && std::wstring(argv[2]) == L"--scale") {
+    const int percent = _wtoi(argv[3]);
+    if (percent >= 100 && percent <= 400) return preview(argv[4], argv[5], percent);
+  }
   if (argc == 4 && argv[1][0] != L'-')
     return brand(argv[1], argv[2], argv[3]);
   say("usage: brand.exe <stock installer.exe> <branding folder> <output.exe>\n"
-      "       brand.exe --preview <branding folder> <out folder>");
+      "       brand.exe --preview [--scale PERCENT] <branding folder> <out folder>\n"
+      "       (PERCENT: the display scale, 100 to 400; 100 without it)");
   return 2;
 }

@@ -48,6 +48,8 @@ class Run:
         self.env["QX_WINEPREFIX"] = self.prefix
         self.env.setdefault("WINEDEBUG", "-all")
         self.stack = contextlib.ExitStack()
+        # The display's scale: positions and sizes given at 96 dpi are this much larger.
+        self.scale = 1.0
         self.screens = os.path.join(build, "screenshots")
         os.makedirs(self.screens, exist_ok=True)
         self.started = time.time()
@@ -429,7 +431,7 @@ class Run:
         window takes input in the order it was sent, so what it makes of the click
         shows in whatever the test waits for next."""
         ox, oy = self.window_origin()
-        self.xdotool("mousemove", str(ox + x), str(oy + y))
+        self.xdotool("mousemove", str(ox + round(x * self.scale)), str(oy + round(y * self.scale)))
         if hover_shot:
             self.screenshot(hover_shot)
         self.xdotool("click", "1")
@@ -449,14 +451,17 @@ class Run:
     def window_shot(self, label, width=660, height=480):
         """The window's rectangle of the screen as a PNG file."""
         ox, oy = self.window_origin()
+        width, height = round(width * self.scale), round(height * self.scale)
         path = os.path.join(self.screens, "%s-window-%s.png" % (self.name, label))
         subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, ox, oy), "+repage", path],
                        capture_output=True, timeout=30)
         return path
 
     def region(self, x, y, width, height):
-        """The window's pixels in a rectangle, as a list of (r, g, b)."""
+        """The window's pixels in a rectangle (at 96 dpi, taken at the display's scale), as a
+        list of (r, g, b)."""
         ox, oy = self.window_origin()
+        x, y, width, height = (round(v * self.scale) for v in (x, y, width, height))
         out = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, ox + x, oy + y),
                               "-depth", "8", "rgb:-"], capture_output=True, timeout=30).stdout
         return [tuple(out[i:i + 3]) for i in range(0, len(out) - 2, 3)]

@@ -8,12 +8,13 @@ of BOXES; the others are functions.
 """
 import hashlib
 import os
+import select
 import shutil
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import TITLE, WINDOW, Failure, check, main, wait_for  # noqa: E402,F401
+from harness import SOURCE, TITLE, WINDOW, Failure, check, main, wait_for  # noqa: E402,F401
 
 DEFAULT_PATH = r"C:\Program Files\vantorworlds"
 ONE_KEY = (291 + 88, 259 + 21)
@@ -160,14 +161,16 @@ def rgba(path):
     return tuple(int(n) for n in size.split()), data
 
 
-def differing_share(preview, shot):
+def differing_share(preview, shot, step=1):
     """The share of the preview's (size, RGBA) opaque pixels that differ in the picture
-    `shot` (1.0 when the sizes differ)."""
+    `shot` (1.0 when the sizes differ); of every `step`-th pixel of every `step`-th row, so
+    that a page at a larger scale takes no longer to look at."""
     (size_a, a), (size_b, b) = preview, rgba(shot)
     if size_a != size_b or len(a) != len(b):
         return 1.0
     opaque = differing = 0
-    for i in range(0, len(a), 4):
+    width = size_a[0]
+    for i in (4 * (y * width + x) for y in range(0, size_a[1], step) for x in range(0, width, step)):
         if a[i + 3] != 255:  # where the window lets the desktop through
             continue
         opaque += 1
@@ -176,34 +179,121 @@ def differing_share(preview, shot):
     return differing / max(opaque, 1)
 
 
+SCALED_DPI = 192  # the display of branded_one_key: 200 %
+# The test branding's "@2x" background carries a green mark where no page draws over it.
+MARK = (17, 459)
+# Where the welcome page's glyph edges are measured: the headline (outlines filled by GDI+)
+# and the licence line (GDI text).
+GLYPHS = {"headline": (291, 188, 306, 32), "licence line": (50, 402, 200, 16)}
+
+
+def pixel(path, x, y):
+    out = subprocess.run(["convert", path, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "rgb:-"],
+                         capture_output=True, timeout=30).stdout
+    return tuple(out[:3])
+
+
+def marked(colour):
+    return colour[1] > 150 and max(colour[0], colour[2]) < 90
+
+
+def edge_share(path, rect, zoom, stretch=1):
+    """How blurred the ink of `rect` (96-dpi coordinates of a picture at `zoom`) is: the
+    share of its inked pixels (a tenth of the way from the lightest grey to the darkest
+    and more) that lie between the two, not over nine tenths of the way; the picture is
+    first stretched by `stretch` as a display's own scaling would."""
+    x, y, w, h = (round(v * zoom) for v in rect)
+    grey = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "-resize",
+                           "%d%%" % (100 * stretch), "-colorspace", "gray", "-depth", "8", "gray:-"],
+                          capture_output=True, timeout=30).stdout
+    light, dark = max(grey), min(grey)
+    ink = [(light - g) / max(light - dark, 1) for g in grey]
+    inked = [t for t in ink if t > 0.1]
+    return sum(1 for t in inked if t < 0.9) / max(len(inked), 1)
+
+
+def own_display(run, prefix):
+    """An X display of the scenario's own for `prefix`'s programs: two prefixes' desktops
+    on one display disturb each other's windows. Ends with the scenario, the prefix's
+    server first."""
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1600x1200x24", "-nolisten", "tcp",
+                             "-ac"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+
+    def stop():
+        xvfb.terminate()
+        xvfb.wait(20)
+    run.stack.callback(stop)
+    with os.fdopen(read) as numbers:
+        ready, _, _ = select.select([numbers], [], [], 20)
+        number = numbers.readline().strip() if ready else ""
+    check(number.isdigit(), "no display of its own for %s" % prefix)
+    os.environ["DISPLAY"] = run.env["DISPLAY"] = ":" + number
+    run.stack.callback(lambda: subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=dict(run.env, WINEPREFIX=prefix),
+                                              stdin=subprocess.DEVNULL, capture_output=True, timeout=20))
+
+
 def branded_one_key(run):
-    """The stock installer branded by brand.exe passes the one-key install, and each of
-    its pages comes to look like brand.exe's preview of it."""
+    """The stock installer branded by brand.exe, its branding with an "@2x" background, on
+    a display at 200 % (a copy of the prefix with its LogPixels): it passes the one-key
+    install with clicks at the scaled positions, and each of its pages comes to look like
+    brand.exe's preview of it at --scale 200. The previews at 100, 150 and 200 % have the
+    scaled sizes, show the "@2x" picture from 150 % on, and the headline's glyph edges are
+    as sharp at 150 and 200 % as at 100 %, where the 100 % page stretched is not."""
+    scaled = "%s-dpi%d" % (run.prefix, SCALED_DPI)
+    own_display(run, scaled)
+    made = subprocess.run([os.path.join(SOURCE, "tools", "wine-prefix"), "--scaled", run.prefix, str(SCALED_DPI)],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=400)
+    check(made.returncode == 0, "no prefix at %d dpi: %s" % (SCALED_DPI, made.stderr.decode(errors="replace")))
+    run.prefix = run.env["QX_WINEPREFIX"] = scaled
+    run.scale = SCALED_DPI / 96
     brand = os.path.join(run.build, "brand.exe")
     folder = os.path.join(run.build, "tests", "tools", "brand", "branding")
     exe = os.path.join(run.folder, "vantor.branded_one_key.12345.dl.exe")
     result = run.wine(brand, os.path.join(run.build, "installer.exe"), run.windows_path(folder), run.windows_path(exe))
     check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
-    previews = os.path.join(run.folder, "previews")
-    result = run.wine(brand, "--preview", run.windows_path(folder), run.windows_path(previews))
-    check(result.returncode == 0, "brand.exe --preview: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
     report = []
-    preview = {page: rgba(os.path.join(previews, page + ".png")) for page in LIMITS}
+    previews = {}
+    for percent in (100, 150, 200):
+        previews[percent] = os.path.join(run.folder, "previews-%d" % percent)
+        scale = ("--scale", str(percent)) if percent != 100 else ()
+        result = run.wine(brand, "--preview", *scale, run.windows_path(folder), run.windows_path(previews[percent]))
+        check(result.returncode == 0, "brand.exe --preview at %d %%: %d %r"
+              % (percent, result.returncode, result.stdout.decode("gbk", "replace")))
+        for page in LIMITS:
+            path = os.path.join(previews[percent], page + ".png")
+            size = rgba(path)[0]
+            check(size == (660 * percent // 100, 480 * percent // 100), "%s at %d %%: %r" % (page, percent, size))
+            shutil.copyfile(path, os.path.join(run.screens, "%s-%d-%s.png" % (run.name, percent, page)))
+        welcome = os.path.join(previews[percent], "welcome.png")
+        check(marked(pixel(welcome, *(round(v * percent / 100) for v in MARK))) == (percent >= 150),
+              "the @2x background at %d %%: %r" % (percent, pixel(welcome, *MARK)))
+    for what, rect in GLYPHS.items():
+        sharp = edge_share(os.path.join(previews[100], "welcome.png"), rect, 1)
+        report.append("%s: at 100 %% %.3f of the inked pixels are intermediate" % (what, sharp))
+        for percent in (150, 200):
+            drawn = edge_share(os.path.join(previews[percent], "welcome.png"), rect, percent / 100)
+            stretched = edge_share(os.path.join(previews[100], "welcome.png"), rect, 1, percent / 100)
+            report.append("  at %d %%: %.3f drawn for the display, %.3f the 100 %% page stretched"
+                          % (percent, drawn, stretched))
+            check(drawn <= sharp * 1.05 and drawn < stretched, "%s %s" % (what, report[-1]))
+    preview = {page: rgba(os.path.join(previews[200], page + ".png")) for page in LIMITS}
 
     def look(page):
         seen = []
 
         def close_enough():
-            seen.append(differing_share(preview[page], run.window_shot(page)))
+            seen.append(differing_share(preview[page], run.window_shot(page), step=round(run.scale)))
             return seen[-1] <= LIMITS[page]
         try:
             wait_for(close_enough, 30, "the %s page to look like its preview" % page)
         except Failure as failure:
             raise Failure("%s: shares of differing pixels seen %r" % (failure, seen))
-        report.append("%s page: %.3f%% of the preview's pixels differ (at most %.1f%%)"
+        report.append("%s page at 200 %%: %.3f%% of the preview's pixels differ (at most %.1f%%)"
                       % (page, 100 * seen[-1], 100 * LIMITS[page]))
     one_key(run, exe=exe, look=look)
-    run.report += ["branded by brand.exe: %s" % exe, "previews: %s" % previews] + report
+    run.report += ["branded by brand.exe: %s" % exe, "previews: %s" % run.folder] + report
 
 
 def start(run, args=(), env=None, **made):

@@ -77,6 +77,9 @@ CASES = [
     ("a skin image of the wrong size", picture("res/btn.png", "200x30"),
      r'res/btn\.png: a picture of 200 x 30 pixels: '
      r'expected 267 x 30 pixels \(3 states side by side, each 89 x 30 pixels\)'),
+    ("an \"@2x\" picture not twice its picture's size", picture("res/btn@2x.png", "534x30"),
+     r'res/btn@2x\.png: a picture of 534 x 30 pixels: '
+     r'expected 534 x 60 pixels \(3 states side by side, each 178 x 60 pixels\), twice res/btn\.png'),
     ("a carousel picture named but absent",
      edited('"carouselPics": ["pics/carousel0.jpg", "pics/carousel1.jpg"]',
             '"carouselPics": ["pics/carousel0.jpg", "pics/carousel1.jpg", "pics/carousel2.jpg"]'),
