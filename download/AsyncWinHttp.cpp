@@ -47,7 +47,7 @@ constexpr DWORD kCloseWaitMs = 5000;
 // per call would cost more than the line gives.
 constexpr std::size_t kBufferSize = 1024 * 1024;
 constexpr std::size_t kMinRead = 64 * 1024;
-constexpr std::int64_t kHandOverMs = 50;
+constexpr std::int64_t kHandOverMs = 100;
 constexpr DWORD kCallbackFlags =
     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_REDIRECT | WINHTTP_CALLBACK_FLAG_HANDLES;
 // No WinHTTP timeout waits longer than the engine's stall watchdog.
