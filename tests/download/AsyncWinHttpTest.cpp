@@ -179,7 +179,6 @@ protected:
     {
       auto downloader = std::make_unique<AsyncWinHttp>();
       EXPECT_TRUE(downloader->init(&Recorder::callback, &recorder));
-      if (connections_ > 0) downloader->setConnections(connections_);
       out.sent = downloader->download(widen(url), widen(target_), size, md5);
       out.doneInTime = pumpUntilPosted(kTransferTimeoutMs);
       // A complete file's digest follows; an incomplete one's never does.
@@ -297,7 +296,6 @@ protected:
 
   TestWindow window_;
   std::string base_, odd_, source_, sourceMd5_, dir_, target_;
-  int connections_ = 0;  // 0: the downloader's default
 };
 
 TEST_F(AsyncWinHttpTest, FreshDownloadHasNoRangeAndWritesTheSideFile) {
@@ -465,7 +463,7 @@ TEST_F(AsyncWinHttpTest, CancelEndsWithoutAReport) {
 }
 
 // A package large enough for several connections, from nginx shaping each connection
-// (with-servers.sh), and from the relays in front of it.
+// (with-servers.sh). Several connections end to end: e2e_transfer_killed_twice.
 class AsyncWinHttpSegments : public AsyncWinHttpTest {
 protected:
   void SetUp() override {
@@ -475,35 +473,6 @@ protected:
     source_ = qxtest::readFile(qxtest::hostPath(qxtest::env("QX_HTTP_ROOT") + "/slow/package.bin"));
     ASSERT_GT(source_.size(), 32u << 20);
     sourceMd5_ = md5Lower(source_);
-  }
-
-  // Lines of a log naming the package.
-  static Lines packageRequests(const Lines& lines) {
-    Lines found;
-    for (const std::string& line : lines)
-      if (line.find("package.bin") != std::string::npos) found.push_back(line);
-    return found;
-  }
-  // nginx's lines for the requests made while `action` ran: each is logged when its
-  // request is done, a moment after the client let go of it, so this waits, bounded,
-  // until two readings a while apart agree and one line has `part`.
-  template <typename F>
-  static Lines requestsUntil(F action, const std::string& part) {
-    const size_t before = waitForLog(kNginx, 0).size();
-    action();
-    Lines lines;
-    for (int i = 0; i < 50; ++i) {
-      Sleep(100);
-      const Lines now = readLines(qxtest::hostPath(qxtest::env(kNginx)));
-      const Lines mine(now.begin() + static_cast<std::ptrdiff_t>(std::min(before, now.size())), now.end());
-      if (mine == lines && countOf(mine, part) > 0) break;
-      lines = mine;
-    }
-    return lines;
-  }
-  static int countOf(const Lines& lines, const std::string& part) {
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(),
-                                          [&](const std::string& line) { return line.find(part) != std::string::npos; }));
   }
 
   // What a stopped download left: ".parts" names ranges that hold the package's bytes,
@@ -530,25 +499,6 @@ protected:
 
   std::string slow_;
 };
-
-TEST_F(AsyncWinHttpSegments, FourAndEightConnectionsGiveThePackageAndOneGivesOneRequest) {
-  for (int connections : {1, 4, 8}) {
-    SCOPED_TRACE(connections);
-    connections_ = connections;
-    DeleteFileA(target_.c_str());
-    Outcome out;
-    const Lines lines = requestsUntil([&] { out = runPackage(slow_ + "/package.bin"); }, "\" 20");
-    expectComplete(out);
-    EXPECT_FALSE(qxtest::fileExists(target_ + ".parts")) << "a complete file needs no record";
-    if (connections == 1) {
-      EXPECT_EQ(lines, Lines{"/slow/package.bin \"-\" 200"});
-    } else {
-      // The first request takes the whole file, the connections added later ranges.
-      EXPECT_EQ(countOf(lines, "\"-\" 200"), 1) << ::testing::PrintToString(lines);
-      EXPECT_GE(countOf(lines, "\" 206"), 2) << ::testing::PrintToString(lines);
-    }
-  }
-}
 
 // Once the file is extended, no record can be saved (every flush fails): the download
 // ends on the disk error, never complete with bytes no record vouches for.
