@@ -248,9 +248,9 @@ std::optional<std::int64_t> TransferEngine::wakeAt() const {
   if (dirty_ && persist_ == Persist::kIdle && !ending_)
     consider(lastRecordAt_ + kRecordEveryMs);
   if (ramp_ == Ramp::kMeasuring)
-    consider(secondLook_                               ? secondLookAt_
-             : now_ < windowStart_ + kShortestWindowMs ? windowStart_ + kShortestWindowMs
-                                                       : windowStart_ + kLongestWindowMs);
+    consider(secondLook_                                             ? secondLookAt_
+             : !careful_ && now_ < windowStart_ + kShortestWindowMs ? windowStart_ + kShortestWindowMs
+                                                                     : windowStart_ + kLongestWindowMs);
   return soonest;
 }
 
@@ -658,7 +658,10 @@ void TransferEngine::rampStep() {
   // The newest connections' bytes decide, when there are some: a server that lets each
   // request start with a burst makes the older ones pause for a while, whatever was added.
   const std::int64_t judged = added > 0 ? windowNewBytes_ : windowBytes_;
-  if (elapsed < kShortestWindowMs || (judged < std::max(added, 1) * kWindowBytes && elapsed < kLongestWindowMs))
+  // After a step that did not pay, steps are judged over the longest window: a short one
+  // counts the bytes that came just before it as well, enough to pass on a shared line.
+  if (elapsed < (careful_ ? kLongestWindowMs : kShortestWindowMs) ||
+      (judged < std::max(added, 1) * kWindowBytes && elapsed < kLongestWindowMs))
     return;
   const double rate = static_cast<double>(windowBytes_) / static_cast<double>(elapsed);
   // It pays when the total grew with the added connections, or when each of them gets a
@@ -685,6 +688,7 @@ void TransferEngine::rampStep() {
     // tried again later, each time after twice the wait.
     rampAgainAt_ = now_ + rampWaitMs_;
     rampWaitMs_ = std::min(2 * rampWaitMs_, kCeilingRestMs);
+    careful_ = true;
     return;
   }
   lastRate_ = rate;

@@ -249,6 +249,7 @@ private:
   std::int64_t ceilingUntil_ = 0;
   std::int64_t rampAgainAt_ = 0;
   std::int64_t rampWaitMs_ = kStepAgainMs;
+  bool careful_ = false;  // a step did not pay: the next are judged over the longest window
   int stepFrom_ = 1;  // the count before the step being measured
   int waitingFirstBytes_ = 0;
   std::int64_t windowStart_ = 0;

@@ -624,6 +624,7 @@ std::string Simulation::run() {
 // Faults the installer met, one schedule each, with what must come of them.
 TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
   const char* only = std::getenv("QX_SIM_CASE");
+  constexpr double kEngineMost = Engine::kMaxConnections;
   constexpr std::int64_t kMiB = 1 << 20;
   struct Case {
     const char* name;
@@ -631,6 +632,7 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
     Engine::End end;
     std::int64_t mostMs;        // the download takes no longer than this
     double fewestConnections;   // on average while bytes flow
+    double mostConnections = kEngineMost;
   };
   auto faults = [](std::int64_t size, int connections) {
     Faults f;
@@ -656,6 +658,12 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
   {
     Faults f = faults(100 * kMiB, 8);
     cases.push_back({"eight connections while they pay", f, Engine::End::kComplete, 4400, 6});
+  }
+  {
+    // One connection fills the line: the added ones are dropped, and tried again rarely.
+    Faults f = faults(100 * kMiB, 8);
+    f.link = f.perConnection;
+    cases.push_back({"a line that connections only share", f, Engine::End::kComplete, 30000, 0, 1.3});
   }
   for (std::int64_t client : {150000, 40000}) {
     // nginx shaping each connection to 4 MiB/s (a segment in one burst), and a client
@@ -705,6 +713,7 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
     EXPECT_EQ(sim.end(), c.end) << c.name;
     EXPECT_LE(sim.elapsed(), c.mostMs) << c.name;
     EXPECT_GE(sim.meanConnections(), c.fewestConnections) << c.name;
+    EXPECT_LE(sim.meanConnections(), c.mostConnections) << c.name;
   }
 }
 
