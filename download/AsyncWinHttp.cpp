@@ -4,8 +4,11 @@
 //
 // Threads: WinHTTP's callbacks only post events to one queue (they call nothing else);
 // one worker thread takes them in order, tells the engine, and carries out its commands:
-// WinHTTP calls, file writes, flushes and record saves, the reports. So the engine and
-// every handle are touched by that thread alone, and nothing needs a recursive lock.
+// WinHTTP calls, file writes, the reports. So the engine and every WinHTTP handle are
+// touched by that thread alone, and nothing needs a recursive lock. The file commands that
+// wait for the disk (flushes, ".parts" saves, the file's size) go in order to a thread of
+// their own, whose answers come back as events: a flush can take a second on a busy disk,
+// and the reads go on meanwhile.
 #include "download/AsyncWinHttp.h"
 
 #include <winhttp.h>
@@ -45,6 +48,15 @@ constexpr DWORD kCloseWaitMs = 5000;
 constexpr std::size_t kBufferSize = 1024 * 1024;
 constexpr std::size_t kMinRead = 64 * 1024;
 constexpr std::int64_t kHandOverMs = 100;
+// WinHTTP under Wine reads on the calling thread, until the read is filled, while it has
+// bytes at hand, and on its own threads when it has none. So a read asks for exactly what
+// is at hand; the read after it, with nothing at hand, may ask for more: WinHTTP's thread
+// gathers it, and a fast body costs a trip to the worker per piece instead of per 8 KiB.
+// The piece doubles while it fills within kReadMs and halves when it takes longer, so a
+// slow body keeps its reports prompt.
+constexpr DWORD kSmallestRead = 8 * 1024;
+constexpr DWORD kLargestRead = 256 * 1024;
+constexpr std::int64_t kReadMs = 20;
 constexpr DWORD kCallbackFlags =
     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_REDIRECT | WINHTTP_CALLBACK_FLAG_HANDLES;
 // No WinHTTP timeout waits longer than the engine's stall watchdog.
@@ -118,6 +130,9 @@ struct AsyncWinHttp::Impl {
     HINTERNET handle = nullptr;
     std::vector<char> buffer;
     std::size_t filled = 0;        // body bytes collected, not yet handed to the engine
+    DWORD piece = kSmallestRead;   // what a read with nothing at hand asks for
+    DWORD asked = 0;               // that read's size and start; 0: the read took what was at hand
+    std::int64_t askedAt = 0;
     std::int64_t handedAt = 0;     // when bytes were last handed over
     bool over = false;             // closed, or its end told to the engine
     bool awaitingRelease = false;  // the closing notice is still to come
@@ -127,10 +142,13 @@ struct AsyncWinHttp::Impl {
     std::int64_t sentAt = 0;
   };
   struct Event {
-    enum class Type { kStart, kSent, kHeaders, kAvailable, kRead, kError, kReleased, kFailedToSend, kStop } type;
+    enum class Type { kStart, kSent, kHeaders, kAvailable, kRead, kError, kReleased, kFailedToSend, kStop, kDisk };
+    explicit Event(Type t, int id = 0) : type(t), request(id) {}
+    Type type;
     int request = 0;  // its id: a request may be gone by the time the event is taken
     DWORD number = 0;
     DWORD_PTR result = 0;
+    std::string text;  // kDisk: what failed
   };
 
   explicit Impl(AsyncWinHttp* o) : owner(o) {}
@@ -142,6 +160,14 @@ struct AsyncWinHttp::Impl {
   std::condition_variable queued;
   std::deque<Event> events;
   std::thread worker;
+
+  // The file commands waiting for the disk thread, in order.
+  std::thread disk;
+  std::mutex diskLock;
+  std::condition_variable diskChanged;
+  std::deque<Engine::Command> diskJobs;
+  bool diskBusy = false;
+  bool diskStopping = false;
 
   // Everything below belongs to the worker once it runs (before: to download()).
   std::wstring targetPath;
@@ -198,6 +224,9 @@ struct AsyncWinHttp::Impl {
   void post(Event event);
   static void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
   void run();
+  void runDisk();
+  void settleDisk();
+  void stopDisk(bool wait);
   void handle(const Event& event);
   void apply(Engine::Commands next);
   void carryOut(const Engine::Command& command);
@@ -302,7 +331,68 @@ void AsyncWinHttp::Impl::run() {
   }
 }
 
+// The disk thread: file commands in order, each answered with a kDisk event.
+void AsyncWinHttp::Impl::runDisk() {
+  std::unique_lock<std::mutex> lock(diskLock);
+  for (;;) {
+    diskChanged.wait(lock, [&] { return diskStopping || !diskJobs.empty(); });
+    if (diskJobs.empty())
+      return;
+    const Engine::Command job = diskJobs.front();
+    diskJobs.pop_front();
+    diskBusy = true;
+    lock.unlock();
+    bool ok;
+    switch (job.kind) {
+      case Kind::kFlush: ok = file.flushData(); break;
+      case Kind::kSave: ok = file.replaceRecord(job.text); break;
+      case Kind::kDropRecord: ok = file.dropParts(); break;
+      default: ok = file.extend(job.offset, job.text); break;
+    }
+    Event done{Event::Type::kDisk};
+    done.number = ok;
+    done.result = static_cast<DWORD_PTR>(job.kind);
+    done.text = fileFailure(ok);
+    post(done);
+    lock.lock();
+    diskBusy = false;
+    diskChanged.notify_all();
+  }
+}
+
+// Until every file command given so far is done: the worker's own use of the side files
+// and the file's closing come after them.
+void AsyncWinHttp::Impl::settleDisk() {
+  std::unique_lock<std::mutex> lock(diskLock);
+  diskChanged.wait(lock, [&] { return diskJobs.empty() && !diskBusy; });
+}
+
+void AsyncWinHttp::Impl::stopDisk(bool wait) {
+  {
+    std::lock_guard<std::mutex> lock(diskLock);
+    diskStopping = true;
+  }
+  diskChanged.notify_all();
+  if (disk.joinable()) {
+    if (wait)
+      disk.join();
+    else
+      disk.detach();
+  }
+}
+
 void AsyncWinHttp::Impl::handle(const Event& event) {
+  if (event.type == Event::Type::kDisk) {
+    if (ended)
+      return;
+    const bool ok = event.number != 0;
+    switch (static_cast<Kind>(event.result)) {
+      case Kind::kFlush: apply(engine->flushed(ok, event.text, now())); break;
+      case Kind::kExtend: apply(engine->extended(ok, now())); break;
+      default: apply(engine->saved(ok, event.text, now())); break;
+    }
+    return;
+  }
   if (event.type == Event::Type::kStart) {
     apply(engine->start(now()));
     return;
@@ -341,7 +431,8 @@ void AsyncWinHttp::Impl::handle(const Event& event) {
         handOver(request);
       if (request.over)
         break;
-      // Only what is there: WinHTTP may hold a larger read until it is filled.
+      // Only what is there: WinHTTP under Wine reads on the calling thread while it has
+      // bytes at hand, and holds a larger read there until it is filled.
       const DWORD chunk =
           static_cast<DWORD>(std::min<std::size_t>(event.number, request.buffer.size() - request.filled));
       request.lastApi = L"WinHttpReadData";
@@ -359,8 +450,29 @@ void AsyncWinHttp::Impl::handle(const Event& event) {
       request.filled += event.number;
       if (request.buffer.size() - request.filled < kMinRead || now() - request.handedAt >= kHandOverMs)
         handOver(request);
-      if (!request.over)
-        queryNext(request);
+      if (request.over)
+        break;
+      if (request.asked == 0) {
+        // What was at hand is taken: WinHTTP gathers the next piece on its own thread.
+        request.asked = static_cast<DWORD>(std::min<std::size_t>(request.piece, request.buffer.size() - request.filled));
+        request.askedAt = now();
+        request.lastApi = L"WinHttpReadData";
+        if (!http().readData(request.handle, request.buffer.data() + request.filled, request.asked, nullptr)) {
+          const DWORD error = GetLastError();
+          afterError(request, error, format(L"%ls: Error %lld encountered.", request.lastApi.c_str(), error));
+        }
+        break;
+      }
+      {
+        const std::int64_t took = now() - request.askedAt;
+        if (event.number >= request.asked && took * 2 <= kReadMs)
+          request.piece = std::min(kLargestRead, request.piece * 2);
+        else if (took > kReadMs)
+          request.piece = std::max(kSmallestRead, request.piece / 2);
+        request.asked = 0;
+      }
+      // The piece may have left bytes at hand: they are asked for as they are.
+      queryNext(request);
       break;
     case Event::Type::kError: {
       wchar_t text[600];
@@ -434,28 +546,16 @@ void AsyncWinHttp::Impl::carryOut(const Engine::Command& command) {
       }
       break;
     }
-    case Kind::kFlush: {
-      const bool ok = file.flushData();
-      apply(engine->flushed(ok, fileFailure(ok), now()));
+    case Kind::kFlush:
+    case Kind::kSave:  // a record that cannot be kept ends the download as a failed write does
+    case Kind::kDropRecord:
+    case Kind::kExtend:
+      {
+        std::lock_guard<std::mutex> lock(diskLock);
+        diskJobs.push_back(command);
+      }
+      diskChanged.notify_all();
       break;
-    }
-    case Kind::kSave: {
-      // A record that cannot be kept ends the download as a failed write does; the one
-      // before it still holds for the next run.
-      const bool ok = file.replaceRecord(command.text);
-      apply(engine->saved(ok, fileFailure(ok), now()));
-      break;
-    }
-    case Kind::kDropRecord: {
-      const bool ok = file.dropParts();
-      apply(engine->saved(ok, fileFailure(ok), now()));
-      break;
-    }
-    case Kind::kExtend: {
-      const bool ok = file.extend(command.offset, command.text);
-      apply(engine->extended(ok, now()));
-      break;
-    }
     case Kind::kReport:
       downloaded = engine->downloaded();
       // The total is the server's to tell: until it answers, a partial file must not
@@ -697,6 +797,7 @@ void AsyncWinHttp::Impl::onHeaders(Request& request) {
                      answer.etag.empty() ? "none" : answer.etag.c_str());
   answered = true;
   const int id = request.id;
+
   apply(engine->answered(id, answer, now()));
   auto still = requests.find(id);
   if (still != requests.end() && !still->second->over)
@@ -717,6 +818,7 @@ void AsyncWinHttp::Impl::queryNext(Request& request) {
 // ".parts" claims nothing a power cut could take), with its status-2 report.
 void AsyncWinHttp::Impl::stop() {
   stopping = true;
+  settleDisk();
   if (!ended && engine) {
     if (engine->total() > 0 && file.flushData())
       file.replaceRecord(engine->recordText(engine->map()));
@@ -736,6 +838,7 @@ void AsyncWinHttp::Impl::end(bool fileComplete, const std::wstring& text) {
   for (auto& entry : requests)
     if (!entry.second->over)
       close(*entry.second);
+  settleDisk();
   {
     std::lock_guard<std::mutex> lock(stateLock);
     ended = true;
@@ -831,6 +934,7 @@ AsyncWinHttp::~AsyncWinHttp() {
     }
     if (!released) {
       d.worker.detach();
+      d.stopDisk(false);
       impl_.release();
       return;
     }
@@ -838,6 +942,7 @@ AsyncWinHttp::~AsyncWinHttp() {
   } else {
     d.end(false, std::wstring());
   }
+  d.stopDisk(true);
   d.digest.stop();
 }
 
@@ -951,6 +1056,7 @@ bool AsyncWinHttp::download(const std::wstring& url, const std::wstring& targetP
   SupportLog::countConnections(1);
   d.post(Impl::Event{Impl::Event::Type::kStart});
   d.worker = std::thread([&d] { d.run(); });
+  d.disk = std::thread([&d] { d.runDisk(); });
   return true;
 }
 

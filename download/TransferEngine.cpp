@@ -88,11 +88,17 @@ TransferEngine::Commands TransferEngine::data(int request, std::int64_t length, 
       ramp_ = Ramp::kMeasuring;
       windowStart_ = now_;
       windowBytes_ = 0;
+      windowNewBytes_ = 0;
     }
   }
   c->lastByteAt = now_;
   c->quiet = false;
+  if (flowSince_ < 0)
+    flowSince_ = now_;
+  flowBytes_ += length;
   windowBytes_ += length;
+  if (c->id >= stepFirstId_)
+    windowNewBytes_ += length;
   std::int64_t written = 0;
   bool done = false;
   if (c->whole) {
@@ -207,6 +213,11 @@ TransferEngine::Commands TransferEngine::tick(std::int64_t now) {
     if (ramp_ == Ramp::kSettled)
       remeasure();
   }
+  if (rampAgainAt_ != 0 && now_ >= rampAgainAt_) {
+    rampAgainAt_ = 0;
+    if (ramp_ == Ramp::kSettled)
+      remeasure();
+  }
   for (std::size_t i = 0; i < connections_.size() && !over_ && !ending_; ++i) {
     Connection& c = connections_[i];
     if (c.state == Connection::State::kRunning) {
@@ -246,10 +257,14 @@ std::optional<std::int64_t> TransferEngine::wakeAt() const {
   }
   if (ceilingUntil_ != 0)
     consider(ceilingUntil_);
+  if (rampAgainAt_ != 0)
+    consider(rampAgainAt_);
   if (dirty_ && persist_ == Persist::kIdle && !ending_)
     consider(lastRecordAt_ + kRecordEveryMs);
   if (ramp_ == Ramp::kMeasuring)
-    consider(secondLook_ ? secondLookAt_ : windowStart_ + kLongestWindowMs);
+    consider(secondLook_                                             ? secondLookAt_
+             : !careful_ && now_ < windowStart_ + kShortestWindowMs ? windowStart_ + kShortestWindowMs
+                                                                     : windowStart_ + kLongestWindowMs);
   return soonest;
 }
 
@@ -643,6 +658,8 @@ void TransferEngine::restartFromZero(const Answer& answer) {
   several_ = false;
   ramp_ = Ramp::kOff;
   wanted_ = 1;
+  flowSince_ = -1;
+  flowBytes_ = 0;
   dirty_ = true;
   holdForRecord_ = true;
   ++epoch_;
@@ -734,13 +751,21 @@ void TransferEngine::beginSeveral() {
   wanted_ = std::max(1, active());
   lastRate_ = 0;
   remeasure();
+  // The first step counts from the first byte: a server may have sent a burst before the
+  // file took its size, and then pause.
+  if (flowSince_ >= 0) {
+    windowStart_ = flowSince_;
+    windowBytes_ = flowBytes_;
+  }
 }
 
 void TransferEngine::remeasure() {
   ramp_ = Ramp::kMeasuring;
   stepFrom_ = std::max(1, active());
+  stepFirstId_ = 0;
   windowStart_ = now_;
   windowBytes_ = 0;
+  windowNewBytes_ = 0;
   lastRate_ = 0;
   secondLook_ = false;
 }
@@ -755,18 +780,29 @@ void TransferEngine::rampStep() {
   }
   const std::int64_t elapsed = now_ - windowStart_;
   const int count = active();
-  if (elapsed < kShortestWindowMs || (windowBytes_ < count * kWindowBytes && elapsed < kLongestWindowMs))
+  const int added = count - stepFrom_;
+  // The newest connections' bytes decide, when there are some: a server that lets each
+  // request start with a burst makes the older ones pause for a while, whatever was added.
+  const std::int64_t judged = added > 0 ? windowNewBytes_ : windowBytes_;
+  // After a step that did not pay, steps are judged over the longest window: a short one
+  // counts the bytes that came just before it as well, enough to pass on a shared line.
+  if (elapsed < (careful_ ? kLongestWindowMs : kShortestWindowMs) ||
+      (judged < std::max(added, 1) * kWindowBytes && elapsed < kLongestWindowMs))
     return;
   const double rate = static_cast<double>(windowBytes_) / static_cast<double>(elapsed);
   // A connection on a slower copy can add only its copy's share of a connection.
-  double added = count - stepFrom_;
+  double weighted = added;
   if (sources_.several()) {
-    added = 0;
+    weighted = 0;
     for (const Connection& c : connections_)
       if (c.state != Connection::State::kGone && c.id >= stepFirstId_)
-        added += sources_.share(c.source, now_);
+        weighted += sources_.share(c.source, now_);
   }
-  const bool pays = lastRate_ <= 0 || rate >= lastRate_ * (1.0 + kGain * added / stepFrom_);
+  // It pays when the total grew with the added connections, or when each of them gets a
+  // good part of what one connection got before: a line they only share gives each less.
+  const double each = added > 0 ? static_cast<double>(windowNewBytes_) / static_cast<double>(elapsed) / added : 0;
+  const bool pays = lastRate_ <= 0 || rate >= lastRate_ * (1.0 + kGain * weighted / stepFrom_) ||
+                    (added > 0 && each >= kShare * lastRate_ / stepFrom_);
   if (!pays && !secondLook_) {
     // A short window catches the line's bursts as well as its trend: before connections
     // go, the same window is looked at for twice as long.
@@ -781,6 +817,11 @@ void TransferEngine::rampStep() {
     wanted_ = stepFrom_;
     dropNewest();
     ramp_ = Ramp::kSettled;
+    // A busy client or line can make a step look useless for a moment: the step is
+    // tried again later, each time after twice the wait.
+    rampAgainAt_ = now_ + rampWaitMs_;
+    rampWaitMs_ = std::min(2 * rampWaitMs_, kCeilingRestMs);
+    careful_ = true;
     return;
   }
   lastRate_ = rate;
@@ -792,6 +833,7 @@ void TransferEngine::rampStep() {
   }
   stepFrom_ = count;
   stepFirstId_ = nextConnection_;
+  windowNewBytes_ = 0;
   wanted_ = std::min(2 * count, most);
   waitingFirstBytes_ = 0;
   ramp_ = Ramp::kConnecting;

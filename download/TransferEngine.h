@@ -39,15 +39,18 @@ public:
   // Data is flushed and ".parts" saved at most this often while bytes arrive.
   static constexpr std::int64_t kRecordEveryMs = 1000;
   // The ramp measures each step from the newest connections' first bytes over at least
-  // kShortestWindowMs and kWindowBytes per connection, or at most kLongestWindowMs. A step
-  // doubles the count; it pays when the rate grows by kGain of a connection's share for
-  // each connection added.
+  // kShortestWindowMs and kWindowBytes per connection added, or at most kLongestWindowMs.
+  // A step doubles the count; it pays when the rate grows by kGain of a connection's share
+  // for each connection added, or when each added one gets kShare of that share.
   static constexpr std::int64_t kShortestWindowMs = 100;
   static constexpr std::int64_t kLongestWindowMs = 1000;
   static constexpr std::int64_t kWindowBytes = 256 << 10;
   static constexpr double kGain = 0.2;
+  static constexpr double kShare = 0.6;
   // A server that refused a connection (429, 503) is asked for more again after this.
   static constexpr std::int64_t kCeilingRestMs = 30000;
+  // A step that did not pay is tried again after this, then after twice as long each time.
+  static constexpr std::int64_t kStepAgainMs = 2000;
 
   // Why a download ended. Every end but kComplete is a failure: kDisk goes the disk-error
   // way, the others the network way.
@@ -258,11 +261,18 @@ private:
   int wanted_ = 1;
   int ceiling_ = 1;
   std::int64_t ceilingUntil_ = 0;
+  std::int64_t rampAgainAt_ = 0;
+  std::int64_t rampWaitMs_ = kStepAgainMs;
+  bool careful_ = false;  // a step did not pay: the next are judged over the longest window
   int stepFrom_ = 1;  // the count before the step being measured
   int stepFirstId_ = 1;  // the first connection the step added
   int waitingFirstBytes_ = 0;
   std::int64_t windowStart_ = 0;
   std::int64_t windowBytes_ = 0;
+  std::int64_t flowSince_ = -1;  // the run's first body byte came then; bytes since
+  std::int64_t flowBytes_ = 0;
+  int stepFirstId_ = 0;            // connections from this id on were added by the step measured
+  std::int64_t windowNewBytes_ = 0;  // their bytes in the window
   double lastRate_ = 0;
   bool secondLook_ = false;
   std::int64_t secondLookAt_ = 0;

@@ -2,9 +2,6 @@
 """HTTP answers nginx does not give, for the downloader tests. Serves files of ROOT:
 
   /chunked/NAME     chunked transfer without Content-Length (Range honoured, 206)
-  /norange/NAME     ignores Range: always 200 with the whole file (NAME may have folders)
-  /badrange/NAME    answers a Range with 206 and the file from its start
-  /grown/NAME       answers a Range with 206 and the rest of a file 100 bytes longer
   /portal/NAME      always 200 with a short HTML page, as a captive portal does
   /slow/NAME        64 KiB at once, then 4 KiB every 50 ms
   /status/CODE      that status with a short error page
@@ -60,30 +57,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if kind == "status":
                 code = int(parts[1])
                 self.send(code, b"<html>error %d</html>" % code, [("Content-Type", "text/html")])
-            elif kind == "norange":
-                self.send(200, self.file_bytes("/".join(parts[1:])))
             elif kind == "chunked":
                 self.chunked(self.file_bytes(parts[1]))
-            elif kind == "badrange":
-                data = self.file_bytes(parts[1])
-                self.send(206, data, [("Content-Range", "bytes 0-%d/%d" % (len(data) - 1, len(data)))])
-            elif kind == "grown":
-                data = self.file_bytes(parts[1]) + b"\0" * 100
-                start = self.range_start() or 0
-                self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))])
-            elif kind == "long":
-                # The package and 64 MiB it never announced: a 200 says so in its length,
-                # a 206 only in a body that runs past its range.
-                data = self.file_bytes(parts[1])
-                asked = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
-                extra = b"\0" * (64 << 20)
-                if not asked:
-                    self.send(200, data + extra)
-                else:
-                    start = int(asked.group(1))
-                    end = int(asked.group(2)) if asked.group(2) else len(data) - 1
-                    self.send(206, data[start:end + 1] + extra,
-                              [("Content-Range", "bytes %d-%d/%d" % (start, end, len(data)))])
             elif kind == "portal":
                 self.send(200, b"<html><body>Please sign in first.</body></html>", [("Content-Type", "text/html")])
             elif kind == "slow":

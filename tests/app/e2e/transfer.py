@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""The package download stopped and continued: transfer.py <scenario> --build <x86_64 build folder>.
+
+  killed_twice     a silent install of a 160 MiB package over several shaped connections,
+                   killed twice mid-way: each next run asks for no byte the killed run's
+                   ".parts" already recorded, and the third installs
+  changed_between  the server's file changes between two runs (same size, new content, a
+                   new digest announced): the second run starts afresh once and installs
+"""
+import hashlib
+import os
+import signal
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import run as scenarios  # noqa: E402
+from faults import PACKAGE, announce, bytes_on_disk, quick_payload, start  # noqa: E402
+from harness import check, free_port, main, wait_for  # noqa: E402
+
+MIB = 1 << 20
+
+
+def recorded(partial):
+    """The ranges [first, end) that the package's ".parts" names."""
+    lines = open(partial + ".parts").read().splitlines()[2:-1]
+    return [(int(a), int(b) + 1) for a, b in (line.split("-") for line in lines if not line.startswith("If-Range: "))]
+
+
+def asked(lines, size):
+    """The ranges [first, end) of an access log's lines; the whole file for a line without Range."""
+    ranges = []
+    for line in lines:
+        header = line.rsplit('"', 2)[1]
+        if header == "-":
+            ranges.append((0, size))
+            continue
+        first, _, last = header[len("bytes="):].partition("-")
+        ranges.append((int(first), int(last) + 1 if last else size))
+    return ranges
+
+
+def overlap(ranges, held):
+    return sum(max(0, min(b, d) - max(a, c)) for a, b in ranges for c, d in held)
+
+
+def connected(port):
+    """Established TCP connections to the loopback `port` (the scenario's own namespace)."""
+    count = 0
+    for line in open("/proc/net/tcp").read().splitlines()[1:]:
+        fields = line.split()
+        count += int(fields[1].split(":")[1], 16) == port and fields[3] == "01"
+    return count
+
+
+def kill_installer(run, port):
+    """Kills the running installer outright, as a power cut or the task manager would, and
+    waits until nginx has let go of (and so logged) every request it had."""
+    name = os.path.basename(run.installer.args[1])
+    run.installer.send_signal(signal.SIGKILL)
+    run.installer.wait(10)
+    for pid in run.installer_processes(name):
+        try:
+            os.kill(int(pid), signal.SIGKILL)
+        except OSError:
+            pass
+    wait_for(lambda: not run.installer_processes(name), 20, "the killed installer to go")
+    wait_for(lambda: connected(port) == 0, 20, "nginx to close the killed run's connections")
+
+
+def killed_twice(run):
+    scenarios.fresh(run)
+    _, digest, size = run.package(160 * MIB - os.path.getsize(os.path.join(run.build, "tools", "payload", "payload.exe")))
+    port = free_port()
+    # nginx lets each request send a second's worth at once: at 4 MiB/s per connection the
+    # package still takes seconds, so the kills find it mid-way.
+    _, log = run.nginx_on(port, "4m")
+    announce(run, "http://127.0.0.1:%d/pkg/setup.exe" % port, digest, size)
+    env = quick_payload(run)
+    partial = run.drive_c(*PACKAGE)
+    logged = 0
+    held = []
+    for stop_past in (40 * MIB, 100 * MIB):
+        start(run, ["/verysilent"], env)
+        wait_for(lambda: bytes_on_disk(partial) > stop_past or run.installer.poll() is not None, 60,
+                 "more than %d bytes recorded" % stop_past)
+        check(run.installer.poll() is None, "the run ended before it was killed")
+        kill_installer(run, port)
+        lines = open(log).read().splitlines()
+        check(overlap(asked(lines[logged:], size), held) == 0,
+              "a run asked again for recorded bytes %r: %r" % (held, lines[logged:]))
+        if not held:
+            check(len(lines) > 1, "one request for the first run: %r" % lines)
+        logged = len(lines)
+        held = recorded(partial)
+        check(sum(b - a for a, b in held) > stop_past, "killed with %r recorded" % held)
+    start(run, ["/verysilent"], env)
+    code = run.installer_exit(60)
+    lines = open(log).read().splitlines()
+    check(code == 0, "the third run ended with %s (boxes %r)" % (code, run.dialogs()))
+    check(overlap(asked(lines[logged:], size), held) == 0,
+          "the third run asked again for recorded bytes %r: %r" % (held, lines[logged:]))
+    check(os.path.exists(run.record) and run.dialogs() == [], "payload ran %s, boxes %r"
+          % (os.path.exists(run.record), run.dialogs()))
+    check(not any(os.path.exists(partial + end) for end in ("", ".info", ".parts")), "the package stayed")
+    run.report = ["%d requests over three runs; the third continued from %d recorded bytes"
+                  % (len(lines), sum(b - a for a, b in held))]
+
+
+def changed_between(run):
+    scenarios.fresh(run)
+    target, digest, size = run.package(8 * MIB)
+    port = free_port()
+    _, log = run.nginx_on(port, "2m")
+    url = "http://127.0.0.1:%d/pkg/setup.exe" % port
+    server = run.start_update_server("--url", url, "--md5", digest, "--size", str(size), "--version", "1.2.3.4")
+    env = quick_payload(run)
+    partial = run.drive_c(*PACKAGE)
+    start(run, ["/verysilent"], env)
+    wait_for(lambda: bytes_on_disk(partial) > MIB, 60, "a part of the package recorded")
+    kill_installer(run, port)
+    # The same size, new content after the payload's image, a new time (and so a new ETag).
+    with open(target, "r+b") as f:
+        f.seek(size - 4 * MIB)
+        f.write(os.urandom(4 * MIB))
+    stat = os.stat(target)
+    os.utime(target, (stat.st_atime, stat.st_mtime + 60))
+    new_digest = hashlib.md5(open(target, "rb").read()).hexdigest()
+    check(new_digest != digest, "the file did not change")
+    server.terminate()
+    server.wait(10)
+    announce(run, url, new_digest, size)
+    logged = len(open(log).read().splitlines())
+    start(run, ["/verysilent"], env)
+    code = run.installer_exit(60)
+    lines = open(log).read().splitlines()[logged:]
+    check(code == 0, "the run after the change ended with %s (boxes %r)" % (code, run.dialogs()))
+    check(asked(lines, size)[:1] == [(0, size)] and len([r for r in asked(lines, size) if r[0] == 0]) == 1,
+          "the run after the change asked %r" % lines)
+    check(os.path.exists(run.record) and run.dialogs() == [], "payload ran %s, boxes %r"
+          % (os.path.exists(run.record), run.dialogs()))
+    run.report = ["after the change: %r" % lines]
+
+
+if __name__ == "__main__":
+    sys.exit(main({"killed_twice": killed_twice, "changed_between": changed_between},
+                  timeouts={"killed_twice": 120, "changed_between": 90}))
