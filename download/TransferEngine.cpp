@@ -792,7 +792,7 @@ void TransferEngine::rampStep() {
   const double rate = static_cast<double>(windowBytes_) / static_cast<double>(elapsed);
   // A connection on a slower copy can add only its copy's share of a connection.
   double weighted = added;
-  if (sources_.several()) {
+  if (sources_.several() && added > 0) {
     weighted = 0;
     for (const Connection& c : connections_)
       if (c.state != Connection::State::kGone && c.id >= stepFirstId_)

@@ -265,7 +265,6 @@ private:
   std::int64_t rampWaitMs_ = kStepAgainMs;
   bool careful_ = false;  // a step did not pay: the next are judged over the longest window
   int stepFrom_ = 1;  // the count before the step being measured
-  int stepFirstId_ = 1;  // the first connection the step added
   int waitingFirstBytes_ = 0;
   std::int64_t windowStart_ = 0;
   std::int64_t windowBytes_ = 0;
