@@ -14,7 +14,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
-from faults import PACKAGE, announce, bytes_on_disk, quick_payload, start  # noqa: E402
+from faults import PACKAGE, bytes_on_disk  # noqa: E402
 from harness import check, free_port, main, wait_for  # noqa: E402
 
 MIB = 1 << 20
@@ -74,13 +74,13 @@ def killed_twice(run):
     # nginx lets each request send a second's worth at once: at 4 MiB/s per connection the
     # package still takes seconds, so the kills find it mid-way.
     _, log = run.nginx_on(port, "4m")
-    announce(run, "http://127.0.0.1:%d/pkg/setup.exe" % port, digest, size)
-    env = quick_payload(run)
+    run.announce("http://127.0.0.1:%d/pkg/setup.exe" % port, digest, size)
+    env = scenarios.payload_env(run)
     partial = run.drive_c(*PACKAGE)
     logged = 0
     held = []
     for stop_past in (40 * MIB, 100 * MIB):
-        start(run, ["/verysilent"], env)
+        scenarios.start(run, ["/verysilent"], env)
         wait_for(lambda: bytes_on_disk(partial) > stop_past or run.installer.poll() is not None, 60,
                  "more than %d bytes recorded" % stop_past)
         check(run.installer.poll() is None, "the run ended before it was killed")
@@ -93,7 +93,7 @@ def killed_twice(run):
         logged = len(lines)
         held = recorded(partial)
         check(sum(b - a for a, b in held) > stop_past, "killed with %r recorded" % held)
-    start(run, ["/verysilent"], env)
+    scenarios.start(run, ["/verysilent"], env)
     code = run.installer_exit(60)
     lines = open(log).read().splitlines()
     check(code == 0, "the third run ended with %s (boxes %r)" % (code, run.dialogs()))
@@ -113,9 +113,9 @@ def changed_between(run):
     _, log = run.nginx_on(port, "2m")
     url = "http://127.0.0.1:%d/pkg/setup.exe" % port
     server = run.start_update_server("--url", url, "--md5", digest, "--size", str(size), "--version", "1.2.3.4")
-    env = quick_payload(run)
+    env = scenarios.payload_env(run)
     partial = run.drive_c(*PACKAGE)
-    start(run, ["/verysilent"], env)
+    scenarios.start(run, ["/verysilent"], env)
     wait_for(lambda: bytes_on_disk(partial) > MIB, 60, "a part of the package recorded")
     kill_installer(run, port)
     # The same size, new content after the payload's image, a new time (and so a new ETag).
@@ -128,9 +128,9 @@ def changed_between(run):
     check(new_digest != digest, "the file did not change")
     server.terminate()
     server.wait(10)
-    announce(run, url, new_digest, size)
+    run.announce(url, new_digest, size)
     logged = len(open(log).read().splitlines())
-    start(run, ["/verysilent"], env)
+    scenarios.start(run, ["/verysilent"], env)
     code = run.installer_exit(60)
     lines = open(log).read().splitlines()[logged:]
     check(code == 0, "the run after the change ended with %s (boxes %r)" % (code, run.dialogs()))
