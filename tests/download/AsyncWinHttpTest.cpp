@@ -410,9 +410,15 @@ TEST_F(AsyncWinHttpTest, DestructionMidTransferReportsOnceAndKeepsThePrefix) {
   Recorder recorder;
   std::unique_ptr<AsyncWinHttp> downloader;
   ASSERT_NO_FATAL_FAILURE(startSlow(recorder, downloader));
+  // The server's first 64 KiB come at once, but a loaded machine may report them in
+  // several pieces: the stop comes once all of them are reported.
+  const auto hasPrefix = [&recorder] {
+    const std::vector<Report> seen = recorder.snapshot();
+    return !seen.empty() && seen.back().downloaded >= 65536;
+  };
   const ULONGLONG deadline = GetTickCount64() + kTransferTimeoutMs;
-  while (recorder.snapshot().empty() && GetTickCount64() < deadline) Sleep(10);
-  ASSERT_FALSE(recorder.snapshot().empty()) << "no progress from the slow server";
+  while (!hasPrefix() && GetTickCount64() < deadline) Sleep(10);
+  ASSERT_TRUE(hasPrefix()) << "the slow server's first 64 KiB were not reported";
   downloader.reset();
   const std::vector<Report> reports = recorder.snapshot();
   ASSERT_GE(reports.size(), 2u);
