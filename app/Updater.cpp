@@ -555,8 +555,10 @@ void Updater::Impl::onDownloadDone() {
     restartSelf();
     return;
   }
-  if (manager().stage() != 3)
+  if (manager().stage() != 3) {
+    SupportLog::writef("download", "the transfer's end came at stage %d and is left alone", manager().stage());
     return;
+  }
   progressTimer.stop();
   SupportLog::writef("download", "complete: %lld bytes in %.1f s", static_cast<long long>(total),
                      static_cast<double>(SupportLog::facts().downloadMs) / 1000.0);

@@ -14,7 +14,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import SOURCE, TITLE, WINDOW, Failure, check, main, wait_for  # noqa: E402,F401
+from harness import SOURCE, TITLE, WINDOW, Failure, check, installer_logs, main, wait_for  # noqa: E402,F401
 
 DEFAULT_PATH = r"C:\Program Files\vantorworlds"
 ONE_KEY = (291 + 88, 259 + 21)
@@ -309,8 +309,13 @@ def silent(run, *args, env=None, seconds=120, **made):
     code."""
     start(run, ["/verysilent", *args], env if env is not None else payload_env(run), **made)
     shown = []
-    wait_for(lambda: shown.extend(run.visible_windows()) or run.installer.poll() is not None, seconds,
-             "the silent run to end")
+    try:
+        wait_for(lambda: shown.extend(run.visible_windows()) or run.installer.poll() is not None, seconds,
+                 "the silent run to end")
+    except Failure as failure:
+        logs = installer_logs(run)
+        tail = open(logs[-1], encoding="utf-8", errors="replace").read().splitlines()[-12:] if logs else ["(no log)"]
+        raise Failure("%s; its log ends:\n%s" % (failure, "\n".join(tail)))
     check(not shown, "a silent run showed its window")
     return run.installer_exit(5)
 
