@@ -27,12 +27,18 @@
 namespace {
 
 constexpr float kFullAngle = 1.570795f;
-constexpr double kAngleStep = 0.052359833333333335;  // 3 degrees: 30 ticks per fade
+// Each half of a cross-fade (out, then in) takes this long whatever the ticks' pace: a
+// frame moves the fade by the time since the last one. Frames come at most every
+// kFramePeriodMs; each one redraws the whole page and copies it to the layered window,
+// which at 200 % is four times the pixels.
+constexpr unsigned kFadeMs = 150;
+constexpr unsigned kFramePeriodMs = 16;
 const char* const kFont = "微软雅黑";
 const char* const kDownloading = "正在为您下载游戏 ";
 
 unsigned systemTicks() { return GetTickCount(); }
 unsigned (*tickSource)() = systemTicks;
+unsigned (*fadeClock)() = systemTicks;
 
 // One value for every install page of the process: a second download goes on from the
 // speed and the fade of the first.
@@ -70,6 +76,13 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
   QxTextField* lowerText = nullptr;
   bool reconnecting = false;
   FadingPicture shown;
+  unsigned frameAt = 0;
+  // While a fade runs its frames repaint the whole page anyway: progress waits for the
+  // next one and goes to the window in the same copy.
+  bool progressPending = false;
+  std::int64_t pendingTotal = 0, pendingDone = 0;
+
+  bool fading() const { return switching && switchTimer.isActive(); }
 
   void setUpper(const std::string& text) {
     setLine(upperShadow, text);
@@ -86,16 +99,17 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
     field->update();
   }
 
-  void fadeStep() {
+  void fadeStep(unsigned elapsedMs) {
+    const double step = static_cast<double>(kFullAngle) * elapsedMs / kFadeMs;
     if (shared.fadeRising) {
-      angle = static_cast<float>(angle + kAngleStep);
+      angle = static_cast<float>(angle + step);
       if (angle >= kFullAngle) {
         angle = kFullAngle;
         switching = false;
         shared.fadeRising = false;
       }
     } else {
-      angle = static_cast<float>(angle - kAngleStep);
+      angle = static_cast<float>(angle - step);
       if (angle <= 0.0f) {
         angle = 0.0f;
         shared.fadeRising = true;
@@ -104,7 +118,29 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
         carouselIndex = count > 0 ? (carouselIndex + 1) % count : 0;
       }
     }
+  }
+
+  void frame() {
+    const unsigned now = fadeClock();
+    const unsigned elapsed = now - frameAt;
+    if (elapsed == 0)
+      return;
+    frameAt = now;
+    QxGUIServiceProvider* host = owner->root()->provider();
+    if (host)
+      host->holdBlits(true);
+    flushProgress();
+    fadeStep(elapsed);
     owner->update();
+    if (host)
+      host->holdBlits(false);
+  }
+
+  void flushProgress() {
+    if (!progressPending)
+      return;
+    progressPending = false;
+    owner->paintProgress(pendingTotal, pendingDone);
   }
 
   // QxActionListener
@@ -117,8 +153,9 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
     const std::string name = eventName;
     if (name == "carouselTimer") {
       switching = true;
+      frameAt = fadeClock();
     } else if (name == "switchTimer" && switching) {
-      fadeStep();
+      frame();
     }
   }
 };
@@ -154,7 +191,8 @@ InstallPage::~InstallPage() = default;
 void InstallPage::startCarousel(int intervalMs) {
   Impl& d = *pageImpl_;
   d.switchTimer.stop();
-  d.switchTimer.start(5);
+  d.switchTimer.start(kFramePeriodMs);
+  d.frameAt = fadeClock();
   d.carouselTimer.stop();
   d.carouselTimer.start(static_cast<unsigned>(std::max(intervalMs, 0) + 150));
 }
@@ -162,6 +200,7 @@ void InstallPage::startCarousel(int intervalMs) {
 void InstallPage::stopTimers() {
   pageImpl_->switchTimer.stop();
   pageImpl_->carouselTimer.stop();
+  pageImpl_->flushProgress();
 }
 
 void InstallPage::showPicture(int index) {
@@ -170,12 +209,24 @@ void InstallPage::showPicture(int index) {
   d.angle = kFullAngle;
   d.switching = false;
   shared.fadeRising = false;
+  d.flushProgress();
   update();
 }
 
 // --- progress texts ----------------------------------------------------------------------
 
 void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
+  Impl& d = *pageImpl_;
+  if (d.fading()) {
+    d.progressPending = true;
+    d.pendingTotal = total;
+    d.pendingDone = done;
+    return;
+  }
+  paintProgress(total, done);
+}
+
+void InstallPage::paintProgress(std::int64_t total, std::int64_t done) {
   Impl& d = *pageImpl_;
   QxGUIServiceProvider* host = root()->provider();
   if (host)
@@ -272,6 +323,9 @@ bool InstallPageTestApi::timersActive(const InstallPage& page) {
 }
 void InstallPageTestApi::setTickSource(unsigned (*ticks)()) {
   tickSource = ticks ? ticks : systemTicks;
+}
+void InstallPageTestApi::setFadeClock(unsigned (*ticks)()) {
+  fadeClock = ticks ? ticks : systemTicks;
 }
 void InstallPageTestApi::resetShared() { shared = SharedState(); }
 #endif
