@@ -221,6 +221,10 @@ void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
     d.progressPending = true;
     d.pendingTotal = total;
     d.pendingDone = done;
+    // A flood of progress keeps the queue from ever being empty, and the frames' timer
+    // fires only when it is: the message that finds a frame's period gone by draws it.
+    if (fadeClock() - d.frameAt >= kFramePeriodMs)
+      d.frame();
     return;
   }
   paintProgress(total, done);
