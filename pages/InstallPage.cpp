@@ -28,10 +28,11 @@ namespace {
 
 constexpr float kFullAngle = 1.570795f;
 // Each half of a cross-fade (out, then in) takes this long whatever the ticks' pace: a
-// frame moves the fade by the time since the last one. Frames come at most every
+// frame moves the fade by the time since the last one. 300 ms is what its 30 fixed steps
+// took at the shortest period a window timer has (10 ms). Frames come at most every
 // kFramePeriodMs; each one redraws the whole page and copies it to the layered window,
 // which at 200 % is four times the pixels.
-constexpr unsigned kFadeMs = 150;
+constexpr unsigned kFadeMs = 300;
 constexpr unsigned kFramePeriodMs = 16;
 const char* const kFont = "微软雅黑";
 const char* const kDownloading = "正在为您下载游戏 ";

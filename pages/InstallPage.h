@@ -6,7 +6,7 @@
 // Surface for the controller:
 //   InstallPage(width, height)        built hidden by the caller; the timers do not run.
 //   startCarousel(intervalMs)         (re)starts the fade's frames (16 ms; each half of a
-//                                     fade takes 150 ms whatever their pace) and the
+//                                     fade takes 300 ms whatever their pace) and the
 //                                     picture change (intervalMs + 150 ms).
 //   setProgress(total, done)          shows the pair of exact counts; the texts follow
 //                                     the install manager's stage (3 downloading,

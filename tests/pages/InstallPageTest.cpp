@@ -177,7 +177,7 @@ TEST_F(InstallPageTest, FadeMovesWithTheClockNotTheFrames) {
   page->startCarousel(60000);
   ASSERT_TRUE(qxtest::waitForTicks(pump, 16, 6));
   EXPECT_EQ(Api::fadeAngle(*page), 0.0f);
-  g_fadeNow += 75;  // half of the fade in
+  g_fadeNow += 150;  // half of the fade in
   ASSERT_TRUE(pump.untilEachMessage([&] { return Api::fadeAngle(*page) > 0.0f; }, 10000));
   EXPECT_NEAR(Api::fadeAngle(*page), 1.5708f / 2, 0.01f);
   EXPECT_TRUE(Api::switching(*page));
