@@ -78,6 +78,9 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
   bool reconnecting = false;
   FadingPicture shown;
   unsigned frameAt = 0;
+  // What the last frame took: on a busy machine a frame can take longer than a period,
+  // and frames back to back would leave the thread no time for anything else.
+  unsigned frameCost = 0;
   // While a fade runs its frames repaint the whole page anyway: progress waits for the
   // next one and goes to the window in the same copy.
   bool progressPending = false;
@@ -121,10 +124,11 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
     }
   }
 
-  void frame() {
+  // A frame at least `gapMs` and twice the last frame's cost after the last one.
+  void frame(unsigned gapMs) {
     const unsigned now = fadeClock();
     const unsigned elapsed = now - frameAt;
-    if (elapsed == 0)
+    if (elapsed == 0 || elapsed < std::max(gapMs, 2 * frameCost))
       return;
     frameAt = now;
     QxGUIServiceProvider* host = owner->root()->provider();
@@ -135,6 +139,7 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
     owner->update();
     if (host)
       host->holdBlits(false);
+    frameCost = fadeClock() - now;
   }
 
   void flushProgress() {
@@ -155,8 +160,9 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
     if (name == "carouselTimer") {
       switching = true;
       frameAt = fadeClock();
+      frameCost = 0;
     } else if (name == "switchTimer" && switching) {
-      frame();
+      frame(0);
     }
   }
 };
@@ -224,8 +230,7 @@ void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
     d.pendingDone = done;
     // A flood of progress keeps the queue from ever being empty, and the frames' timer
     // fires only when it is: the message that finds a frame's period gone by draws it.
-    if (fadeClock() - d.frameAt >= kFramePeriodMs)
-      d.frame();
+    d.frame(kFramePeriodMs);
     return;
   }
   paintProgress(total, done);
