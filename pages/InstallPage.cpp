@@ -27,12 +27,19 @@
 namespace {
 
 constexpr float kFullAngle = 1.570795f;
-constexpr double kAngleStep = 0.052359833333333335;  // 3 degrees: 30 ticks per fade
+// Each half of a cross-fade (out, then in) takes this long whatever the ticks' pace: a
+// frame moves the fade by the time since the last one. 300 ms is what its 30 fixed steps
+// took at the shortest period a window timer has (10 ms). Frames come at most every
+// kFramePeriodMs; each one redraws the whole page and copies it to the layered window,
+// which at 200 % is four times the pixels.
+constexpr unsigned kFadeMs = 300;
+constexpr unsigned kFramePeriodMs = 16;
 const char* const kFont = "微软雅黑";
 const char* const kDownloading = "正在为您下载游戏 ";
 
 unsigned systemTicks() { return GetTickCount(); }
 unsigned (*tickSource)() = systemTicks;
+unsigned (*fadeClock)() = systemTicks;
 
 // One value for every install page of the process: a second download goes on from the
 // speed and the fade of the first.
@@ -70,6 +77,16 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
   QxTextField* lowerText = nullptr;
   bool reconnecting = false;
   FadingPicture shown;
+  unsigned frameAt = 0;
+  // What the last frame took: on a busy machine a frame can take longer than a period,
+  // and frames back to back would leave the thread no time for anything else.
+  unsigned frameCost = 0;
+  // While a fade runs its frames repaint the whole page anyway: progress waits for the
+  // next one and goes to the window in the same copy.
+  bool progressPending = false;
+  std::int64_t pendingTotal = 0, pendingDone = 0;
+
+  bool fading() const { return switching && switchTimer.isActive(); }
 
   void setUpper(const std::string& text) {
     setLine(upperShadow, text);
@@ -86,16 +103,17 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
     field->update();
   }
 
-  void fadeStep() {
+  void fadeStep(unsigned elapsedMs) {
+    const double step = static_cast<double>(kFullAngle) * elapsedMs / kFadeMs;
     if (shared.fadeRising) {
-      angle = static_cast<float>(angle + kAngleStep);
+      angle = static_cast<float>(angle + step);
       if (angle >= kFullAngle) {
         angle = kFullAngle;
         switching = false;
         shared.fadeRising = false;
       }
     } else {
-      angle = static_cast<float>(angle - kAngleStep);
+      angle = static_cast<float>(angle - step);
       if (angle <= 0.0f) {
         angle = 0.0f;
         shared.fadeRising = true;
@@ -104,7 +122,31 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
         carouselIndex = count > 0 ? (carouselIndex + 1) % count : 0;
       }
     }
+  }
+
+  // A frame at least `gapMs` and twice the last frame's cost after the last one.
+  void frame(unsigned gapMs) {
+    const unsigned now = fadeClock();
+    const unsigned elapsed = now - frameAt;
+    if (elapsed == 0 || elapsed < std::max(gapMs, 2 * frameCost))
+      return;
+    frameAt = now;
+    QxGUIServiceProvider* host = owner->root()->provider();
+    if (host)
+      host->holdBlits(true);
+    flushProgress();
+    fadeStep(elapsed);
     owner->update();
+    if (host)
+      host->holdBlits(false);
+    frameCost = fadeClock() - now;
+  }
+
+  void flushProgress() {
+    if (!progressPending)
+      return;
+    progressPending = false;
+    owner->paintProgress(pendingTotal, pendingDone);
   }
 
   // QxActionListener
@@ -117,8 +159,10 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
     const std::string name = eventName;
     if (name == "carouselTimer") {
       switching = true;
+      frameAt = fadeClock();
+      frameCost = 0;
     } else if (name == "switchTimer" && switching) {
-      fadeStep();
+      frame(0);
     }
   }
 };
@@ -154,7 +198,8 @@ InstallPage::~InstallPage() = default;
 void InstallPage::startCarousel(int intervalMs) {
   Impl& d = *pageImpl_;
   d.switchTimer.stop();
-  d.switchTimer.start(5);
+  d.switchTimer.start(kFramePeriodMs);
+  d.frameAt = fadeClock();
   d.carouselTimer.stop();
   d.carouselTimer.start(static_cast<unsigned>(std::max(intervalMs, 0) + 150));
 }
@@ -162,6 +207,7 @@ void InstallPage::startCarousel(int intervalMs) {
 void InstallPage::stopTimers() {
   pageImpl_->switchTimer.stop();
   pageImpl_->carouselTimer.stop();
+  pageImpl_->flushProgress();
 }
 
 void InstallPage::showPicture(int index) {
@@ -170,12 +216,27 @@ void InstallPage::showPicture(int index) {
   d.angle = kFullAngle;
   d.switching = false;
   shared.fadeRising = false;
+  d.flushProgress();
   update();
 }
 
 // --- progress texts ----------------------------------------------------------------------
 
 void InstallPage::setProgress(std::int64_t total, std::int64_t done) {
+  Impl& d = *pageImpl_;
+  if (d.fading()) {
+    d.progressPending = true;
+    d.pendingTotal = total;
+    d.pendingDone = done;
+    // A flood of progress keeps the queue from ever being empty, and the frames' timer
+    // fires only when it is: the message that finds a frame's period gone by draws it.
+    d.frame(kFramePeriodMs);
+    return;
+  }
+  paintProgress(total, done);
+}
+
+void InstallPage::paintProgress(std::int64_t total, std::int64_t done) {
   Impl& d = *pageImpl_;
   QxGUIServiceProvider* host = root()->provider();
   if (host)
@@ -272,6 +333,9 @@ bool InstallPageTestApi::timersActive(const InstallPage& page) {
 }
 void InstallPageTestApi::setTickSource(unsigned (*ticks)()) {
   tickSource = ticks ? ticks : systemTicks;
+}
+void InstallPageTestApi::setFadeClock(unsigned (*ticks)()) {
+  fadeClock = ticks ? ticks : systemTicks;
 }
 void InstallPageTestApi::resetShared() { shared = SharedState(); }
 #endif

@@ -5,12 +5,14 @@
 //
 // Surface for the controller:
 //   InstallPage(width, height)        built hidden by the caller; the timers do not run.
-//   startCarousel(intervalMs)         (re)starts the fade ticks (5 ms) and the picture
-//                                     change (intervalMs + 150 ms).
+//   startCarousel(intervalMs)         (re)starts the fade's frames (16 ms; each half of a
+//                                     fade takes 300 ms whatever their pace) and the
+//                                     picture change (intervalMs + 150 ms).
 //   setProgress(total, done)          shows the pair of exact counts; the texts follow
 //                                     the install manager's stage (3 downloading,
 //                                     4 verifying the package, 5 installing, 2 query
-//                                     failed: texts cleared).
+//                                     failed: texts cleared). While a fade runs, the
+//                                     pair is shown with its next frame.
 //   setReconnecting(on)               while on, the download's lower line says that it
 //                                     is reconnecting; shown from the next setProgress.
 //   stopTimers()                      stops both carousel timers.
@@ -39,5 +41,6 @@ public:
 private:
   friend class InstallPageTestApi;
   struct Impl;
+  void paintProgress(std::int64_t total, std::int64_t done);
   std::unique_ptr<Impl> pageImpl_;
 };

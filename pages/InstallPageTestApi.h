@@ -19,6 +19,8 @@ public:
   static bool timersActive(const InstallPage& page);
   // Replaces the millisecond tick count of the speed samples; null restores the system's.
   static void setTickSource(unsigned (*ticks)());
+  // Replaces the millisecond clock that moves the fade; null restores the system's.
+  static void setFadeClock(unsigned (*ticks)());
   // Forgets the speed samples and the fade direction shared by all install pages.
   static void resetShared();
 };

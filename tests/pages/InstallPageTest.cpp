@@ -19,6 +19,8 @@ using Api = InstallPageTestApi;
 
 unsigned g_now = 0;
 unsigned testTicks() { return g_now; }
+unsigned g_fadeNow = 0;
+unsigned testFadeClock() { return g_fadeNow; }
 
 class InstallPageTest : public PageTest {
 protected:
@@ -33,6 +35,7 @@ protected:
   void TearDown() override {
     PageTest::TearDown();
     Api::setTickSource(nullptr);
+    Api::setFadeClock(nullptr);
     InstallManager::instance().setStage(0);
   }
 
@@ -142,6 +145,23 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
   // A few ticks of the fade's period: the stopped fade had its chances.
   ASSERT_TRUE(qxtest::waitForTicks(pump, 5, 5));
   EXPECT_EQ(Api::fadeAngle(*page), angle);
+}
+
+// A fade lasts as long whatever the pace of its frames: frames with the clock standing
+// still leave it where it is, and a stalled thread finds it further on, never past its end.
+TEST_F(InstallPageTest, FadeMovesWithTheClockNotTheFrames) {
+  Api::setFadeClock(testFadeClock);
+  g_fadeNow = 1000;
+  page->startCarousel(60000);
+  ASSERT_TRUE(qxtest::waitForTicks(pump, 16, 6));
+  EXPECT_EQ(Api::fadeAngle(*page), 0.0f);
+  g_fadeNow += 150;  // half of the fade in
+  ASSERT_TRUE(pump.untilEachMessage([&] { return Api::fadeAngle(*page) > 0.0f; }, 10000));
+  EXPECT_NEAR(Api::fadeAngle(*page), 1.5708f / 2, 0.01f);
+  EXPECT_TRUE(Api::switching(*page));
+  g_fadeNow += 5000;
+  ASSERT_TRUE(pump.untilEachMessage([&] { return !Api::switching(*page); }, 10000));
+  EXPECT_NEAR(Api::fadeAngle(*page), 1.5708f, 0.0001f);
 }
 
 TEST_F(InstallPageTest, WithoutConfiguredPicturesTheFirstOneStays) {
