@@ -3,7 +3,7 @@
 # shapes each connection to 2 MiB/s under /slow/ (announced, on 127.0.0.1) and to 8 MiB/s
 # under /fast/ (the mirror, on 127.0.0.2, another host), a 64 MiB package. AsyncWinHttp
 # (under Wine, download_bench get with 4 connections and the mirror) and aria2c (the same
-# two addresses, 4 connections) fetch it; each also from the fast copy alone. Each figure
+# two addresses, 4 connections to each host) fetch it; each also from the fast copy alone. Each figure
 # is the median of three runs, every run must give the package byte for byte, and the
 # share of bytes the fast copy sent is read from nginx's log.
 # Usage: tools/bench/mirrors.sh [x86_64 build]   (after tools/test.sh; needs aria2c)
@@ -55,7 +55,7 @@ run() {
       line=$(timeout 150 "$src/tools/wine-run" "$bench" get "$1" "$(win_path "$got")" "$size" 4 "${@:2}" | tr -d '\r')
       seconds=${line##* } ;;
     aria2c)
-      seconds=$( { TIMEFORMAT=%3R; time timeout 150 aria2c --no-conf -q -x 4 -s 4 -k 1M \
+      seconds=$( { TIMEFORMAT=%3R; time timeout 150 aria2c --no-conf -q -x 4 -s 8 -k 1M \
                    --file-allocation=none --allow-overwrite=true --auto-file-renaming=false \
                    -d "$root/got" -o package.bin "$@" >/dev/null; } 2>&1 ) ;;
   esac
