@@ -20,6 +20,7 @@ struct Server {
   std::string host;
   std::int64_t perMs;  // bytes per millisecond and connection; 0: refuses connections
   int version;         // which file it holds (its ETag names it)
+  int limit = 0;       // connections it serves at once; more are answered 503 (0: any)
 };
 
 struct Request {
@@ -34,6 +35,7 @@ struct Outcome {
   std::int64_t elapsedMs = 0;
   std::vector<std::int64_t> bytes;  // the engine's count per source
   int mostOnOneHost = 0;
+  std::vector<int> mostServed;  // per source, the most requests it served at once
 };
 
 Outcome run(const std::vector<Server>& servers, std::int64_t size) {
@@ -49,6 +51,7 @@ Outcome run(const std::vector<Server>& servers, std::int64_t size) {
   const Request* handing = nullptr;
   std::int64_t handed = 0;  // body bytes of `handing` before the chunk being written
   std::int64_t now = 0;
+  out.mostServed.assign(servers.size(), 0);
   std::vector<std::pair<std::int64_t, std::int64_t>> written;
   bool ended = false;
   auto apply = [&](auto&& self, const Engine::Commands& commands) -> void {
@@ -98,7 +101,19 @@ Outcome run(const std::vector<Server>& servers, std::int64_t size) {
         continue;
       }
       if (!q.answered) {
+        int serving = 0;
+        for (const auto& [other, r] : requests)
+          serving += r.source == q.source && r.answered;
+        if (s.limit > 0 && serving >= s.limit) {
+          Engine::Answer busy;
+          busy.status = 503;
+          busy.retryAfterMs = 1000;
+          requests.erase(found);
+          apply(apply, engine.answered(id, busy, now));
+          continue;
+        }
         q.answered = true;
+        out.mostServed[q.source] = std::max(out.mostServed[q.source], serving + 1);
         Engine::Answer a;
         a.etag = "\"v" + std::to_string(s.version) + "\"";
         a.acceptRanges = true;
@@ -161,6 +176,18 @@ TEST(TransferEngineSources, FastCopyCarriesTheFileAndTheOtherFileNeverMixesIn) {
     EXPECT_GT(o.bytes[c.fastIndex], size * 2 / 3);
     EXPECT_LE(o.elapsedMs, alone.elapsedMs * 6 / 5);
   }
+}
+
+// A copy that answers 503 beyond two connections lowers its own host's ceiling only: the
+// other copy still gets its four.
+TEST(TransferEngineSources, BusyAnswersLowerOnlyTheirHostsCeiling) {
+  Server limited{"limited.example", 4000, 1};
+  limited.limit = 2;
+  const Outcome o = run({limited, {"other.example", 2000, 1}}, 96ll << 20);
+  EXPECT_EQ(o.broken, "");
+  ASSERT_EQ(o.end, Engine::End::kComplete);
+  EXPECT_EQ(o.mostServed[0], 2);
+  EXPECT_EQ(o.mostServed[1], 4);
 }
 
 } // namespace
