@@ -892,11 +892,7 @@ void TransferEngine::record(bool force) {
     return;
   if (ending_ && !known_) {
     // A file of unknown size has no record to keep: ".parts" needs the size.
-    over_ = true;
-    Command end{Command::Kind::kEnd};
-    end.end = endAs_;
-    end.text = endText_;
-    out_.push_back(end);
+    endNow(endAs_, endText_);
     return;
   }
   if (ending_) {
@@ -952,11 +948,7 @@ TransferEngine::Commands TransferEngine::saved(bool ok, const std::string& text,
     return take();
   if (persist_ == Persist::kFinalSaving) {
     persist_ = Persist::kIdle;
-    over_ = true;
-    Command end{Command::Kind::kEnd};
-    end.end = endAs_;
-    end.text = endText_;
-    out_.push_back(end);
+    endNow(endAs_, endText_);
     return take();
   }
   if (persist_ == Persist::kSaving) {
@@ -977,6 +969,15 @@ TransferEngine::Commands TransferEngine::saved(bool ok, const std::string& text,
 // The end: every request closed, the data flushed, then ".parts" saved (or dropped, for
 // a whole file), then the one kEnd. A disk failure ends at once: the record stays as it
 // was last saved, which is true.
+// The one end command of the download.
+void TransferEngine::endNow(End end, const std::string& text) {
+  over_ = true;
+  Command command{Command::Kind::kEnd};
+  command.end = end;
+  command.text = text;
+  out_.push_back(command);
+}
+
 void TransferEngine::finish(End end, const std::string& text) {
   if (over_ || (ending_ && end != End::kDisk))
     return;
@@ -986,11 +987,7 @@ void TransferEngine::finish(End end, const std::string& text) {
     c.state = Connection::State::kGone;
   }
   if (end == End::kDisk) {
-    over_ = true;
-    Command command{Command::Kind::kEnd};
-    command.end = end;
-    command.text = text;
-    out_.push_back(command);
+    endNow(end, text);
     return;
   }
   ending_ = true;

@@ -224,6 +224,7 @@ private:
   bool elsewhere(Connection& c, Ended how, std::int64_t retryAfterMs, bool refusedForLoad, const std::string& text);
   void record(bool force);
   void finish(End end, const std::string& text);
+  void endNow(End end, const std::string& text);
   bool diskAnswered(bool ok, const std::string& text, std::int64_t now);
   void progressed();
   void checkQuiet();

@@ -165,20 +165,24 @@ class Run:
         name = os.path.basename(exe)
 
         def stop():
-            if self.installer.poll() is None:
-                self.installer.kill()
-                self.installer.wait(10)
-            for pid in self.installer_processes(name):
-                try:
-                    os.kill(int(pid), signal.SIGKILL)
-                except OSError:
-                    pass
+            self.kill_installer(name)
             # Gone before the next scenario looks for a window of the same title.
             deadline = time.time() + 10
             while self.installer_processes(name) and time.time() < deadline:
                 time.sleep(0.1)
         self.stack.callback(stop)
         return self.installer
+
+    def kill_installer(self, name):
+        """Kills the installer started last and every copy of `name` it restarted, outright."""
+        if self.installer.poll() is None:
+            self.installer.kill()
+            self.installer.wait(10)
+        for pid in self.installer_processes(name):
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+            except OSError:
+                pass
 
     def installer_processes(self, name):
         """Processes of this run's Wine prefix whose command line names `name` (copies the

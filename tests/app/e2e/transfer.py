@@ -9,7 +9,6 @@
 """
 import hashlib
 import os
-import signal
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -56,13 +55,7 @@ def kill_installer(run, port):
     """Kills the running installer outright, as a power cut or the task manager would, and
     waits until nginx has let go of (and so logged) every request it had."""
     name = os.path.basename(run.installer.args[1])
-    run.installer.send_signal(signal.SIGKILL)
-    run.installer.wait(10)
-    for pid in run.installer_processes(name):
-        try:
-            os.kill(int(pid), signal.SIGKILL)
-        except OSError:
-            pass
+    run.kill_installer(name)
     wait_for(lambda: not run.installer_processes(name), 20, "the killed installer to go")
     wait_for(lambda: connected(port) == 0, 20, "nginx to close the killed run's connections")
 
