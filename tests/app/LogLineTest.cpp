@@ -80,7 +80,7 @@ TEST(LogQueue, FloodFromSeveralThreadsIsCountedExactly) {
   for (int t = 0; t < 4; ++t)
     loggers.emplace_back([&queue, t] {
       for (int i = 0; i < 20000; ++i) {
-        char head[8];
+        char head[16];
         std::snprintf(head, sizeof head, "%d%05d", t, i);
         queue.push(head + std::string(93, 'x') + "\n");
       }
