@@ -59,28 +59,6 @@ inline std::vector<DrawItem> itemsOfKind(const QxWidget& w, int kind) {
   return out;
 }
 
-// A fresh frame window per test (the window class is registered by the test main); tests
-// add their widgets to `frame`. For tests that change the frame itself.
-class FrameTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    frame = new StandardWidget("控件测试");
-    frame->createWindow();
-    hwnd = frame->hwnd();
-    ASSERT_TRUE(IsWindow(hwnd));
-    pump(20);
-  }
-
-  void TearDown() override {
-    delete frame;
-    frame = nullptr;
-    pump(10);
-  }
-
-  StandardWidget* frame = nullptr;
-  HWND hwnd = nullptr;
-};
-
 // One frame window for a whole suite of tests that only add widgets to it: each test's
 // widgets are deleted after it, and the mouse leaves the window. (Wine under a bare X
 // server takes about two seconds to take a window down, so this keeps the run short.)

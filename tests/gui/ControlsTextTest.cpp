@@ -105,7 +105,6 @@ TEST_F(TextFieldTest, SizesItselfOnlyWhenAsked) {
                                 DrawItem::AlignLeft, DrawItem::AlignTop, "simsun");
   frame->addChild(field);
   // Built with width 0: construction leaves auto sizing off, attaching keeps the 0 width.
-  EXPECT_EQ(field->width(), 0);
   field->onAttach(frame->window());
   field->refresh();
   EXPECT_EQ(field->width(), 0);
@@ -136,10 +135,6 @@ TEST_F(TextFieldTest, FontStyleRebuildsOnlyTheTextItem) {
   EXPECT_EQ(field->items()[0].kind, DrawItem::Fill);
   EXPECT_EQ(field->items()[1].kind, DrawItem::Text);
   EXPECT_TRUE(field->items()[1].bold);
-  EXPECT_EQ(field->items()[1].width, 26);
-  EXPECT_EQ(field->items()[1].height, 14);
-  field->setFontStyle(true);
-  EXPECT_EQ(field->items().size(), 2u);
   field->setFontStyle(false);
   EXPECT_FALSE(field->items()[1].bold);
 }
