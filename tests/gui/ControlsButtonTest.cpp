@@ -99,16 +99,10 @@ TEST_F(ButtonTest, MouseRulesHoverPressAndClickOnRelease) {
   moveTo(hwnd, 20, 300);
   EXPECT_EQ(b->state(), 0);
 
-  // A release without a press on the button does nothing.
+  // A release without a press on the button does nothing. (That no mouse rule leaves the
+  // disabled state is WelcomePageTest.UncheckingTheLicenceDisablesBothInstallButtons's.)
   moveTo(hwnd, 210, 310);
   SendMessageA(hwnd, WM_LBUTTONUP, 0, point(210, 310));
-  EXPECT_EQ(probe.clicks, 1);
-
-  // No mouse rule leaves the disabled state.
-  b->setState(3);
-  click(hwnd, 210, 310);
-  moveTo(hwnd, 20, 300);
-  EXPECT_EQ(b->state(), 3);
   EXPECT_EQ(probe.clicks, 1);
 }
 
