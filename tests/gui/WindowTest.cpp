@@ -150,13 +150,15 @@ TEST_F(WindowTest, SecondMeasurementWithTheSameArgumentsCreatesNoFont) {
   EXPECT_GT(w, 20);
   EXPECT_LT(w, 300);
   EXPECT_GT(h, 5);
-  int w2 = 300, h2 = 40, w3 = 300, h3 = 40;
+  int w2 = 300, h2 = 40, w3 = 300, h3 = 40, w4 = 300, h4 = 40;
   wnd->measureText("measure me", "Tahoma", 14, false, false, true, w2, h2);
   EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 1);
   EXPECT_EQ((std::vector<int>{w2, h2}), (std::vector<int>{w, h}));
-  // Bold is another key.
+  // Bold is another key, and so is another text.
   wnd->measureText("measure me", "Tahoma", 14, true, false, true, w3, h3);
   EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 2);
+  wnd->measureText("measure me measure me", "Tahoma", 14, false, false, true, w4, h4);
+  EXPECT_GT(w4, w);
   // Word wrapping within the width limit grows the height.
   int ww = 40, wh = 400;
   wnd->measureText("several words to wrap here", "Tahoma", 14, false, false, false, ww, wh);
