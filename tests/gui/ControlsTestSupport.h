@@ -29,7 +29,7 @@ using qxtest::pumpUntil;
 
 using Recorder = qxtest::ActionRecorder;
 
-// The run's message-box watcher (ControlsTestMain.cpp); it answers IDCANCEL unless a test
+// The run's message-box watcher (GuiTestMain.cpp); it answers IDCANCEL unless a test
 // asks for another answer.
 extern qxtest::DialogWatcher* g_dialogs;
 

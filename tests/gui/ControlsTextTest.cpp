@@ -100,7 +100,7 @@ TEST(TextBoxWithoutWindowTest, DrawsItsFrameButHasNoEditControl) {
 
 using TextFieldTest = SharedFrameTest;
 
-TEST_F(TextFieldTest, SizesItselfOnlyWhenAsked) {
+TEST_F(TextFieldTest, SizesItselfOnlyWhenAskedAndRestylesOnlyItsTextItem) {
   auto* field = new QxTextField("所需磁盘空间：1000 MB", 131, 229, 0, 20, 12, 0x999999,
                                 DrawItem::AlignLeft, DrawItem::AlignTop, "simsun");
   frame->addChild(field);
@@ -123,12 +123,7 @@ TEST_F(TextFieldTest, SizesItselfOnlyWhenAsked) {
 
   field->setText("x", false, false);
   EXPECT_EQ(field->width(), 0);
-}
 
-TEST_F(TextFieldTest, FontStyleRebuildsOnlyTheTextItem) {
-  auto* field = new QxTextField("欢迎", 512, 40, 26, 14, 12, 0xB25C00, DrawItem::AlignLeft,
-                                DrawItem::AlignTop, "simsun");
-  frame->addChild(field);
   field->addFill(0x123456, 0, 0, 1, 1);
   field->setFontStyle(true);
   ASSERT_EQ(field->items().size(), 2u);
