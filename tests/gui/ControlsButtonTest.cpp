@@ -65,6 +65,7 @@ TEST_F(ButtonTest, AlphaHitTestIgnoresTransparentPixels) {
   b->setAlphaHitTest(false);
   EXPECT_TRUE(b->hitTest(2, 2));
   EXPECT_FALSE(b->hitTest(32, 2));
+  EXPECT_FALSE(b->hitTest(-1, 2));
   click(hwnd, 102, 202);
   EXPECT_EQ(recorder.commands, std::vector<std::string>{"glyph"});
 }

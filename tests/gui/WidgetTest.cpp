@@ -194,10 +194,12 @@ TEST_F(WidgetTest, InsertChildReordersWithoutRefreshAndReparentsWithRefresh) {
   EXPECT_EQ(journal.take(), (Lines{"a refresh"}));
   EXPECT_EQ(root->childCount(), 1);
   EXPECT_EQ(b->child(0), a);
+  EXPECT_EQ(b->child(1), c);
   EXPECT_EQ(a->parent(), b);
   EXPECT_EQ(root->getFocus(), nullptr) << "a re-parented widget loses the focus";
   a->setFocus();
   EXPECT_EQ(root->removeChild(c), nullptr) << "not its child";
+  EXPECT_EQ(c->parent(), b);
   std::unique_ptr<QxWidget> taken = b->removeChild(a);
   EXPECT_EQ(taken.get(), a);
   EXPECT_EQ(a->parent(), nullptr);
@@ -320,6 +322,7 @@ TEST(DrawListTest, NineGridCutsSourceAndDestinationIntoCells) {
     const DrawItem& it = w.items()[size_t(i)];
     const int *c = cols[i % 3], *r = rows[i / 3];
     EXPECT_EQ(it.kind, DrawItem::ImageSection);
+    EXPECT_EQ(it.name, "grid");
     EXPECT_EQ((std::vector<int>{it.x, it.width, it.srcX, it.y, it.height, it.srcY, it.srcWidth, it.srcHeight}),
               (std::vector<int>{c[0], c[1], c[2], r[0], r[1], r[2], 10, 10}))
         << "cell " << i;
