@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the control tests: a real frame window (StandardWidget with its QxGUISPWnd)
-// made per test or shared by a suite, and synchronous mouse messages in window coordinates.
+// shared by a suite, and synchronous mouse messages in window coordinates.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "gui/DrawItem.h"
-#include "gui/MessageLoop.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxGUISPWndTestApi.h"

@@ -167,10 +167,6 @@ TEST_F(WindowTest, SecondMeasurementWithTheSameArgumentsCreatesNoFont) {
 
 namespace {
 
-LRESULT CALLBACK plainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
 void CALLBACK safetyQuit(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
   PostQuitMessage(99);
@@ -180,13 +176,9 @@ void CALLBACK safetyQuit(HWND, UINT, UINT_PTR id, DWORD) {
 
 TEST_F(WindowTest, LoopOffersChildWindowMessagesToTheTopLevelObjectAndReturnsTheQuitCode) {
   open(0, 0, 200, 100);
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = plainProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = "QxTestPlainChild";
-  RegisterClassA(&wc);
-  HWND child = CreateWindowExA(0, "QxTestPlainChild", "", WS_CHILD, 0, 0, 10, 10, wnd->hwnd(),
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
+  // A plain child window of a system class.
+  HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, wnd->hwnd(), nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
   ASSERT_TRUE(child);
   root->swallow = WM_USER + 5;
   PostMessageA(child, WM_USER + 5, 1, 2);
