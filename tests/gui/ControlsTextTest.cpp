@@ -14,53 +14,42 @@ namespace {
 
 // A page holding a path box, as the option page does (whose test checks that hiding the
 // page hides the box's edit control).
-class FormPage : public Panel {
-public:
-  FormPage() : Panel(0, 660, 480) {}
-  QxTextBox* box = nullptr;
-};
-
 class TextBoxTest : public SharedFrameTest {
 protected:
   void SetUp() override {
     SharedFrameTest::SetUp();
-    page = new FormPage;
+    page = new Panel(0, 660, 480);
     frame->addChild(page);
-    page->box = new QxTextBox(page, "D:\\游戏\\Vantor");
+    box = new QxTextBox(page, "D:\\游戏\\Vantor");
     pump(20);
   }
 
-  // The edit control's rectangle in the frame window's client coordinates.
-  RECT editRect() const {
-    RECT r{};
-    GetWindowRect(page->box->editWindow(), &r);
-    MapWindowPoints(HWND_DESKTOP, hwnd, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-  }
-
-  FormPage* page = nullptr;
+  Panel* page = nullptr;
+  QxTextBox* box = nullptr;
 };
 
 } // namespace
 
 TEST_F(TextBoxTest, EditControlFollowsTheBoxAndItsPage) {
-  HWND edit = page->box->editWindow();
+  HWND edit = box->editWindow();
   ASSERT_TRUE(IsWindow(edit));
   EXPECT_EQ(GetParent(edit), hwnd);
   // Moving the page moves the control with it (window coordinates), inside the drawn frame.
   page->setBounds(10, 20, 660, 480);
-  page->box->setBounds(131, 189, 312, 26);
-  RECT r = editRect();
+  box->setBounds(131, 189, 312, 26);
+  // The edit control's rectangle in the frame window's client coordinates.
+  RECT r{};
+  GetWindowRect(edit, &r);
+  MapWindowPoints(HWND_DESKTOP, hwnd, reinterpret_cast<POINT*>(&r), 2);
   EXPECT_EQ(r.left, 10 + 131 + 7);
   EXPECT_EQ(r.top, 20 + 189 + 7);
 
   // A second attach keeps the one control.
-  page->box->refresh();
-  EXPECT_EQ(page->box->editWindow(), edit);
+  box->refresh();
+  EXPECT_EQ(box->editWindow(), edit);
 }
 
 TEST_F(TextBoxTest, TextGoesThroughTheEditControlInTheAnsiCodePage) {
-  QxTextBox* box = page->box;
   EXPECT_EQ(box->getText(), "D:\\游戏\\Vantor");
   box->setText("E:\\新建文件夹");
   EXPECT_EQ(box->getText(), "E:\\新建文件夹");
@@ -72,7 +61,7 @@ TEST_F(TextBoxTest, TextGoesThroughTheEditControlInTheAnsiCodePage) {
 }
 
 TEST_F(TextBoxTest, ClickOnTheFrameFocusesTheEditControl) {
-  HWND edit = page->box->editWindow();
+  HWND edit = box->editWindow();
   SetForegroundWindow(hwnd);
   SetFocus(hwnd);
   ASSERT_NE(GetFocus(), edit);
@@ -85,7 +74,7 @@ TEST_F(TextBoxTest, ClickOnTheFrameFocusesTheEditControl) {
 
   HCURSOR ibeam = LoadCursor(nullptr, IDC_IBEAM);
   SetCursor(LoadCursor(nullptr, IDC_ARROW));
-  EXPECT_TRUE(page->box->onMouse(QxWidget::CursorQuery, 1, 1, HTCLIENT));
+  EXPECT_TRUE(box->onMouse(QxWidget::CursorQuery, 1, 1, HTCLIENT));
   EXPECT_EQ(GetCursor(), ibeam);
 }
 
