@@ -1,11 +1,19 @@
 #pragma once
 // A root widget for window tests: its paint() runs a given builder of the draw list, and
-// it records the mouse and key events and window calls it receives.
+// it records the mouse and key events and window calls it receives. CanvasTest hosts one
+// in a window of its own.
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "gui/QxGUISPWnd.h"
+#include "gui/QxGUISPWndTestApi.h"
 #include "gui/QxWidget.h"
+#include "tests/support/MessagePump.h"
 
 namespace qxtest {
 
@@ -59,6 +67,30 @@ public:
 
 private:
   std::function<void(Canvas&)> build_;
+};
+
+inline void whiteCanvas(Canvas& c) { c.addFill(0xFFFFFF, 0, 0, c.width(), c.height()); }
+
+class CanvasTest : public ::testing::Test {
+protected:
+  void open(int x, int y, int w, int h, std::function<void(Canvas&)> build = whiteCanvas) {
+    root = new Canvas("canvas-test", x, y, w, h, std::move(build));
+    // Unmapped: messages and the back buffer work the same, and the display stays out of it.
+    root->setVisible(false);
+    wnd = std::make_unique<QxGUISPWnd>(nullptr, root, false, false, true, false);
+  }
+  void TearDown() override {
+    wnd.reset();
+    delete root;
+    root = nullptr;
+    dropQueued();
+  }
+  // 0xRRGGBB of the back buffer.
+  std::uint32_t px(int x, int y) const {
+    return QxGUISPWndTestApi::backBufferPixel(*wnd, x, y) & 0xFFFFFFu;
+  }
+  Canvas* root = nullptr;
+  std::unique_ptr<QxGUISPWnd> wnd;
 };
 
 } // namespace qxtest

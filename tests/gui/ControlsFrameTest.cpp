@@ -45,15 +45,7 @@ TEST(FramePlacementTest, CascadesFromTheFirstAndCentresAgainAfterIt) {
   pump(10);
 }
 
-using FrameWidgetTest = FrameTest;
-
-TEST_F(FrameWidgetTest, MinimiseButton) {
-  EXPECT_FALSE(frame->isMinimized());
-  EXPECT_FALSE(frame->isMaximized());
-  click(hwnd, 590, 8);
-  EXPECT_TRUE(pumpUntil([&] { return frame->isMinimized(); }, 3000));
-  EXPECT_TRUE(IsWindow(hwnd));
-}
+using FrameWidgetTest = SharedFrameTest;
 
 TEST_F(FrameWidgetTest, CaptionDragsOnlyWhereNoChildLies) {
   auto* page = new Panel(0, 660, 480);
@@ -62,23 +54,18 @@ TEST_F(FrameWidgetTest, CaptionDragsOnlyWhereNoChildLies) {
   page->addChild(button);
   button->setAlphaHitTest(false);
 
-  EXPECT_EQ(frame->windowHitTest(100, 60), HTCAPTION);
-  EXPECT_EQ(frame->windowHitTest(310, 60), HTCLIENT);
-  EXPECT_EQ(frame->windowHitTest(590, 5), HTCLIENT) << "the minimise button";
-  EXPECT_EQ(frame->windowHitTest(100, 139), HTCAPTION);
-  EXPECT_EQ(frame->windowHitTest(100, 140), HTCLIENT);
-  // The frame is not resizable: its 4-pixel border is client area.
-  EXPECT_EQ(frame->windowHitTest(1, 300), HTCLIENT);
-  EXPECT_EQ(frame->windowHitTest(1, 60), HTCLIENT);
-
-  // The same through the window's own hit test (screen coordinates).
+  // The same through the window's own hit test (screen coordinates). The minimise button
+  // and the page's button are no caption; the frame is not resizable, so its 4-pixel
+  // border is client area.
   POINT o = windowOrigin(hwnd);
-  auto nc = [&](int x, int y) {
-    return SendMessageA(hwnd, WM_NCHITTEST, 0, MAKELPARAM(o.x + x, o.y + y));
-  };
-  EXPECT_EQ(nc(100, 60), HTCAPTION);
-  EXPECT_EQ(nc(310, 60), HTCLIENT);
-  EXPECT_EQ(nc(100, 300), HTCLIENT);
+  const struct {
+    int x, y, code;
+  } rows[] = {{100, 60, HTCAPTION}, {310, 60, HTCLIENT}, {590, 5, HTCLIENT}, {100, 139, HTCAPTION},
+              {100, 140, HTCLIENT}, {1, 300, HTCLIENT}, {1, 60, HTCLIENT}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(frame->windowHitTest(row.x, row.y), row.code) << row.x << "," << row.y;
+    EXPECT_EQ(SendMessageA(hwnd, WM_NCHITTEST, 0, MAKELPARAM(o.x + row.x, o.y + row.y)), row.code);
+  }
 
   // A hidden child no longer blocks the drag.
   button->setVisible(false);
@@ -118,34 +105,33 @@ TEST_F(FrameWidgetTest, DisabledCloseNeitherClosesNorAsks) {
   EXPECT_EQ(frame->closeButton()->state(), 0);
 }
 
-TEST_F(FrameWidgetTest, CancelInTheConfirmationChangesNothing) {
-  ExpectBoxes watcher(IDCANCEL);
-  click(hwnd, 630, 8);
-  EXPECT_EQ(watcher.boxes(), (qxtest::Boxes{{"提示", "真的要退出安装吗？"}}));
-  EXPECT_TRUE(IsWindow(hwnd));
-  EXPECT_TRUE(IsWindowVisible(hwnd));
-  EXPECT_TRUE(frame->isVisible());
-  EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 0u);
-
-  // The system's close gesture asks the same question.
-  SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  EXPECT_EQ(watcher.boxes().size(), 2u);
-  EXPECT_TRUE(IsWindow(hwnd));
-}
-
-TEST(FrameCloseTest, OkInTheConfirmationClosesAndQueuesTheFrame) {
+// Cancel changes nothing, and the system's close gesture asks the same question; the
+// minimise button minimises; OK closes the window, and the frame waits in the deletion
+// queue for the next purge (whose own test is PopUpWindowTest's).
+TEST(FrameCloseTest, MinimiseAndTheConfirmationDecidingTheClose) {
   auto* frame = new StandardWidget("closing");
   frame->createWindow();
   HWND hwnd = frame->hwnd();
+  {
+    ExpectBoxes watcher(IDCANCEL);
+    click(hwnd, 630, 8);
+    SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    const qxtest::DialogWatcher::Box box{"提示", "真的要退出安装吗？"};
+    EXPECT_EQ(watcher.boxes(), (qxtest::Boxes{box, box}));
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 0u);
+  }
+  EXPECT_FALSE(frame->isMinimized());
+  click(hwnd, 590, 8);
+  EXPECT_TRUE(pumpUntil([&] { return frame->isMinimized(); }, 3000));
   ExpectBoxes watcher(IDOK);
   click(hwnd, 630, 8);
   EXPECT_EQ(watcher.boxes().size(), 1u);
   EXPECT_FALSE(IsWindow(hwnd));
   EXPECT_FALSE(frame->isVisible());
-  // The destroyed window's frame waits in the deletion queue for the next purge.
   EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 1u);
   TopLevelRegistry::instance().purge();
-  EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 0u);
   pump(10);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the control tests: a real frame window (StandardWidget with its QxGUISPWnd)
-// made per test or shared by a suite, and synchronous mouse messages in window coordinates.
+// shared by a suite, and synchronous mouse messages in window coordinates.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "gui/DrawItem.h"
-#include "gui/MessageLoop.h"
 #include "gui/QxActionListener.h"
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxGUISPWndTestApi.h"
@@ -29,7 +28,7 @@ using qxtest::pumpUntil;
 
 using Recorder = qxtest::ActionRecorder;
 
-// The run's message-box watcher (ControlsTestMain.cpp); it answers IDCANCEL unless a test
+// The run's message-box watcher (GuiTestMain.cpp); it answers IDCANCEL unless a test
 // asks for another answer.
 extern qxtest::DialogWatcher* g_dialogs;
 
@@ -58,28 +57,6 @@ inline std::vector<DrawItem> itemsOfKind(const QxWidget& w, int kind) {
     if (item.kind == kind) out.push_back(item);
   return out;
 }
-
-// A fresh frame window per test (the window class is registered by the test main); tests
-// add their widgets to `frame`. For tests that change the frame itself.
-class FrameTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    frame = new StandardWidget("控件测试");
-    frame->createWindow();
-    hwnd = frame->hwnd();
-    ASSERT_TRUE(IsWindow(hwnd));
-    pump(20);
-  }
-
-  void TearDown() override {
-    delete frame;
-    frame = nullptr;
-    pump(10);
-  }
-
-  StandardWidget* frame = nullptr;
-  HWND hwnd = nullptr;
-};
 
 // One frame window for a whole suite of tests that only add widgets to it: each test's
 // widgets are deleted after it, and the mouse leaves the window. (Wine under a bare X

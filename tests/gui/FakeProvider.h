@@ -36,7 +36,7 @@ public:
   void showWindow(bool visible) override { shown.push_back(visible); }
   void measureText(const std::string&, const std::string&, int, bool, bool, bool, int&,
                    int&) override {}
-  void setCursor(const char* name) override { cursors.push_back(name ? name : "(null)"); }
+  void setCursor(const char*) override {}
   void setCapture(QxWidget* widget) override { captures.push_back(widget); }
   void releaseCapture() override { ++releases; }
 
@@ -46,7 +46,6 @@ public:
   std::vector<Invalidation> invalidations;
   std::vector<Invalidation> windowBounds;
   std::vector<bool> shown;
-  std::vector<std::string> cursors;
   std::vector<QxWidget*> captures;
 };
 

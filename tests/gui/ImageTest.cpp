@@ -16,31 +16,8 @@
 using qxtest::Canvas;
 using qxtest::channelDistance;
 
-namespace {
-
-class ImageTest : public ::testing::Test {
-protected:
-  void open(int w, int h, std::function<void(Canvas&)> build) {
-    root = new Canvas("image-test", 0, 0, w, h, std::move(build));
-    // Unmapped: the back buffer is painted all the same, and the display stays out of it.
-    root->setVisible(false);
-    wnd = std::make_unique<QxGUISPWnd>(nullptr, root, false, false, false, true);
-  }
-  void TearDown() override {
-    wnd.reset();
-    delete root;
-    qxtest::dropQueued();
-  }
-  std::uint32_t px(int x, int y) {
-    return QxGUISPWndTestApi::backBufferPixel(*wnd, x, y) & 0xFFFFFFu;
-  }
-  Canvas* root = nullptr;
-  std::unique_ptr<QxGUISPWnd> wnd;
-};
-
-void background(Canvas& c) { c.addFill(0xFFFFFF, 0, 0, c.width(), c.height()); }
-
-} // namespace
+using qxtest::whiteCanvas;
+using ImageTest = qxtest::CanvasTest;
 
 TEST(ImageCacheTest, SizesPixelsAndMissingImages) {
   ImageCache& cache = ImageCache::instance();
@@ -68,30 +45,25 @@ TEST(ImageCacheTest, SizesPixelsAndMissingImages) {
   EXPECT_EQ(cache.decodeCount(), decodes);
 }
 
-TEST_F(ImageTest, TwoWidgetsShowingOneImageShareOneDecodedPicture) {
+// Two widgets showing one image share one decoded picture.
+TEST_F(ImageTest, ItemsLandInTheBackBufferWithTheirColoursAndBlending) {
   ImageCache& cache = ImageCache::instance();
   cache.getPicture("res/btn.png");
   const int decodes = cache.decodeCount();
-  open(100, 40, [](Canvas& c) {
-    background(c);
-    c.addImage("res/btn.png", 0, 0);
-  });
-  auto* other = new Canvas("other", 50, 0, 20, 10, [](Canvas& c) { c.addImage("res/btn.png", 0, 0); });
-  root->addChild(other);
-  other->update();
-  EXPECT_EQ(px(2, 2), 0xFF0000u);
-  EXPECT_EQ(px(52, 2), 0xFF0000u);
-  EXPECT_EQ(cache.decodeCount(), decodes);
-}
-
-TEST_F(ImageTest, ItemsLandInTheBackBufferWithTheirColoursAndBlending) {
-  open(200, 100, [](Canvas& c) {
-    background(c);
+  open(0, 0, 200, 100, [](Canvas& c) {
+    whiteCanvas(c);
     c.addFill(0x00336699, 10, 10, 20, 20);
     c.addImage("test/alpha.png", 40, 10);
     c.addImage("test/photo.jpg", 70, 10);
     c.addText("Wg", "Tahoma", 16, true, 0x000000, 10, 60, 100, 20);
+    c.addImage("res/btn.png", 150, 30);
   });
+  auto* other = new Canvas("other", 150, 50, 20, 10, [](Canvas& c) { c.addImage("res/btn.png", 0, 0); });
+  root->addChild(other);
+  other->update();
+  EXPECT_EQ(px(152, 32), 0xFF0000u);
+  EXPECT_EQ(px(152, 52), 0xFF0000u);
+  EXPECT_EQ(cache.decodeCount(), decodes);
   EXPECT_EQ(px(15, 15), 0x996633u) << "COLORREF 0x00BBGGRR lands as 0xRRGGBB";
   EXPECT_EQ(px(9, 9), 0xFFFFFFu);
   EXPECT_EQ(px(42, 12), 0xFF0000u);
@@ -107,68 +79,53 @@ TEST_F(ImageTest, ItemsLandInTheBackBufferWithTheirColoursAndBlending) {
   EXPECT_EQ(outside, 0) << "nothing outside its rectangle";
 }
 
-TEST_F(ImageTest, ItemsAreClippedToTheDirtyRectangle) {
-  std::uint32_t colour = 0x0000FF;
-  open(100, 50, [&](Canvas& c) { c.addFill(colour, 0, 0, c.width(), c.height()); });
-  EXPECT_EQ(px(50, 25), 0xFF0000u);
-  colour = 0x00FF00;
-  root->paint();
-  wnd->invalidateRect(40, 20, 10, 10, root);
-  EXPECT_EQ(px(45, 25), 0x00FF00u);
-  EXPECT_EQ(px(39, 25), 0xFF0000u);
-  EXPECT_EQ(px(50, 25), 0xFF0000u);
-}
-
-TEST_F(ImageTest, SectionBeyondTheImageDrawsOnlyThePartInsideAtReducedDestination) {
-  // Source (15,15 30x30) of the 30x30 grid: only its 15x15 bottom-right part exists, drawn
-  // into the top-left 30x30 of the 60x60 destination.
-  open(200, 100, [](Canvas& c) {
-    background(c);
-    c.addImageSection("test/grid.png", 100, 10, 60, 60, 15, 15, 30, 30);
-  });
-  EXPECT_EQ(px(105, 15), 0x00FFFFu) << std::hex << px(105, 15);
-  EXPECT_EQ(px(125, 35), 0x000080u) << std::hex << px(125, 35);
-  EXPECT_EQ(px(145, 55), 0xFFFFFFu) << std::hex << px(145, 55);
-  EXPECT_EQ(px(135, 15), 0xFFFFFFu) << std::hex << px(135, 15);
-}
-
-TEST_F(ImageTest, PartlyDirtyImageDrawsTheVisibleSection) {
-  open(100, 50, [](Canvas& c) {
-    background(c);
-    c.addImage("test/grid.png", 0, 0);
-  });
-  root->setBuilder([](Canvas& c) {
-    background(c);
-    c.addImage("test/grid.png", 5, 5);
-  });
-  root->paint();
-  wnd->invalidateRect(20, 20, 30, 30, root);
-  // Inside the dirty part the image moved by (5, 5); outside it the old picture stays.
-  EXPECT_EQ(px(26, 26), 0x000080u) << std::hex << px(26, 26);
-  EXPECT_EQ(px(21, 21), 0x00FFFFu) << std::hex << px(21, 21) << " (16,16) of the grid";
-  EXPECT_EQ(px(2, 2), 0xFF0000u) << "outside the dirty part the old picture stays";
-}
-
-TEST_F(ImageTest, SliverOfAStretchedSectionStillDraws) {
-  bool withSection = false;
-  open(200, 40, [&](Canvas& c) {
-    background(c);
-    if (withSection) c.addImageSection("test/grid.png", 0, 0, 200, 30, 0, 0, 30, 30);
-  });
-  EXPECT_EQ(px(101, 5), 0xFFFFFFu);
-  withSection = true;
-  root->paint();
-  // 4 of 200 destination pixels map to 0.6 source pixels: raised to one.
-  wnd->invalidateRect(100, 0, 4, 30, root);
-  EXPECT_EQ(px(101, 5), 0x00FF00u) << std::hex << px(101, 5);
-  EXPECT_EQ(px(110, 5), 0xFFFFFFu);
+// Each row paints one picture, then another into the dirty rectangle only: inside it the
+// new one shows, outside it the old one stays. Rows: a fill; the 30x30 grid moved by (5,5)
+// (so (21,21) shows its (16,16)); a sliver of a stretched section, whose 4 of 200 pixels
+// map to 0.6 source pixels, raised to one; a section (15,15 30x30) reaching beyond the
+// grid, whose 15x15 part inside is drawn into the top-left 30x30 of its 60x60 destination.
+TEST_F(ImageTest, RepaintOfADirtyRectangleDrawsWhatLiesInsideIt) {
+  using Build = std::function<void(Canvas&)>;
+  const auto fill = [](std::uint32_t colour) { return Build([=](Canvas& c) { c.addFill(colour, 0, 0, c.width(), c.height()); }); };
+  // The whole grid image at (x, y), or a 30x30 section of it stretched to w by h.
+  const auto grid = [](int x, int y, int w = 0, int h = 0, int sx = 0, int sy = 0) {
+    return Build([=](Canvas& c) {
+      whiteCanvas(c);
+      if (w == 0)
+        c.addImage("test/grid.png", x, y);
+      else
+        c.addImageSection("test/grid.png", x, y, w, h, sx, sy, 30, 30);
+    });
+  };
+  struct Probe {
+    int x, y;
+    std::uint32_t rgb;
+  };
+  const struct {
+    Build before, after;
+    int dirty[4];
+    std::vector<Probe> probes;
+  } rows[] = {{fill(0x0000FF), fill(0x00FF00), {40, 20, 10, 10}, {{45, 25, 0x00FF00}, {39, 25, 0xFF0000}, {50, 25, 0xFF0000}}},
+              {grid(0, 0), grid(5, 5), {20, 20, 30, 30}, {{26, 26, 0x000080}, {21, 21, 0x00FFFF}, {2, 2, 0xFF0000}}},
+              {whiteCanvas, grid(0, 0, 200, 30), {100, 0, 4, 30}, {{101, 5, 0x00FF00}, {110, 5, 0xFFFFFF}}},
+              {whiteCanvas, grid(100, 10, 60, 60, 15, 15), {0, 0, 200, 100},
+               {{105, 15, 0x00FFFF}, {125, 35, 0x000080}, {145, 55, 0xFFFFFF}, {135, 15, 0xFFFFFF}}}};
+  for (const auto& row : rows) {
+    open(0, 0, 200, 100, row.before);
+    root->setBuilder(row.after);
+    root->paint();
+    wnd->invalidateRect(row.dirty[0], row.dirty[1], row.dirty[2], row.dirty[3], root);
+    for (const Probe& p : row.probes)
+      EXPECT_EQ(px(p.x, p.y), p.rgb) << "dirty at " << row.dirty[0] << " probe " << p.x << "," << p.y << std::hex << ": " << px(p.x, p.y);
+    TearDown();
+  }
 }
 
 // The tree stays at 96 dpi; the window draws it at its own DPI, each layout edge where it
 // maps, and takes a picture's "@2x" copy (here all purple) from 150 % on.
 TEST_F(ImageTest, AWindowAtAnotherDpiScalesItemsAndTakesDoubleSizePicturesFrom150) {
-  open(100, 50, [](Canvas& c) {
-    background(c);
+  open(0, 0, 100, 50, [](Canvas& c) {
+    whiteCanvas(c);
     c.addFill(0x000000FF, 10, 10, 5, 5);
     c.addImage("test/alpha.png", 30, 10);
     c.addImage("test/grid.png", 60, 10);

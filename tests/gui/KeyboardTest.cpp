@@ -19,12 +19,10 @@ namespace {
 
 // Rows as a page lays them out, added out of reading order; a disabled button and one on
 // a hidden panel are never reached.
-class KeyboardTest : public ::testing::Test, public QxActionListener {
+class KeyboardTest : public qxtest::CanvasTest, public QxActionListener {
 protected:
   void SetUp() override {
-    root = new qxtest::Canvas("keyboard-test", 0, 0, 300, 160,
-                              [](qxtest::Canvas& c) { c.addFill(0xFFFFFF, 0, 0, c.width(), c.height()); });
-    root->setVisible(false);
+    open(0, 0, 300, 160);
     for (auto [x, y] : {std::pair{200, 100}, {20, 20}, {20, 106}, {100, 20}}) {
       buttons.push_back(new QxButton("b", nullptr, x, y, 40, 24, 1));
       buttons.back()->setAction(std::to_string(buttons.size() - 1), this);
@@ -35,23 +33,12 @@ protected:
     root->addChild(hidden);
     hidden->addChild(new QxButton("hidden", nullptr, 100, 60, 40, 24, 1));
     hidden->setVisible(false);
-    wnd = std::make_unique<QxGUISPWnd>(nullptr, root, false, false, true, false);
-  }
-  void TearDown() override {
-    wnd.reset();
-    delete root;
-    qxtest::dropQueued();
   }
   void actionPerformed(const std::string& command) override { clicks.push_back(command); }
   void key(UINT message, WPARAM key) { SendMessageW(wnd->hwnd(), message, key, 0); }
   // The top-left dot of a focus mark three pixels inside the button.
-  bool marked(int i) {
-    const QxButton* b = buttons[size_t(i)];
-    return (QxGUISPWndTestApi::backBufferPixel(*wnd, b->x() + 3, b->y() + 3) & 0xFFFFFF) != 0xFFFFFF;
-  }
+  bool marked(int i) { return px(buttons[size_t(i)]->x() + 3, buttons[size_t(i)]->y() + 3) != 0xFFFFFF; }
 
-  qxtest::Canvas* root = nullptr;
-  std::unique_ptr<QxGUISPWnd> wnd;
   std::vector<QxButton*> buttons;
   std::vector<std::string> clicks;
 };

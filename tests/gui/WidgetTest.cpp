@@ -4,9 +4,9 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "gui/AutoReleasePool.h"
 #include "gui/QxWidget.h"
 #include "gui/QxWidgetVEIterator.h"
 #include "tests/gui/FakeProvider.h"
@@ -17,11 +17,7 @@ namespace {
 struct Journal {
   std::vector<std::string> lines;
   void add(const std::string& line) { lines.push_back(line); }
-  std::vector<std::string> take() {
-    std::vector<std::string> out;
-    out.swap(lines);
-    return out;
-  }
+  std::vector<std::string> take() { return std::exchange(lines, {}); }
 };
 
 const char* mouseName(int type) {
@@ -129,9 +125,7 @@ TEST_F(WidgetTest, HoverSendsLeaveThenEnterOnceEach) {
   EXPECT_EQ(QxWidget::hoveredWidget(), b);
   // The window reports that the mouse left it.
   root->dispatchMouse(QxWidget::MouseLeave, 0, 0, 0);
-  Lines lines = journal.take();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front(), "b leave 0,0");
+  EXPECT_EQ(journal.take().at(0), "b leave 0,0");
   EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
 }
 
@@ -146,11 +140,8 @@ TEST_F(WidgetTest, CapturedWidgetGetsEverythingInItsOwnCoordinates) {
   EXPECT_EQ(provider.releases, 1);
   EXPECT_EQ(QxWidget::capturedWidget(), nullptr);
   root->dispatchMouse(QxWidget::LeftUp, 20, 20, 0);
-  Lines lines = journal.take();
-  EXPECT_EQ(lines.back(), "a lup 10,10");
-}
-
-TEST_F(WidgetTest, RootHoldingTheCaptureRoutesNormally) {
+  EXPECT_EQ(journal.take().back(), "a lup 10,10");
+  // The root holding the capture routes as without it.
   root->captureMouse();
   root->dispatchMouse(QxWidget::LeftDown, 75, 85, 0);
   root->dispatchMouse(QxWidget::LeftDown, 399, 299, 0);
@@ -178,8 +169,7 @@ TEST_F(WidgetTest, DestroyedWidgetLeavesNoCaptureHoverOrFocusBehind) {
   root->removeChild(b).reset();
   EXPECT_EQ(root->getFocus(), nullptr);
   root->dispatchKey(QxWidget::KeyDown, 65, 0);
-  Lines lines = journal.take();
-  EXPECT_EQ(lines.back(), "root key0 65");
+  EXPECT_EQ(journal.take().back(), "root key0 65");
 }
 
 TEST_F(WidgetTest, FocusMovesAndKeysGoToTheFocusedWidget) {
@@ -208,8 +198,7 @@ TEST_F(WidgetTest, InsertChildReordersWithoutRefreshAndReparentsWithRefresh) {
   EXPECT_EQ(a->parent(), b);
   EXPECT_EQ(root->getFocus(), nullptr) << "a re-parented widget loses the focus";
   a->setFocus();
-  // Not a child: nothing happens.
-  EXPECT_EQ(root->removeChild(c), nullptr);
+  EXPECT_EQ(root->removeChild(c), nullptr) << "not its child";
   EXPECT_EQ(c->parent(), b);
   std::unique_ptr<QxWidget> taken = b->removeChild(a);
   EXPECT_EQ(taken.get(), a);
@@ -219,50 +208,39 @@ TEST_F(WidgetTest, InsertChildReordersWithoutRefreshAndReparentsWithRefresh) {
   EXPECT_EQ(journal.take(), (Lines{"a refresh", "a deleted"}));
 }
 
-TEST_F(WidgetTest, DeletingAParentDeletesAllDescendantsAndDetachesTheWindow) {
+TEST_F(WidgetTest, ChildDeletedDirectlyLeavesItsParentAndAParentDeletesItsDescendants) {
+  delete a;
+  ASSERT_EQ(root->childCount(), 1);
+  EXPECT_EQ(root->child(0), b);
+  root->dispatchMouse(QxWidget::LeftDown, 20, 20, 0);
+  EXPECT_EQ(journal.take().back(), "root ldown 20,20");
   delete root;
   root = nullptr;
-  Lines lines = journal.take();
-  EXPECT_EQ(lines, (Lines{"root deleted", "a refresh", "a deleted", "b refresh", "b deleted",
-                          "c refresh", "c deleted"}));
+  EXPECT_EQ(journal.take(), (Lines{"root deleted", "b refresh", "b deleted", "c refresh", "c deleted"}));
   EXPECT_EQ(provider.detaches, 1);
   EXPECT_EQ(provider.root, nullptr);
   SetUp();
 }
 
-TEST_F(WidgetTest, ChildDeletedDirectlyLeavesItsParent) {
-  delete a;
-  a = nullptr;
-  ASSERT_EQ(root->childCount(), 1);
-  EXPECT_EQ(root->child(0), b);
-  root->dispatchMouse(QxWidget::LeftDown, 20, 20, 0);
-  Lines lines = journal.take();
-  EXPECT_EQ(lines.back(), "root ldown 20,20");
-}
-
 TEST_F(WidgetTest, UpdateOfAMovedWidgetRepaintsOldAndNewPlaceInOneRectangle) {
-  c->update();
-  ASSERT_EQ(provider.invalidations.size(), 1u);
-  auto r = provider.invalidations.back();
-  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{70, 80, 40, 40}));
-  EXPECT_EQ(r.widget, root);
-  c->setBounds(45, 5, 40, 40);
-  c->update();
-  r = provider.invalidations.back();
-  // Old (20,30)-(60,70) and new (45,5)-(85,45) in b, which is at (50,50).
-  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{70, 55, 65, 65}));
-  c->setBounds(45, 5, 0, 0);
-  c->update();
-  r = provider.invalidations.back();
-  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{95, 55, 40, 40}));
-  // The root subtracts its own (screen) position.
-  root->update();
-  r = provider.invalidations.back();
-  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{0, 0, 400, 300}));
-  root->setBounds(300, 200, 400, 300);
-  root->update();
-  r = provider.invalidations.back();
-  EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), (std::vector<int>{-300, -200, 700, 500}));
+  // Each row places a widget and updates it; c sits in b, which is at (50,50). The second
+  // row's rectangle spans the old (20,30)-(60,70) and the new (45,5)-(85,45); the root
+  // subtracts its own (screen) position.
+  const struct {
+    QxWidget* w;
+    int x, y, width, height;
+    std::vector<int> dirty;
+  } rows[] = {{c, 20, 30, 40, 40, {70, 80, 40, 40}},   {c, 45, 5, 40, 40, {70, 55, 65, 65}},
+              {c, 45, 5, 0, 0, {95, 55, 40, 40}},      {root, 0, 0, 400, 300, {0, 0, 400, 300}},
+              {root, 300, 200, 400, 300, {-300, -200, 700, 500}}};
+  for (const auto& row : rows) {
+    row.w->setBounds(row.x, row.y, row.width, row.height);
+    row.w->update();
+    ASSERT_FALSE(provider.invalidations.empty());
+    const auto r = provider.invalidations.back();
+    EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), row.dirty) << row.w->name();
+    EXPECT_EQ(r.widget, root);
+  }
 }
 
 TEST_F(WidgetTest, UpdateWithoutAWindowDoesNothing) {
@@ -280,8 +258,6 @@ TEST_F(WidgetTest, UpdateWithoutAWindowDoesNothing) {
   ASSERT_EQ(second.invalidations.size(), 1u);
   EXPECT_EQ(second.invalidations[0].x, 10);
   EXPECT_EQ(second.invalidations[0].width, 3);
-  owner.reset();
-  EXPECT_EQ(second.detaches, 1);
 }
 
 TEST_F(WidgetTest, GeometryAndVisibilityReachTheWindowOnlyForTheRoot) {
@@ -337,41 +313,22 @@ TEST(DrawListTest, NineGridCutsSourceAndDestinationIntoCells) {
   QxWidget w("w");
   // Source column 100..130 of a 30x30 cell grid, borders 10, centre 10; destination 80x50.
   w.addNineGrid("grid", 5, 80, 50, 100, 30, 30, 10, 10, 10, 10);
-  const auto& items = w.items();
-  ASSERT_EQ(items.size(), 9u);
-  struct Cell { int x, y, w, h, sx, sy, sw, sh; };
-  const Cell expected[9] = {
-      {5, 0, 10, 10, 100, 0, 10, 10},   {15, 0, 60, 10, 110, 0, 10, 10},
-      {75, 0, 10, 10, 120, 0, 10, 10},  {5, 10, 10, 30, 100, 10, 10, 10},
-      {15, 10, 60, 30, 110, 10, 10, 10}, {75, 10, 10, 30, 120, 10, 10, 10},
-      {5, 40, 10, 10, 100, 20, 10, 10}, {15, 40, 60, 10, 110, 20, 10, 10},
-      {75, 40, 10, 10, 120, 20, 10, 10}};
+  ASSERT_EQ(w.items().size(), 9u);
+  // Cells go row by row: {destination start, size, source start} of the cell's column and
+  // of its row; every source cell is 10 by 10.
+  const int cols[3][3] = {{5, 10, 100}, {15, 60, 110}, {75, 10, 120}};
+  const int rows[3][3] = {{0, 10, 0}, {10, 30, 10}, {40, 10, 20}};
   for (int i = 0; i < 9; ++i) {
-    const DrawItem& it = items[size_t(i)];
-    const Cell& e = expected[i];
+    const DrawItem& it = w.items()[size_t(i)];
+    const int *c = cols[i % 3], *r = rows[i / 3];
     EXPECT_EQ(it.kind, DrawItem::ImageSection);
     EXPECT_EQ(it.name, "grid");
-    EXPECT_EQ((std::vector<int>{it.x, it.y, it.width, it.height, it.srcX, it.srcY, it.srcWidth,
-                                it.srcHeight}),
-              (std::vector<int>{e.x, e.y, e.w, e.h, e.sx, e.sy, e.sw, e.sh}))
+    EXPECT_EQ((std::vector<int>{it.x, it.width, it.srcX, it.y, it.height, it.srcY, it.srcWidth, it.srcHeight}),
+              (std::vector<int>{c[0], c[1], c[2], r[0], r[1], r[2], 10, 10}))
         << "cell " << i;
   }
   w.clearItems();
   w.addNineGrid("grid", 0, 80, 50, 0, 30, 30, 10, 10, 10, 10, true);
   ASSERT_EQ(w.items().size(), 8u);
   EXPECT_EQ(w.items()[4].x, 70) << "the centre is left out";
-}
-
-TEST(AutoReleasePoolTest, DrainDeletesWidgetsWhoseCountDropsBelowOne) {
-  Journal journal;
-  auto* once = new Probe("once", journal, 0, 0, 1, 1);
-  auto* twice = new Probe("twice", journal, 0, 0, 1, 1);
-  once->autorelease();
-  twice->autorelease();
-  twice->autorelease();
-  AutoReleasePool& pool = AutoReleasePool::instance();
-  EXPECT_EQ(pool.pendingCount(), 3u);
-  pool.drain();
-  EXPECT_EQ(journal.take(), (Lines{"once deleted", "twice deleted"}));
-  EXPECT_EQ(pool.pendingCount(), 0u);
 }

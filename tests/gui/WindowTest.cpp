@@ -15,29 +15,7 @@
 #include "tests/gui/ScreenTools.h"
 
 using qxtest::Canvas;
-
-namespace {
-
-void white(Canvas& c) { c.addFill(0xFFFFFF, 0, 0, c.width(), c.height()); }
-
-class WindowTest : public ::testing::Test {
-protected:
-  void open(int x, int y, int w, int h, std::function<void(Canvas&)> build = white) {
-    root = new Canvas("window-test", x, y, w, h, std::move(build));
-    // Unmapped: messages and the back buffer work the same, and the display stays out of it.
-    root->setVisible(false);
-    wnd = std::make_unique<QxGUISPWnd>(nullptr, root, false, false, true, false);
-  }
-  void TearDown() override {
-    wnd.reset();
-    delete root;
-    qxtest::dropQueued();
-  }
-  Canvas* root = nullptr;
-  std::unique_ptr<QxGUISPWnd> wnd;
-};
-
-} // namespace
+using WindowTest = qxtest::CanvasTest;
 
 TEST_F(WindowTest, WindowAndBackBufferFollowTheRootsBounds) {
   open(0, 0, 200, 100);
@@ -54,26 +32,31 @@ TEST_F(WindowTest, WindowAndBackBufferFollowTheRootsBounds) {
   EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 639, 479) & 0xFFFFFFu, 0xFFFFFFu);
 }
 
-TEST_F(WindowTest, ButtonWheelAndKeyMessagesReachTheTree) {
+// The leave ends the hover, and a move after it starts a new one.
+TEST_F(WindowTest, ButtonWheelMoveLeaveAndKeyMessagesReachTheTree) {
   open(0, 0, 200, 100);
   HWND hwnd = wnd->hwnd();
-  SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 20));
-  SendMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(11, 21));
-  SendMessageA(hwnd, WM_LBUTTONDBLCLK, 0, MAKELPARAM(12, 22));
-  SendMessageA(hwnd, WM_RBUTTONDOWN, 0, MAKELPARAM(13, 23));
-  SendMessageA(hwnd, WM_RBUTTONUP, 0, MAKELPARAM(14, 24));
-  SendMessageA(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, 0), 0);
-  SendMessageA(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0);
-  SendMessageA(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(-120)), 0);
-  std::vector<int> types;
-  for (const auto& m : root->mouse) types.push_back(m.type);
-  EXPECT_EQ(types, (std::vector<int>{QxWidget::LeftDown, QxWidget::LeftUp,
-                                     QxWidget::LeftDoubleClick, QxWidget::RightDown,
-                                     QxWidget::RightUp, QxWidget::WheelDown, QxWidget::WheelUp,
-                                     QxWidget::WheelDown}));
-  ASSERT_GE(root->mouse.size(), 5u);
-  EXPECT_EQ(root->mouse[4].x, 14);
-  EXPECT_EQ(root->mouse[4].y, 24);
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    int type;
+  } rows[] = {{WM_MOUSEMOVE, 0, QxWidget::MouseMove},
+              {WM_LBUTTONDOWN, MK_LBUTTON, QxWidget::LeftDown}, {WM_LBUTTONUP, 0, QxWidget::LeftUp},
+              {WM_LBUTTONDBLCLK, 0, QxWidget::LeftDoubleClick}, {WM_RBUTTONDOWN, 0, QxWidget::RightDown},
+              {WM_RBUTTONUP, 0, QxWidget::RightUp}, {WM_MOUSEWHEEL, MAKEWPARAM(0, 0), QxWidget::WheelDown},
+              {WM_MOUSEWHEEL, MAKEWPARAM(0, 120), QxWidget::WheelUp},
+              {WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(-120)), QxWidget::WheelDown},
+              {WM_MOUSELEAVE, 0, QxWidget::MouseLeave}, {WM_MOUSEMOVE, 0, QxWidget::MouseMove}};
+  for (const auto& row : rows) {
+    root->mouse.clear();
+    SendMessageA(hwnd, row.message, row.wParam, MAKELPARAM(row.type + 10, row.type + 20));
+    ASSERT_FALSE(root->mouse.empty()) << row.message;
+    EXPECT_EQ(root->mouse[0].type, row.type) << row.message;
+    if (row.message != WM_MOUSEWHEEL && row.message != WM_MOUSELEAVE) {
+      EXPECT_EQ((std::vector<int>{root->mouse[0].x, root->mouse[0].y}), (std::vector<int>{row.type + 10, row.type + 20}));
+    }
+    EXPECT_EQ(QxWidget::hoveredWidget(), row.type == QxWidget::MouseLeave ? nullptr : root) << row.message;
+  }
   SendMessageA(hwnd, WM_KEYDOWN, VK_RETURN, 0);
   SendMessageA(hwnd, WM_CHAR, 'q', 0);
   SendMessageA(hwnd, WM_KEYUP, VK_RETURN, 0);
@@ -115,21 +98,6 @@ TEST_F(WindowTest, DpiChangeTakesTheSuggestedRectangleInsideTheWorkAreaAndScales
     EXPECT_EQ(root->mouse[0].x, 150) << row.dpi;
     EXPECT_EQ(root->mouse[0].y, 60) << row.dpi;
   }
-}
-
-TEST_F(WindowTest, MouseLeavingTheWindowEndsTheHover) {
-  open(0, 0, 200, 100);
-  HWND hwnd = wnd->hwnd();
-  SendMessageA(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(30, 40));
-  EXPECT_EQ(QxWidget::hoveredWidget(), root);
-  SendMessageA(hwnd, WM_MOUSELEAVE, 0, 0);
-  EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
-  ASSERT_GE(root->mouse.size(), 2u);
-  EXPECT_EQ(root->mouse[0].type, QxWidget::MouseMove);
-  EXPECT_EQ(root->mouse[1].type, QxWidget::MouseLeave);
-  // Hovering again after the leave starts a new hover.
-  SendMessageA(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(31, 41));
-  EXPECT_EQ(QxWidget::hoveredWidget(), root);
 }
 
 TEST_F(WindowTest, HitTestCloseAndNonClientMessages) {
@@ -182,33 +150,22 @@ TEST_F(WindowTest, SecondMeasurementWithTheSameArgumentsCreatesNoFont) {
   EXPECT_GT(w, 20);
   EXPECT_LT(w, 300);
   EXPECT_GT(h, 5);
-  const int firstW = w, firstH = h;
-  w = 300;
-  h = 40;
-  wnd->measureText("measure me", "Tahoma", 14, false, false, true, w, h);
+  int w2 = 300, h2 = 40, w3 = 300, h3 = 40, w4 = 300, h4 = 40;
+  wnd->measureText("measure me", "Tahoma", 14, false, false, true, w2, h2);
   EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 1);
-  EXPECT_EQ(w, firstW);
-  EXPECT_EQ(h, firstH);
-  // Bold is another key, and wider text measures wider.
-  w = 300;
-  h = 40;
-  wnd->measureText("measure me", "Tahoma", 14, true, false, true, w, h);
+  EXPECT_EQ((std::vector<int>{w2, h2}), (std::vector<int>{w, h}));
+  // Bold is another key, and so is another text.
+  wnd->measureText("measure me", "Tahoma", 14, true, false, true, w3, h3);
   EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 2);
-  w = 300;
-  h = 40;
-  wnd->measureText("measure me measure me", "Tahoma", 14, false, false, true, w, h);
-  EXPECT_GT(w, firstW);
+  wnd->measureText("measure me measure me", "Tahoma", 14, false, false, true, w4, h4);
+  EXPECT_GT(w4, w);
   // Word wrapping within the width limit grows the height.
   int ww = 40, wh = 400;
   wnd->measureText("several words to wrap here", "Tahoma", 14, false, false, false, ww, wh);
-  EXPECT_GT(wh, firstH);
+  EXPECT_GT(wh, h);
 }
 
 namespace {
-
-LRESULT CALLBACK plainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(hwnd, message, wParam, lParam);
-}
 
 void CALLBACK safetyQuit(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
@@ -219,13 +176,9 @@ void CALLBACK safetyQuit(HWND, UINT, UINT_PTR id, DWORD) {
 
 TEST_F(WindowTest, LoopOffersChildWindowMessagesToTheTopLevelObjectAndReturnsTheQuitCode) {
   open(0, 0, 200, 100);
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = plainProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = "QxTestPlainChild";
-  RegisterClassA(&wc);
-  HWND child = CreateWindowExA(0, "QxTestPlainChild", "", WS_CHILD, 0, 0, 10, 10, wnd->hwnd(),
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
+  // A plain child window of a system class.
+  HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, wnd->hwnd(), nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
   ASSERT_TRUE(child);
   root->swallow = WM_USER + 5;
   PostMessageA(child, WM_USER + 5, 1, 2);
