@@ -253,12 +253,13 @@ class Run:
         _, self.nginx_log = self.nginx_on(port, rate, tls)
         return port
 
-    def nginx_on(self, port, rate="0", tls=None):
+    def nginx_on(self, port, rate="0", tls=None, directives=""):
         """nginx serving the run's www folder on a given port (tests/support/peers.py), so
         that a restarted server answers at the same address; with tls=(certificate, key)
         over HTTPS. Returns the process and its access log."""
         folder = os.path.join(self.folder, "nginx-%d" % port)
-        command = nginx_command(folder, os.path.join(self.folder, "www"), port, "limit_rate %s;" % rate, tls)
+        command = nginx_command(folder, os.path.join(self.folder, "www"), port, "limit_rate %s;%s" % (rate, directives),
+                                tls)
         process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def stop():
