@@ -237,16 +237,14 @@ class Run:
 
     # --- peers --------------------------------------------------------------------------
     def package(self, pad_bytes=0):
-        """The test payload as a package; padding after the image slows its download."""
-        www = os.path.join(self.folder, "www", "pkg")
-        os.makedirs(www, exist_ok=True)
-        target = os.path.join(www, "setup.exe")
-        shutil.copyfile(os.path.join(self.build, "tools", "payload", "payload.exe"), target)
-        if pad_bytes:
-            with open(target, "ab") as f:
-                f.write(os.urandom(pad_bytes))
-        data = open(target, "rb").read()
-        return target, hashlib.md5(data).hexdigest(), len(data)
+        """The test payload as the run's package (www/pkg/setup.exe), a copy of its own;
+        padding after the image slows its download. Its path, digest and length."""
+        size = os.path.getsize(os.path.join(self.build, "tools", "payload", "payload.exe")) + pad_bytes
+        source, digest = padded_payload(self.build, size)
+        target = os.path.join(self.folder, "www", "pkg", "setup.exe")
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(source, target)
+        return target, digest, size
 
     def start_nginx(self, rate="0", tls=None):
         port = free_port()
@@ -271,25 +269,13 @@ class Run:
         return process, os.path.join(folder, "access.log")
 
     def start_update_server(self, *args, port=UPDATE_PORT):
-        """The development update server on `port` (the installer's own by default). The
-        package it announces (--url, --md5, --size, --version) goes to it as a package
-        file, the form publishers use."""
+        """The development update server on `port` (the installer's own by default)."""
         devserver = os.environ.get("QX_DEVSERVER")
         check(devserver and os.path.exists(devserver), "QX_DEVSERVER does not name the development update server")
         wait_for(lambda: not port_open(UPDATE_PORT), 20, "port %d to be free" % UPDATE_PORT)
         log = os.path.join(self.folder, "devserver.log")
-        args, package = list(args), []
-        for key in ("url", "md5", "size", "version"):
-            if "--" + key in args:
-                at = args.index("--" + key)
-                package.append("%s=%s\n" % (key, args[at + 1]))
-                del args[at:at + 2]
-        if package:
-            with open(log + ".package", "w") as f:
-                f.write("# announced by this run\n" + "".join(package))
-            args += ["--package", log + ".package"]
         process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(port),
-                                    "--log", log, "--max-seconds", "280", "--exit-with-parent"] + args,
+                                    "--log", log, "--max-seconds", "280", "--exit-with-parent"] + list(args),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.stack.callback(lambda: (process.terminate(), process.wait(10)))
         wait_for(lambda: port_open(port), 10, "the update server")
@@ -297,9 +283,12 @@ class Run:
         return process
 
     def announce(self, url, md5, size, *args, port=UPDATE_PORT):
-        """The update server offering the package at `url` as version 1.2.3.4."""
-        return self.start_update_server("--url", url, "--md5", md5, "--size", str(size), "--version", "1.2.3.4", *args,
-                                        port=port)
+        """The update server offering the package at `url` as version 1.2.3.4, told in a
+        package file, the form publishers use."""
+        package = os.path.join(self.folder, "announced-%d.package" % port)
+        with open(package, "w") as f:
+            f.write("# announced by this run\nurl=%s\nmd5=%s\nsize=%d\nversion=1.2.3.4\n" % (url, md5, size))
+        return self.start_update_server("--package", package, *args, port=port)
 
     def update_connections(self):
         """Connections that sent something (the readiness probe sends nothing)."""

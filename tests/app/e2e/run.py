@@ -73,11 +73,12 @@ def expect_told(run, install_path=DEFAULT_PATH, tasks="quicklaunchicon,runafteri
           "payload told %r" % arguments)
 
 
-def serve_package(run, pad=0, rate="0", md5=None, content=None, relay=None, host="127.0.0.1", query_port=UPDATE_PORT):
+def serve_package(run, pad=0, rate="0", md5=None, content=None, relay=None, host="127.0.0.1", query_port=UPDATE_PORT,
+                  tls=None):
     """nginx serving the test payload padded by `pad` bytes (or `content`) at `rate` a
-    connection, and the update server on `query_port` announcing it at `host`, through the
-    fault relay with the modes `relay` when given; `md5` is a digest to announce instead, or
-    a function of the real one. What is served: url, digest, length, file, port, nginx (the
+    connection (over HTTPS with tls=(certificate, key)), and the update server on
+    `query_port` announcing it at `host`, through the fault relay with the modes `relay`
+    when given; `md5` is a digest to announce instead, or a function of the real one. What is served: url, digest, length, file, port, nginx (the
     process), log (its access log), relay_log and server (the update server)."""
     served = SimpleNamespace(relay_log=None)
     served.file, served.digest, served.length = run.package(pad)
@@ -87,12 +88,12 @@ def serve_package(run, pad=0, rate="0", md5=None, content=None, relay=None, host
         served.digest, served.length = hashlib.md5(content).hexdigest(), len(content)
     md5 = md5(served.digest) if callable(md5) else md5
     served.port = free_port()
-    served.nginx, served.log = run.nginx_on(served.port, rate)
+    served.nginx, served.log = run.nginx_on(served.port, rate, tls)
     run.nginx_log = served.log
     port = served.port
     if relay is not None:
         port, served.relay_log = run.start_fault_proxy(served.port, *relay)
-    served.url = "http://%s:%d/pkg/setup.exe" % (host, port)
+    served.url = "%s://%s:%d/pkg/setup.exe" % ("https" if tls else "http", host, port)
     served.server = run.announce(served.url, md5 or served.digest, served.length, port=query_port)
     return served
 
