@@ -17,8 +17,8 @@ from time import monotonic
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
 from run import payload_env, serve_package, silent, start  # noqa: E402
-from harness import SOURCE, UPDATE_PORT, Failure, check, free_port, main, padded_payload, wait_for  # noqa: E402
-from support import end_line, log_lines, logs  # noqa: E402
+from harness import (SOURCE, UPDATE_PORT, Failure, check, end_line, free_port, installer_logs, log_lines, main,  # noqa: E402
+                     padded_payload, wait_for)
 
 PACKAGE = ("vantorsetup", "setup.exe")
 # Large enough that a throttled transfer is still running when the fault strikes.
@@ -74,8 +74,7 @@ def server_stopped(run):
     check(run.registry_install_path() is None, "a registry value after an interrupted download")
 
     _, log2 = run.nginx_on(served.port, "0")
-    code = silent(run)
-    check(code == 0, "the second run ended with %s (boxes %r)" % (code, run.dialogs()))
+    silent(run, expect=0)
     requests = open(log2).read().splitlines()
     check(len(requests) == 1 and requests[0].endswith(" 206"), "second run's requests %r" % requests)
     # The continued file passed the installer's own digest check, ran and was removed.
@@ -92,8 +91,7 @@ def no_space(run):
     mount = run.mount_drive_t("6m")
     scenarios.fresh(run)
     log = serve_package(run, pad=PAD).log
-    code = silent(run, "/path", "T:\\game")
-    check(code == 1, "the run on a small drive ended with %s" % code)
+    silent(run, "/path", "T:\\game", expect=1)
     check("not enough free space" in end_line(run), "the log ends with %r" % end_line(run))
     boxes = run.dialogs()
     check(boxes == [("提示", "磁盘空间不足，请清理磁盘或选择其他安装目录后再试。")], "message boxes %r" % boxes)
@@ -103,8 +101,7 @@ def no_space(run):
 
     # Room for the package and the margin of 64 MiB.
     subprocess.run(["mount", "-o", "remount,size=96m", mount], check=True, capture_output=True)
-    code = silent(run, "/path", "T:\\game")
-    check(code == 0, "the run with room ended with %s (boxes %r)" % (code, run.dialogs()))
+    silent(run, "/path", "T:\\game", expect=0)
     requests = open(log).read().splitlines()
     check(len(requests) == 1 and requests[0].endswith('"-" 200'), "requests %r" % requests)
     check(run.registry_install_path() == "T:\\game", "registry %r" % run.registry_install_path())
@@ -242,7 +239,7 @@ def cut_after_each_mib(run, log, length):
     for before, after, passed in zip(starts[1:], starts[2:], sent):
         check(before < after <= before + passed - 100, "requests from %r after cuts of %r" % (starts, sent))
     # The support log names every retry with its wait and cause.
-    retries = [line for line in log_lines(logs(run)[-1]) if re.search(r"\[download\] retry on connection 1 in \d+ ms: \w", line)]
+    retries = [line for line in log_lines(installer_logs(run)[-1]) if re.search(r"\[download\] retry on connection 1 in \d+ ms: \w", line)]
     check(len(retries) == len(starts) - 1, "%d requests, but the log's retries are %r" % (len(starts), retries))
     return "%d requests for %d bytes, each from where the file ended: %r" % (len(starts), length, starts)
 
@@ -272,8 +269,8 @@ def relayed(name):
         scenarios.fresh(run)
         served = serve_package(run, pad=3 * MIB, relay=modes)
         length, log = served.length, served.relay_log
-        code = silent(run)
-        check(code == 0 and run.dialogs() == [], "%s: ended with %s (boxes %r)" % (name, code, run.dialogs()))
+        silent(run, expect=0)
+        check(run.dialogs() == [], "%s: message boxes %r" % (name, run.dialogs()))
         run.report = [expect(run, log, length)]
     return scenario
 

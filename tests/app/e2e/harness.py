@@ -480,6 +480,20 @@ def installer_logs(run, since=0):
     return sorted(p for p in found if os.path.getmtime(p) >= since)
 
 
+def log_lines(path):
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8").splitlines()
+
+
+def end_line(run):
+    """The last "[end]" line of this run's logs, once written: a copy the installer restarted
+    may write on after it."""
+    def found():
+        ends = [line for path in installer_logs(run, run.started) for line in log_lines(path) if " [end] " in line]
+        return ends[-1] if ends else None
+    return wait_for(found, 30, "the log's end line")
+
+
 def padded_payload(build, size):
     """The test payload padded with zeros to `size` bytes, a package of any size: sparse,
     so it costs no disk. Made once per build tree and shared by the scenarios and the

@@ -15,8 +15,8 @@ import sys
 from types import SimpleNamespace
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (SOURCE, TITLE, UPDATE_PORT, Failure, check, free_port, installer_logs, main,  # noqa: E402,F401
-                     wait_for)
+from harness import (SOURCE, TITLE, UPDATE_PORT, Failure, check, end_line, free_port, installer_logs,  # noqa: E402,F401
+                     log_lines, main, wait_for)
 
 DEFAULT_PATH = r"C:\Program Files\vantorworlds"
 ONE_KEY = (291 + 88, 259 + 21)
@@ -322,9 +322,9 @@ def start(run, args=(), env=None, **made):
     return exe
 
 
-def silent(run, *args, env=None, seconds=120, **made):
+def silent(run, *args, env=None, seconds=120, expect=None, **made):
     """One /verysilent run to its end, which never shows the installer's window; its exit
-    code."""
+    code, which must be `expect` when that is given."""
     start(run, ["/verysilent", *args], env if env is not None else payload_env(run), **made)
     shown = []
     try:
@@ -332,10 +332,12 @@ def silent(run, *args, env=None, seconds=120, **made):
                  "the silent run to end")
     except Failure as failure:
         logs = installer_logs(run)
-        tail = open(logs[-1], encoding="utf-8", errors="replace").read().splitlines()[-12:] if logs else ["(no log)"]
+        tail = log_lines(logs[-1])[-12:] if logs else ["(no log)"]
         raise Failure("%s; its log ends:\n%s" % (failure, "\n".join(tail)))
     check(not shown, "a silent run showed its window")
-    return run.installer_exit(5)
+    code = run.installer_exit(5)
+    check(expect in (None, code), "the silent run ended with %s, not %s (boxes %r)" % (code, expect, run.dialogs()))
+    return code
 
 
 def type_path(run, text):
@@ -540,8 +542,7 @@ def failed_install_keeps_package(run, url, digest):
     package = run.drive_c("vantorsetup", "setup.exe")
     check(os.path.exists(package) and os.path.exists(package + ".info"), "the verified package was not kept")
     asked = open(run.nginx_log).read().splitlines()
-    code = silent(run, seconds=60)
-    check(code == 0, "the next attempt ended with %s (boxes %r)" % (code, run.dialogs()))
+    silent(run, seconds=60, expect=0)
     check(open(run.nginx_log).read().splitlines() == asked, "the kept package was asked for again")
     check(not os.path.exists(package), "the package stayed after the install")
 
@@ -589,7 +590,6 @@ def box_scenario(name):
             check(seen == box, "message box %r" % (seen,))
         else:
             expect_box_and_exit(run, box[0], box[1], code)
-        from support import end_line
         check(cause in end_line(run), "the log ends with %r" % end_line(run))
         if then:
             then(run, url, digest)
@@ -631,7 +631,6 @@ def restart_keeps_arguments(run):
     expect_restart(run)
     check(hashlib.sha256(open(exe, "rb").read()).digest() == before and not os.path.exists(exe + ".moved"),
           "the installer's file changed")
-    from support import end_line
     check("404" in end_line(run), "the log ends with %r" % end_line(run))
     os.rename(later, package)
     press_one_key(run)
