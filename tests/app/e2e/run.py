@@ -78,8 +78,9 @@ def serve_package(run, pad=0, rate="0", md5=None, content=None, relay=None, host
     """nginx serving the test payload padded by `pad` bytes (or `content`) at `rate` a
     connection (over HTTPS with tls=(certificate, key)), and the update server on
     `query_port` announcing it at `host`, through the fault relay with the modes `relay`
-    when given; `md5` is a digest to announce instead, or a function of the real one. What is served: url, digest, length, file, port, nginx (the
-    process), log (its access log), relay_log and server (the update server)."""
+    when given; `md5` is a digest to announce instead, or a function of the real one.
+    What is served: url, digest, length, file, port, nginx (the process), log (its access
+    log), relay_log and server (the update server)."""
     served = SimpleNamespace(relay_log=None)
     served.file, served.digest, served.length = run.package(pad)
     if content is not None:
