@@ -3,7 +3,6 @@
 --build <x86_64 build folder>. Under Wine "another user" is a folder Wine shows as writable
 by everyone (mode 0777), a Unix link, or a Windows program of the same prefix."""
 import glob
-import hashlib
 import os
 import re
 import shutil
@@ -11,8 +10,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import check, main, wait_for  # noqa: E402
-from run import (DEFAULT_PATH, REFUSED, finish_and_start_game, fresh, installed, installer, payload_env,  # noqa: E402
-                 press_one_key, race, read, serve_package, start)
+from run import (DEFAULT_PATH, REFUSED, digest, finish_and_start_game, fresh, installed, installer,  # noqa: E402
+                 payload_env, press_one_key, race, read, serve_package, start)
 
 MARKER = "planted-dll-loaded.txt"
 
@@ -28,10 +27,6 @@ def clean(run):
     unlink()
     fresh(run)
     run.stack.callback(unlink)
-
-
-def digest(path):
-    return hashlib.sha256(open(path, "rb").read()).hexdigest()
 
 
 def put(path, text):

@@ -598,6 +598,10 @@ def box_scenario(name):
     return scenario
 
 
+def digest(path):
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+
+
 def race(run, windows_path):
     """What another program can do to the file now, as file_race.exe logs it."""
     log = os.path.join(run.folder, "race.txt")
@@ -619,7 +623,7 @@ def restart_keeps_arguments(run):
     log = run.start_notify_target("QxParentProgram")
     exe = start(run, args=["-notify_wnd", "QxParentProgram", "/path", "C:\\Restarted Games", "-channel", "a b"],
                 env=payload_env(run, steps=20, delay=20))
-    before = hashlib.sha256(open(exe, "rb").read()).digest()
+    before = digest(exe)
     run.find_window()
     outcome = race(run, run.windows_path(exe))
     check(outcome == REFUSED, "another program could do this to the running installer: %r" % outcome)
@@ -630,7 +634,7 @@ def restart_keeps_arguments(run):
     requests = open(run.nginx_log).read().splitlines()
     check(len(requests) == 1 and requests[0].endswith(" 404"), "requests %r" % requests)
     expect_restart(run)
-    check(hashlib.sha256(open(exe, "rb").read()).digest() == before and not os.path.exists(exe + ".moved"),
+    check(digest(exe) == before and not os.path.exists(exe + ".moved"),
           "the installer's file changed")
     check("404" in end_line(run), "the log ends with %r" % end_line(run))
     os.rename(later, package)
