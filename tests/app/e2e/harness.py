@@ -225,15 +225,20 @@ class Run:
         folder. Mounting needs root: without it the run fails and says so."""
         mount = os.path.join(self.folder, "drive-t")
         os.makedirs(mount, exist_ok=True)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", mount], capture_output=True)
-        check(mounted.returncode == 0, "a small drive T: needs a tmpfs mount (run as root): %r" % mounted.stderr)
-        self.stack.callback(lambda: subprocess.run(["umount", "-l", mount], capture_output=True))
+        self.mount_tmpfs(mount, "size=" + size)
         link = os.path.join(self.prefix, "dosdevices", "t:")
         if os.path.lexists(link):
             os.remove(link)
         os.symlink(mount, link)
         self.stack.callback(lambda: os.path.lexists(link) and os.remove(link))
         return mount
+
+    def mount_tmpfs(self, folder, options):
+        """A tmpfs with mount `options` on `folder` until the end of the run. Mounting needs
+        root: without it the run fails and says so."""
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder], capture_output=True)
+        check(mounted.returncode == 0, "no tmpfs on %s (mounting needs root): %r" % (folder, mounted.stderr))
+        self.stack.callback(lambda: subprocess.run(["umount", "-l", folder], capture_output=True))
 
     # --- peers --------------------------------------------------------------------------
     def package(self, pad_bytes=0):
@@ -258,15 +263,16 @@ class Run:
         folder = os.path.join(self.folder, "nginx-%d" % port)
         command = nginx_command(folder, os.path.join(self.folder, "www"), port, "limit_rate %s;%s" % (rate, directives),
                                 tls)
-        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-        def stop():
-            if process.poll() is None:
-                process.terminate()
-                process.wait(10)
-        self.stack.callback(stop)
-        wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
+        process = self.start_peer(command, lambda: port_open(port), "nginx on port %d" % port)
         return process, os.path.join(folder, "access.log")
+
+    def start_peer(self, command, ready, what):
+        """A program on the Linux side, stopped at the end of the run (unless a test has
+        already stopped it); returns once `ready()` holds."""
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.stack.callback(lambda: process.poll() is None and (process.terminate(), process.wait(10)))
+        wait_for(ready, 10, what)
+        return process
 
     def start_update_server(self, *args, port=UPDATE_PORT):
         """The development update server on `port` (the installer's own by default)."""
@@ -274,13 +280,10 @@ class Run:
         check(devserver and os.path.exists(devserver), "QX_DEVSERVER does not name the development update server")
         wait_for(lambda: not port_open(UPDATE_PORT), 20, "port %d to be free" % UPDATE_PORT)
         log = os.path.join(self.folder, "devserver.log")
-        process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(port),
-                                    "--log", log, "--max-seconds", "280", "--exit-with-parent"] + list(args),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
-        wait_for(lambda: port_open(port), 10, "the update server")
         self.devserver_log = log
-        return process
+        return self.start_peer([devserver, "--address", "127.0.0.1", "--port", str(port), "--log", log,
+                                "--max-seconds", "280", "--exit-with-parent"] + list(args),
+                               lambda: port_open(port), "the update server")
 
     def announce(self, url, md5, size, *args, port=UPDATE_PORT):
         """The update server offering the package at `url` as version 1.2.3.4, told in a
@@ -302,12 +305,9 @@ class Run:
         127.0.0.1; `modes` are its options. Returns its port and its log."""
         log = os.path.join(self.folder, "fault-proxy-%d.log" % target_port)
         port_file = log + ".port"
-        process = subprocess.Popen([sys.executable, os.path.join(SUPPORT, "fault_proxy.py"),
-                                    "--target", "127.0.0.1:%d" % target_port, "--listen", "127.0.0.1:%d" % listen_port,
-                                    "--log", log, "--port-file", port_file, "--max-seconds", "280"] + list(modes),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
-        wait_for(lambda: os.path.exists(port_file), 10, "the fault proxy")
+        self.start_peer([sys.executable, os.path.join(SUPPORT, "fault_proxy.py"), "--target", "127.0.0.1:%d" % target_port,
+                         "--listen", "127.0.0.1:%d" % listen_port, "--log", log, "--port-file", port_file,
+                         "--max-seconds", "280"] + list(modes), lambda: os.path.exists(port_file), "the fault proxy")
         return int(open(port_file).read()), log
 
     @staticmethod
@@ -325,10 +325,8 @@ class Run:
         """tinyproxy on 127.0.0.1 as the player's proxy. Returns its port and its log."""
         port = free_port()
         folder = os.path.join(self.folder, "tinyproxy")
-        process = subprocess.Popen(["bash", os.path.join(SUPPORT, "tinyproxy.sh"), folder, str(port)],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
-        wait_for(lambda: port_open(port), 10, "tinyproxy")
+        self.start_peer(["bash", os.path.join(SUPPORT, "tinyproxy.sh"), folder, str(port)], lambda: port_open(port),
+                        "tinyproxy")
         return port, os.path.join(folder, "tinyproxy.log")
 
     def set_user_proxy(self, proxy="", bypass="", script="", auto_detect=False):

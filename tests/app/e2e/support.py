@@ -9,7 +9,6 @@
 """
 import json
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -30,10 +29,8 @@ def support_log(run):
     for old in installer_logs(run):
         os.remove(old)
     reports = os.path.join(run.folder, "reports.jsonl")
-    collector = subprocess.Popen([sys.executable, os.path.join(SUPPORT, "report_collector.py"), "--port",
-                                  str(REPORT_PORT), "--log", reports], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    run.stack.callback(lambda: (collector.terminate(), collector.wait(10)))
-    wait_for(lambda: port_open(REPORT_PORT), 10, "the collector")
+    run.start_peer([sys.executable, os.path.join(SUPPORT, "report_collector.py"), "--port", str(REPORT_PORT), "--log",
+                    reports], lambda: port_open(REPORT_PORT), "the collector")
     received = lambda: [json.loads(line) for line in open(reports)] if os.path.exists(reports) else []  # noqa: E731
     temp, user = temp_folder(run)
 
@@ -79,9 +76,7 @@ def support_log(run):
     check(after == before, "with /nolog the logs went from %r to %r" % (before, after))
 
     # A temporary folder that cannot be written: the install goes on without its log.
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", temp], capture_output=True)
-    check(mounted.returncode == 0, "the temporary folder could not be made read-only: %r" % mounted.stderr)
-    run.stack.callback(lambda: subprocess.run(["umount", "-l", temp], capture_output=True))
+    run.mount_tmpfs(temp, "ro,size=1m")
     os.remove(run.record)
     reported_silent(run, 0)
     check(os.path.exists(run.record) and not installer_logs(run), "with a read-only temporary folder: payload ran %s, logs %r"
