@@ -57,7 +57,8 @@ def nginx_conf(folder, root, port, directives="", tls=None):
     """nginx.conf in `folder` (logs and temp files there too) serving `root` on `port` of
     127.0.0.1 and, for requests through a proxy, 127.0.0.2; with tls=(certificate, key)
     over HTTPS on 127.0.0.1 only. One process, so that killing it stops a transfer too.
-    The access log, folder/access.log, has a line "URI "RANGE" STATUS" per request."""
+    The access log, folder/access.log, has a line "URI "RANGE" STATUS" per request; the
+    format "bytes" logs only the body's bytes sent."""
     if tls:
         listen = "listen 127.0.0.1:%d ssl;\n    ssl_certificate %s;\n    ssl_certificate_key %s;" % ((port,) + tls)
     else:
@@ -80,6 +81,7 @@ http {
   uwsgi_temp_path %(d)s/tmp/uwsgi;
   scgi_temp_path %(d)s/tmp/scgi;
   log_format ranges '$request_uri "$http_range" $status';
+  log_format bytes $body_bytes_sent;
   server {
     %(listen)s
     root %(root)s;

@@ -5,6 +5,8 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -12,13 +14,8 @@ int main(int argc, char** argv) {
   if (argc != 3)
     return 2;
   const bool add = std::string(argv[1]) == "add";
-  std::vector<BYTE> der;
-  if (FILE* file = std::fopen(argv[2], "rb")) {
-    BYTE chunk[4096];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-      der.insert(der.end(), chunk, chunk + got);
-    std::fclose(file);
-  }
+  std::ifstream file(argv[2], std::ios::binary);
+  const std::vector<BYTE> der((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   if (der.empty())
     return 3;
   // The registry store itself: Wine's system "Root" store takes additions into the

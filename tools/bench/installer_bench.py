@@ -64,7 +64,7 @@ def serve(run, mib):
     os.symlink(source, os.path.join(www, "setup.exe"))
     port = run.start_nginx()
     url = "http://127.0.0.1:%d/pkg/setup.exe" % port
-    run.start_update_server("--url", url, "--md5", digest, "--size", str(size), "--version", "1.2.3.4")
+    run.announce(url, digest, size)
     return source, digest, size
 
 

@@ -225,9 +225,7 @@ class Run:
         folder. Mounting needs root: without it the run fails and says so."""
         mount = os.path.join(self.folder, "drive-t")
         os.makedirs(mount, exist_ok=True)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", mount], capture_output=True)
-        check(mounted.returncode == 0, "a small drive T: needs a tmpfs mount (run as root): %r" % mounted.stderr)
-        self.stack.callback(lambda: subprocess.run(["umount", "-l", mount], capture_output=True))
+        self.mount_tmpfs(mount, "size=" + size)
         link = os.path.join(self.prefix, "dosdevices", "t:")
         if os.path.lexists(link):
             os.remove(link)
@@ -235,70 +233,65 @@ class Run:
         self.stack.callback(lambda: os.path.lexists(link) and os.remove(link))
         return mount
 
+    def mount_tmpfs(self, folder, options):
+        """A tmpfs with mount `options` on `folder` until the end of the run. Mounting needs
+        root: without it the run fails and says so."""
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder], capture_output=True)
+        check(mounted.returncode == 0, "no tmpfs on %s (mounting needs root): %r" % (folder, mounted.stderr))
+        self.stack.callback(lambda: subprocess.run(["umount", "-l", folder], capture_output=True))
+
     # --- peers --------------------------------------------------------------------------
     def package(self, pad_bytes=0):
-        """The test payload as a package; padding after the image slows its download."""
-        www = os.path.join(self.folder, "www", "pkg")
-        os.makedirs(www, exist_ok=True)
-        target = os.path.join(www, "setup.exe")
-        shutil.copyfile(os.path.join(self.build, "tools", "payload", "payload.exe"), target)
-        if pad_bytes:
-            with open(target, "ab") as f:
-                f.write(os.urandom(pad_bytes))
-        data = open(target, "rb").read()
-        return target, hashlib.md5(data).hexdigest(), len(data)
+        """The test payload as the run's package (www/pkg/setup.exe), a copy of its own;
+        padding after the image slows its download. Its path, digest and length."""
+        size = os.path.getsize(os.path.join(self.build, "tools", "payload", "payload.exe")) + pad_bytes
+        source, digest = padded_payload(self.build, size)
+        target = os.path.join(self.folder, "www", "pkg", "setup.exe")
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(source, target)
+        return target, digest, size
 
     def start_nginx(self, rate="0", tls=None):
         port = free_port()
         _, self.nginx_log = self.nginx_on(port, rate, tls)
         return port
 
-    def nginx_on(self, port, rate="0", tls=None):
+    def nginx_on(self, port, rate="0", tls=None, directives=""):
         """nginx serving the run's www folder on a given port (tests/support/peers.py), so
         that a restarted server answers at the same address; with tls=(certificate, key)
         over HTTPS. Returns the process and its access log."""
         folder = os.path.join(self.folder, "nginx-%d" % port)
-        command = nginx_command(folder, os.path.join(self.folder, "www"), port, "limit_rate %s;" % rate, tls)
-        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-        def stop():
-            if process.poll() is None:
-                process.terminate()
-                process.wait(10)
-        self.stack.callback(stop)
-        wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
+        command = nginx_command(folder, os.path.join(self.folder, "www"), port, "limit_rate %s;%s" % (rate, directives),
+                                tls)
+        process = self.start_peer(command, lambda: port_open(port), "nginx on port %d" % port)
         return process, os.path.join(folder, "access.log")
 
+    def start_peer(self, command, ready, what):
+        """A program on the Linux side, stopped at the end of the run (unless a test has
+        already stopped it); returns once `ready()` holds."""
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.stack.callback(lambda: process.poll() is None and (process.terminate(), process.wait(10)))
+        wait_for(ready, 10, what)
+        return process
+
     def start_update_server(self, *args, port=UPDATE_PORT):
-        """The development update server on `port` (the installer's own by default). The
-        package it announces (--url, --md5, --size, --version) goes to it as a package
-        file, the form publishers use."""
+        """The development update server on `port` (the installer's own by default)."""
         devserver = os.environ.get("QX_DEVSERVER")
         check(devserver and os.path.exists(devserver), "QX_DEVSERVER does not name the development update server")
         wait_for(lambda: not port_open(UPDATE_PORT), 20, "port %d to be free" % UPDATE_PORT)
         log = os.path.join(self.folder, "devserver.log")
-        args, package = list(args), []
-        for key in ("url", "md5", "size", "version"):
-            if "--" + key in args:
-                at = args.index("--" + key)
-                package.append("%s=%s\n" % (key, args[at + 1]))
-                del args[at:at + 2]
-        if package:
-            with open(log + ".package", "w") as f:
-                f.write("# announced by this run\n" + "".join(package))
-            args += ["--package", log + ".package"]
-        process = subprocess.Popen([devserver, "--address", "127.0.0.1", "--port", str(port),
-                                    "--log", log, "--max-seconds", "280", "--exit-with-parent"] + args,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
-        wait_for(lambda: port_open(port), 10, "the update server")
         self.devserver_log = log
-        return process
+        return self.start_peer([devserver, "--address", "127.0.0.1", "--port", str(port), "--log", log,
+                                "--max-seconds", "280", "--exit-with-parent"] + list(args),
+                               lambda: port_open(port), "the update server")
 
     def announce(self, url, md5, size, *args, port=UPDATE_PORT):
-        """The update server offering the package at `url` as version 1.2.3.4."""
-        return self.start_update_server("--url", url, "--md5", md5, "--size", str(size), "--version", "1.2.3.4", *args,
-                                        port=port)
+        """The update server offering the package at `url` as version 1.2.3.4, told in a
+        package file, the form publishers use."""
+        package = os.path.join(self.folder, "announced-%d.package" % port)
+        with open(package, "w") as f:
+            f.write("# announced by this run\nurl=%s\nmd5=%s\nsize=%d\nversion=1.2.3.4\n" % (url, md5, size))
+        return self.start_update_server("--package", package, *args, port=port)
 
     def update_connections(self):
         """Connections that sent something (the readiness probe sends nothing)."""
@@ -312,12 +305,9 @@ class Run:
         127.0.0.1; `modes` are its options. Returns its port and its log."""
         log = os.path.join(self.folder, "fault-proxy-%d.log" % target_port)
         port_file = log + ".port"
-        process = subprocess.Popen([sys.executable, os.path.join(SUPPORT, "fault_proxy.py"),
-                                    "--target", "127.0.0.1:%d" % target_port, "--listen", "127.0.0.1:%d" % listen_port,
-                                    "--log", log, "--port-file", port_file, "--max-seconds", "280"] + list(modes),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
-        wait_for(lambda: os.path.exists(port_file), 10, "the fault proxy")
+        self.start_peer([sys.executable, os.path.join(SUPPORT, "fault_proxy.py"), "--target", "127.0.0.1:%d" % target_port,
+                         "--listen", "127.0.0.1:%d" % listen_port, "--log", log, "--port-file", port_file,
+                         "--max-seconds", "280"] + list(modes), lambda: os.path.exists(port_file), "the fault proxy")
         return int(open(port_file).read()), log
 
     @staticmethod
@@ -335,10 +325,8 @@ class Run:
         """tinyproxy on 127.0.0.1 as the player's proxy. Returns its port and its log."""
         port = free_port()
         folder = os.path.join(self.folder, "tinyproxy")
-        process = subprocess.Popen(["bash", os.path.join(SUPPORT, "tinyproxy.sh"), folder, str(port)],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.stack.callback(lambda: (process.terminate(), process.wait(10)))
-        wait_for(lambda: port_open(port), 10, "tinyproxy")
+        self.start_peer(["bash", os.path.join(SUPPORT, "tinyproxy.sh"), folder, str(port)], lambda: port_open(port),
+                        "tinyproxy")
         return port, os.path.join(folder, "tinyproxy.log")
 
     def set_user_proxy(self, proxy="", bypass="", script="", auto_detect=False):
@@ -488,6 +476,20 @@ def installer_logs(run, since=0):
     """The installer's logs in %TEMP%, oldest first; those written since a time only."""
     found = glob.glob(os.path.join(temp_folder(run)[0], "星海奇遇记_install_*.log"))
     return sorted(p for p in found if os.path.getmtime(p) >= since)
+
+
+def log_lines(path):
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8").splitlines()
+
+
+def end_line(run):
+    """The last "[end]" line of this run's logs, once written: a copy the installer restarted
+    may write on after it."""
+    def found():
+        ends = [line for path in installer_logs(run, run.started) for line in log_lines(path) if " [end] " in line]
+        return ends[-1] if ends else None
+    return wait_for(found, 30, "the log's end line")
 
 
 def padded_payload(build, size):

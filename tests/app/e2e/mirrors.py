@@ -13,13 +13,11 @@ fails and the package comes again from the announced address alone. Every instal
 import os
 import re
 import shutil
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import check, free_port, installer_logs, padded_payload, port_open, wait_for  # noqa: E402
-from peers import nginx_command  # noqa: E402
+from harness import check, free_port, installer_logs, padded_payload  # noqa: E402
 from run import fresh, payload_env  # noqa: E402
 
 LARGE = 40 << 20  # above the size from which a download takes several connections
@@ -28,17 +26,9 @@ LARGE = 40 << 20  # above the size from which a download takes several connectio
 def nginx(run, port, rate):
     """nginx on `port` for the www folder at `rate` per connection, in small sendfile chunks
     (else the first 2 MB go out unshaped), logging each request's body bytes."""
-    folder = os.path.join(run.folder, "nginx-%d" % port)
-    command = nginx_command(folder, os.path.join(run.folder, "www"), port,
-                            "limit_rate %s; sendfile_max_chunk 64k;" % rate)
-    conf = os.path.join(folder, "nginx.conf")
-    text = open(conf).read().replace("$status'", "$status $body_bytes_sent'")
-    open(conf, "w").write(text)
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    run.stack.callback(lambda: process.poll() is None and (process.terminate(), process.wait(10)))
-    wait_for(lambda: port_open(port), 10, "nginx on port %d" % port)
-    log = os.path.join(folder, "access.log")
-    return process, lambda: sum(int(line.split()[-1]) for line in open(log)) if os.path.exists(log) else 0
+    log = os.path.join(run.folder, "nginx-%d" % port, "bytes.log")
+    process, _ = run.nginx_on(port, rate, directives=" sendfile_max_chunk 64k; access_log %s bytes;" % log)
+    return process, lambda: sum(int(line) for line in open(log)) if os.path.exists(log) else 0
 
 
 def place(run, source, *paths):
@@ -54,7 +44,7 @@ def place(run, source, *paths):
 def install(run, exe, url, md5, size):
     """A silent install of the package announced at `url`: its download seconds by its log."""
     fresh(run)
-    query = run.start_update_server("--url", url, "--md5", md5, "--size", str(size), "--version", "1.2.3.4")
+    query = run.announce(url, md5, size)
     since = time.time() - 1
     run.start_installer(exe, "/verysilent", env_extra=payload_env(run, steps=2, delay=20))
     code = run.installer_exit(120)

@@ -3,7 +3,6 @@
 --build <x86_64 build folder>. Under Wine "another user" is a folder Wine shows as writable
 by everyone (mode 0777), a Unix link, or a Windows program of the same prefix."""
 import glob
-import hashlib
 import os
 import re
 import shutil
@@ -11,18 +10,10 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import check, main, wait_for  # noqa: E402
-from run import (DEFAULT_PATH, expect_restart, finish_and_start_game, fresh, installed, installer, payload_env,  # noqa: E402
-                 press_one_key, read, serve_package, start)
+from run import (DEFAULT_PATH, REFUSED, digest, finish_and_start_game, fresh, installed, installer,  # noqa: E402
+                 payload_env, press_one_key, race, read, serve_package, start)
 
 MARKER = "planted-dll-loaded.txt"
-REFUSED = {"write": "32", "rename": "32", "delete": "32", "read": "0"}
-
-
-def race(run, windows_path):
-    """What another program can do to the file now, as file_race.exe logs it."""
-    log = os.path.join(run.folder, "race.txt")
-    run.wine(os.path.join(run.build, "tests", "support", "file_race.exe"), windows_path, run.windows_path(log))
-    return dict(line.split(" ", 1) for line in open(log).read().splitlines()) if os.path.exists(log) else {}
 
 
 def clean(run):
@@ -38,10 +29,6 @@ def clean(run):
     run.stack.callback(unlink)
 
 
-def digest(path):
-    return hashlib.sha256(open(path, "rb").read()).hexdigest()
-
-
 def put(path, text):
     with open(path, "w") as f:
         f.write(text)
@@ -52,11 +39,11 @@ def planted_cache(run):
     the genuine package, its side file and a DLL the package would load: none of it is
     used, nothing in it changes, and the install succeeds from a folder made beside it."""
     clean(run)
-    _, md5, size = serve_package(run)
+    served = serve_package(run)
     planted = run.drive_c("vantorsetup")
     os.makedirs(planted)
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(planted, "setup.exe"))
-    put(os.path.join(planted, "setup.exe.info"), "%d%s" % (size, md5))
+    put(os.path.join(planted, "setup.exe.info"), "%d%s" % (served.length, served.digest))
     shutil.copyfile(os.path.join(run.build, "tests", "support", "planted", "winhttp.dll"),
                     os.path.join(planted, "winhttp.dll"))
     os.chmod(planted, 0o777)
@@ -90,28 +77,6 @@ def planted_cache(run):
     check(not os.path.exists(planted), "the kept package stayed after the install")
 
 
-def linked_folders(run):
-    """A download folder and a game data folder that are links to elsewhere (Wine shows a
-    Unix link as a reparse point): the installer writes nothing through either."""
-    clean(run)
-    serve_package(run)
-    elsewhere = os.path.join(run.folder, "elsewhere")
-    os.makedirs(os.path.join(elsewhere, "StreamingAssets"))
-    victim = os.path.join(elsewhere, "setup.exe")
-    put(victim, "someone else's file")
-    os.symlink(elsewhere, run.drive_c("vantorsetup"))
-    os.makedirs(installed(run))
-    os.symlink(elsewhere, installed(run, "Vantor_Data"))
-    start(run, env=payload_env(run))
-    press_one_key(run)
-    wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
-    check(re.match(r'"C:\\vantorsetup-[0-9a-f]{8}\\setup\.exe" ', read(run.record)),
-          "the package ran as %r" % read(run.record))
-    check(read(victim) == "someone else's file" and sorted(os.listdir(elsewhere)) ==
-          ["StreamingAssets", "setup.exe"], "written through a link: %r" % os.listdir(elsewhere))
-    check(os.listdir(os.path.join(elsewhere, "StreamingAssets")) == [], "a channel file went through the link")
-
-
 def held_package(run):
     """From its check until the payload runs, nobody can write, rename or delete the package.
     The install drive is taken as one that keeps no ACLs (FAT32, exFAT): the package waits
@@ -135,32 +100,22 @@ def held_package(run):
     check(read(run.record).startswith('"%s"' % package), "the payload ran as %r" % read(run.record))
 
 
-def self_restart(run):
-    """While the installer runs, its file can be neither changed, renamed nor deleted, so
-    the copy a restart starts is this very file."""
-    clean(run)
-    serve_package(run)
-    package = os.path.join(run.folder, "www", "pkg", "setup.exe")
-    os.rename(package, package + ".later")
-    exe = start(run, env=payload_env(run))
-    before = digest(exe)
-    run.find_window()
-    outcome = race(run, run.windows_path(exe))
-    check(outcome == REFUSED, "another program could do this to the running installer: %r" % outcome)
-    # The download finds nothing: the installer says so and restarts itself.
-    press_one_key(run)
-    run.wait_for_dialog(60)
-    expect_restart(run)
-    check(digest(exe) == before and not os.path.exists(exe + ".moved"), "the installer's file changed")
-
-
 def game_by_player_copy(run):
     """Started without administrator rights, the installer re-launches itself elevated and
     stays; the game the finish page starts is started by that first copy, with the
     player's rights, not by an elevated one. The elevated copy restarts itself once (the
-    package is missing at first): the copy it restarted as keeps the way to the first."""
+    package is missing at first): the copy it restarted as keeps the way to the first.
+    A download folder and a game data folder that are links to elsewhere (Wine shows a
+    Unix link as a reparse point): the elevated copies write nothing through either."""
     clean(run)
     serve_package(run)
+    elsewhere = os.path.join(run.folder, "elsewhere")
+    os.makedirs(os.path.join(elsewhere, "StreamingAssets"))
+    victim = os.path.join(elsewhere, "setup.exe")
+    put(victim, "someone else's file")
+    os.symlink(elsewhere, run.drive_c("vantorsetup"))
+    os.makedirs(installed(run))
+    os.symlink(elsewhere, installed(run, "Vantor_Data"))
     package = os.path.join(run.folder, "www", "pkg", "setup.exe")
     os.rename(package, package + ".later")
     env = payload_env(run)
@@ -181,6 +136,11 @@ def game_by_player_copy(run):
     wait_for(lambda: run.registry_install_path(), 90, "the install to complete")
     restarted, elevated = open(parents).read().split()
     check("-playerChannel" not in read(run.argv), "the payload was told the pipe: %r" % read(run.argv))
+    check(re.match(r'"C:\\vantorsetup-[0-9a-f]{8}\\setup\.exe" ', read(run.record)),
+          "the package ran as %r" % read(run.record))
+    check(read(victim) == "someone else's file" and sorted(os.listdir(elsewhere)) ==
+          ["StreamingAssets", "setup.exe"], "written through a link: %r" % os.listdir(elsewhere))
+    check(os.listdir(os.path.join(elsewhere, "StreamingAssets")) == [], "a channel file went through the link")
     # Ended by the restarted copy's finish button, the first copy passes on its exit code.
     finish_and_start_game(run, installed(run))
     game_parent = wait_for(lambda: os.path.exists(installed(run, "parent.txt")) and read(installed(run, "parent.txt")),
@@ -208,8 +168,7 @@ def branded_embedded(run):
           % (code, run.dialogs()))
 
 
-SCENARIOS = {f.__name__: f for f in (planted_cache, linked_folders, held_package, self_restart, game_by_player_copy,
-                                     branded_embedded)}
+SCENARIOS = {f.__name__: f for f in (planted_cache, held_package, game_by_player_copy, branded_embedded)}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS))

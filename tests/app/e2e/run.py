@@ -12,9 +12,11 @@ import select
 import shutil
 import subprocess
 import sys
+from types import SimpleNamespace
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import SOURCE, TITLE, WINDOW, Failure, check, installer_logs, main, wait_for  # noqa: E402,F401
+from harness import (SOURCE, TITLE, UPDATE_PORT, Failure, check, end_line, free_port, installer_logs,  # noqa: E402,F401
+                     log_lines, main, wait_for)
 
 DEFAULT_PATH = r"C:\Program Files\vantorworlds"
 ONE_KEY = (291 + 88, 259 + 21)
@@ -32,6 +34,9 @@ BROWSE = (449 + 44, 187 + 15)
 FAILED = ("出错", "安装失败，请检查安装包是否完整后重新安装。")
 NETWORK = ("出错了", "网络出现了问题！请再试一次。")
 ASK_CLOSE = "真的要退出安装吗？"
+# What file_race.exe may not do to a file the installer holds (error 32), and may.
+REFUSED = {"write": "32", "rename": "32", "delete": "32", "read": "0"}
+TYPED = r"C:\Keys\Vantor"
 
 
 def installer(run, copy_as, variant="installer_e2e.exe", folder=None):
@@ -68,19 +73,30 @@ def expect_told(run, install_path=DEFAULT_PATH, tasks="quicklaunchicon,runafteri
           "payload told %r" % arguments)
 
 
-def serve_package(run, pad=0, rate="0", md5=None, content=None):
-    """nginx serving the test payload (or `content`) and the update server announcing it;
-    `md5` is a digest to announce instead, or a function of the real one."""
-    target, digest, length = run.package(pad)
+def serve_package(run, pad=0, rate="0", md5=None, content=None, relay=None, host="127.0.0.1", query_port=UPDATE_PORT,
+                  tls=None):
+    """nginx serving the test payload padded by `pad` bytes (or `content`) at `rate` a
+    connection (over HTTPS with tls=(certificate, key)), and the update server on
+    `query_port` announcing it at `host`, through the fault relay with the modes `relay`
+    when given; `md5` is a digest to announce instead, or a function of the real one.
+    What is served: url, digest, length, file, port, nginx (the process), log (its access
+    log), relay_log and server (the update server)."""
+    served = SimpleNamespace(relay_log=None)
+    served.file, served.digest, served.length = run.package(pad)
     if content is not None:
-        with open(target, "wb") as f:
+        with open(served.file, "wb") as f:
             f.write(content)
-        digest, length = hashlib.md5(content).hexdigest(), len(content)
-    md5 = md5(digest) if callable(md5) else md5
-    port = run.start_nginx(rate)
-    url = "http://127.0.0.1:%d/pkg/setup.exe" % port
-    run.announce(url, md5 or digest, length)
-    return url, digest, length
+        served.digest, served.length = hashlib.md5(content).hexdigest(), len(content)
+    md5 = md5(served.digest) if callable(md5) else md5
+    served.port = free_port()
+    served.nginx, served.log = run.nginx_on(served.port, rate, tls)
+    run.nginx_log = served.log
+    port = served.port
+    if relay is not None:
+        port, served.relay_log = run.start_fault_proxy(served.port, *relay)
+    served.url = "%s://%s:%d/pkg/setup.exe" % ("https" if tls else "http", host, port)
+    served.server = run.announce(served.url, md5 or served.digest, served.length, port=query_port)
+    return served
 
 
 def fresh(run):
@@ -121,6 +137,8 @@ def one_key(run, exe=None, look=None):
         look("welcome")
         run.click_to(*CUSTOM)
         look("option")
+        # A path typed there and left with "上一步": the one-key install goes to the default.
+        type_path(run, "C:\\My Games\\Edited")
         run.click_to(*PREVIOUS)
     run.click(*ONE_KEY, hover_shot="welcome-hover")
     wait_for(lambda: run.update_connections(), 30, "the update server to be asked")
@@ -133,6 +151,7 @@ def one_key(run, exe=None, look=None):
     check(run.registry_install_path() == DEFAULT_PATH, "registry value %r" % run.registry_install_path())
     check(read(installed(run, "Vantor_Data", "StreamingAssets", "channel.txt")) == "1007", "channel file")
     check(read(installed(run, "Vantor_Data", "StreamingAssets", "spreader.txt")) == "12345", "spreader file")
+    check(not os.path.exists(run.drive_c("My Games", "Edited")), "something went into the edited path")
     if look:
         look("finish")
     finish_and_start_game(run, installed(run))
@@ -304,9 +323,9 @@ def start(run, args=(), env=None, **made):
     return exe
 
 
-def silent(run, *args, env=None, seconds=120, **made):
+def silent(run, *args, env=None, seconds=120, expect=None, **made):
     """One /verysilent run to its end, which never shows the installer's window; its exit
-    code."""
+    code, which must be `expect` when that is given."""
     start(run, ["/verysilent", *args], env if env is not None else payload_env(run), **made)
     shown = []
     try:
@@ -314,10 +333,12 @@ def silent(run, *args, env=None, seconds=120, **made):
                  "the silent run to end")
     except Failure as failure:
         logs = installer_logs(run)
-        tail = open(logs[-1], encoding="utf-8", errors="replace").read().splitlines()[-12:] if logs else ["(no log)"]
+        tail = log_lines(logs[-1])[-12:] if logs else ["(no log)"]
         raise Failure("%s; its log ends:\n%s" % (failure, "\n".join(tail)))
     check(not shown, "a silent run showed its window")
-    return run.installer_exit(5)
+    code = run.installer_exit(5)
+    check(expect in (None, code), "the silent run ended with %s, not %s (boxes %r)" % (code, expect, run.dialogs()))
+    return code
 
 
 def type_path(run, text):
@@ -358,6 +379,9 @@ def idle(run, what):
 
 
 def custom_typed(run):
+    """The option page with the mouse: an invalid path and one without room warn, and
+    "下一步" does nothing then; "上一步" resets the options. Then the keyboard alone, from
+    the welcome page to the game started by the finish button."""
     open_option_page(run, steps=5)
     run.screenshot("option")
     check(run.count_red(*WARNING) == 0, "a warning shows before anything was typed")
@@ -376,14 +400,45 @@ def custom_typed(run):
     check(checked != unchecked, "the option box did not change")
     run.click_to(*PREVIOUS)
     run.screenshot("back-on-welcome")
-    run.click_to(*CUSTOM)
-    check(run.region(*OPTION_RECT) == checked, "previous did not reset the options")
-    run.click(*OPTION_BOX)
-    run.click(*NEXT)
-    expect_told(run, r"C:\My Games\Vantor", tasks="!quicklaunchicon,runafterinstall")
+    # From here the keyboard alone. Without a window manager the window under the pointer
+    # has the keyboard, and keys sent to a window directly lose their Shift: the pointer
+    # rests on an empty spot. Nothing is focused: Shift+Tab wraps to "自定义安装".
+    ox, oy = run.window_origin()
+    run.xdotool("mousemove", str(ox + 330), str(oy + 380))
+    run.key("shift+Tab")
+    run.key("space")
+    wait_for(lambda: run.region(PATH_BOX[0], PATH_BOX[1], 1, 1) == [(255, 255, 255)], 20, "the option page")
+    wait_for(lambda: run.region(*OPTION_RECT) == checked, 20, "previous to have reset the options")
+    # The path box, the browse button, the option box.
+    run.key("Tab")
+    for key in ("End", "shift+Home", "BackSpace"):
+        run.key(key)
+    box = (PATH_BOX[0] - 140, PATH_BOX[1] - 8, 280, 16)
+    empty = run.region(*box)
+    run.type_text(TYPED)
+    wait_for(lambda: run.region(*box) != empty, 10, "the typed path in the box")
+    run.key("Tab")
+    run.key("Tab")
+    run.key("space")
+    wait_for(lambda: run.region(*OPTION_RECT) != checked, 10, "Space to untick the option box")
+    # "上一步", then "下一步", pressed with Enter.
+    run.key("Tab")
+    run.key("Tab")
+    run.key("Return")
+    expect_told(run, TYPED, tasks="!quicklaunchicon,runafterinstall")
     wait_for(lambda: run.registry_install_path(), 30, "the install to complete")
-    check(run.registry_install_path() == r"C:\My Games\Vantor", "registry %r" % run.registry_install_path())
-    finish_and_start_game(run, run.drive_c("My Games", "Vantor"))
+    check(run.registry_install_path() == TYPED, "registry %r" % run.registry_install_path())
+
+    # The install page has nothing to focus and Enter does nothing there: Tab and Enter
+    # are repeated until the finish page takes them and its button ends the installer.
+    def finished():
+        run.key("Tab")
+        run.key("Return")
+        return run.installer.poll() is not None
+    wait_for(finished, 60, "Tab and Enter to press the finish button")
+    check(run.installer.returncode == 0, "the finish button ended with %s" % run.installer.returncode)
+    wait_for(lambda: os.path.exists(run.drive_c("Keys", "Vantor", "started.txt")), 20, "the game to start")
+    check(run.dialogs() == [], "unexpected message boxes: %r" % run.dialogs())
 
 
 def custom_browsed(run):
@@ -488,8 +543,7 @@ def failed_install_keeps_package(run, url, digest):
     package = run.drive_c("vantorsetup", "setup.exe")
     check(os.path.exists(package) and os.path.exists(package + ".info"), "the verified package was not kept")
     asked = open(run.nginx_log).read().splitlines()
-    code = silent(run, seconds=60)
-    check(code == 0, "the next attempt ended with %s (boxes %r)" % (code, run.dialogs()))
+    silent(run, seconds=60, expect=0)
     check(open(run.nginx_log).read().splitlines() == asked, "the kept package was asked for again")
     check(not os.path.exists(package), "the package stayed after the install")
 
@@ -528,7 +582,8 @@ def box_scenario(name):
             run.package()
             run.start_update_server("--error-code", str(served["error_code"]))
         elif served is not None:
-            url, digest, _ = serve_package(run, **served)
+            shown = serve_package(run, **served)
+            url, digest = shown.url, shown.digest
         start(run, env=payload_env(run, exit_code=exit_code), **variant)
         press_one_key(run)
         if code is None:
@@ -536,7 +591,6 @@ def box_scenario(name):
             check(seen == box, "message box %r" % (seen,))
         else:
             expect_box_and_exit(run, box[0], box[1], code)
-        from support import end_line
         check(cause in end_line(run), "the log ends with %r" % end_line(run))
         if then:
             then(run, url, digest)
@@ -544,33 +598,35 @@ def box_scenario(name):
     return scenario
 
 
-def one_key_after_custom_path(run):
-    """A path typed on the option page and left with "上一步": the one-key install goes to
-    the default path, and the registry value, the channel file and the game follow it."""
-    open_option_page(run)
-    type_path(run, "C:\\My Games\\Edited")
-    run.click_to(*PREVIOUS)
-    run.click(*ONE_KEY)
-    wait_for(lambda: run.registry_install_path(), 60, "the install to complete")
-    check(told(run, "-installPath") == DEFAULT_PATH, "payload told %r" % told(run, "-installPath"))
-    check(run.registry_install_path() == DEFAULT_PATH, "registry %r" % run.registry_install_path())
-    check(read(installed(run, "Vantor_Data", "StreamingAssets", "channel.txt")) == "1007", "channel file")
-    check(not os.path.exists(run.drive_c("My Games", "Edited")), "something went into the edited path")
-    finish_and_start_game(run, installed(run))
+def digest(path):
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+
+
+def race(run, windows_path):
+    """What another program can do to the file now, as file_race.exe logs it."""
+    log = os.path.join(run.folder, "race.txt")
+    run.wine(os.path.join(run.build, "tests", "support", "file_race.exe"), windows_path, run.windows_path(log))
+    return dict(line.split(" ", 1) for line in open(log).read().splitlines()) if os.path.exists(log) else {}
 
 
 def restart_keeps_arguments(run):
     """A download that comes up short restarts the installer with its arguments: the new
     copy is not refused as a second instance, installs where the caller said, and the
-    parent program that named a window receives the progress and starts the game itself."""
+    parent program that named a window receives the progress and starts the game itself.
+    While the installer runs, its file can be neither changed, renamed nor deleted, so the
+    copy the restart starts is this very file."""
     fresh(run)
     serve_package(run)
     package = os.path.join(run.folder, "www", "pkg", "setup.exe")
     later = package + ".later"
     os.rename(package, later)
     log = run.start_notify_target("QxParentProgram")
-    start(run, args=["-notify_wnd", "QxParentProgram", "/path", "C:\\Restarted Games", "-channel", "a b"],
-          env=payload_env(run, steps=20, delay=20))
+    exe = start(run, args=["-notify_wnd", "QxParentProgram", "/path", "C:\\Restarted Games", "-channel", "a b"],
+                env=payload_env(run, steps=20, delay=20))
+    before = digest(exe)
+    run.find_window()
+    outcome = race(run, run.windows_path(exe))
+    check(outcome == REFUSED, "another program could do this to the running installer: %r" % outcome)
     press_one_key(run)
     box = run.wait_for_dialog(30)
     check(box == NETWORK, "message box %r" % (box,))
@@ -578,7 +634,8 @@ def restart_keeps_arguments(run):
     requests = open(run.nginx_log).read().splitlines()
     check(len(requests) == 1 and requests[0].endswith(" 404"), "requests %r" % requests)
     expect_restart(run)
-    from support import end_line
+    check(digest(exe) == before and not os.path.exists(exe + ".moved"),
+          "the installer's file changed")
     check("404" in end_line(run), "the log ends with %r" % end_line(run))
     os.rename(later, package)
     press_one_key(run)
@@ -667,8 +724,7 @@ def english_windows(run):
 
 
 SCENARIOS = {f.__name__: f for f in (
-    branded_one_key, custom_typed, custom_browsed, licence_and_close,
-    one_key_after_custom_path, restart_keeps_arguments, slow_update_server_name,
+    branded_one_key, custom_typed, custom_browsed, licence_and_close, restart_keeps_arguments, slow_update_server_name,
     english_windows)}
 SCENARIOS.update({name: box_scenario(name) for name in BOXES})
 

@@ -9,56 +9,28 @@
 """
 import json
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import SUPPORT, check, installer_logs, port_open, temp_folder, wait_for  # noqa: E402
+from harness import SUPPORT, check, installer_logs, log_lines, port_open, temp_folder, wait_for  # noqa: E402
 from run import DEFAULT_PATH, fresh, serve_package, silent  # noqa: E402
 
 REPORT_PORT = 8902
 STAGES = ("start", "config", "path", "query", "route", "download", "verify", "payload", "end")
 
 
-logs = installer_logs
-
-
-def log_lines(path):
-    with open(path, "rb") as f:
-        return f.read().decode("utf-8").splitlines()
-
-
-def last_log_line(run, path=None):
-    """The last line of `path`, or of the newest log, for a run that has ended."""
-    found = [path] if path else logs(run)
-    check(found and os.path.exists(found[-1]), "no log %s" % (path or "in " + temp_folder(run)[0]))
-    return log_lines(found[-1])[-1]
-
-
-def end_line(run):
-    """The last "[end]" line of this run's logs, once written: a copy the installer restarted
-    may write on after it."""
-    def found():
-        ends = [line for path in installer_logs(run, run.started) for line in log_lines(path) if " [end] " in line]
-        return ends[-1] if ends else None
-    return wait_for(found, 30, "the log's end line")
-
-
 def reported_silent(run, expected_code, *args):
     """A silent run of the build that reports to the collector."""
-    code = silent(run, *args, seconds=90, variant="installer_e2e_report.exe")
-    check(code == expected_code, "silent install ended with %s, expected %s" % (code, expected_code))
+    silent(run, *args, seconds=90, variant="installer_e2e_report.exe", expect=expected_code)
 
 
 def support_log(run):
     fresh(run)
-    for old in logs(run):
+    for old in installer_logs(run):
         os.remove(old)
     reports = os.path.join(run.folder, "reports.jsonl")
-    collector = subprocess.Popen([sys.executable, os.path.join(SUPPORT, "report_collector.py"), "--port",
-                                  str(REPORT_PORT), "--log", reports], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    run.stack.callback(lambda: (collector.terminate(), collector.wait(10)))
-    wait_for(lambda: port_open(REPORT_PORT), 10, "the collector")
+    run.start_peer([sys.executable, os.path.join(SUPPORT, "report_collector.py"), "--port", str(REPORT_PORT), "--log",
+                    reports], lambda: port_open(REPORT_PORT), "the collector")
     received = lambda: [json.loads(line) for line in open(reports)] if os.path.exists(reports) else []  # noqa: E731
     temp, user = temp_folder(run)
 
@@ -68,8 +40,9 @@ def support_log(run):
     reported_silent(run, 1, "/log", run.windows_path(chosen))
     query.terminate()
     query.wait(10)
-    check(not logs(run), "a log in the temporary folder despite /log: %r" % logs(run))
-    last = last_log_line(run, chosen)
+    check(not installer_logs(run), "a log in the temporary folder despite /log: %r" % installer_logs(run))
+    check(os.path.exists(chosen), "no log at %s" % chosen)
+    last = log_lines(chosen)[-1]
     check("[end] failure, exit code 1, stage query" in last and "the update server offered no package" in last,
           "the failed query's log ends with %r" % last)
     wait_for(lambda: len(received()) == 1, 10, "the failure's report")
@@ -80,7 +53,7 @@ def support_log(run):
     check(run.registry_install_path() == DEFAULT_PATH and not os.path.exists(run.drive_c("vantorsetup")),
           "after the silent web install: registry %r, the download folder stayed: %s"
           % (run.registry_install_path(), os.path.exists(run.drive_c("vantorsetup"))))
-    lines = log_lines(logs(run)[-1])
+    lines = log_lines(installer_logs(run)[-1])
     missing = [s for s in STAGES if not any(" [%s] " % s in line for line in lines)]
     check(not missing and "[end] success, exit code 0" in lines[-1], "stages %r missing, last line %r" % (missing, lines[-1]))
     wait_for(lambda: len(received()) == 2, 10, "the success's report")
@@ -96,20 +69,18 @@ def support_log(run):
         check(private not in body, "a report names %r: %s" % (private, body))
 
     # /nolog: the same install, and no log written or grown.
-    before = [(path, os.path.getsize(path)) for path in logs(run)]
+    before = [(path, os.path.getsize(path)) for path in installer_logs(run)]
     reported_silent(run, 0, "/nolog")
     wait_for(lambda: len(received()) == 3, 10, "the /nolog run's report")
-    after = [(path, os.path.getsize(path)) for path in logs(run)]
+    after = [(path, os.path.getsize(path)) for path in installer_logs(run)]
     check(after == before, "with /nolog the logs went from %r to %r" % (before, after))
 
     # A temporary folder that cannot be written: the install goes on without its log.
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", temp], capture_output=True)
-    check(mounted.returncode == 0, "the temporary folder could not be made read-only: %r" % mounted.stderr)
-    run.stack.callback(lambda: subprocess.run(["umount", "-l", temp], capture_output=True))
+    run.mount_tmpfs(temp, "ro,size=1m")
     os.remove(run.record)
     reported_silent(run, 0)
-    check(os.path.exists(run.record) and not logs(run), "with a read-only temporary folder: payload ran %s, logs %r"
-          % (os.path.exists(run.record), logs(run)))
+    check(os.path.exists(run.record) and not installer_logs(run), "with a read-only temporary folder: payload ran %s, logs %r"
+          % (os.path.exists(run.record), installer_logs(run)))
     wait_for(lambda: len(received()) == 4, 10, "the read-only run's report")
 
 

@@ -12,30 +12,11 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import run as scenarios  # noqa: E402
-from faults import PACKAGE, bytes_on_disk  # noqa: E402
-from harness import check, free_port, main, wait_for  # noqa: E402
+from run import fresh, payload_env, serve_package, start  # noqa: E402
+from faults import PACKAGE, asked, bytes_on_disk, recorded  # noqa: E402
+from harness import check, main, wait_for  # noqa: E402
 
 MIB = 1 << 20
-
-
-def recorded(partial):
-    """The ranges [first, end) that the package's ".parts" names."""
-    lines = open(partial + ".parts").read().splitlines()[2:-1]
-    return [(int(a), int(b) + 1) for a, b in (line.split("-") for line in lines if not line.startswith("If-Range: "))]
-
-
-def asked(lines, size):
-    """The ranges [first, end) of an access log's lines; the whole file for a line without Range."""
-    ranges = []
-    for line in lines:
-        header = line.rsplit('"', 2)[1]
-        if header == "-":
-            ranges.append((0, size))
-            continue
-        first, _, last = header[len("bytes="):].partition("-")
-        ranges.append((int(first), int(last) + 1 if last else size))
-    return ranges
 
 
 def overlap(ranges, held):
@@ -61,19 +42,18 @@ def kill_installer(run, port):
 
 
 def killed_twice(run):
-    scenarios.fresh(run)
-    _, digest, size = run.package(160 * MIB - os.path.getsize(os.path.join(run.build, "tools", "payload", "payload.exe")))
-    port = free_port()
+    fresh(run)
     # nginx lets each request send a second's worth at once: at 4 MiB/s per connection the
     # package still takes seconds, so the kills find it mid-way.
-    _, log = run.nginx_on(port, "4m")
-    run.announce("http://127.0.0.1:%d/pkg/setup.exe" % port, digest, size)
-    env = scenarios.payload_env(run)
+    served = serve_package(run, 160 * MIB - os.path.getsize(os.path.join(run.build, "tools", "payload", "payload.exe")),
+                           rate="4m")
+    size, port, log = served.length, served.port, served.log
+    env = payload_env(run)
     partial = run.drive_c(*PACKAGE)
     logged = 0
     held = []
     for stop_past in (40 * MIB, 100 * MIB):
-        scenarios.start(run, ["/verysilent"], env)
+        start(run, ["/verysilent"], env)
         wait_for(lambda: bytes_on_disk(partial) > stop_past or run.installer.poll() is not None, 60,
                  "more than %d bytes recorded" % stop_past)
         check(run.installer.poll() is None, "the run ended before it was killed")
@@ -86,7 +66,7 @@ def killed_twice(run):
         logged = len(lines)
         held = recorded(partial)
         check(sum(b - a for a, b in held) > stop_past, "killed with %r recorded" % held)
-    scenarios.start(run, ["/verysilent"], env)
+    start(run, ["/verysilent"], env)
     code = run.installer_exit(60)
     lines = open(log).read().splitlines()
     check(code == 0, "the third run ended with %s (boxes %r)" % (code, run.dialogs()))
@@ -100,15 +80,12 @@ def killed_twice(run):
 
 
 def changed_between(run):
-    scenarios.fresh(run)
-    target, digest, size = run.package(8 * MIB)
-    port = free_port()
-    _, log = run.nginx_on(port, "2m")
-    url = "http://127.0.0.1:%d/pkg/setup.exe" % port
-    server = run.start_update_server("--url", url, "--md5", digest, "--size", str(size), "--version", "1.2.3.4")
-    env = scenarios.payload_env(run)
+    fresh(run)
+    served = serve_package(run, 8 * MIB, rate="2m")
+    target, digest, size, port, log = served.file, served.digest, served.length, served.port, served.log
+    env = payload_env(run)
     partial = run.drive_c(*PACKAGE)
-    scenarios.start(run, ["/verysilent"], env)
+    start(run, ["/verysilent"], env)
     wait_for(lambda: bytes_on_disk(partial) > MIB, 60, "a part of the package recorded")
     kill_installer(run, port)
     # The same size, new content after the payload's image, a new time (and so a new ETag).
@@ -119,11 +96,11 @@ def changed_between(run):
     os.utime(target, (stat.st_atime, stat.st_mtime + 60))
     new_digest = hashlib.md5(open(target, "rb").read()).hexdigest()
     check(new_digest != digest, "the file did not change")
-    server.terminate()
-    server.wait(10)
-    run.announce(url, new_digest, size)
+    served.server.terminate()
+    served.server.wait(10)
+    run.announce(served.url, new_digest, size)
     logged = len(open(log).read().splitlines())
-    scenarios.start(run, ["/verysilent"], env)
+    start(run, ["/verysilent"], env)
     code = run.installer_exit(60)
     lines = open(log).read().splitlines()[logged:]
     check(code == 0, "the run after the change ended with %s (boxes %r)" % (code, run.dialogs()))

@@ -6,7 +6,6 @@ with a DLL planted beside the installer (https_and_planted_dll). The certificate
 signed packages are the build's (tests/app/e2e/make-signing.sh); every run is silent,
 so each case is one installer process from its start to its exit code.
 """
-import hashlib
 import os
 import shutil
 import sys
@@ -28,21 +27,6 @@ def signing(run, *name):
     return os.path.join(run.build, "tests", "app", "trust", *name)
 
 
-def publish(run, name, data, scheme, port):
-    """Puts a package on the server and has the update server announce it."""
-    www = os.path.join(run.folder, "www", "pkg")
-    os.makedirs(www, exist_ok=True)
-    with open(os.path.join(www, name), "wb") as f:
-        f.write(data)
-    if getattr(run, "announcer", None):
-        run.announcer.terminate()
-        run.announcer.wait(10)
-    url = "%s://127.0.0.1:%d/pkg/%s" % (scheme, port, name)
-    digest = hashlib.md5(data).hexdigest()
-    run.announcer = run.announce(url, digest, len(data))
-    return digest
-
-
 def silent_run(run, env, folder=None):
     """One silent install of a copy of the build pinned to the "listed" test certificate,
     in `folder`: its exit code and the message boxes it showed."""
@@ -58,27 +42,33 @@ def read_bytes(path):
         return f.read()
 
 
+def requests(log):
+    return open(log).read().splitlines()
+
+
 def signers(run):
     """Unlisted, unsigned and altered packages are refused: code 105, the message, and
     neither the package nor its side file is left. The digest of each is the one the
     update server announces, so only the signature check stands in the way."""
     run.start_dialog_watch()
-    port = run.start_nginx()
     env = scenarios.payload_env(run)
     payload = read_bytes(os.path.join(run.build, "tools", "payload", "payload.exe"))
     altered = bytearray(read_bytes(signing(run, "signed-listed.exe")))
     altered[5000] ^= 0x01  # inside the signed code, not the signature
     cases = [
-        ("signed by a certificate the build does not list", "unlisted.exe",
-         read_bytes(signing(run, "signed-unlisted.exe")), False),
-        ("unsigned, left complete by an earlier run", "unsigned.exe", payload, True),
-        ("signed by the listed certificate, then one byte changed", "altered.exe", bytes(altered), False),
+        ("signed by a certificate the build does not list", read_bytes(signing(run, "signed-unlisted.exe")), False),
+        ("unsigned, left complete by an earlier run", payload, True),
+        ("signed by the listed certificate, then one byte changed", bytes(altered), False),
     ]
     package = run.drive_c(*PACKAGE)
-    for what, name, data, left_by_earlier_run in cases:
+    served = None
+    for what, data, left_by_earlier_run in cases:
         run.clean_machine()
-        digest = publish(run, name, data, "http", port)
-        requests = len(open(run.nginx_log).read().splitlines()) if os.path.exists(run.nginx_log) else 0
+        if served:
+            served.server.terminate()
+            served.server.wait(10)
+        served = scenarios.serve_package(run, content=data)
+        digest = served.digest
         if left_by_earlier_run:
             os.makedirs(os.path.dirname(package), exist_ok=True)
             with open(package, "wb") as f:
@@ -91,8 +81,8 @@ def signers(run):
         check(not os.path.exists(package) and not os.path.exists(package + ".info"),
               "%s: the package or its side file was kept" % what)
         check(not os.path.exists(run.record), "%s: the package ran" % what)
-        served = len(open(run.nginx_log).read().splitlines()) - requests
-        check(served == (0 if left_by_earlier_run else 1), "%s: %d requests to the server" % (what, served))
+        asked = requests(served.log)
+        check(len(asked) == (0 if left_by_earlier_run else 1), "%s: requests to the server %r" % (what, asked))
     check(run.registry_install_path() is None, "a registry value after refused packages")
 
 
@@ -122,8 +112,8 @@ def https_and_planted_dll(run):
     check(out.returncode == 0, "trusting the test CA failed: %r" % out.stdout)
     run.stack.callback(lambda: run.wine(trust_root, "remove", ca, timeout=60))
 
-    port = run.start_nginx(tls=(signing(run, "server.crt"), signing(run, "server.key")))
-    publish(run, "setup.exe", read_bytes(signing(run, "signed-listed.exe")), "https", port)
+    served = scenarios.serve_package(run, content=read_bytes(signing(run, "signed-listed.exe")),
+                                     tls=(signing(run, "server.crt"), signing(run, "server.key")))
     downloads = os.path.join(run.folder, "downloads")
     os.makedirs(downloads)
     shutil.copyfile(planted, os.path.join(downloads, "winhttp.dll"))
@@ -135,8 +125,8 @@ def https_and_planted_dll(run):
     check(os.path.exists(run.record), "the payload did not run")
     check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
     check(not os.path.exists(os.path.join(downloads, MARKER)), "the installer loaded the planted DLL")
-    served = open(run.nginx_log).read().splitlines()
-    check(len(served) == 1 and served[0].startswith("/pkg/setup.exe "), "requests over HTTPS %r" % served)
+    asked = requests(served.log)
+    check(len(asked) == 1 and asked[0].startswith("/pkg/setup.exe "), "requests over HTTPS %r" % asked)
 
     out = run.wine(trust_root, "remove", ca, timeout=60)
     check(out.returncode == 0, "forgetting the test CA failed: %r" % out.stdout)
@@ -144,7 +134,7 @@ def https_and_planted_dll(run):
     code, boxes = silent_run(run, env, downloads)
     check(code == 1 and boxes == [NETWORK], "untrusted server: exit code %s, boxes %r" % (code, boxes))
     check(not os.path.exists(run.record), "the payload ran after an untrusted download")
-    check(len(open(run.nginx_log).read().splitlines()) == 1, "a request got through the untrusted connection")
+    check(len(requests(served.log)) == 1, "a request got through the untrusted connection")
 
 
 SCENARIOS = {
