@@ -44,6 +44,22 @@ protected:
     g_now = now;
     page->setProgress(total, done);
   }
+  // A frame of the fade is drawn over a kept copy of what lies under the page; it must be
+  // what a repaint of the whole window draws, pixel for pixel.
+  void expectFrameAsFullRepaint() {
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    std::vector<std::uint32_t> shown;
+    for (int y = 0; y < client.bottom; ++y)
+      for (int x = 0; x < client.right; ++x)
+        shown.push_back(pixel(x, y));
+    frame->update();
+    size_t differing = 0, first = 0;
+    for (size_t i = 0; i < shown.size(); ++i)
+      if (shown[i] != pixel(int(i % client.right), int(i / client.right)) && differing++ == 0)
+        first = i;
+    EXPECT_EQ(differing, 0u) << "the first at (" << first % client.right << ", " << first / client.right << ")";
+  }
   void expectLines(const std::string& upper, const std::string& lower) {
     EXPECT_EQ(Api::upperText(*page), upper);
     EXPECT_EQ(Api::upperShadow(*page), upper);
@@ -120,7 +136,6 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
             EXPECT_LE(channelDistance(now, shown0), 2);
           } else if (angle > 0.5f && angle < 1.0f) {
             // A blend: every channel between the background's and the picture's.
-            sawPartial = true;
             for (int shift = 0; shift <= 16; shift += 8) {
               const int b = (background >> shift) & 0xFF, p = (shown0 >> shift) & 0xFF;
               const int v = (now >> shift) & 0xFF;
@@ -129,6 +144,9 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
             }
             if (channelDistance(now, background) <= 2 || channelDistance(now, shown0) <= 2)
               ADD_FAILURE() << "no blend at angle " << angle;
+            if (!sawPartial)
+              expectFrameAsFullRepaint();
+            sawPartial = true;
           }
         }
         return shownIndices.size() >= 4;
