@@ -502,11 +502,15 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
       if (!root) return 0;
       root->dispatchMouse(QxWidget::MouseMove, x, y, unsigned(wParam));
       if (!frame.destroyed && !trackingMouseLeave) {
+        // Only the leave: nothing here uses a hover message, and asking for one after 1 ms
+        // made Wine look at the pointer every 10 ms on this thread for as long as it stayed
+        // (each time a round trip to the display), where the leave alone looks at the
+        // system's hover time.
         TRACKMOUSEEVENT track{};
         track.cbSize = sizeof(track);
-        track.dwFlags = TME_HOVER | TME_LEAVE;
+        track.dwFlags = TME_LEAVE;
         track.hwndTrack = hwnd();
-        track.dwHoverTime = 1;
+        track.dwHoverTime = HOVER_DEFAULT;
         TrackMouseEvent(&track);
         trackingMouseLeave = true;
       }
