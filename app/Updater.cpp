@@ -41,6 +41,9 @@ constexpr UINT kDownloadProgressMessage = 6366;
 constexpr UINT kDownloadDoneMessage = 6367;
 // Progress is painted at most this often and at least this often while it flows.
 constexpr DWORD kProgressPeriodMs = 25;
+// The query starts from this message, posted by the click after its repaint: the window
+// answers what came in meanwhile between the two.
+constexpr UINT kBeginFlowMessage = WM_APP + 69;
 // Room left on the download drive beyond the package, for the system and the install.
 constexpr std::int64_t kSpareBytes = 64ll << 20;
 
@@ -215,7 +218,8 @@ void Updater::Impl::showInstallPage(int mode) {
   stepsPanel->moveStep(1);
   repaint();
   installMode = mode;
-  beginFlow();
+  if (!PostMessageA(window(), kBeginFlowMessage, 0, 0))
+    beginFlow();
 }
 
 void Updater::Impl::actionPerformed(const std::string& command) {
@@ -446,6 +450,9 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
     break;
   case kDownloadDoneMessage:
     impl.onDownloadDone();
+    break;
+  case kBeginFlowMessage:
+    impl.beginFlow();
     break;
   case AsyncWinHttp::kDigestMessage:
     if (InstallManager::instance().stage() == 4 && !impl.signatureCheck)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "gui/AccessibleFrame.h"
 #include "gui/DisplayScale.h"
@@ -82,6 +83,16 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
   // While held, repaints go to the back buffer only and `held` gathers where they were.
   int holdDepth = 0;
   RECT held{};
+  // What lies under `layer` (the back buffer as each paint reached it, before the layer
+  // drew), valid inside `underValid`: a fade's frame starts from it instead of drawing
+  // the background pictures again, which costs far more than copying them.
+  QxWidget* layer = nullptr;
+  std::vector<std::uint32_t> under;  // rows of backWidth pixels
+  RECT underValid{};
+  bool paintFromRoot = false;
+  bool reachedLayer = false;
+  // While set, the walk draws nothing before this widget: `under` holds it.
+  QxWidget* skipTo = nullptr;
 
   HWND hwnd() const { return owner->hwnd(); }
 
@@ -161,6 +172,19 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
 
   // QxWidgetVEIterator
   bool enter(QxWidget* widget) override {
+    if (skipTo) {
+      if (widget != skipTo) {
+        // Its ancestors' own pictures are under it, their later children over it.
+        for (QxWidget* w = skipTo->parent(); w; w = w->parent())
+          if (w == widget) return true;
+        return false;
+      }
+      skipTo = nullptr;
+      reachedLayer = true;
+    } else if (widget == layer) {
+      reachedLayer = true;
+      keepUnder();
+    }
     const RECT& d = dirtyLayout;
     widget->onPrePaint(memoryDc, d.left, d.top, d.right - d.left, d.bottom - d.top);
     return true;
@@ -170,7 +194,42 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     widget->onPostPaint(memoryDc, d.left, d.top, d.right - d.left, d.bottom - d.top);
   }
   void visitItem(const DrawItem& item, int x, int y) override {
-    DrawItemRenderer::render(memoryDc, item, x, y, dirty, scale);
+    if (!skipTo) DrawItemRenderer::render(memoryDc, item, x, y, dirty, scale);
+  }
+
+  static bool contains(const RECT& outer, const RECT& inner) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+  }
+  static long area(const RECT& r) { return IsRectEmpty(&r) ? 0 : (r.right - r.left) * (r.bottom - r.top); }
+
+  // Copies the dirty rows between the back buffer and `under` (which is as wide).
+  void copyUnder(bool restore) {
+    const RECT& d = dirty;
+    const int left = std::max(int(d.left), 0), right = std::min(int(d.right), backWidth);
+    if (right <= left) return;
+    GdiFlush();
+    for (int y = std::max(int(d.top), 0); y < std::min(int(d.bottom), backHeight); ++y) {
+      std::uint32_t* row = bits + size_t(y) * size_t(backWidth) + size_t(left);
+      std::uint32_t* kept = under.data() + size_t(y) * size_t(backWidth) + size_t(left);
+      std::memcpy(restore ? row : kept, restore ? kept : row, size_t(right - left) * 4);
+    }
+  }
+
+  // A paint from the root reached the layer: the back buffer holds what lies under it.
+  void keepUnder() {
+    if (!paintFromRoot || !bits) {
+      reachedLayer = false;
+      return;
+    }
+    under.resize(size_t(backWidth) * size_t(backHeight));
+    copyUnder(false);
+    // The two areas stay one rectangle when their union is exactly that.
+    RECT both{};
+    UnionRect(&both, &underValid, &dirty);
+    RECT common{};
+    IntersectRect(&common, &underValid, &dirty);
+    underValid = area(both) == area(underValid) + area(dirty) - area(common) ? both : dirty;
   }
 
   // Where a window of the layout's (x, y, width, height) goes on screen: its size scaled,
@@ -190,6 +249,7 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     RECT now{};
     GetWindowRect(hwnd(), &now);
     scale = DisplayScale(dpi);
+    underValid = RECT{};
     RECT r{};
     if (suggested) {
       r = *suggested;
@@ -232,6 +292,7 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
     if (!bitmap || !pixels) return;
     std::memset(pixels, 0, size_t(w) * size_t(h) * 4);
     if (backBuffer) DeleteObject(backBuffer);
+    underValid = RECT{};
     backBuffer = bitmap;
     bits = static_cast<std::uint32_t*>(pixels);
     backWidth = w;
@@ -441,11 +502,15 @@ struct QxGUISPWnd::Impl : QxWidgetVEIterator {
       if (!root) return 0;
       root->dispatchMouse(QxWidget::MouseMove, x, y, unsigned(wParam));
       if (!frame.destroyed && !trackingMouseLeave) {
+        // Only the leave: nothing here uses a hover message, and asking for one after 1 ms
+        // made Wine look at the pointer every 10 ms on this thread for as long as it stayed
+        // (each time a round trip to the display), where the leave alone looks at the
+        // system's hover time.
         TRACKMOUSEEVENT track{};
         track.cbSize = sizeof(track);
-        track.dwFlags = TME_HOVER | TME_LEAVE;
+        track.dwFlags = TME_LEAVE;
         track.hwndTrack = hwnd();
-        track.dwHoverTime = 1;
+        track.dwHoverTime = HOVER_DEFAULT;
         TrackMouseEvent(&track);
         trackingMouseLeave = true;
       }
@@ -607,23 +672,57 @@ void QxGUISPWnd::detachRoot() {
 }
 
 void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* widget) {
+  paint(x, y, width, height, widget, nullptr);
+}
+
+void QxGUISPWnd::repaintAbove(int x, int y, int width, int height, QxWidget* layer) {
+  Impl& d = *impl_;
+  if (!layer || !d.root) return;
+  if (layer != d.layer) {
+    d.layer = layer;
+    d.underValid = RECT{};
+  }
+  bool reached = layer->root() == d.root;
+  for (QxWidget* w = layer; reached && w != d.root; w = w->parent()) reached = w->isVisible();
+  const RECT area = d.scale.toDevice(RECT{x, y, x + width, y + height});
+  // The first frame, or one after a change under the layer that it did not see, draws all.
+  paint(x, y, width, height, d.root, reached && Impl::contains(d.underValid, area) ? layer : nullptr);
+}
+
+void QxGUISPWnd::paint(int x, int y, int width, int height, QxWidget* widget, QxWidget* above) {
   if (impl_->painting || !impl_->backBuffer || !widget) return;
-  impl_->painting = true;
+  Impl& m = *impl_;
+  m.painting = true;
   HDC windowDc = GetDC(hwnd_);
   HDC memory = CreateCompatibleDC(windowDc);
-  HGDIOBJ previous = SelectObject(memory, impl_->backBuffer);
-  impl_->dirtyLayout = RECT{x, y, x + width, y + height};
-  impl_->dirty = impl_->scale.toDevice(impl_->dirtyLayout);
-  impl_->memoryDc = memory;
-  const RECT& d = impl_->dirty;
+  HGDIOBJ previous = SelectObject(memory, m.backBuffer);
+  m.dirtyLayout = RECT{x, y, x + width, y + height};
+  m.dirty = m.scale.toDevice(m.dirtyLayout);
+  m.memoryDc = memory;
+  const RECT& d = m.dirty;
   HRGN clip = CreateRectRgnIndirect(&d);
   SelectClipRgn(memory, clip);
   const POINT origin = widget->mapToRoot(0, 0);
+  m.paintFromRoot = widget == m.root;
+  m.reachedLayer = false;
+  if (above) {
+    m.copyUnder(true);
+    m.skipTo = above;
+  }
   widget->accept(impl_.get(), origin.x, origin.y);
-  impl_->drawFocusMark(impl_->dirty);
-  impl_->keyOutCorners(memory, impl_->dirty);
-  if (impl_->holdDepth > 0)
-    UnionRect(&impl_->held, &impl_->held, &impl_->dirty);
+  if (m.skipTo) {
+    // The layer was not reached after all: everything is drawn.
+    m.skipTo = nullptr;
+    m.underValid = RECT{};
+    widget->accept(impl_.get(), origin.x, origin.y);
+  }
+  RECT common{};
+  // What lies under the layer was drawn over by a paint that did not keep it.
+  if (!m.reachedLayer && IntersectRect(&common, &m.underValid, &d)) m.underValid = RECT{};
+  m.drawFocusMark(m.dirty);
+  m.keyOutCorners(memory, m.dirty);
+  if (m.holdDepth > 0)
+    UnionRect(&m.held, &m.held, &m.dirty);
   else
     BitBlt(windowDc, d.left, d.top, d.right - d.left, d.bottom - d.top, memory, d.left, d.top,
            SRCCOPY);
@@ -632,8 +731,8 @@ void QxGUISPWnd::invalidateRect(int x, int y, int width, int height, QxWidget* w
   SelectObject(memory, previous);
   DeleteDC(memory);
   ReleaseDC(hwnd_, windowDc);
-  impl_->memoryDc = nullptr;
-  impl_->painting = false;
+  m.memoryDc = nullptr;
+  m.painting = false;
 }
 
 void QxGUISPWnd::clientToScreen(int& x, int& y) {

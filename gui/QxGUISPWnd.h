@@ -39,6 +39,7 @@ public:
   void setRoot(QxWidget* widget) override;
   void detachRoot() override;
   void invalidateRect(int x, int y, int width, int height, QxWidget* widget) override;
+  void repaintAbove(int x, int y, int width, int height, QxWidget* layer) override;
   void clientToScreen(int& x, int& y) override;
   void setWindowBounds(int x, int y, int width, int height) override;
   bool getImageSize(const std::string& imageName, int& width, int& height) override;
@@ -56,6 +57,9 @@ public:
 
 private:
   friend class QxGUISPWndTestApi;
+  // Draws the tree from `widget` into the back buffer inside the rectangle and copies it to
+  // the window; with `above`, from the kept picture of what lies under it.
+  void paint(int x, int y, int width, int height, QxWidget* widget, QxWidget* above);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-class QxWidget;
+#include "gui/QxWidget.h"
 
 class QxGUIServiceProvider {
 public:
@@ -12,6 +12,13 @@ public:
   virtual void detachRoot() = 0;
   // Repaints the rectangle (window coordinates) at once, walking the tree from `widget`.
   virtual void invalidateRect(int x, int y, int width, int height, QxWidget* widget) = 0;
+  // The same over the whole tree, for a widget that changes often over what lies under it
+  // (a fade): what is painted before `layer` is kept from the last paint that reached it,
+  // and only `layer` and what is painted after it are drawn again. The picture is the one
+  // a full repaint makes.
+  virtual void repaintAbove(int x, int y, int width, int height, QxWidget* layer) {
+    invalidateRect(x, y, width, height, layer->root());
+  }
   // Window coordinates in, screen coordinates out.
   virtual void clientToScreen(int& x, int& y) = 0;
   virtual void setWindowBounds(int x, int y, int width, int height) = 0;

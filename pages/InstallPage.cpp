@@ -30,8 +30,8 @@ constexpr float kFullAngle = 1.570795f;
 // Each half of a cross-fade (out, then in) takes this long whatever the ticks' pace: a
 // frame moves the fade by the time since the last one. 300 ms is what its 30 fixed steps
 // took at the shortest period a window timer has (10 ms). Frames come at most every
-// kFramePeriodMs; each one redraws the whole page and copies it to the layered window,
-// which at 200 % is four times the pixels.
+// kFramePeriodMs; each one redraws the page over a kept copy of the frame's background
+// and copies it to the layered window, which at 200 % is four times the pixels.
 constexpr unsigned kFadeMs = 300;
 constexpr unsigned kFramePeriodMs = 16;
 const char* const kFont = "微软雅黑";
@@ -136,9 +136,14 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
       host->holdBlits(true);
     flushProgress();
     fadeStep(elapsed);
-    owner->update();
-    if (host)
+    if (host) {
+      // Only the picture changes: the frame's background is kept from the last paint.
+      const POINT at = owner->mapToRoot(0, 0);
+      host->repaintAbove(at.x, at.y, owner->width(), owner->height(), owner);
       host->holdBlits(false);
+    } else {
+      owner->update();
+    }
     frameCost = fadeClock() - now;
   }
 

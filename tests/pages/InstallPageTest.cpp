@@ -44,6 +44,16 @@ protected:
     g_now = now;
     page->setProgress(total, done);
   }
+  // Every pixel of the window's back buffer.
+  std::vector<std::uint32_t> allPixels() const {
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    std::vector<std::uint32_t> all;
+    for (int y = 0; y < client.bottom; ++y)
+      for (int x = 0; x < client.right; ++x)
+        all.push_back(pixel(x, y));
+    return all;
+  }
   void expectLines(const std::string& upper, const std::string& lower) {
     EXPECT_EQ(Api::upperText(*page), upper);
     EXPECT_EQ(Api::upperShadow(*page), upper);
@@ -120,7 +130,6 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
             EXPECT_LE(channelDistance(now, shown0), 2);
           } else if (angle > 0.5f && angle < 1.0f) {
             // A blend: every channel between the background's and the picture's.
-            sawPartial = true;
             for (int shift = 0; shift <= 16; shift += 8) {
               const int b = (background >> shift) & 0xFF, p = (shown0 >> shift) & 0xFF;
               const int v = (now >> shift) & 0xFF;
@@ -129,6 +138,14 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
             }
             if (channelDistance(now, background) <= 2 || channelDistance(now, shown0) <= 2)
               ADD_FAILURE() << "no blend at angle " << angle;
+            if (!sawPartial) {
+              // The frame was drawn over a kept copy of what lies under the page: it must
+              // be what a repaint of the whole window draws, pixel for pixel.
+              const std::vector<std::uint32_t> drawn = allPixels();
+              frame->update();
+              EXPECT_TRUE(drawn == allPixels()) << "a frame of the fade differs from a full repaint";
+            }
+            sawPartial = true;
           }
         }
         return shownIndices.size() >= 4;
