@@ -6,6 +6,18 @@ namespace {
 
 int g_state = -1;  // unknown until first asked
 
+#ifdef QX_TEST_HOOKS
+// Wine keeps no high-contrast setting (setting it fails, asking says off): a test turns it
+// on where Windows stores it for the user, and says so with WM_SETTINGCHANGE.
+bool storedOn() {
+  wchar_t flags[16] = {};
+  DWORD size = sizeof flags;
+  return RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Accessibility\\HighContrast", L"Flags", RRF_RT_REG_SZ,
+                      nullptr, flags, &size) == ERROR_SUCCESS &&
+         (_wtoi(flags) & HCF_HIGHCONTRASTON);
+}
+#endif
+
 } // namespace
 
 bool HighContrast::on() {
@@ -16,10 +28,12 @@ bool HighContrast::on() {
 void HighContrast::refresh() {
   HIGHCONTRASTW setting{};
   setting.cbSize = sizeof setting;
-  g_state = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
-                    (setting.dwFlags & HCF_HIGHCONTRASTON)
-                ? 1
-                : 0;
+  bool on = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
+            (setting.dwFlags & HCF_HIGHCONTRASTON);
+#ifdef QX_TEST_HOOKS
+  on = on || storedOn();
+#endif
+  g_state = on ? 1 : 0;
 }
 
 std::uint32_t HighContrast::textColour() { return GetSysColor(COLOR_WINDOWTEXT); }
