@@ -321,8 +321,9 @@ def branded_one_key(run):
         welcome = os.path.join(previews[percent], "welcome.png")
         check(marked(pixel(welcome, *(round(v * percent / 100) for v in MARK))) == (percent >= 150),
               "the @2x background at %d %%: %r" % (percent, pixel(welcome, *MARK)))
+    sharpest = {}
     for what, rect in GLYPHS.items():
-        sharp = edge_share(os.path.join(previews[100], "welcome.png"), rect, 1)
+        sharp = sharpest[what] = edge_share(os.path.join(previews[100], "welcome.png"), rect, 1)
         report.append("%s: at 100 %% %.3f of the inked pixels are intermediate" % (what, sharp))
         for percent in (150, 200):
             drawn = edge_share(os.path.join(previews[percent], "welcome.png"), rect, percent / 100)
@@ -342,13 +343,17 @@ def branded_one_key(run):
             def close_enough():
                 shot = run.window_shot("%d-%s" % (percent, page))
                 seen.append(differing_share(preview[page], shot, step=round(run.scale)))
-                return seen[-1] <= LIMITS[page]
+                return shot if seen[-1] <= LIMITS[page] else None
             try:
-                wait_for(close_enough, 30, "the %s page to look like its preview" % page)
+                shot = wait_for(close_enough, 30, "the %s page to look like its preview" % page)
             except Failure as failure:
                 raise Failure("%s: shares of differing pixels seen %r" % (failure, seen))
             report.append("%s page at %d %%: %.3f%% of the preview's pixels differ (at most %.1f%%)"
                           % (page, percent, 100 * seen[-1], 100 * LIMITS[page]))
+            for what, rect in GLYPHS.items() if page == "welcome" else ():
+                live = edge_share(shot, rect, run.scale)
+                report.append("  its %s: %.3f of the inked pixels are intermediate" % (what, live))
+                check(live <= sharpest[what] * 1.05, "%s %s" % (page, report[-1]))
         # Each install has its own folder and peers; the update server's fixed port is free
         # again for the next once its own have ended.
         run.folder = os.path.join(folder, "at-%d" % percent)
