@@ -6,18 +6,6 @@ namespace {
 
 int g_state = -1;  // unknown until first asked
 
-#ifdef QX_TEST_HOOKS
-// Wine keeps no high-contrast setting (setting it fails, asking says off): a test turns it
-// on where Windows stores it for the user, and says so with WM_SETTINGCHANGE.
-bool storedOn() {
-  wchar_t flags[16] = {};
-  DWORD size = sizeof flags;
-  return RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Accessibility\\HighContrast", L"Flags", RRF_RT_REG_SZ,
-                      nullptr, flags, &size) == ERROR_SUCCESS &&
-         (_wtoi(flags) & HCF_HIGHCONTRASTON);
-}
-#endif
-
 } // namespace
 
 bool HighContrast::on() {
@@ -31,7 +19,13 @@ void HighContrast::refresh() {
   bool on = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
             (setting.dwFlags & HCF_HIGHCONTRASTON);
 #ifdef QX_TEST_HOOKS
-  on = on || storedOn();
+  // Wine keeps no such setting (setting it fails, asking says off): a test turns it on
+  // where Windows stores it for the user, then tells the windows the colours changed.
+  wchar_t flags[16] = {};
+  DWORD size = sizeof flags;
+  on = on || (RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Accessibility\\HighContrast", L"Flags",
+                           RRF_RT_REG_SZ, nullptr, flags, &size) == ERROR_SUCCESS &&
+              (_wtoi(flags) & HCF_HIGHCONTRASTON));
 #endif
   g_state = on ? 1 : 0;
 }
