@@ -182,6 +182,7 @@ def differing_share(preview, shot, step=1):
 
 SCALES = (200, 150)  # the displays of branded_one_key, in %, one after the other
 EDITED = "C:\\My Games\\Edited"  # typed at 150 %, then left
+CONTRAST = r"HKCU\Control Panel\Accessibility\HighContrast"
 # The test branding's "@2x" background carries a green mark where no page draws over it.
 MARK = (17, 459)
 # Where the welcome page's glyph edges are measured: the headline (outlines filled by GDI+)
@@ -236,18 +237,19 @@ def own_display(run, prefix):
                                               stdin=subprocess.DEVNULL, capture_output=True, timeout=20))
 
 
-def display(run, percent, contrast=False):
-    """The scaled prefix's display for the programs started from now on: its LogPixels
-    (in the user's and the machine's key, as tools/wine-prefix --scaled sets them) and the
-    user's high-contrast flag, where Windows keeps it (the test builds read it there, as
-    Wine keeps no such setting)."""
+def display(run, percent):
+    """The scaled prefix's display at `percent`, out of high contrast: its LogPixels (in the
+    user's and the machine's key, as tools/wine-prefix --scaled sets them) and the user's
+    high-contrast flag. A session's programs and its desktop keep the scale they started
+    at, so the session ends here and the next program starts one afresh."""
     dpi, fonts = str(96 * percent // 100), r"HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts"
     for key, name, kind, value in ((r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", dpi),
-                                   (fonts, "LogPixels", "REG_DWORD", dpi),
-                                   (r"HKCU\Control Panel\Accessibility\HighContrast", "Flags", "REG_SZ",
-                                    "127" if contrast else "126")):
+                                   (fonts, "LogPixels", "REG_DWORD", dpi), (CONTRAST, "Flags", "REG_SZ", "126")):
         check(run.wine("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f").returncode == 0,
               "reg add %s %s failed" % (key, name))
+    for option in ("-k", "-w"):
+        subprocess.run(["/usr/lib/wine/wineserver", option], env=dict(run.env, WINEPREFIX=run.prefix),
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     run.scale = percent / 100
 
 
@@ -266,7 +268,10 @@ def high_contrast(run, exe):
     text, picture, button = GLYPHS["licence line"], GLYPHS["headline"], (ONE_KEY[0] - 88, ONE_KEY[1] - 21, 176, 42)
     pixels = run.region(*picture)
     check(not yellow(run.region(*text)), "the texts are in the system's colours before the mode is on")
-    display(run, round(run.scale * 100), contrast=True)
+    # The user's flag where Windows keeps it (the test builds read it there, as Wine keeps
+    # no such setting).
+    check(run.wine("reg", "add", CONTRAST, "/v", "Flags", "/t", "REG_SZ", "/d", "127", "/f").returncode == 0,
+          "the high-contrast flag was not set")
     # Setting the colours again tells every window that they changed.
     check(run.wine(*probe).returncode == 0, "the system's colours were not set again")
     wait_for(lambda: len(yellow(run.region(*text))) > 20, 20, "the licence line in the system's colours")
@@ -294,9 +299,13 @@ def branded_one_key(run):
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=400)
     check(made.returncode == 0, "no prefix at %d dpi: %s" % (dpi, made.stderr.decode(errors="replace")))
     run.prefix = run.env["QX_WINEPREFIX"] = scaled
-    # The prefix is kept at its scale, out of high contrast; a run stopped midway may have
-    # left it otherwise.
-    display(run, SCALES[0])
+    # Left at its scale and out of high contrast at the end; a run stopped midway may have
+    # left it otherwise (the registry as the last session saved it).
+    with open(os.path.join(scaled, "user.reg"), errors="replace") as f:
+        saved = f.read()
+    if '"LogPixels"=dword:%08x' % dpi not in saved or '"Flags"="127"' in saved:
+        display(run, SCALES[0])
+    run.scale = SCALES[0] / 100
     run.stack.callback(display, run, SCALES[0])
     brand = os.path.join(run.build, "brand.exe")
     folder = os.path.join(run.build, "tests", "tools", "brand", "branding")
@@ -338,6 +347,7 @@ def branded_one_key(run):
                 raise Failure("%s: shares of differing pixels seen %r" % (failure, seen))
             report.append("%s page at %d %%: %.3f%% of the preview's pixels differ (at most %.1f%%)"
                           % (page, percent, 100 * seen[-1], 100 * LIMITS[page]))
+            check(page != "welcome" or marked(run.region(*MARK, 1, 1)[0]), "no @2x background at %d %%" % percent)
             hundred = os.path.join(previews[100], "welcome.png")
             for what, rect in GLYPHS.items() if page == "welcome" else ():
                 sharp, live = edge_share(hundred, rect, 1), edge_share(shot, rect, run.scale)
