@@ -7,6 +7,9 @@
 //                                           takes the focus to <name>, then logs the focus,
 //                                           value and show events ("value\t35%") until
 //                                           <log>.stop appears or <seconds> pass
+//   accessible_probe contrast               sets the window and text colours of a
+//                                           high-contrast scheme (yellow on black) for the
+//                                           session's programs started after it
 #include <windows.h>
 #include <oleacc.h>
 #include <shellapi.h>
@@ -98,8 +101,14 @@ void CALLBACK onEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG
 int main() {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (mode == L"contrast") {
+    // The programs already running keep the colours they read; each window is told.
+    const int elements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT};
+    const COLORREF colours[] = {RGB(0, 0, 0), RGB(255, 255, 0)};
+    return SetSysColors(2, elements, colours) ? 0 : 6;
+  }
   if (argc < 3) return 2;
-  const std::wstring mode = argv[1];
   CoInitialize(nullptr);
   g_title = argv[2];
   EnumWindows(match, 0);

@@ -6,6 +6,7 @@ input (xdotool), against nginx, the development update server and the test paylo
 The failure paths that differ only in what is served and what the player sees are rows
 of BOXES; the others are functions.
 """
+import contextlib
 import hashlib
 import os
 import select
@@ -198,7 +199,8 @@ def differing_share(preview, shot, step=1):
     return differing / max(opaque, 1)
 
 
-SCALED_DPI = 192  # the display of branded_one_key: 200 %
+SCALES = (200, 150)  # the displays of branded_one_key, in %, one after the other
+CONTRAST = r"HKCU\Control Panel\Accessibility\HighContrast"
 # The test branding's "@2x" background carries a green mark where no page draws over it.
 MARK = (17, 459)
 # Where the welcome page's glyph edges are measured: the headline (outlines filled by GDI+)
@@ -253,20 +255,76 @@ def own_display(run, prefix):
                                               stdin=subprocess.DEVNULL, capture_output=True, timeout=20))
 
 
+def display(run, percent):
+    """The scaled prefix's display at `percent`, out of high contrast: its LogPixels (in the
+    user's and the machine's key, as tools/wine-prefix --scaled sets them) and the user's
+    high-contrast flag. A session's programs and its desktop keep the scale they started
+    at, so the session ends here and the next program starts one afresh."""
+    dpi, fonts = str(96 * percent // 100), r"HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts"
+    for key, name, kind, value in ((r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", dpi),
+                                   (fonts, "LogPixels", "REG_DWORD", dpi), (CONTRAST, "Flags", "REG_SZ", "126")):
+        check(run.wine("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f").returncode == 0,
+              "reg add %s %s failed" % (key, name))
+    for option in ("-k", "-w"):
+        subprocess.run(["/usr/lib/wine/wineserver", option], env=dict(run.env, WINEPREFIX=run.prefix),
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    run.scale = percent / 100
+
+
+def high_contrast(run, exe):
+    """The system's high-contrast mode turned on under a running installer: once told, it
+    draws its texts and its focus mark in the system's colours (yellow on black, which
+    accessible_probe sets before it starts: Wine gives a program the colours of its start),
+    while its pictures keep their pixels."""
+    def yellow(pixels):
+        return [p for p in pixels if p == (255, 255, 0)]
+    probe = [os.path.join(run.build, "tests", "support", "accessible_probe.exe"), "contrast"]
+    check(run.wine(*probe).returncode == 0, "the system's colours were not set")
+    run.clean_machine()
+    run.start_installer(exe)
+    run.find_window()
+    text, picture, button = GLYPHS["licence line"], GLYPHS["headline"], (ONE_KEY[0] - 88, ONE_KEY[1] - 21, 176, 42)
+    pixels = run.region(*picture)
+    check(not yellow(run.region(*text)), "the texts are in the system's colours before the mode is on")
+    # The user's flag where Windows keeps it (the test builds read it there, as Wine keeps
+    # no such setting).
+    check(run.wine("reg", "add", CONTRAST, "/v", "Flags", "/t", "REG_SZ", "/d", "127", "/f").returncode == 0,
+          "the high-contrast flag was not set")
+    # Setting the colours again tells every window that they changed.
+    check(run.wine(*probe).returncode == 0, "the system's colours were not set again")
+    wait_for(lambda: len(yellow(run.region(*text))) > 20, 20, "the licence line in the system's colours")
+    check(run.region(*picture) == pixels, "the headline picture changed in high contrast")
+    plain = run.region(*button)
+    run.key("Tab")
+    dots = wait_for(lambda: [q for p, q in zip(plain, run.region(*button)) if p != q], 20, "the focus mark")
+    check(len(yellow(dots)) == len(dots), "the focus mark's colours: %r" % sorted(set(dots))[:8])
+    run.window_shot("high-contrast")
+
+
 def branded_one_key(run):
     """The stock installer branded by brand.exe, its branding with an "@2x" background, on
-    a display at 200 % (a copy of the prefix with its LogPixels): it passes the one-key
-    install with clicks at the scaled positions, and each of its pages comes to look like
-    brand.exe's preview of it at --scale 200. The previews at 100, 150 and 200 % have the
-    scaled sizes, show the "@2x" picture from 150 % on, and the headline's glyph edges are
-    as sharp at 150 and 200 % as at 100 %, where the 100 % page stretched is not."""
-    scaled = "%s-dpi%d" % (run.prefix, SCALED_DPI)
+    a display at 200 % and then at 150 % (a copy of the prefix with its LogPixels): it
+    passes the one-key install with clicks at the scaled positions, and each of its pages
+    comes to look like brand.exe's preview of it at that --scale, its welcome page's glyph
+    edges as sharp as the 100 % preview's, where that page stretched is not. At each scale a path
+    is typed on the option page before going back. The previews at 100, 150 and 200 % have
+    the scaled sizes and show the "@2x" picture from 150 % on. Last, the system's
+    high-contrast mode is turned on under a new installer at 150 % (high_contrast)."""
+    dpi = 96 * SCALES[0] // 100
+    scaled = "%s-dpi%d" % (run.prefix, dpi)
     own_display(run, scaled)
-    made = subprocess.run([os.path.join(SOURCE, "tools", "wine-prefix"), "--scaled", run.prefix, str(SCALED_DPI)],
+    made = subprocess.run([os.path.join(SOURCE, "tools", "wine-prefix"), "--scaled", run.prefix, str(dpi)],
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=400)
-    check(made.returncode == 0, "no prefix at %d dpi: %s" % (SCALED_DPI, made.stderr.decode(errors="replace")))
+    check(made.returncode == 0, "no prefix at %d dpi: %s" % (dpi, made.stderr.decode(errors="replace")))
     run.prefix = run.env["QX_WINEPREFIX"] = scaled
-    run.scale = SCALED_DPI / 96
+    # Left at its scale and out of high contrast at the end; a run stopped midway may have
+    # left it otherwise (the registry as the last session saved it).
+    with open(os.path.join(scaled, "user.reg"), errors="replace") as f:
+        saved = f.read()
+    if '"LogPixels"=dword:%08x' % dpi not in saved or '"Flags"="127"' in saved:
+        display(run, SCALES[0])
+    run.scale = SCALES[0] / 100
+    run.stack.callback(display, run, SCALES[0])
     brand = os.path.join(run.build, "brand.exe")
     folder = os.path.join(run.build, "tests", "tools", "brand", "branding")
     exe = os.path.join(run.folder, "vantor.branded_one_key.12345.dl.exe")
@@ -288,31 +346,47 @@ def branded_one_key(run):
         welcome = os.path.join(previews[percent], "welcome.png")
         check(marked(pixel(welcome, *(round(v * percent / 100) for v in MARK))) == (percent >= 150),
               "the @2x background at %d %%: %r" % (percent, pixel(welcome, *MARK)))
-    for what, rect in GLYPHS.items():
-        sharp = edge_share(os.path.join(previews[100], "welcome.png"), rect, 1)
-        report.append("%s: at 100 %% %.3f of the inked pixels are intermediate" % (what, sharp))
-        for percent in (150, 200):
-            drawn = edge_share(os.path.join(previews[percent], "welcome.png"), rect, percent / 100)
-            stretched = edge_share(os.path.join(previews[100], "welcome.png"), rect, 1, percent / 100)
-            report.append("  at %d %%: %.3f drawn for the display, %.3f the 100 %% page stretched"
-                          % (percent, drawn, stretched))
-            check(drawn <= sharp * 1.05 and drawn < stretched, "%s %s" % (what, report[-1]))
-    preview = {page: rgba(os.path.join(previews[200], page + ".png")) for page in LIMITS}
+    installs, outer, folder = [], run.stack, run.folder
+    for percent in SCALES:
+        if percent != SCALES[0]:
+            display(run, percent)
+        preview = {page: rgba(os.path.join(previews[percent], page + ".png")) for page in LIMITS}
 
-    def look(page):
-        seen = []
+        def look(page):
+            seen = []
 
-        def close_enough():
-            seen.append(differing_share(preview[page], run.window_shot(page), step=round(run.scale)))
-            return seen[-1] <= LIMITS[page]
+            def close_enough():
+                shot = run.window_shot("%d-%s" % (percent, page))
+                seen.append(differing_share(preview[page], shot, step=round(run.scale)))
+                return shot if seen[-1] <= LIMITS[page] else None
+            try:
+                shot = wait_for(close_enough, 30, "the %s page to look like its preview" % page)
+            except Failure as failure:
+                raise Failure("%s: shares of differing pixels seen %r" % (failure, seen))
+            report.append("%s page at %d %%: %.3f%% of the preview's pixels differ (at most %.1f%%)"
+                          % (page, percent, 100 * seen[-1], 100 * LIMITS[page]))
+            check(page != "welcome" or marked(run.region(*MARK, 1, 1)[0]), "no @2x background at %d %%" % percent)
+            hundred = os.path.join(previews[100], "welcome.png")
+            for what, rect in GLYPHS.items() if page == "welcome" else ():
+                sharp, live = edge_share(hundred, rect, 1), edge_share(shot, rect, run.scale)
+                stretched = edge_share(hundred, rect, 1, run.scale)
+                report.append("  its %s: %.3f of the inked pixels are intermediate (100 %%: %.3f, stretched: %.3f)"
+                              % (what, live, sharp, stretched))
+                check(live <= sharp * 1.05 and live < stretched, report[-1])
+        # Each install has its own folder and peers; the update server's fixed port is free
+        # again for the next once its own have ended.
+        run.folder = os.path.join(folder, "at-%d" % percent)
+        os.makedirs(run.folder)
+        run.stack = outer.enter_context(contextlib.ExitStack())
         try:
-            wait_for(close_enough, 30, "the %s page to look like its preview" % page)
-        except Failure as failure:
-            raise Failure("%s: shares of differing pixels seen %r" % (failure, seen))
-        report.append("%s page at 200 %%: %.3f%% of the preview's pixels differ (at most %.1f%%)"
-                      % (page, 100 * seen[-1], 100 * LIMITS[page]))
-    one_key(run, exe=exe, look=look)
-    run.report += ["branded by brand.exe: %s" % exe, "previews: %s" % run.folder] + report
+            one_key(run, exe=exe, look=look)
+            installs += ["at %d %%:" % percent] + run.report
+            if percent == SCALES[-1]:
+                high_contrast(run, exe)
+            run.stack.close()
+        finally:
+            run.stack = outer
+    run.report = installs + ["branded by brand.exe: %s" % exe, "previews: %s" % folder] + report
 
 
 def start(run, args=(), env=None, **made):
