@@ -342,6 +342,10 @@ TEST_F(AsyncWinHttpTest, TotalIsZeroUntilTheServerAnswers) {
   {
     auto downloader = start("http://127.0.0.1:" + qxtest::env("QX_CLOSED_PORT") + "/package.bin");
     EXPECT_EQ(downloader->total(), 0);
+    // Refused, it waits to try again.
+    ASSERT_TRUE(qxtest::pumpUntil([] { return !g_posted.empty(); }, kTransferTimeoutMs));
+    EXPECT_EQ(g_posted[0].message, AsyncWinHttp::kProgressMessage);
+    EXPECT_EQ(g_posted[0].wParam, 0u);
   }
   ASSERT_TRUE(qxtest::settle());
   EXPECT_EQ(ended(), std::make_pair(std::int64_t{1234567}, std::int64_t{0}));
