@@ -250,8 +250,9 @@ TEST_F(AsyncWinHttpTest, MatchingSideFileContinuesWithRange) {
 }
 
 // An answer no retry changes fails at once, with one request, and leaves the file and
-// its side file as they were: a missing file, and a portal's page for a range request.
-// Which statuses are final is RetrySchedule's; other wrong answers are the simulation's.
+// its side file as they were: a portal's page for a range request, a missing file, and
+// an address WinHTTP cannot read (no request at all). Which statuses are final is
+// RetrySchedule's; other wrong answers are the simulation's.
 TEST_F(AsyncWinHttpTest, RefusedAnswerFailsAtOnceAndLeavesTheFile) {
   const struct {
     std::string url;
@@ -260,23 +261,18 @@ TEST_F(AsyncWinHttpTest, RefusedAnswerFailsAtOnceAndLeavesTheFile) {
   } cases[] = {
       {odd_ + "/portal/package.bin", 4096, L"WinHttpQueryHeaders: HTTP status 200 of 47 bytes for a range request"},
       {base_ + "/missing.bin", 0, L"WinHttpQueryHeaders: HTTP status 404"},
+      {"not a url", 0, L"WinHttpCrackURL failed with error 12006"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
     leavePartial(c.partial);
     const Outcome out = runPackage(c.url);
+    EXPECT_EQ(out.sent, c.url != "not a url");
     expectFailedWithNothing(out);
     EXPECT_EQ(out.failureText, c.text);
     EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, c.partial));
     EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
   }
-}
-
-TEST_F(AsyncWinHttpTest, BadUrlFailsAtOnce) {
-  const Outcome out = runPackage("not a url");
-  EXPECT_FALSE(out.sent);
-  expectFailedWithNothing(out);
-  EXPECT_EQ(out.failureText, L"WinHttpCrackURL failed with error 12006");
 }
 
 // The disk's refusals end the transfer with the call and its error, never complete: a
