@@ -269,6 +269,7 @@ TEST_F(AsyncWinHttpTest, RefusedAnswerFailsAtOnceAndLeavesTheFile) {
     const Outcome out = runPackage(c.url);
     EXPECT_EQ(out.sent, c.url != "not a url");
     expectFailedWithNothing(out);
+    EXPECT_EQ(out.posted.size(), 1u) << "the end alone: no progress, no wait to try again";
     EXPECT_EQ(out.failureText, c.text);
     EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, c.partial));
     EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
