@@ -104,6 +104,7 @@ protected:
     std::transform(sourceMd5_.begin(), sourceMd5_.end(), sourceMd5_.begin(), ::tolower);
     target_ = qxtest::hostPath(qxtest::scratchFolder("download")) + "\\setup.exe";
   }
+  void TearDown() override { PackageFile::setStepHook(nullptr); }
 
   std::int64_t size() const { return static_cast<std::int64_t>(source_.size()); }
   std::string infoText() const { return std::to_string(source_.size()) + sourceMd5_; }
@@ -299,7 +300,6 @@ TEST_F(AsyncWinHttpTest, DiskFaultsEndTheTransfer) {
     expectFailedWithNothing(out);
     EXPECT_EQ(out.failureText, c.text);
   }
-  PackageFile::setStepHook(nullptr);
 }
 
 // Deleting the downloader mid-transfer ends it with one end report and keeps what
