@@ -3,9 +3,8 @@
 // refused answer of each kind, the shell's own disk faults, stopping, and the messages
 // posted to a window. The engine's policy under every fault is its simulation's.
 #include "download/AsyncWinHttp.h"
-#include "download/CMD5Checksum.h"
 #include "download/PackageFile.h"
-#include "tests/download/HostPaths.h"
+#include "tests/download/DownloadTestSupport.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/TestFiles.h"
 
@@ -98,9 +97,7 @@ protected:
     if (base_.empty() || odd_.empty()) GTEST_SKIP() << "run through with-servers.sh";
     source_ = qxtest::readFile(qxtest::hostPath(qxtest::env("QX_HTTP_ROOT") + "/package.bin"));
     ASSERT_GT(source_.size(), 3u << 20);
-    CMD5Checksum md5;
-    md5.update(source_.data(), source_.size());
-    sourceMd5_ = CMD5Checksum::toHex(md5.finish());
+    sourceMd5_ = qxtest::digestOf(source_);
     std::transform(sourceMd5_.begin(), sourceMd5_.end(), sourceMd5_.begin(), ::tolower);
     target_ = qxtest::hostPath(qxtest::scratchFolder("download")) + "\\setup.exe";
   }
@@ -191,9 +188,7 @@ protected:
     EXPECT_FALSE(out.failed) << std::string(out.failureText.begin(), out.failureText.end());
     EXPECT_EQ(ended(out.posted), std::make_pair(size(), size()));
     EXPECT_TRUE(qxtest::readFile(target_) == source_) << "target differs from the source";
-    std::string upper = sourceMd5_;
-    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-    EXPECT_EQ(out.digest, upper) << "the digest that followed the file";
+    EXPECT_EQ(out.digest, qxtest::digestOf(source_)) << "the digest that followed the file";
     EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
   }
 

@@ -2,7 +2,7 @@
 // and md5sum's digests of random files (made by md5sum-cases.sh).
 #include "download/CMD5Checksum.h"
 #include "download/FileReader.h"
-#include "tests/download/HostPaths.h"
+#include "tests/download/DownloadTestSupport.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -24,12 +24,6 @@ std::string upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return text;
-}
-
-std::string digestOf(const std::string& bytes) {
-  CMD5Checksum md5;
-  md5.update(bytes.data(), bytes.size());
-  return CMD5Checksum::toHex(md5.finish());
 }
 
 struct RfcCase {
@@ -57,7 +51,7 @@ TEST(MD5Checksum, RfcSuiteInMemoryAfterAResetAndFromFiles) {
   int n = 0;
   for (const RfcCase& c : kRfcSuite) {
     SCOPED_TRACE(c.input);
-    EXPECT_EQ(digestOf(c.input), c.digest);
+    EXPECT_EQ(qxtest::digestOf(c.input), c.digest);
     CMD5Checksum md5;
     md5.update("garbage", 7);
     md5.reset();
@@ -83,7 +77,7 @@ TEST(MD5Checksum, RfcSuiteInMemoryAfterAResetAndFromFiles) {
 TEST(MD5Checksum, SplitUpdatesMatchOneShot) {
   std::string data;
   for (int i = 0; i < 1000; ++i) data += static_cast<char>((i * 131 + 7) & 0xFF);
-  const std::string whole = digestOf(data);
+  const std::string whole = qxtest::digestOf(data);
   for (size_t step : {1u, 3u, 55u, 56u, 63u, 64u, 65u, 127u, 999u}) {
     SCOPED_TRACE(step);
     CMD5Checksum md5;
@@ -125,7 +119,7 @@ TEST(MD5Checksum, FileShorterThanItsSizeEndsAtTheEmptyRead) {
     std::fprintf(stderr, "digestFile did not return for %s\n", path.c_str());
     std::_Exit(1);
   }
-  EXPECT_EQ(digest.get(), digestOf(contents));
+  EXPECT_EQ(digest.get(), qxtest::digestOf(contents));
 }
 
 // Files from md5sum-cases.sh: lengths around the padding and one and two 4 MiB chunks,

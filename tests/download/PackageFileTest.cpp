@@ -3,7 +3,7 @@
 // them is always bytes of the package.
 #include "download/PackageFile.h"
 #include "download/TransferText.h"
-#include "tests/download/HostPaths.h"
+#include "tests/download/DownloadTestSupport.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>

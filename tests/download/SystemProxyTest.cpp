@@ -2,7 +2,7 @@
 // loopback (started by with-servers.sh). nginx also answers on 127.0.0.2: WinHTTP here
 // does not send requests for 127.0.0.1 through a proxy in a form a proxy understands.
 #include "download/SystemProxy.h"
-#include "tests/download/HostPaths.h"
+#include "tests/download/DownloadTestSupport.h"
 
 #include <gtest/gtest.h>
 
