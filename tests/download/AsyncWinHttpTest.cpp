@@ -1,13 +1,10 @@
-// The downloader against nginx and odd-server.py on loopback (started by
-// with-servers.sh): fresh, continued, restarted and already complete downloads, answers
-// without Content-Length, error statuses, an answer that is not the range asked for, a
-// cut-off transfer, failed writes, the digest that follows the file, and the reports
+// The downloader's I/O shell under Wine against nginx and odd-server.py on loopback
+// (started by with-servers.sh): real WinHTTP's requests and answers, the side file, one
+// refused answer of each kind, the shell's own disk faults, stopping, and the messages
 // posted to a window. The engine's policy under every fault is its simulation's.
 #include "download/AsyncWinHttp.h"
-#include "download/CMD5Checksum.h"
 #include "download/PackageFile.h"
-#include "download/SegmentMap.h"
-#include "tests/download/HostPaths.h"
+#include "tests/download/DownloadTestSupport.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/TestFiles.h"
 
@@ -16,31 +13,17 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <cwchar>
 #include <fstream>
+#include <iterator>
 #include <memory>
-#include <mutex>
-#include <sstream>
 #include <vector>
 
 namespace {
 
 constexpr DWORD kTransferTimeoutMs = 30000;
 
-std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-struct Report {
-  int status;
-  std::int64_t downloaded;
-  std::int64_t total;
-};
 
 struct Posted {
   UINT message;
@@ -51,12 +34,9 @@ struct Posted {
 // Messages the test window received; UI thread only.
 std::vector<Posted> g_posted;
 
-// Dispatches messages until `message` (by default a 6367) arrives; false after
-// timeoutMs without one.
-bool pumpUntilPosted(DWORD timeoutMs, UINT message = AsyncWinHttp::kDoneMessage) {
-  return qxtest::pumpUntil([&] {
-    return std::any_of(g_posted.begin(), g_posted.end(), [&](const Posted& p) { return p.message == message; });
-  }, timeoutMs);
+int countPosted(UINT message) {
+  return static_cast<int>(
+      std::count_if(g_posted.begin(), g_posted.end(), [&](const Posted& p) { return p.message == message; }));
 }
 
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -68,7 +48,7 @@ LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A message-only window that receives the downloader's posted reports.
+// A message-only window that receives the downloader's reports, as the installer's does.
 class TestWindow {
 public:
   TestWindow() {
@@ -79,6 +59,7 @@ public:
     RegisterClassW(&wc);
     window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
                               nullptr);
+    g_posted.clear();
   }
   ~TestWindow() { DestroyWindow(window_); }
   HWND handle() const { return window_; }
@@ -87,46 +68,12 @@ private:
   HWND window_ = nullptr;
 };
 
-// Records every report (on WinHTTP's threads) and passes it on to the window.
-struct Recorder {
-  std::mutex mutex;
-  std::vector<Report> reports;
-  HWND window = nullptr;
-
-  static void callback(void* context, AsyncWinHttp* downloader, int status, std::int64_t downloaded,
-                       std::int64_t total) {
-    auto* self = static_cast<Recorder*>(context);
-    {
-      std::lock_guard<std::mutex> lock(self->mutex);
-      self->reports.push_back({status, downloaded, total});
-    }
-    AsyncWinHttp::postToWindow(self->window, downloader, status, downloaded, total);
-  }
-  std::vector<Report> snapshot() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return reports;
-  }
-};
-
 struct Outcome {
   bool sent = false;
-  bool doneInTime = false;
   bool failed = false;
   std::wstring failureText;
   std::string digest;
-  std::vector<Report> reports;
   std::vector<Posted> posted;
-
-  // The last report of the transfer (the digest's comes after it).
-  const Report& last() const {
-    for (auto r = reports.rbegin(); r != reports.rend(); ++r)
-      if (r->status != AsyncWinHttp::kDigestReady) return *r;
-    return reports.back();
-  }
-  int count(int status) const {
-    return static_cast<int>(std::count_if(reports.begin(), reports.end(),
-                                          [&](const Report& r) { return r.status == status; }));
-  }
 };
 
 using Lines = std::vector<std::string>;
@@ -150,20 +97,13 @@ protected:
     if (base_.empty() || odd_.empty()) GTEST_SKIP() << "run through with-servers.sh";
     source_ = qxtest::readFile(qxtest::hostPath(qxtest::env("QX_HTTP_ROOT") + "/package.bin"));
     ASSERT_GT(source_.size(), 3u << 20);
-    sourceMd5_ = md5Lower(source_);
-    dir_ = qxtest::hostPath(qxtest::scratchFolder("download"));
-    target_ = dir_ + "\\setup.exe";
-    g_posted.clear();
+    sourceMd5_ = qxtest::digestOf(source_);
+    std::transform(sourceMd5_.begin(), sourceMd5_.end(), sourceMd5_.begin(), ::tolower);
+    target_ = qxtest::hostPath(qxtest::scratchFolder("download")) + "\\setup.exe";
   }
+  void TearDown() override { PackageFile::setStepHook(nullptr); }
 
-  static std::string md5Lower(const std::string& bytes) {
-    CMD5Checksum md5;
-    md5.update(bytes.data(), bytes.size());
-    std::string text = CMD5Checksum::toHex(md5.finish());
-    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return text;
-  }
-
+  std::int64_t size() const { return static_cast<std::int64_t>(source_.size()); }
   std::string infoText() const { return std::to_string(source_.size()) + sourceMd5_; }
 
   // A partial target of n source bytes with the side file of this package.
@@ -172,49 +112,43 @@ protected:
     ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
   }
 
-  Outcome run(const std::string& url, std::int64_t size, const std::string& md5) {
-    Outcome out;
-    Recorder recorder;
-    recorder.window = window_.handle();
-    {
-      auto downloader = std::make_unique<AsyncWinHttp>();
-      EXPECT_TRUE(downloader->init(&Recorder::callback, &recorder));
-      out.sent = downloader->download(widen(url), widen(target_), size, md5);
-      out.doneInTime = pumpUntilPosted(kTransferTimeoutMs);
-      // A complete file's digest follows; an incomplete one's never does.
-      const Report end = recorder.snapshot().back();
-      if (end.status == AsyncWinHttp::kEnded && end.downloaded > 0 && end.downloaded == end.total) {
-        EXPECT_TRUE(pumpUntilPosted(kTransferTimeoutMs, AsyncWinHttp::kDigestMessage));
-        EXPECT_TRUE(downloader->digestReady());
-        EXPECT_EQ(downloader->hashedBytes(), end.total);
-      }
-      out.digest = downloader->digest();
-      EXPECT_EQ(downloader->downloaded(), end.downloaded);
-      EXPECT_EQ(downloader->total(), end.total);
-      out.failed = downloader->failed();
-      out.failureText = downloader->failureText();
-      EXPECT_EQ(downloader->targetPath(), widen(target_));
-      EXPECT_EQ(downloader->infoPath(), widen(target_ + ".info"));
-    }
-    // The reports of the last moments are still queued.
-    qxtest::pump(20);
-    out.reports = recorder.snapshot();
-    out.posted = g_posted;
-    g_posted.clear();
-    return out;
+  // Starts the package's download from `url`, reporting to the test window.
+  std::unique_ptr<AsyncWinHttp> start(const std::string& url, bool* sent = nullptr) {
+    auto downloader = std::make_unique<AsyncWinHttp>();
+    EXPECT_TRUE(downloader->init(&AsyncWinHttp::postToWindow, window_.handle()));
+    const bool wasSent = downloader->download(widen(url), widen(target_), size(), sourceMd5_);
+    if (sent) *sent = wasSent;
+    return downloader;
   }
 
-  // A download from the server that sends a little at a time, left running.
-  void startSlow(Recorder& recorder, std::unique_ptr<AsyncWinHttp>& downloader) {
-    recorder.window = window_.handle();
-    downloader = std::make_unique<AsyncWinHttp>();
-    ASSERT_TRUE(downloader->init(&Recorder::callback, &recorder));
-    ASSERT_TRUE(downloader->download(widen(odd_ + "/slow/package.bin"), widen(target_),
-                                     static_cast<std::int64_t>(source_.size()), sourceMd5_));
+  // The end report's (downloaded, total), as the window got it.
+  static std::pair<std::int64_t, std::int64_t> ended(const std::vector<Posted>& posted = g_posted) {
+    for (auto p = posted.rbegin(); p != posted.rend(); ++p)
+      if (p->message == AsyncWinHttp::kDoneMessage) return {static_cast<std::int64_t>(p->wParam), p->lParam};
+    return {-1, -1};
   }
 
   Outcome runPackage(const std::string& url) {
-    return run(url, static_cast<std::int64_t>(source_.size()), sourceMd5_);
+    Outcome out;
+    g_posted.clear();
+    {
+      auto downloader = start(url, &out.sent);
+      EXPECT_TRUE(qxtest::pumpUntil([] { return countPosted(AsyncWinHttp::kDoneMessage) > 0; }, kTransferTimeoutMs))
+          << "no end report";
+      // A complete file's digest follows; an incomplete one's never does.
+      if (ended().first > 0 && ended().first == ended().second) {
+        EXPECT_TRUE(qxtest::pumpUntil([] { return countPosted(AsyncWinHttp::kDigestMessage) > 0; }, kTransferTimeoutMs));
+        EXPECT_EQ(downloader->hashedBytes(), ended().second);
+      }
+      out.digest = downloader->digest();
+      EXPECT_EQ(downloader->downloaded(), ended().first);
+      EXPECT_EQ(downloader->total(), ended().second);
+      out.failed = downloader->failed();
+      out.failureText = downloader->failureText();
+    }
+    EXPECT_TRUE(qxtest::settle());
+    out.posted = g_posted;
+    return out;
   }
 
   // The request lines the server whose log `variable` names logged while `action` ran.
@@ -222,344 +156,219 @@ protected:
   // everything: waits, bounded, for `count` of them.
   template <typename F>
   static Lines requests(const char* variable, size_t count, F action) {
-    const size_t before = waitForLog(variable, 0).size();
+    const std::string path = qxtest::hostPath(qxtest::env(variable));
+    const size_t before = readLines(path).size();
     action();
-    const Lines lines = waitForLog(variable, before + count);
+    Lines lines;
+    qxtest::pumpUntil([&] { return (lines = readLines(path)).size() >= before + count; }, 5000);
     return Lines(lines.begin() + static_cast<std::ptrdiff_t>(std::min(before, lines.size())), lines.end());
   }
-  static Lines waitForLog(const char* variable, size_t atLeast) {
-    const std::string path = qxtest::hostPath(qxtest::env(variable));
-    Lines lines = readLines(path);
-    for (int i = 0; i < 100 && lines.size() < atLeast; ++i) {
-      Sleep(20);
-      lines = readLines(path);
-    }
-    return lines;
-  }
 
-  // The reports form one well-made sequence: progress reports with growing counts and
-  // the right total, then exactly one end report, then at most the digest's; and the
-  // window got the same, in order.
-  void expectWellFormed(const Outcome& out) {
-    ASSERT_TRUE(out.doneInTime);
-    ASSERT_FALSE(out.reports.empty());
-    EXPECT_EQ(out.count(AsyncWinHttp::kEnded), 1);
-    EXPECT_EQ(out.last().status, AsyncWinHttp::kEnded);
-    EXPECT_LE(out.count(AsyncWinHttp::kDigestReady), 1);
-    if (out.count(AsyncWinHttp::kDigestReady) == 1) {
-      EXPECT_EQ(out.reports.back().status, AsyncWinHttp::kDigestReady);
-    }
-    std::int64_t previous = -1;
-    for (const Report& r : out.reports) {
-      if (r.status != AsyncWinHttp::kProgress) continue;
-      EXPECT_GT(r.downloaded, previous);
-      // A total of 0 is unknown: no Content-Length and no size from the caller.
-      if (r.total != 0) {
-        EXPECT_LE(r.downloaded, r.total);
-      }
-      previous = r.downloaded;
-    }
-    ASSERT_EQ(out.posted.size(), out.reports.size());
-    for (size_t i = 0; i < out.reports.size(); ++i) {
-      const Report& r = out.reports[i];
+  // The window got progress messages with growing counts (and the total, when `total` is
+  // not -1), then exactly one end message, then at most the digest's.
+  static void expectWellFormed(const Outcome& out, std::int64_t total) {
+    ASSERT_FALSE(out.posted.empty());
+    const bool digest = out.posted.back().message == AsyncWinHttp::kDigestMessage;
+    ASSERT_GE(out.posted.size(), digest ? 2u : 1u);
+    EXPECT_EQ(out.posted[out.posted.size() - (digest ? 2 : 1)].message, AsyncWinHttp::kDoneMessage);
+    LPARAM previous = -1;
+    for (size_t i = 0; i + (digest ? 2 : 1) < out.posted.size(); ++i) {
       const Posted& p = out.posted[i];
-      if (r.status == AsyncWinHttp::kProgress || r.status == AsyncWinHttp::kReconnecting) {
-        EXPECT_EQ(p.message, 6366u);
-        EXPECT_EQ(p.wParam, static_cast<WPARAM>(r.total));
-        EXPECT_EQ(p.lParam, static_cast<LPARAM>(r.downloaded));
-      } else if (r.status == AsyncWinHttp::kDigestReady) {
-        EXPECT_EQ(p.message, AsyncWinHttp::kDigestMessage);
-      } else {
-        EXPECT_EQ(p.message, 6367u);
-        EXPECT_EQ(p.wParam, static_cast<WPARAM>(r.downloaded));
-        EXPECT_EQ(p.lParam, static_cast<LPARAM>(r.total));
+      ASSERT_EQ(p.message, AsyncWinHttp::kProgressMessage) << i;
+      EXPECT_GT(p.lParam, previous);
+      if (total >= 0) {
+        EXPECT_EQ(static_cast<std::int64_t>(p.wParam), total) << "the total, whenever a byte came";
       }
+      previous = p.lParam;
     }
   }
 
   void expectComplete(const Outcome& out) {
-    expectWellFormed(out);
+    expectWellFormed(out, size());
     EXPECT_FALSE(out.failed) << std::string(out.failureText.begin(), out.failureText.end());
-    EXPECT_EQ(out.last().downloaded, static_cast<std::int64_t>(source_.size()));
-    EXPECT_EQ(out.last().total, static_cast<std::int64_t>(source_.size()));
+    EXPECT_EQ(ended(out.posted), std::make_pair(size(), size()));
     EXPECT_TRUE(qxtest::readFile(target_) == source_) << "target differs from the source";
-    EXPECT_EQ(out.digest, upper(sourceMd5_)) << "the digest that followed the file";
+    EXPECT_EQ(out.digest, qxtest::digestOf(source_)) << "the digest that followed the file";
+    EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
   }
 
-  void expectFailedWithNothing(const Outcome& out) {
-    expectWellFormed(out);
+  static void expectFailedWithNothing(const Outcome& out) {
+    expectWellFormed(out, -1);
     EXPECT_TRUE(out.failed);
-    EXPECT_EQ(out.last().downloaded, 0);
-    EXPECT_EQ(out.count(AsyncWinHttp::kDigestReady), 0);
-    EXPECT_EQ(out.digest, "");
+    EXPECT_EQ(ended(out.posted).first, 0);
+    // The digest may have followed every byte by then; it is not reported.
+    EXPECT_EQ(out.posted.back().message, AsyncWinHttp::kDoneMessage) << "no digest";
   }
 
   TestWindow window_;
-  std::string base_, odd_, source_, sourceMd5_, dir_, target_;
+  std::string base_, odd_, source_, sourceMd5_, target_;
 };
 
-TEST_F(AsyncWinHttpTest, FreshDownloadHasNoRangeAndWritesTheSideFile) {
-  Outcome out;
-  EXPECT_EQ(requests(kNginx, 1, [&] { out = runPackage(base_ + "/package.bin"); }),
-            Lines{"/package.bin \"-\" 200"});
-  EXPECT_TRUE(out.sent);
-  expectComplete(out);
-  EXPECT_GE(out.count(AsyncWinHttp::kProgress), 1);
-  EXPECT_EQ(out.reports.front().total, static_cast<std::int64_t>(source_.size()));
-  // The side file: the size in decimal, then the digest text as passed, no terminator.
-  EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
-}
-
-TEST_F(AsyncWinHttpTest, MatchingSideFileContinuesWithRange) {
-  leavePartial(1234567);
-  Outcome out;
-  EXPECT_EQ(requests(kNginx, 1, [&] { out = runPackage(base_ + "/package.bin"); }),
-            Lines{"/package.bin \"bytes=1234567-\" 206"});
-  expectComplete(out);
-  // Total is what was on disk plus the Content-Length of the rest.
-  for (const Report& r : out.reports) EXPECT_EQ(r.total, static_cast<std::int64_t>(source_.size()));
-}
-
-TEST_F(AsyncWinHttpTest, CompleteTargetSendsNoRequest) {
+// The complete target sends no request: the one the server logs is the fresh download's
+// that follows it, which asks for no range and writes the side file.
+TEST_F(AsyncWinHttpTest, CompleteTargetSendsNoRequestAndAFreshDownloadNoRange) {
   leavePartial(source_.size());
-  Outcome out;
-  EXPECT_EQ(requests(kNginx, 0, [&] {
-              out = runPackage(base_ + "/package.bin");
-              Sleep(200);
+  Outcome complete, fresh;
+  EXPECT_EQ(requests(kNginx, 1, [&] {
+              complete = runPackage(base_ + "/package.bin");
+              DeleteFileA(target_.c_str());
+              DeleteFileA((target_ + ".info").c_str());
+              fresh = runPackage(base_ + "/package.bin");
             }),
-            Lines{});
-  EXPECT_FALSE(out.sent);
-  expectComplete(out);
-  // The end at once, then the digest of the whole file from the digest's thread.
-  ASSERT_EQ(out.reports.size(), 2u);
-  EXPECT_EQ(out.reports[0].status, AsyncWinHttp::kEnded);
+            Lines{"/package.bin \"-\" 200"});
+  EXPECT_FALSE(complete.sent);
+  expectComplete(complete);
+  EXPECT_EQ(complete.posted.size(), 2u) << "the end at once, then the digest";
+  EXPECT_TRUE(fresh.sent);
+  expectComplete(fresh);
+  EXPECT_GT(fresh.posted.size(), 2u) << "progress before the end";
 }
 
-// Without a size from the caller the end of the body tells the total; continued, the
-// count includes what was on disk and the range continues the file.
-TEST_F(AsyncWinHttpTest, ChunkedAnswerWithoutContentLength) {
-  expectComplete(run(odd_ + "/chunked/package.bin", 0, sourceMd5_));
-  leavePartial(777777);
-  Outcome out;
-  EXPECT_EQ(requests(kOdd, 1, [&] { out = runPackage(odd_ + "/chunked/package.bin"); }),
-            Lines{"/chunked/package.bin bytes=777777-"});
-  expectComplete(out);
-}
-
-// Client errors other than 408 and 429 are final at once: one request, no retry.
-TEST_F(AsyncWinHttpTest, ClientErrorWritesNothingAndFailsAtOnce) {
-  struct Case {
+// A matching side file continues with a range, also from a server that sends no
+// Content-Length (the chunked body's end tells where it ends). An unannounced size is
+// the simulation's.
+TEST_F(AsyncWinHttpTest, MatchingSideFileContinuesWithRange) {
+  const struct {
     std::string url;
-    const wchar_t* text;
+    const char* log;
+    std::string line;
+  } cases[] = {
+      {base_ + "/package.bin", kNginx, "/package.bin \"bytes=1234567-\" 206"},
+      {odd_ + "/chunked/package.bin", kOdd, "/chunked/package.bin bytes=1234567-"},
   };
-  const Case cases[] = {
-      {base_ + "/missing.bin", L"WinHttpQueryHeaders: HTTP status 404"},
-      {odd_ + "/status/403", L"WinHttpQueryHeaders: HTTP status 403"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
-    DeleteFileA(target_.c_str());
-    DeleteFileA((target_ + ".info").c_str());
-    Outcome out = runPackage(c.url);
-    expectFailedWithNothing(out);
-    EXPECT_EQ(out.count(AsyncWinHttp::kReconnecting), 0);
-    EXPECT_EQ(out.failureText, c.text);
-    EXPECT_EQ(qxtest::readFile(target_), "");
-    // A continued download keeps its partial file as it was.
-    leavePartial(1000);
-    out = runPackage(c.url);
-    expectFailedWithNothing(out);
-    EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, 1000));
+    leavePartial(1234567);
+    Outcome out;
+    EXPECT_EQ(requests(c.log, 1, [&] { out = runPackage(c.url); }), Lines{c.line});
+    expectComplete(out);
   }
 }
 
-// An answer to a range request that is not that range (a portal's page) leaves the
-// partial file and its side file as they were. Another part, the rest of another file, a
-// body past its range and a server ignoring ranges are the simulation's.
-TEST_F(AsyncWinHttpTest, AnswerThatIsNotTheRangeLeavesThePartialFile) {
-  leavePartial(4096);
-  const Outcome out = runPackage(odd_ + "/portal/package.bin");
-  expectFailedWithNothing(out);
-  EXPECT_EQ(out.failureText, L"WinHttpQueryHeaders: HTTP status 200 of 47 bytes for a range request");
-  EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, 4096));
-  EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
-}
-
-TEST_F(AsyncWinHttpTest, BadUrlFailsAtOnce) {
-  const Outcome out = runPackage("not a url");
-  EXPECT_FALSE(out.sent);
-  expectFailedWithNothing(out);
-  EXPECT_EQ(out.failureText, L"WinHttpCrackURL failed with error 12006");
-}
-
-// A full disk: with-servers.sh links the target to the Linux device that refuses every
-// write with ENOSPC.
-TEST_F(AsyncWinHttpTest, FailedWriteEndsTheTransfer) {
-  const std::string full = qxtest::env("QX_FULL_TARGET");
-  ASSERT_FALSE(full.empty());
-  target_ = qxtest::hostPath(full);
-  ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
-  const Outcome out = runPackage(base_ + "/package.bin");
-  expectFailedWithNothing(out);
-  EXPECT_EQ(out.failureText, L"WriteFile failed with error 112");
-}
-
-// Deleting the downloader mid-transfer ends it with one end report, keeps what arrived
-// for the next attempt, and leaves no callback running into freed state.
-TEST_F(AsyncWinHttpTest, DestructionMidTransferReportsOnceAndKeepsThePrefix) {
-  Recorder recorder;
-  std::unique_ptr<AsyncWinHttp> downloader;
-  ASSERT_NO_FATAL_FAILURE(startSlow(recorder, downloader));
-  // The server's first 64 KiB come at once, but a loaded machine may report them in
-  // several pieces: the stop comes once all of them are reported.
-  const auto hasPrefix = [&recorder] {
-    const std::vector<Report> seen = recorder.snapshot();
-    return !seen.empty() && seen.back().downloaded >= 65536;
+// An answer no retry changes fails at once, with one request, and leaves the file and
+// its side file as they were: a portal's page for a range request, a missing file, and
+// an address WinHTTP cannot read (no request at all). Which statuses are final is
+// RetrySchedule's; other wrong answers are the simulation's.
+TEST_F(AsyncWinHttpTest, RefusedAnswerFailsAtOnceAndLeavesTheFile) {
+  const struct {
+    std::string url;
+    size_t partial;
+    const wchar_t* text;
+  } cases[] = {
+      {odd_ + "/portal/package.bin", 4096, L"WinHttpQueryHeaders: HTTP status 200 of 47 bytes for a range request"},
+      {base_ + "/missing.bin", 0, L"WinHttpQueryHeaders: HTTP status 404"},
+      {"not a url", 0, L"WinHttpCrackURL failed with error 12006"},
   };
-  const ULONGLONG deadline = GetTickCount64() + kTransferTimeoutMs;
-  while (!hasPrefix() && GetTickCount64() < deadline) Sleep(10);
-  ASSERT_TRUE(hasPrefix()) << "the slow server's first 64 KiB were not reported";
-  downloader.reset();
-  const std::vector<Report> reports = recorder.snapshot();
-  ASSERT_GE(reports.size(), 2u);
-  EXPECT_EQ(reports.back().status, AsyncWinHttp::kEnded);
-  EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
-                          [](const Report& r) { return r.status == AsyncWinHttp::kEnded; }),
-            1);
-  const std::string partial = qxtest::readFile(target_);
-  EXPECT_GE(partial.size(), 65536u);
-  EXPECT_LT(partial.size(), source_.size());
-  EXPECT_EQ(reports.back().downloaded, static_cast<std::int64_t>(partial.size()));
-  EXPECT_TRUE(partial == source_.substr(0, partial.size()));
-  qxtest::dropQueued();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    leavePartial(c.partial);
+    const Outcome out = runPackage(c.url);
+    EXPECT_EQ(out.sent, c.url != "not a url");
+    expectFailedWithNothing(out);
+    EXPECT_EQ(out.posted.size(), 1u) << "the end alone: no progress, no wait to try again";
+    EXPECT_EQ(out.failureText, c.text);
+    EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, c.partial));
+    EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
+  }
+}
+
+// The disk's refusals end the transfer with the call and its error, never complete: a
+// write to a full disk (with-servers.sh links the target to the Linux device that
+// refuses every write with ENOSPC) and a flush (refused through PackageFile's hook).
+TEST_F(AsyncWinHttpTest, DiskFaultsEndTheTransfer) {
+  static const wchar_t* refused;
+  PackageFile::setStepHook([](const wchar_t* call) { return !refused || std::wcscmp(call, refused) != 0; });
+  const struct {
+    std::string target;
+    const wchar_t* refused;
+    const wchar_t* text;
+  } cases[] = {
+      {qxtest::hostPath(qxtest::env("QX_FULL_TARGET")), nullptr, L"WriteFile failed with error 112"},
+      {target_, L"FlushFileBuffers", L"FlushFileBuffers failed with error 29"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    target_ = c.target;
+    refused = c.refused;
+    ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
+    const Outcome out = runPackage(base_ + "/package.bin");
+    expectFailedWithNothing(out);
+    EXPECT_EQ(out.failureText, c.text);
+  }
+}
+
+// Deleting the downloader mid-transfer ends it with one end report and keeps what
+// arrived for the next attempt; cancelled first, it reports nothing more.
+TEST_F(AsyncWinHttpTest, DestructionMidTransferReportsOnceAndCancelNothing) {
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancelled" : "deleted");
+    g_posted.clear();
+    auto downloader = start(odd_ + "/slow/package.bin");
+    // The slow server's first 64 KiB come at once, but a loaded machine may report
+    // them in several pieces: the stop comes once all of them are reported.
+    ASSERT_TRUE(qxtest::pumpUntil([] { return !g_posted.empty() && g_posted.back().lParam >= 65536; },
+                                  kTransferTimeoutMs))
+        << g_posted.size() << " reports, none of 64 KiB";
+    if (cancel) downloader->cancel();
+    ASSERT_TRUE(qxtest::settle());
+    const size_t before = g_posted.size();
+    // Once deleted, no thread of it is left to report: what it did not report by then,
+    // it never will.
+    downloader.reset();
+    ASSERT_TRUE(qxtest::settle());
+    EXPECT_EQ(countPosted(AsyncWinHttp::kDoneMessage), cancel ? 0 : 1);
+    EXPECT_EQ(g_posted.size(), cancel ? before : before + 1);
+    if (cancel) continue;
+    const std::string partial = qxtest::readFile(target_);
+    EXPECT_GE(partial.size(), 65536u);
+    EXPECT_LT(partial.size(), source_.size());
+    EXPECT_EQ(ended().first, static_cast<std::int64_t>(partial.size()));
+    EXPECT_TRUE(partial == source_.substr(0, partial.size()));
+  }
 }
 
 // Until the server answers, the total is not known: a partial file must not look
 // complete, also to the end report of a download that never got an answer.
 TEST_F(AsyncWinHttpTest, TotalIsZeroUntilTheServerAnswers) {
   leavePartial(1234567);
-  Recorder recorder;
-  recorder.window = window_.handle();
   {
-    AsyncWinHttp downloader;
-    ASSERT_TRUE(downloader.init(&Recorder::callback, &recorder));
-    ASSERT_TRUE(downloader.download(widen("http://127.0.0.1:" + qxtest::env("QX_CLOSED_PORT") + "/package.bin"),
-                                    widen(target_), static_cast<std::int64_t>(source_.size()), sourceMd5_));
-    EXPECT_EQ(downloader.total(), 0);
+    auto downloader = start("http://127.0.0.1:" + qxtest::env("QX_CLOSED_PORT") + "/package.bin");
+    EXPECT_EQ(downloader->total(), 0);
+    // Refused, it waits to try again.
+    ASSERT_TRUE(qxtest::pumpUntil([] { return !g_posted.empty(); }, kTransferTimeoutMs));
+    EXPECT_EQ(g_posted[0].message, AsyncWinHttp::kProgressMessage);
+    EXPECT_EQ(g_posted[0].wParam, 0u);
   }
-  const Report end = recorder.snapshot().back();
-  EXPECT_EQ(end.status, AsyncWinHttp::kEnded);
-  EXPECT_EQ(end.downloaded, 1234567);
-  EXPECT_EQ(end.total, 0);
-  qxtest::dropQueued();
+  ASSERT_TRUE(qxtest::settle());
+  EXPECT_EQ(ended(), std::make_pair(std::int64_t{1234567}, std::int64_t{0}));
 }
 
-TEST_F(AsyncWinHttpTest, CancelEndsWithoutAReport) {
-  Recorder recorder;
-  std::unique_ptr<AsyncWinHttp> downloader;
-  ASSERT_NO_FATAL_FAILURE(startSlow(recorder, downloader));
-  downloader->cancel();
-  const size_t afterCancel = recorder.snapshot().size();
-  Sleep(300);
-  downloader.reset();
-  const std::vector<Report> reports = recorder.snapshot();
-  EXPECT_EQ(reports.size(), afterCancel);
-  for (const Report& r : reports) EXPECT_EQ(r.status, AsyncWinHttp::kProgress);
-  EXPECT_FALSE(pumpUntilPosted(100));
-}
-
-// A package large enough for several connections, from nginx shaping each connection
-// (with-servers.sh). Several connections end to end: e2e_transfer_killed_twice.
-class AsyncWinHttpSegments : public AsyncWinHttpTest {
-protected:
-  void SetUp() override {
-    AsyncWinHttpTest::SetUp();
-    slow_ = qxtest::env("QX_SLOW_BASE");
-    if (IsSkipped() || slow_.empty()) GTEST_SKIP() << "run through with-servers.sh";
-    source_ = qxtest::readFile(qxtest::hostPath(qxtest::env("QX_HTTP_ROOT") + "/slow/package.bin"));
-    ASSERT_GT(source_.size(), 32u << 20);
-    sourceMd5_ = md5Lower(source_);
-  }
-
-  // What a stopped download left: ".parts" names ranges that hold the package's bytes,
-  // or (before a second connection) the file is a prefix of it. Returns the bytes held.
-  std::int64_t expectOnlyPackageBytes() {
-    const std::string file = qxtest::readFile(target_);
-    const std::string parts = qxtest::readFile(target_ + ".parts");
-    if (parts.empty()) {
-      EXPECT_TRUE(file == source_.substr(0, file.size()));
-      return static_cast<std::int64_t>(file.size());
-    }
-    const std::optional<SegmentMap> map =
-        SegmentMap::parse(parts, static_cast<std::int64_t>(source_.size()), sourceMd5_);
-    EXPECT_TRUE(map) << parts;
-    if (!map) return 0;
-    EXPECT_EQ(file.size(), source_.size()) << "written in place in a file of full size";
-    for (const SegmentMap::Range& range : map->ranges()) {
-      const size_t first = static_cast<size_t>(range.first);
-      const size_t length = static_cast<size_t>(range.length());
-      EXPECT_TRUE(file.compare(first, length, source_, first, length) == 0) << range.first << "-" << range.end;
-    }
-    return map->onDisk();
-  }
-
-  std::string slow_;
-};
-
-// Once the file is extended, no record can be saved (every flush fails): the download
-// ends on the disk error, never complete with bytes no record vouches for.
-TEST_F(AsyncWinHttpSegments, ARecordThatCannotBeSavedEndsTheDownload) {
-  static std::atomic<int> moves;
-  moves = 0;
-  PackageFile::setStepHook([](const wchar_t* call) {
-    if (std::wcscmp(call, L"MoveFileExW") == 0)
-      ++moves;
-    return moves == 0 || std::wcscmp(call, L"FlushFileBuffers") != 0;
-  });
-  const Outcome out = runPackage(slow_ + "/package.bin");
-  PackageFile::setStepHook(nullptr);
-  EXPECT_EQ(moves, 1) << "extended once, with its record";
-  // The digest may have followed every byte by then; it is not reported.
-  expectWellFormed(out);
-  EXPECT_TRUE(out.failed);
-  EXPECT_EQ(out.last().downloaded, 0);
-  EXPECT_EQ(out.count(AsyncWinHttp::kDigestReady), 0);
-  EXPECT_EQ(out.failureText, L"FlushFileBuffers failed with error 29");
-  expectOnlyPackageBytes();
-}
-
-// The window callback alone: units of 1000 bytes above 1,000,000,000 bytes of total.
+// The window's messages alone: progress in units of 1000 bytes above 1,000,000,000
+// bytes of total, the end's counts as they are.
 TEST(AsyncWinHttpPost, ProgressUnitsAndEndMessage) {
   TestWindow window;
-  g_posted.clear();
-  struct Case {
+  const struct {
+    int status;
     std::int64_t downloaded, total;
-    WPARAM wParam;
-    LPARAM lParam;
+    Posted posted;
+  } cases[] = {
+      {1, 5, 10, {6366, 10, 5}},
+      {1, 999999999, 1000000000, {6366, 1000000000, 999999999}},
+      {1, 1000000000, 1000000001, {6366, 1000000, 1000000}},
+      {4, 1500000000, 2000000000, {6366, 2000000, 1500000}},
+      {1, 0, 4000000000LL, {6366, 4000000, 0}},
+      {2, 1500000000, 2000000000, {6367, 1500000000, 2000000000}},
+      {2, 0, 3000000, {6367, 0, 3000000}},
   };
-  const Case progress[] = {
-      {5, 10, 10, 5},
-      {999999999, 1000000000, 1000000000, 999999999},
-      {1000000000, 1000000001, 1000000, 1000000},
-      {1500000000, 2000000000, 2000000, 1500000},
-      {0, 4000000000LL, 4000000, 0},
-  };
-  for (const Case& c : progress) AsyncWinHttp::postToWindow(window.handle(), nullptr, 1, c.downloaded, c.total);
-  AsyncWinHttp::postToWindow(window.handle(), nullptr, 2, 1500000000, 2000000000);
-  AsyncWinHttp::postToWindow(window.handle(), nullptr, 2, 0, 3000000);
-  qxtest::pump(20);
-  ASSERT_EQ(g_posted.size(), 7u);
-  for (size_t i = 0; i < 5; ++i) {
+  for (const auto& c : cases) AsyncWinHttp::postToWindow(window.handle(), nullptr, c.status, c.downloaded, c.total);
+  ASSERT_TRUE(qxtest::settle());
+  ASSERT_EQ(g_posted.size(), std::size(cases));
+  for (size_t i = 0; i < g_posted.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(g_posted[i].message, 6366u);
-    EXPECT_EQ(g_posted[i].wParam, progress[i].wParam);
-    EXPECT_EQ(g_posted[i].lParam, progress[i].lParam);
+    EXPECT_EQ(g_posted[i].message, cases[i].posted.message);
+    EXPECT_EQ(g_posted[i].wParam, cases[i].posted.wParam);
+    EXPECT_EQ(g_posted[i].lParam, cases[i].posted.lParam);
   }
-  EXPECT_EQ(g_posted[5].message, 6367u);
-  EXPECT_EQ(g_posted[5].wParam, 1500000000u);
-  EXPECT_EQ(g_posted[5].lParam, 2000000000);
-  EXPECT_EQ(g_posted[6].wParam, 0u);
-  EXPECT_EQ(g_posted[6].lParam, 3000000);
 }
 
 } // namespace

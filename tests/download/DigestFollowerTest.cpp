@@ -3,6 +3,7 @@
 #include "download/DigestFollower.h"
 
 #include "download/CMD5Checksum.h"
+#include "tests/download/DownloadTestSupport.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -14,12 +15,6 @@
 #include <thread>
 
 namespace {
-
-std::string digestOf(const std::string& bytes) {
-  CMD5Checksum md5;
-  md5.update(bytes.data(), bytes.size());
-  return CMD5Checksum::toHex(md5.finish());
-}
 
 std::string pattern(size_t size, unsigned seed) {
   std::string bytes(size, '\0');
@@ -75,7 +70,7 @@ TEST_F(DigestFollowerTest, HashesThePrefixThenFollowsTheWriter) {
     follower_.advance(static_cast<std::int64_t>(at));
   }
   ASSERT_TRUE(waitReady());
-  EXPECT_EQ(follower_.digest(), digestOf(whole));
+  EXPECT_EQ(follower_.digest(), qxtest::digestOf(whole));
   EXPECT_EQ(follower_.hashed(), static_cast<std::int64_t>(whole.size()));
   EXPECT_EQ(readyCalls_, 1);
 }
@@ -86,7 +81,7 @@ TEST_F(DigestFollowerTest, CompleteFileAndEmptyFile) {
   append(whole);
   start(static_cast<std::int64_t>(whole.size()), static_cast<std::int64_t>(whole.size()));
   ASSERT_TRUE(waitReady());
-  EXPECT_EQ(follower_.digest(), digestOf(whole));
+  EXPECT_EQ(follower_.digest(), qxtest::digestOf(whole));
   EXPECT_EQ(std::remove(path_.c_str()), 0) << "the package must be free to delete once verified";
 
   const std::string empty = qxtest::scratchFolder("follower-empty") + "/empty.bin";
@@ -103,14 +98,14 @@ TEST_F(DigestFollowerTest, RestartForgetsWhatWasHashed) {
   const std::string whole = pattern(2 * CMD5Checksum::kChunkSize + 99, 4);
   append(stale);
   start(static_cast<std::int64_t>(stale.size()), static_cast<std::int64_t>(whole.size()));
-  eventually([&] { return follower_.hashed() == static_cast<std::int64_t>(stale.size()); });
+  ASSERT_TRUE(eventually([&] { return follower_.hashed() == static_cast<std::int64_t>(stale.size()); }));
   ASSERT_TRUE(qxtest::writeFile(path_, ""));
   follower_.restart();
   EXPECT_EQ(follower_.hashed(), 0);
   append(whole);
   follower_.advance(static_cast<std::int64_t>(whole.size()));
   ASSERT_TRUE(waitReady());
-  EXPECT_EQ(follower_.digest(), digestOf(whole));
+  EXPECT_EQ(follower_.digest(), qxtest::digestOf(whole));
   EXPECT_EQ(readyCalls_, 1);
 }
 
@@ -124,7 +119,7 @@ TEST_F(DigestFollowerTest, UnknownSizeWaitsForTheEnd) {
   EXPECT_FALSE(follower_.ready());
   follower_.setSize(static_cast<std::int64_t>(whole.size()));
   ASSERT_TRUE(waitReady());
-  EXPECT_EQ(follower_.digest(), digestOf(whole));
+  EXPECT_EQ(follower_.digest(), qxtest::digestOf(whole));
 }
 
 // Bytes said to be on disk that cannot be read back: after its tries the follower tells

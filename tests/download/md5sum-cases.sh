@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the MD5 test with reference digests from the system's md5sum:
 #   md5sum-cases.sh <test program> [runner...]
-# Random files around the 4 MiB chunk size, a large one and a sparse one past 4 GiB are
-# made in a temporary folder, which is removed afterwards even when the test fails.
+# Random files around the padding and the 4 MiB chunk size, a large one and a sparse one
+# past 4 GiB are made in a temporary folder, which is removed afterwards even when the test fails.
 set -u
 program=$1
 shift
@@ -10,7 +10,7 @@ shift
 dir=$(mktemp -d "${TMPDIR:-/tmp}/qx-md5.XXXXXX") || exit 1
 trap 'rm -rf "$dir"' EXIT
 mib=$((1024 * 1024))
-for size in 1 63 64 65 $((4 * mib - 1)) $((4 * mib)) $((4 * mib + 1)) $((8 * mib + 4097)) $((37 * mib + 11)); do
+for size in 1 55 56 63 64 65 $((4 * mib - 1)) $((4 * mib)) $((4 * mib + 1)) $((8 * mib + 4097)) $((37 * mib + 11)); do
   head -c "$size" /dev/urandom >"$dir/random-$size.bin"
 done
 (cd "$dir" && md5sum random-*.bin >SUMS) || exit 1
