@@ -4,7 +4,6 @@
   /chunked/NAME     chunked transfer without Content-Length (Range honoured, 206)
   /portal/NAME      always 200 with a short HTML page, as a captive portal does
   /slow/NAME        64 KiB at once, then 4 KiB every 50 ms
-  /status/CODE      that status with a short error page
 
 Usage: odd-server.py ROOT PORTFILE LOGFILE. Binds a free loopback port, writes it to
 PORTFILE, logs "PATH RANGE" per request to LOGFILE and stops by itself after 280 s.
@@ -54,10 +53,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         parts = self.path.strip("/").split("/")
         try:
             kind = parts[0]
-            if kind == "status":
-                code = int(parts[1])
-                self.send(code, b"<html>error %d</html>" % code, [("Content-Type", "text/html")])
-            elif kind == "chunked":
+            if kind == "chunked":
                 self.chunked(self.file_bytes(parts[1]))
             elif kind == "portal":
                 self.send(200, b"<html><body>Please sign in first.</body></html>", [("Content-Type", "text/html")])

@@ -25,18 +25,11 @@ mkdir -p "$root/www"
 chmod 755 "$root" "$root/www"
 head -c $((3 * 1024 * 1024 + 12345)) /dev/urandom >"$root/www/package.bin"
 chmod 644 "$root/www"/*
-# A server that shapes every connection: one connection takes about 3 s for this package,
-# several take a fraction of that, so whether they were used shows and tests stay short.
-slow_rate=$((16 << 20))
-mkdir -p "$root/www/slow"
-head -c $((48 * 1024 * 1024 + 4321)) /dev/urandom >"$root/www/slow/package.bin"
-chmod 755 "$root/www/slow"
-chmod 644 "$root/www/slow/package.bin"
 # A target on a full disk: the device itself, since the downloader writes through no link.
 mkdir -p "$root/full"
 mknod "$root/full/setup.exe" c 1 7
 
-qx_nginx_start "$root/nginx" "$root/www" "location /slow/ { limit_rate $slow_rate; }" || exit 1
+qx_nginx_start "$root/nginx" "$root/www" || exit 1
 pids+=("$QX_NGINX_PID")
 
 # port_of NAME: the port a server wrote to $root/NAME.port.
@@ -78,10 +71,5 @@ export QX_CLOSED_PORT=$(qx_free_port)
 export QX_PROXY="127.0.0.1:$proxy_port"
 export QX_PROXY_LOG="$root/tinyproxy/tinyproxy.log"
 export QX_PROXIED_BASE="http://127.0.0.2:$QX_NGINX_PORT"
-# The shaped folder: $QX_SLOW_BASE/package.bin, QX_SLOW_SIZE bytes, at most QX_SLOW_RATE
-# bytes a second on each connection.
-export QX_SLOW_BASE="http://127.0.0.1:$QX_NGINX_PORT/slow"
-export QX_SLOW_SIZE=$(stat -c %s "$root/www/slow/package.bin")
-export QX_SLOW_RATE=$slow_rate
 
 qx_run_gtest "$root/report.xml" "$program" "$@"
