@@ -9,22 +9,19 @@
 
 #include <lua.hpp>
 
-#include "script/SprotoCoreModule.h"
-
-extern "C" int luaopen_lpeg(lua_State* L);
+#include "tests/script/LuaTestState.h"
 
 namespace {
 
-lua_State* L = nullptr;
+qxtest::LuaTestState* lua = nullptr;
 
 const char kSetup[] = R"(
-  package.path = ... .. "/?.lua"
   local sproto = require "sproto"
   local proto = require "proto"
   local c2s = sproto.new(proto.c2s)
   local host = sproto.new(proto.s2c):host "package"
   local request = host:attach(c2s)
-  return function(bytes)
+  function fuzz_one(bytes)
     -- The installer's two requests: the heartbeat (session 1) and the query (session 2).
     request("heartbeat", nil, 1)
     request("get_update_info", { phone_plat = 2, client_version = "1.0.0.1",
@@ -33,31 +30,24 @@ const char kSetup[] = R"(
     pcall(c2s.decode, c2s, "get_update_info.response", bytes)
     pcall(c2s.pdecode, c2s, "package", bytes)
   end
+  return ""
 )";
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  L = luaL_newstate();
-  luaL_openlibs(L);
-  luaL_requiref(L, "sproto.core", luaopen_sproto_core, 0);
-  luaL_requiref(L, "lpeg", luaopen_lpeg, 0);
-  lua_settop(L, 0);
-  if (luaL_loadstring(L, kSetup) != LUA_OK) {
-    std::fprintf(stderr, "setup: %s\n", lua_tostring(L, -1));
+  lua = new qxtest::LuaTestState;
+  const std::string error = lua->eval(kSetup);
+  if (!error.empty()) {
+    std::fprintf(stderr, "setup: %s\n", error.c_str());
     std::abort();
   }
-  lua_pushstring(L, QX_SCRIPTS_DIR);
-  if (lua_pcall(L, 1, 1, 0) != LUA_OK) {
-    std::fprintf(stderr, "setup: %s\n", lua_tostring(L, -1));
-    std::abort();
-  }
-  lua_setfield(L, LUA_REGISTRYINDEX, "fuzz_one");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  lua_getfield(L, LUA_REGISTRYINDEX, "fuzz_one");
+  lua_State* L = lua->state();
+  lua_getglobal(L, "fuzz_one");
   lua_pushlstring(L, reinterpret_cast<const char*>(data), size);
   if (lua_pcall(L, 1, 0, 0) != LUA_OK) {
     std::fprintf(stderr, "the fuzz function itself failed: %s\n", lua_tostring(L, -1));

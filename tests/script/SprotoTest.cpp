@@ -12,8 +12,6 @@
 
 namespace {
 
-using qxtest::hex;
-
 class SprotoTest : public ::testing::Test {
 protected:
   void SetUp() override {
