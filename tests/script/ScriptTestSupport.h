@@ -11,15 +11,17 @@
 #include <vector>
 
 #include "gui/EventListener.h"
+#include "script/LuaScript.h"
+#include "tests/script/LuaTestState.h"
 #include "tests/support/MessagePump.h"
 
 namespace qxtest {
 
 // Runs a chunk in the host's interpreter; one string result, or "ERROR: message".
-std::string runLua(const std::string& chunk);
+inline std::string runLua(const std::string& chunk) { return eval(LuaScript::instance().state(), chunk); }
 
 struct NotifyCopy {
-  std::string kind, url, md5, size, version;
+  std::string text;  // "kind|url|md5|size|version"
   EventArg length = 0;
 };
 
@@ -37,23 +39,23 @@ public:
   LogCapture();
   ~LogCapture();
   std::vector<std::string> lines;
-  bool contains(const std::string& text) const;
   // Lines holding `text`.
   int count(const std::string& text) const;
+  bool contains(const std::string& text) const { return count(text) > 0; }
   std::string all() const;
 };
 
-// A TCP peer on 127.0.0.1 driven by the test: a listener on a free port whose one
-// connection is accepted by a background thread, so that the test thread may block in
-// the module's connect meanwhile.
+// A TCP peer on 127.0.0.1 driven by the test: a listener on a free port. The system
+// completes a client's handshake from the backlog, so the test takes the connection
+// after the module's connect has returned.
 class LoopbackPeer {
 public:
-  explicit LoopbackPeer(int backlog = 4, bool accept = true);
+  explicit LoopbackPeer(int backlog = 4);
   ~LoopbackPeer();
   int port() const { return port_; }
   bool waitAccepted(unsigned timeoutMs);
   bool sendRaw(const std::string& bytes);
-  // Whatever arrives within the time (stops early once `want` bytes are there).
+  // Whatever arrives until `want` bytes are there or nothing came for the time.
   std::string receive(size_t want, unsigned timeoutMs);
   // True when the client has closed its end within the time.
   bool waitClosed(unsigned timeoutMs);
@@ -61,11 +63,7 @@ public:
 private:
   SOCKET listener_ = INVALID_SOCKET;
   SOCKET peer_ = INVALID_SOCKET;
-  HANDLE thread_ = nullptr;
   int port_ = 0;
-  static DWORD WINAPI acceptThread(void* self);
-  // Something to read (or the end) within 20 ms.
-  bool readable() const;
 };
 
 // The native development update server, started through Wine from QX_DEVSERVER; it stops
