@@ -3,17 +3,88 @@
 // breaks the framing or the conversation on purpose.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
+#include "tests/script/LuaScriptTestApi.h"
 #include "tests/script/ScriptTestSupport.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TimerWitness.h"
 
 namespace {
 
 const char kUrl[] = "http://127.0.0.1:8080/game/setup.exe";
 const char kMd5[] = "0123456789abcdef0123456789abcdef";
 
-using ConversationTest = qxtest::UpdateQueryTest;
+// The native development update server; it stops when the test ends (stop file, parent
+// exit, or its own time limit).
+class DevServer {
+public:
+  explicit DevServer(const std::string& arguments) : folder_(qxtest::scratchFolder("devserver")) {
+    // A Unix program: its paths take forward slashes, and Wine starts it by its path,
+    // without a process handle to wait on.
+    std::replace(folder_.begin(), folder_.end(), '\\', '/');
+    const std::string command = std::string(std::getenv("QX_DEVSERVER")) + " --port 0 --port-file " + folder_ +
+                                "/port --log " + folder_ + "/log --stop-file " + folder_ +
+                                "/stop --max-seconds 120 " + arguments;
+    if (WinExec(command.c_str(), SW_HIDE) > 31)
+      port = std::atoi(qxtest::waitForFile(folder_ + "/port", 15000).c_str());
+  }
+  ~DevServer() { qxtest::writeFile(folder_ + "/stop", "stop\n"); }
+  std::string log() const { return qxtest::readFile(folder_ + "/log"); }
+  int port = 0;
+
+private:
+  std::string folder_;
+};
+
+// The update query of the script set in the host, against the development update server
+// (QX_DEVSERVER); skipped when that is not set.
+class ConversationTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const char* devserver = std::getenv("QX_DEVSERVER");
+    if (!devserver || !*devserver)
+      GTEST_SKIP() << "QX_DEVSERVER is not set; it names the native development update "
+                      "server (<native build>/tools/devserver/devserver)";
+    LuaScriptTestApi::reset();
+    LuaScriptTestApi::setQueryTimeout(queryTimeoutMs);
+    LuaScript::instance().setUpdateServer("127.0.0.1");
+  }
+  void TearDown() override {
+    LuaScriptTestApi::reset();
+    LuaScriptTestApi::setQueryTimeout(60000);
+  }
+
+  // Runs the query against a server started with `arguments` (or against `port`); waits
+  // for the result and a while longer, to see that it comes once.
+  void query(const std::string& arguments, unsigned waitMs) {
+    server = std::make_unique<DevServer>(arguments);
+    ASSERT_NE(0, server->port) << "the development update server did not start";
+    queryPort(server->port, waitMs);
+  }
+  void queryPort(int port, unsigned waitMs) {
+    LuaScript::instance().setUpdatePort(port);
+    LuaScript::instance().run();
+    qxtest::pumpUntil([&] { return !recorder.records.empty(); }, waitMs);
+    // A second result would come from the host's timers: they have had their chances.
+    qxtest::waitForTicks(250, 2);
+  }
+  // Exactly one result, the empty one of a failed query.
+  void expectEmptyResult() const {
+    ASSERT_EQ(1u, recorder.records.size()) << log.all();
+    EXPECT_EQ("installer||||", recorder.records[0].text) << log.all();
+  }
+
+  // The host's limit for a query that hears nothing.
+  unsigned queryTimeoutMs = 8000;
+  qxtest::NotifyRecorder recorder;
+  qxtest::LogCapture log;
+  std::unique_ptr<DevServer> server;
+};
 
 // The answer's package in either form the server may send, with a size past 32 bits.
 struct Answer {
@@ -23,7 +94,7 @@ struct Answer {
   const char* version;
 };
 
-class AnswerTest : public qxtest::UpdateQueryTest, public ::testing::WithParamInterface<Answer> {};
+class AnswerTest : public ConversationTest, public ::testing::WithParamInterface<Answer> {};
 
 TEST_P(AnswerTest, ReportsThePackage) {
   const Answer& a = GetParam();
@@ -80,7 +151,7 @@ struct Failure {
   unsigned limitMs = 0;  // the host's limit for a silent query; 0: the usual one
 };
 
-class FailureTest : public qxtest::UpdateQueryTest, public ::testing::WithParamInterface<Failure> {
+class FailureTest : public ConversationTest, public ::testing::WithParamInterface<Failure> {
 protected:
   FailureTest() {
     if (GetParam().limitMs)

@@ -1,14 +1,9 @@
 #include "tests/script/ScriptTestSupport.h"
 
-#include <ws2tcpip.h>
-
-#include <cstdlib>
 #include <cstring>
 
 #include "script/NotifyRecord.h"
 #include "tests/script/LuaScriptTestApi.h"
-#include "tests/support/TestFiles.h"
-#include "tests/support/TimerWitness.h"
 
 namespace qxtest {
 
@@ -53,13 +48,6 @@ int LogCapture::count(const std::string& text) const {
   for (const std::string& l : lines)
     n += l.find(text) != std::string::npos;
   return n;
-}
-
-std::string LogCapture::all() const {
-  std::string out;
-  for (const std::string& l : lines)
-    out += l;
-  return out;
 }
 
 LoopbackPeer::LoopbackPeer(int backlog) {
@@ -119,63 +107,7 @@ bool LoopbackPeer::waitClosed(unsigned timeoutMs) {
   return false;
 }
 
-const char* DevServer::binary() {
-  const char* path = std::getenv("QX_DEVSERVER");
-  return path && *path ? path : nullptr;
-}
-
-DevServer::DevServer(const std::string& arguments) : folder_(scratchFolder("devserver")) {
-  // The server is a Unix program: its paths take forward slashes.
-  for (char& c : folder_) {
-    if (c == '\\')
-      c = '/';
-  }
-  const std::string command = std::string(binary()) + " --port 0 --port-file " + folder_ + "/port" +
-                            " --log " + folder_ + "/log --stop-file " + folder_ + "/stop" +
-                            " --max-seconds 120 " + arguments;
-  // A Unix program: Wine starts it by its path, without a process handle to wait on.
-  if (WinExec(command.c_str(), SW_HIDE) > 31)
-    port_ = std::atoi(waitForFile(folder_ + "/port", 15000).c_str());
-}
-
-DevServer::~DevServer() { writeFile(folder_ + "/stop", "stop\n"); }
-
-std::string DevServer::log() const { return readFile(folder_ + "/log"); }
-
 // Its listener is closed again when the peer goes, at the end of the statement.
 int closedPort() { return LoopbackPeer().port(); }
-
-void UpdateQueryTest::SetUp() {
-  if (!DevServer::binary())
-    GTEST_SKIP() << "QX_DEVSERVER is not set; it names the native development update "
-                    "server (<native build>/tools/devserver/devserver)";
-  LuaScriptTestApi::reset();
-  LuaScriptTestApi::setQueryTimeout(queryTimeoutMs);
-  LuaScript::instance().setUpdateServer("127.0.0.1");
-}
-
-void UpdateQueryTest::TearDown() {
-  LuaScriptTestApi::reset();
-  LuaScriptTestApi::setQueryTimeout(60000);
-}
-
-void UpdateQueryTest::query(const std::string& arguments, unsigned waitMs) {
-  server = std::make_unique<DevServer>(arguments);
-  ASSERT_TRUE(server->started()) << "the development update server did not start";
-  queryPort(server->port(), waitMs);
-}
-
-void UpdateQueryTest::queryPort(int port, unsigned waitMs) {
-  LuaScript::instance().setUpdatePort(port);
-  LuaScript::instance().run();
-  pumpUntil([&] { return !recorder.records.empty(); }, waitMs);
-  // A second result would come from the host's timers: they have had their chances.
-  waitForTicks(250, 2);
-}
-
-void UpdateQueryTest::expectEmptyResult() const {
-  ASSERT_EQ(1u, recorder.records.size()) << log.all();
-  EXPECT_EQ("installer||||", recorder.records[0].text) << log.all();
-}
 
 } // namespace qxtest

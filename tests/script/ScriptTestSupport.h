@@ -1,12 +1,11 @@
 #pragma once
 // Helpers of the script host and socket tests under Wine: a recorder of "EVENT_NOTIFY",
-// a watcher of the host's log, a loopback peer and the development update server. The
-// host's timers run from the shared message pump.
+// a watcher of the host's log and a loopback peer. The host's timers run from the shared
+// message pump.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,7 +41,7 @@ public:
   // Lines holding `text`.
   int count(const std::string& text) const;
   bool contains(const std::string& text) const { return count(text) > 0; }
-  std::string all() const;
+  std::string all() const { return ::testing::PrintToString(lines); }
 };
 
 // A TCP peer on 127.0.0.1 driven by the test: a listener on a free port. The system
@@ -66,43 +65,7 @@ private:
   int port_ = 0;
 };
 
-// The native development update server, started through Wine from QX_DEVSERVER; it stops
-// when the test ends (stop file, parent exit, or its own time limit).
-class DevServer {
-public:
-  static const char* binary();  // null when QX_DEVSERVER is not set
-  explicit DevServer(const std::string& arguments);
-  ~DevServer();
-  bool started() const { return port_ > 0; }
-  int port() const { return port_; }
-  std::string log() const;
-
-private:
-  std::string folder_;
-  int port_ = 0;
-};
-
 // A port on 127.0.0.1 that nothing listens on.
 int closedPort();
-
-// The update query of the script set in the host, against the development update server;
-// skipped when QX_DEVSERVER is not set.
-class UpdateQueryTest : public ::testing::Test {
-protected:
-  void SetUp() override;
-  void TearDown() override;
-  // Runs the query against a server started with `arguments` (or against `port` when
-  // that is given); waits for the result and a while longer, to see that it comes once.
-  void query(const std::string& arguments, unsigned waitMs);
-  void queryPort(int port, unsigned waitMs);
-  // Exactly one result, the empty one of a failed query.
-  void expectEmptyResult() const;
-
-  // The host's limit for a query that hears nothing.
-  unsigned queryTimeoutMs = 8000;
-  NotifyRecorder recorder;
-  LogCapture log;
-  std::unique_ptr<DevServer> server;
-};
 
 } // namespace qxtest
