@@ -1,14 +1,20 @@
 // What the update server sends, as the update script reads it: the client's message
 // host dispatches the bytes (unpack, header, body) while a get_update_info response is
 // awaited, and the response type decodes them once more unpacked. Lua errors are the
-// expected outcome for damaged input; only the sanitizers' findings count.
+// expected outcome for damaged input; only the sanitizers' findings count. Before that,
+// zero unpacking and the packing the client applies to what it sends: unpacking stays
+// within the room it is given, and pack then unpack gives the input back, padded with
+// zeros to whole groups of 8.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include <lua.hpp>
 
+#include "script/SprotoCodec.h"
 #include "tests/script/LuaTestState.h"
 
 namespace {
@@ -45,7 +51,42 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+namespace {
+
+void checkPacking(const uint8_t* data, size_t size) {
+  if (size > 1 << 20)
+    return;
+  const int n = static_cast<int>(size);
+
+  // A short buffer first: the reported size is what a second, exact call needs.
+  std::vector<uint8_t> small(16);
+  const int need = sproto::unpack(data, n, small.data(), static_cast<int>(small.size()));
+  if (need >= 0) {
+    if (need % 8 != 0)
+      std::abort();
+    std::vector<uint8_t> out(size_t(need) + 1, 0xA5);
+    if (sproto::unpack(data, n, out.data(), need) != need || out[size_t(need)] != 0xA5)
+      std::abort();
+  }
+
+  std::vector<uint8_t> packed(size_t(sproto::packBound(n)) + 1);
+  const int packedSize = sproto::pack(data, n, packed.data(), static_cast<int>(packed.size()) - 1);
+  if (packedSize < 0 || packedSize > sproto::packBound(n))
+    std::abort();
+  const int padded = (n + 7) / 8 * 8;
+  std::vector<uint8_t> back(size_t(padded) + 8);
+  const int got = sproto::unpack(packed.data(), packedSize, back.data(), static_cast<int>(back.size()));
+  if (got != padded || (size > 0 && std::memcmp(back.data(), data, size) != 0))
+    std::abort();
+  for (int i = n; i < padded; ++i)
+    if (back[size_t(i)] != 0)
+      std::abort();
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  checkPacking(data, size);
   lua_State* L = lua->state();
   lua_getglobal(L, "fuzz_one");
   lua_pushlstring(L, reinterpret_cast<const char*>(data), size);
