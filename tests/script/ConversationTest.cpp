@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "tests/script/LuaScriptTestApi.h"
@@ -18,28 +17,6 @@ namespace {
 
 const char kUrl[] = "http://127.0.0.1:8080/game/setup.exe";
 const char kMd5[] = "0123456789abcdef0123456789abcdef";
-
-// The native development update server; it stops when the test ends (stop file, parent
-// exit, or its own time limit).
-class DevServer {
-public:
-  explicit DevServer(const std::string& arguments) : folder_(qxtest::scratchFolder("devserver")) {
-    // A Unix program: its paths take forward slashes, and Wine starts it by its path,
-    // without a process handle to wait on.
-    std::replace(folder_.begin(), folder_.end(), '\\', '/');
-    const std::string command = std::string(std::getenv("QX_DEVSERVER")) + " --port 0 --port-file " + folder_ +
-                                "/port --log " + folder_ + "/log --stop-file " + folder_ +
-                                "/stop --max-seconds 120 " + arguments;
-    if (WinExec(command.c_str(), SW_HIDE) > 31)
-      port = std::atoi(qxtest::waitForFile(folder_ + "/port", 15000).c_str());
-  }
-  ~DevServer() { qxtest::writeFile(folder_ + "/stop", "stop\n"); }
-  std::string log() const { return qxtest::readFile(folder_ + "/log"); }
-  int port = 0;
-
-private:
-  std::string folder_;
-};
 
 // The update query of the script set in the host, against the development update server
 // (QX_DEVSERVER); skipped when that is not set.
@@ -55,6 +32,8 @@ protected:
     LuaScript::instance().setUpdateServer("127.0.0.1");
   }
   void TearDown() override {
+    if (!serverFolder.empty())
+      qxtest::writeFile(serverFolder + "/stop", "stop\n");
     LuaScriptTestApi::reset();
     LuaScriptTestApi::setQueryTimeout(60000);
   }
@@ -62,10 +41,20 @@ protected:
   // Runs the query against a server started with `arguments` (or against `port`); waits
   // for the result and a while longer, to see that it comes once.
   void query(const std::string& arguments, unsigned waitMs) {
-    server = std::make_unique<DevServer>(arguments);
-    ASSERT_NE(0, server->port) << "the development update server did not start";
-    queryPort(server->port, waitMs);
+    // The server is a Unix program: its paths take forward slashes, and Wine starts it by
+    // its path, without a process handle to wait on. It stops when the test ends (stop
+    // file, parent exit, or its own time limit).
+    serverFolder = qxtest::scratchFolder("devserver");
+    std::replace(serverFolder.begin(), serverFolder.end(), '\\', '/');
+    const std::string command = std::string(std::getenv("QX_DEVSERVER")) + " --port 0 --port-file " +
+                                serverFolder + "/port --log " + serverFolder + "/log --stop-file " + serverFolder +
+                                "/stop --max-seconds 120 " + arguments;
+    ASSERT_GT(WinExec(command.c_str(), SW_HIDE), 31u);
+    const int port = std::atoi(qxtest::waitForFile(serverFolder + "/port", 15000).c_str());
+    ASSERT_NE(0, port) << "the development update server did not start";
+    queryPort(port, waitMs);
   }
+  std::string serverLog() const { return qxtest::readFile(serverFolder + "/log"); }
   void queryPort(int port, unsigned waitMs) {
     LuaScript::instance().setUpdatePort(port);
     LuaScript::instance().run();
@@ -83,7 +72,7 @@ protected:
   unsigned queryTimeoutMs = 8000;
   qxtest::NotifyRecorder recorder;
   qxtest::LogCapture log;
-  std::unique_ptr<DevServer> server;
+  std::string serverFolder;  // the development update server's, once started
 };
 
 // The answer's package in either form the server may send, with a size past 32 bits.
@@ -107,7 +96,7 @@ TEST_P(AnswerTest, ReportsThePackage) {
   EXPECT_FALSE(log.contains("LUA ERROR")) << log.all();
   // The first message on the wire is the heartbeat with session 1 and no body, then the
   // request with session 2.
-  const std::string wire = server->log();
+  const std::string wire = serverLog();
   const size_t first = wire.find("recv ");
   ASSERT_NE(std::string::npos, first) << wire;
   EXPECT_EQ(first, wire.find("recv 00 04 15 02 06 04\n")) << wire;
@@ -173,7 +162,7 @@ TEST_P(FailureTest, GivesTheEmptyResultOnce) {
   }
   // A hostile answer came after the server saw the heartbeat and the request.
   if (f.limitMs) {
-    EXPECT_NE(std::string::npos, server->log().find("recv 00 20 55 02")) << server->log();
+    EXPECT_NE(std::string::npos, serverLog().find("recv 00 20 55 02")) << serverLog();
   }
 }
 
