@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "gui/EventListener.h"
 #include "script/LuaScript.h"
+#include "script/NotifyRecord.h"
+#include "tests/script/LuaScriptTestApi.h"
 #include "tests/script/LuaTestState.h"
 #include "tests/support/MessagePump.h"
 
@@ -27,19 +30,29 @@ struct NotifyCopy {
 // Connected to the host's "LuaScript" event for its lifetime.
 class NotifyRecorder : public EventListener {
 public:
-  NotifyRecorder();
+  NotifyRecorder() { LuaScript::instance().event().connect(this); }
   std::vector<NotifyCopy> records;
-  void onEvent(const char* eventName, const char* type, EventArg arg1, EventArg arg2) override;
+  void onEvent(const char* eventName, const char* type, EventArg arg1, EventArg arg2) override {
+    if (std::strcmp(eventName, "LuaScript") != 0 || std::strcmp(type, "EVENT_NOTIFY") != 0)
+      return;
+    const auto* r = reinterpret_cast<const NotifyRecord*>(arg1);
+    records.push_back({std::string(r->kind) + "|" + r->url + "|" + r->md5 + "|" + r->size + "|" + r->version, arg2});
+  }
 };
 
 // Collects the host's log lines ("[lua] ...") for its lifetime.
 class LogCapture {
 public:
-  LogCapture();
-  ~LogCapture();
+  LogCapture() { LuaScriptTestApi::setLogHook([this](const std::string& line) { lines.push_back(line); }); }
+  ~LogCapture() { LuaScriptTestApi::setLogHook(nullptr); }
   std::vector<std::string> lines;
   // Lines holding `text`.
-  int count(const std::string& text) const;
+  int count(const std::string& text) const {
+    int n = 0;
+    for (const std::string& l : lines)
+      n += l.find(text) != std::string::npos;
+    return n;
+  }
   bool contains(const std::string& text) const { return count(text) > 0; }
   std::string all() const { return ::testing::PrintToString(lines); }
 };
@@ -49,23 +62,70 @@ public:
 // after the module's connect has returned.
 class LoopbackPeer {
 public:
-  explicit LoopbackPeer(int backlog = 4);
-  ~LoopbackPeer();
+  explicit LoopbackPeer(int backlog = 4) {
+    static const bool started = [] {
+      WSADATA data;
+      return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(listener_, backlog);
+    int len = sizeof addr;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~LoopbackPeer() {
+    closesocket(listener_);
+    if (peer_ != INVALID_SOCKET)
+      closesocket(peer_);
+  }
   int port() const { return port_; }
-  bool waitAccepted(unsigned timeoutMs);
-  bool sendRaw(const std::string& bytes);
+  bool waitAccepted(unsigned timeoutMs) {
+    if (peer_ == INVALID_SOCKET && readable(listener_, timeoutMs))
+      peer_ = accept(listener_, nullptr, nullptr);
+    return peer_ != INVALID_SOCKET;
+  }
+  // A blocking send returns once it has taken every byte.
+  bool sendRaw(const std::string& bytes) { return send(peer_, bytes.data(), int(bytes.size()), 0) == int(bytes.size()); }
   // Whatever arrives until `want` bytes are there or nothing came for the time.
-  std::string receive(size_t want, unsigned timeoutMs);
+  std::string receive(size_t want, unsigned timeoutMs) {
+    std::string out;
+    char buf[4096];
+    int n = 0;
+    while (out.size() < want && readable(peer_, timeoutMs) && (n = recv(peer_, buf, sizeof buf, 0)) > 0)
+      out.append(buf, size_t(n));
+    return out;
+  }
   // True when the client has closed its end within the time.
-  bool waitClosed(unsigned timeoutMs);
+  bool waitClosed(unsigned timeoutMs) {
+    char buf[256];
+    int n = 1;
+    while (n > 0 && readable(peer_, timeoutMs))
+      n = recv(peer_, buf, sizeof buf, 0);
+    return n <= 0;
+  }
 
 private:
   SOCKET listener_ = INVALID_SOCKET;
   SOCKET peer_ = INVALID_SOCKET;
   int port_ = 0;
+
+  // Something to read (or the end) within the time.
+  static bool readable(SOCKET s, unsigned timeoutMs) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval limit{long(timeoutMs / 1000), long(timeoutMs % 1000 * 1000)};
+    return select(0, &set, nullptr, nullptr, &limit) == 1;
+  }
 };
 
-// A port on 127.0.0.1 that nothing listens on.
-int closedPort();
+// A port on 127.0.0.1 that nothing listens on: the peer's listener is closed again at
+// the end of the statement.
+inline int closedPort() { return LoopbackPeer().port(); }
 
 } // namespace qxtest
