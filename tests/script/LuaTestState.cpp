@@ -17,11 +17,7 @@ LuaTestState::LuaTestState() : L_(luaL_newstate()) {
   luaL_requiref(L_, "lpeg", luaopen_lpeg, 1);
   luaL_requiref(L_, "cjson", luaopen_cjson, 1);
   lua_settop(L_, 0);
-  const std::string path = std::string(QX_SOURCE_DIR) + "/resources/scripts/?.lua";
-  lua_getglobal(L_, "package");
-  lua_pushstring(L_, path.c_str());
-  lua_setfield(L_, -2, "path");
-  lua_pop(L_, 1);
+  eval("package.path = [[" + std::string(QX_SOURCE_DIR) + "/resources/scripts/?.lua]] return ''");
   // The bytes of a string as hex, for exact comparisons.
   eval("function hex(s) return (s:gsub('.', function(c) return string.format('%02X ', c:byte()) end)"
        ":gsub(' $', '')) end return ''");
