@@ -8,7 +8,6 @@
 #include "script/SprotoCodec.h"
 #include "script/SprotoSchema.h"
 #include "tests/script/LuaTestState.h"
-#include "tests/support/TestFiles.h"
 
 namespace {
 
