@@ -55,13 +55,6 @@ TEST_F(ClientSocketTest, SplitsSeveralPacketsOfOneSegment) {
   EXPECT_EQ("0", runLua("return tostring(select('#', clientsocket.recv(h)))"));
 }
 
-TEST_F(ClientSocketTest, SendsBytesUnchanged) {
-  qxtest::LoopbackPeer peer;
-  ASSERT_TRUE(connectTo(peer));
-  runLua("clientsocket.send(h, '\\0\\1x\\0') clientsocket.send(h, string.pack('>s2', 'abc')) return ''");
-  EXPECT_EQ(std::string("\0\1x\0\0\3abc", 9), peer.receive(9, 3000));
-}
-
 // No lookup result or a refused connection gives the handle 0; bad arguments are script
 // errors.
 TEST_F(ClientSocketTest, ConnectFailsWithoutAPeer) {

@@ -91,15 +91,6 @@ public:
   }
   // A blocking send returns once it has taken every byte.
   bool sendRaw(const std::string& bytes) { return send(peer_, bytes.data(), int(bytes.size()), 0) == int(bytes.size()); }
-  // Whatever arrives until `want` bytes are there or nothing came for the time.
-  std::string receive(size_t want, unsigned timeoutMs) {
-    std::string out;
-    char buf[4096];
-    int n = 0;
-    while (out.size() < want && readable(peer_, timeoutMs) && (n = recv(peer_, buf, sizeof buf, 0)) > 0)
-      out.append(buf, size_t(n));
-    return out;
-  }
   // True when the client has closed its end within the time.
   bool waitClosed(unsigned timeoutMs) {
     char buf[256];
