@@ -1,6 +1,5 @@
 #include "tests/script/LuaTestState.h"
 
-#include <cstdio>
 #include <string>
 
 #include <lua.hpp>
@@ -18,11 +17,7 @@ LuaTestState::LuaTestState() : L_(luaL_newstate()) {
   luaL_requiref(L_, "lpeg", luaopen_lpeg, 1);
   luaL_requiref(L_, "cjson", luaopen_cjson, 1);
   lua_settop(L_, 0);
-  const std::string path = std::string(QX_SOURCE_DIR) + "/resources/scripts/?.lua";
-  lua_getglobal(L_, "package");
-  lua_pushstring(L_, path.c_str());
-  lua_setfield(L_, -2, "path");
-  lua_pop(L_, 1);
+  eval("package.path = [[" + std::string(QX_SOURCE_DIR) + "/resources/scripts/?.lua]] return ''");
   // The bytes of a string as hex, for exact comparisons.
   eval("function hex(s) return (s:gsub('.', function(c) return string.format('%02X ', c:byte()) end)"
        ":gsub(' $', '')) end return ''");
@@ -30,12 +25,14 @@ LuaTestState::LuaTestState() : L_(luaL_newstate()) {
 
 LuaTestState::~LuaTestState() { lua_close(L_); }
 
-std::string LuaTestState::eval(const std::string& chunk) {
-  const int top = lua_gettop(L_);
+std::string LuaTestState::eval(const std::string& chunk) { return qxtest::eval(L_, chunk); }
+
+std::string eval(lua_State* L, const std::string& chunk) {
+  const int top = lua_gettop(L);
   std::string out;
-  if (luaL_loadbuffer(L_, chunk.data(), chunk.size(), "=test") != LUA_OK ||
-      lua_pcall(L_, 0, 1, 0) != LUA_OK) {
-    const char* msg = lua_tostring(L_, -1);
+  if (luaL_loadbuffer(L, chunk.data(), chunk.size(), "=test") != LUA_OK ||
+      lua_pcall(L, 0, 1, 0) != LUA_OK) {
+    const char* msg = lua_tostring(L, -1);
     std::string m = msg ? msg : "(no message)";
     // Errors raised for a chunk carry its position ("test:3: "); tests compare the text.
     if (m.compare(0, 5, "test:") == 0) {
@@ -46,20 +43,10 @@ std::string LuaTestState::eval(const std::string& chunk) {
     out = "ERROR: " + m;
   } else {
     size_t n = 0;
-    const char* s = lua_tolstring(L_, -1, &n);
+    const char* s = lua_tolstring(L, -1, &n);
     out = s ? std::string(s, n) : std::string("(not a string)");
   }
-  lua_settop(L_, top);
-  return out;
-}
-
-std::string hex(const std::string& bytes) {
-  std::string out;
-  char buf[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", c);
-    out += buf;
-  }
+  lua_settop(L, top);
   return out;
 }
 

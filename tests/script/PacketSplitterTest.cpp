@@ -5,61 +5,51 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <string>
 #include <vector>
 
 namespace {
 
+using qx::PacketSplitter;
+
 std::string frame(const std::string& payload) {
   return std::string{char(payload.size() >> 8), char(payload.size() & 0xFF)} + payload;
 }
 
-class PacketSplitterTest : public ::testing::Test {
-protected:
-  // Feeds `bytes` in pieces of at most `piece` bytes, as recv would hand them over.
-  void feed(const std::string& bytes, size_t piece) {
-    for (size_t at = 0; at < bytes.size(); at += piece) {
-      const std::string part = bytes.substr(at, piece);
-      ASSERT_LE(part.size(), size_t(splitter.room()));
+TEST(PacketSplitterTest, HandsOutWholePacketsInOrder) {
+  const std::string longest(PacketSplitter::kMaxPayload, 'y');
+  const struct {
+    const char* name;
+    std::string stream;
+    size_t piece;  // the most one receive hands over
+    std::vector<std::string> packets;
+    int buffered;
+    int room;
+  } cases[] = {
+      // Half a length stays for the next receive.
+      {"several in one receive", frame("one") + frame("") + frame("three") + std::string(1, '\0'), 1000,
+       {"one", "", "three"}, 1, PacketSplitter::kCapacity - 1},
+      // Lengths and payloads across receives; the stream ends with an empty packet.
+      {"pieces", frame("one") + frame(std::string(300, 'x')) + frame(""), 6, {"one", std::string(300, 'x'), ""}, 0,
+       PacketSplitter::kCapacity},
+      {"the longest packet", frame(longest), 4096, {longest}, 0, PacketSplitter::kCapacity},
+      // A packet longer than the buffer never completes and leaves no room.
+      {"too long", std::string("\xFF\xFF", 2) + std::string(PacketSplitter::kCapacity - 2, 'z'), 8192, {},
+       PacketSplitter::kCapacity, 0},
+  };
+  for (const auto& c : cases) {
+    PacketSplitter splitter;
+    std::vector<std::string> packets;
+    for (size_t at = 0; at < c.stream.size(); at += c.piece) {
+      const std::string part = c.stream.substr(at, c.piece);
+      ASSERT_LE(part.size(), size_t(splitter.room())) << c.name;
       std::copy(part.begin(), part.end(), splitter.space());
       splitter.received(int(part.size()), [&](const char* p, int n) { packets.emplace_back(p, size_t(n)); });
     }
+    EXPECT_EQ(c.packets, packets) << c.name;
+    EXPECT_EQ(c.buffered, splitter.buffered()) << c.name;
+    EXPECT_EQ(c.room, splitter.room()) << c.name;
   }
-
-  qx::PacketSplitter splitter;
-  std::vector<std::string> packets;
-};
-
-TEST_F(PacketSplitterTest, APacketInPiecesComesOnceWhole) {
-  const std::string payload(300, 'x');
-  feed(frame(payload), 7);
-  ASSERT_EQ(1u, packets.size());
-  EXPECT_EQ(payload, packets[0]);
-  EXPECT_EQ(0, splitter.buffered());
-}
-
-TEST_F(PacketSplitterTest, SeveralPacketsInOneReceiveKeepTheirOrder) {
-  feed(frame("one") + frame("") + frame("three") + std::string("\x00", 1), 1000);
-  EXPECT_EQ((std::vector<std::string>{"one", "", "three"}), packets);
-  // Half a length stays for the next receive.
-  EXPECT_EQ(1, splitter.buffered());
-  feed(std::string("\x02", 1) + "ab", 1000);
-  EXPECT_EQ("ab", packets.back());
-}
-
-TEST_F(PacketSplitterTest, TheLongestPacketFitsAndLeavesRoomAgain) {
-  const std::string payload(qx::PacketSplitter::kMaxPayload, 'y');
-  feed(frame(payload), 4096);
-  ASSERT_EQ(1u, packets.size());
-  EXPECT_EQ(payload.size(), packets[0].size());
-  EXPECT_EQ(qx::PacketSplitter::kCapacity, splitter.room());
-}
-
-TEST_F(PacketSplitterTest, APacketLongerThanTheBufferLeavesNoRoom) {
-  feed(std::string("\xFF\xFF", 2) + std::string(qx::PacketSplitter::kCapacity - 2, 'z'), 8192);
-  EXPECT_TRUE(packets.empty());
-  EXPECT_EQ(0, splitter.room());
 }
 
 } // namespace

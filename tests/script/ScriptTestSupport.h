@@ -1,110 +1,122 @@
 #pragma once
 // Helpers of the script host and socket tests under Wine: a recorder of "EVENT_NOTIFY",
-// a watcher of the host's log, a loopback peer and the development update server. The
-// host's timers run from the shared message pump.
+// a watcher of the host's log and a loopback peer. The host's timers run from the shared
+// message pump.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "gui/EventListener.h"
+#include "script/LuaScript.h"
+#include "script/NotifyRecord.h"
+#include "tests/script/LuaScriptTestApi.h"
+#include "tests/script/LuaTestState.h"
 #include "tests/support/MessagePump.h"
 
 namespace qxtest {
 
 // Runs a chunk in the host's interpreter; one string result, or "ERROR: message".
-std::string runLua(const std::string& chunk);
+inline std::string runLua(const std::string& chunk) { return eval(LuaScript::instance().state(), chunk); }
 
 struct NotifyCopy {
-  std::string kind, url, md5, size, version;
+  std::string text;  // "kind|url|md5|size|version"
   EventArg length = 0;
 };
 
 // Connected to the host's "LuaScript" event for its lifetime.
 class NotifyRecorder : public EventListener {
 public:
-  NotifyRecorder();
+  NotifyRecorder() { LuaScript::instance().event().connect(this); }
   std::vector<NotifyCopy> records;
-  void onEvent(const char* eventName, const char* type, EventArg arg1, EventArg arg2) override;
+  void onEvent(const char* eventName, const char* type, EventArg arg1, EventArg arg2) override {
+    if (std::strcmp(eventName, "LuaScript") != 0 || std::strcmp(type, "EVENT_NOTIFY") != 0)
+      return;
+    const auto* r = reinterpret_cast<const NotifyRecord*>(arg1);
+    records.push_back({std::string(r->kind) + "|" + r->url + "|" + r->md5 + "|" + r->size + "|" + r->version, arg2});
+  }
 };
 
 // Collects the host's log lines ("[lua] ...") for its lifetime.
 class LogCapture {
 public:
-  LogCapture();
-  ~LogCapture();
+  LogCapture() { LuaScriptTestApi::setLogHook([this](const std::string& line) { lines.push_back(line); }); }
+  ~LogCapture() { LuaScriptTestApi::setLogHook(nullptr); }
   std::vector<std::string> lines;
-  bool contains(const std::string& text) const;
   // Lines holding `text`.
-  int count(const std::string& text) const;
-  std::string all() const;
+  int count(const std::string& text) const {
+    int n = 0;
+    for (const std::string& l : lines)
+      n += l.find(text) != std::string::npos;
+    return n;
+  }
+  bool contains(const std::string& text) const { return count(text) > 0; }
+  std::string all() const { return ::testing::PrintToString(lines); }
 };
 
-// A TCP peer on 127.0.0.1 driven by the test: a listener on a free port whose one
-// connection is accepted by a background thread, so that the test thread may block in
-// the module's connect meanwhile.
+// A TCP peer on 127.0.0.1 driven by the test: a listener on a free port. The system
+// completes a client's handshake from the backlog, so the test takes the connection
+// after the module's connect has returned.
 class LoopbackPeer {
 public:
-  explicit LoopbackPeer(int backlog = 4, bool accept = true);
-  ~LoopbackPeer();
+  explicit LoopbackPeer(int backlog = 4) {
+    static const bool started = [] {
+      WSADATA data;
+      return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(listener_, backlog);
+    int len = sizeof addr;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~LoopbackPeer() {
+    closesocket(listener_);
+    if (peer_ != INVALID_SOCKET)
+      closesocket(peer_);
+  }
   int port() const { return port_; }
-  bool waitAccepted(unsigned timeoutMs);
-  bool sendRaw(const std::string& bytes);
-  // Whatever arrives within the time (stops early once `want` bytes are there).
-  std::string receive(size_t want, unsigned timeoutMs);
+  bool waitAccepted(unsigned timeoutMs) {
+    if (peer_ == INVALID_SOCKET && readable(listener_, timeoutMs))
+      peer_ = accept(listener_, nullptr, nullptr);
+    return peer_ != INVALID_SOCKET;
+  }
+  // A blocking send returns once it has taken every byte.
+  bool sendRaw(const std::string& bytes) { return send(peer_, bytes.data(), int(bytes.size()), 0) == int(bytes.size()); }
   // True when the client has closed its end within the time.
-  bool waitClosed(unsigned timeoutMs);
+  bool waitClosed(unsigned timeoutMs) {
+    char buf[256];
+    int n = 1;
+    while (n > 0 && readable(peer_, timeoutMs))
+      n = recv(peer_, buf, sizeof buf, 0);
+    return n <= 0;
+  }
 
 private:
   SOCKET listener_ = INVALID_SOCKET;
   SOCKET peer_ = INVALID_SOCKET;
-  HANDLE thread_ = nullptr;
   int port_ = 0;
-  static DWORD WINAPI acceptThread(void* self);
-  // Something to read (or the end) within 20 ms.
-  bool readable() const;
+
+  // Something to read (or the end) within the time.
+  static bool readable(SOCKET s, unsigned timeoutMs) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval limit{long(timeoutMs / 1000), long(timeoutMs % 1000 * 1000)};
+    return select(0, &set, nullptr, nullptr, &limit) == 1;
+  }
 };
 
-// The native development update server, started through Wine from QX_DEVSERVER; it stops
-// when the test ends (stop file, parent exit, or its own time limit).
-class DevServer {
-public:
-  static const char* binary();  // null when QX_DEVSERVER is not set
-  explicit DevServer(const std::string& arguments);
-  ~DevServer();
-  bool started() const { return port_ > 0; }
-  int port() const { return port_; }
-  std::string log() const;
-
-private:
-  std::string folder_;
-  int port_ = 0;
-};
-
-// A port on 127.0.0.1 that nothing listens on.
-int closedPort();
-
-// The update query of the script set in the host, against the development update server;
-// skipped when QX_DEVSERVER is not set.
-class UpdateQueryTest : public ::testing::Test {
-protected:
-  void SetUp() override;
-  void TearDown() override;
-  // Runs the query against a server started with `arguments` (or against `port` when
-  // that is given); waits for the result and a while longer, to see that it comes once.
-  void query(const std::string& arguments, unsigned waitMs);
-  void queryPort(int port, unsigned waitMs);
-  // Exactly one result, the empty one of a failed query.
-  void expectEmptyResult() const;
-
-  // The host's limit for a query that hears nothing.
-  unsigned queryTimeoutMs = 8000;
-  NotifyRecorder recorder;
-  LogCapture log;
-  std::unique_ptr<DevServer> server;
-};
+// A port on 127.0.0.1 that nothing listens on: the peer's listener is closed again at
+// the end of the statement.
+inline int closedPort() { return LoopbackPeer().port(); }
 
 } // namespace qxtest
