@@ -21,15 +21,13 @@ using Api = WelcomePageTestApi;
 
 class WelcomePageTest : public PageTest {
 protected:
-  void SetUp() override { useConfig(configDocument(kOneTask)); }
+  void SetUp() override { useConfig(configDocument("")); }
 
   void open() {
     page = new WelcomePage(&controller, 660, 480);
     host(page);
   }
 
-  static constexpr const char* kOneTask =
-      R"({ "name": "quicklaunchicon", "type": "task", "checked": true, "desc": "快速启动栏" })";
   Recorder controller;
   WelcomePage* page = nullptr;
 };
