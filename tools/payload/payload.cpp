@@ -109,18 +109,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!argv.empty())
     recordArguments(argv);
 
+  // Every level, as a real package would: the chosen folder need not exist yet. A drive
+  // root ("D:\") comes with its backslash.
   const std::string installPath = argumentAfter("-installPath");
-  if (!installPath.empty()) {
-    // Every level, as a real package would: the chosen folder need not exist yet. A drive
-    // root ("D:\") comes with its backslash.
-    const std::string base = installPath.back() == '\\' ? installPath.substr(0, installPath.size() - 1) : installPath;
-    const std::string data = base + "\\Vantor_Data\\StreamingAssets\\";
-    for (size_t at = data.find('\\', 3); at != std::string::npos; at = data.find('\\', at + 1))
-      CreateDirectoryA(data.substr(0, at).c_str(), nullptr);
-    const std::string game = environment("QX_PAYLOAD_GAME", "");
-    if (!game.empty())
-      CopyFileA(game.c_str(), (base + "\\Vantor.exe").c_str(), FALSE);
-  }
+  const std::string base = installPath.back() == '\\' ? installPath.substr(0, installPath.size() - 1) : installPath;
+  const std::string data = base + "\\Vantor_Data\\StreamingAssets\\";
+  for (size_t at = data.find('\\', 3); at != std::string::npos; at = data.find('\\', at + 1))
+    CreateDirectoryA(data.substr(0, at).c_str(), nullptr);
+  const std::string game = environment("QX_PAYLOAD_GAME", "");
+  if (!game.empty())
+    CopyFileA(game.c_str(), (base + "\\Vantor.exe").c_str(), FALSE);
 
   const int steps = std::atoi(environment("QX_PAYLOAD_STEPS", "5").c_str());
   const int delay = std::atoi(environment("QX_PAYLOAD_DELAY", "40").c_str());
