@@ -46,8 +46,6 @@ TEST_F(WelcomePageTest, UncheckingTheLicenceDisablesBothInstallButtons) {
   EXPECT_EQ(custom->state(), QxButton::Disabled);
   click(291 + 88, 259 + 21);
   click(543 + 40, 408 + 7);
-  moveTo(291 + 88, 259 + 21);
-  EXPECT_EQ(oneKey->state(), QxButton::Disabled) << "no mouse rule leaves the disabled state";
   EXPECT_TRUE(controller.commands.empty());
 
   click(box->x() + 5, box->y() + 5);
