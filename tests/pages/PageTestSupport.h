@@ -52,7 +52,6 @@ protected:
   // visible child windows (and costs seconds to hide again without a window manager).
   void host(QxWidget* page, bool shown = false);
   void click(int x, int y) { qxtest::click(hwnd, x, y); }
-  void moveTo(int x, int y) { qxtest::moveTo(hwnd, x, y); }
   // Window pixel as 0x00RRGGBB.
   std::uint32_t pixel(int x, int y) const;
 

@@ -3,14 +3,9 @@
 
 #include <windows.h>
 
-#include <memory>
-
-#include "gui/GdiPlus.h"
-#include "gui/ImageCache.h"
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWndTestApi.h"
 #include "tests/pages/PageTestSupport.h"
-#include "tests/support/TestFiles.h"
 
 namespace pages_test {
 

@@ -12,16 +12,16 @@
 //   QX_PAYLOAD_PARENTS file that receives "<parent id> <grandparent id>" of this process
 // It creates <install path>\Vantor_Data\StreamingAssets and posts message 6365
 // (done, total) to the window whose title follows "-notify_wnd".
-// Copied into the install path as the game, it is started without "-installPath": it then
-// only writes its command line to "started.txt" and its parent's process id to
-// "parent.txt" beside itself and ends with 0.
+// Started without "-installPath" (copied into the install path as the game, or standing in
+// for any program a test has started), it only writes its own path, its working folder and
+// its command line, one a line, to "started.txt" and its parent's process id to
+// "parent.txt" beside itself, and ends with 0.
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -38,6 +38,13 @@ std::string argumentAfter(const char* key) {
   return {};
 }
 
+void writeText(const std::string& file, const std::string& text) {
+  if (FILE* out = std::fopen(file.c_str(), "wb")) {
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fclose(out);
+  }
+}
+
 void recordArguments(const std::string& file) {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -52,10 +59,7 @@ void recordArguments(const std::string& file) {
     text += '\n';
   }
   LocalFree(arguments);
-  if (FILE* out = std::fopen(file.c_str(), "wb")) {
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fclose(out);
-  }
+  writeText(file, text);
 }
 
 DWORD parentOf(DWORD process) {
@@ -72,26 +76,15 @@ DWORD parentOf(DWORD process) {
   return parent;
 }
 
-void writeText(const std::string& file, const std::string& text) {
-  if (FILE* out = std::fopen(file.c_str(), "wb")) {
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fclose(out);
-  }
-}
-
 } // namespace
 
 void recordGameStart() {
-  char path[MAX_PATH] = {};
+  char path[MAX_PATH] = {}, folder[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string file = path;
-  file = file.substr(0, file.find_last_of('\\') + 1) + "started.txt";
-  if (FILE* out = std::fopen(file.c_str(), "wb")) {
-    const char* line = GetCommandLineA();
-    std::fwrite(line, 1, std::strlen(line), out);
-    std::fclose(out);
-  }
-  writeText(file.substr(0, file.size() - 11) + "parent.txt", std::to_string(parentOf(GetCurrentProcessId())));
+  GetCurrentDirectoryA(MAX_PATH, folder);
+  const std::string beside = std::string(path).substr(0, std::string(path).find_last_of('\\') + 1);
+  writeText(beside + "started.txt", std::string(path) + "\n" + folder + "\n" + GetCommandLineA() + "\n");
+  writeText(beside + "parent.txt", std::to_string(parentOf(GetCurrentProcessId())));
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -100,13 +93,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 0;
   }
   const std::string record = environment("QX_PAYLOAD_RECORD", "");
-  if (!record.empty()) {
-    if (FILE* file = std::fopen(record.c_str(), "wb")) {
-      const char* line = GetCommandLineA();
-      std::fwrite(line, 1, std::strlen(line), file);
-      std::fclose(file);
-    }
-  }
+  if (!record.empty())
+    writeText(record, GetCommandLineA());
 
   const std::string parents = environment("QX_PAYLOAD_PARENTS", "");
   if (!parents.empty()) {
@@ -121,18 +109,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!argv.empty())
     recordArguments(argv);
 
+  // Every level, as a real package would: the chosen folder need not exist yet. A drive
+  // root ("D:\") comes with its backslash.
   const std::string installPath = argumentAfter("-installPath");
-  if (!installPath.empty()) {
-    // Every level, as a real package would: the chosen folder need not exist yet. A drive
-    // root ("D:\") comes with its backslash.
-    const std::string base = installPath.back() == '\\' ? installPath.substr(0, installPath.size() - 1) : installPath;
-    const std::string data = base + "\\Vantor_Data\\StreamingAssets\\";
-    for (size_t at = data.find('\\', 3); at != std::string::npos; at = data.find('\\', at + 1))
-      CreateDirectoryA(data.substr(0, at).c_str(), nullptr);
-    const std::string game = environment("QX_PAYLOAD_GAME", "");
-    if (!game.empty())
-      CopyFileA(game.c_str(), (base + "\\Vantor.exe").c_str(), FALSE);
-  }
+  const std::string base = installPath.back() == '\\' ? installPath.substr(0, installPath.size() - 1) : installPath;
+  const std::string data = base + "\\Vantor_Data\\StreamingAssets\\";
+  for (size_t at = data.find('\\', 3); at != std::string::npos; at = data.find('\\', at + 1))
+    CreateDirectoryA(data.substr(0, at).c_str(), nullptr);
+  const std::string game = environment("QX_PAYLOAD_GAME", "");
+  if (!game.empty())
+    CopyFileA(game.c_str(), (base + "\\Vantor.exe").c_str(), FALSE);
 
   const int steps = std::atoi(environment("QX_PAYLOAD_STEPS", "5").c_str());
   const int delay = std::atoi(environment("QX_PAYLOAD_DELAY", "40").c_str());

@@ -47,6 +47,11 @@ TEST(BrandVersion, ReadAsGivenPaddedOrRefused) {
       EXPECT_NE(problem.expected.find("0 to 65535"), std::string::npos);
     }
   }
+  // Without "installName", the name the installer itself would show.
+  ProductVersion unnamed;
+  ConfigProblem problem;
+  ASSERT_TRUE(readProductVersion("{}", unnamed, problem));
+  EXPECT_EQ(unnamed.name, "QxGames");
 }
 
 TEST(BrandIcon, SplitAsTheResourceCompilerDoesOrRefused) {
