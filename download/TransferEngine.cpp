@@ -786,10 +786,19 @@ void TransferEngine::rampStep() {
   const std::int64_t judged = added > 0 ? windowNewBytes_ : windowBytes_;
   // After a step that did not pay, steps are judged over the longest window: a short one
   // counts the bytes that came just before it as well, enough to pass on a shared line.
-  if (elapsed < (careful_ ? kLongestWindowMs : kShortestWindowMs) ||
-      (judged < std::max(added, 1) * kWindowBytes && elapsed < kLongestWindowMs))
+  // Added connections that already brought nearly what one brought over a whole window
+  // before are judged at once: on a server that lets each answer burst, that is in a few
+  // tens of milliseconds, while a shared line cannot give it them so soon.
+  const bool already = added > 0 && elapsed > 0 && lastRate_ > 0 && !careful_ &&
+                       static_cast<double>(windowNewBytes_) >=
+                           kClearly * added * lastRate_ / stepFrom_ * static_cast<double>(kShortestWindowMs);
+  if (!already && (elapsed < (careful_ ? kLongestWindowMs : kShortestWindowMs) ||
+                   (judged < std::max(added, 1) * kWindowBytes && elapsed < kLongestWindowMs)))
     return;
-  const double rate = static_cast<double>(windowBytes_) / static_cast<double>(elapsed);
+  // A window judged early counts as a whole one: the next step is judged against a rate,
+  // not against a burst.
+  const double rate = static_cast<double>(windowBytes_) /
+                      static_cast<double>(already ? std::max(elapsed, kShortestWindowMs) : elapsed);
   // A connection on a slower copy can add only its copy's share of a connection.
   double weighted = added;
   if (sources_.several() && added > 0) {
@@ -801,7 +810,7 @@ void TransferEngine::rampStep() {
   // It pays when the total grew with the added connections, or when each of them gets a
   // good part of what one connection got before: a line they only share gives each less.
   const double each = added > 0 ? static_cast<double>(windowNewBytes_) / static_cast<double>(elapsed) / added : 0;
-  const bool pays = lastRate_ <= 0 || rate >= lastRate_ * (1.0 + kGain * weighted / stepFrom_) ||
+  const bool pays = already || lastRate_ <= 0 || rate >= lastRate_ * (1.0 + kGain * weighted / stepFrom_) ||
                     (added > 0 && each >= kShare * lastRate_ / stepFrom_);
   if (!pays && !secondLook_) {
     // A short window catches the line's bursts as well as its trend: before connections
@@ -824,6 +833,9 @@ void TransferEngine::rampStep() {
     careful_ = true;
     return;
   }
+  // Each added connection got nearly as much as one did before: the server shapes each
+  // connection and the line has room, so the next step asks for four times as many.
+  const bool clearly = already || (added > 0 && lastRate_ > 0 && each >= kClearly * lastRate_ / stepFrom_);
   lastRate_ = rate;
   // The limit holds per host: other copies on other hosts may take as many again.
   const int most = std::min(kMaxConnections, std::min(ceiling_, settings_.connections) * sources_.hostsInUse());
@@ -834,7 +846,7 @@ void TransferEngine::rampStep() {
   stepFrom_ = count;
   stepFirstId_ = nextConnection_;
   windowNewBytes_ = 0;
-  wanted_ = std::min(2 * count, most);
+  wanted_ = std::min((clearly ? 4 : 2) * count, most);
   waitingFirstBytes_ = 0;
   ramp_ = Ramp::kConnecting;
   for (int i = count; i < wanted_; ++i)

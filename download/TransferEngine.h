@@ -47,6 +47,10 @@ public:
   static constexpr std::int64_t kWindowBytes = 256 << 10;
   static constexpr double kGain = 0.2;
   static constexpr double kShare = 0.6;
+  // A step pays clearly when each added connection gets kClearly of that share: the next
+  // step then quadruples the count. Added connections that bring kClearly of what one
+  // brought over a whole window are judged at once, before their window is over.
+  static constexpr double kClearly = 0.9;
   // A server that refused a connection (429, 503) is asked for more again after this.
   static constexpr std::int64_t kCeilingRestMs = 30000;
   // A step that did not pay is tried again after this, then after twice as long each time.
