@@ -573,6 +573,8 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
        End::kChangedTwice, 60000, 0},
       {"an empty body of unknown size", shaped(0, 1).with(&Faults::announced, false).with(&Faults::lengthless, true),
        End::kComplete, 1000, 0},
+      // Done before its first record: the failure comes as the end drops ".parts".
+      {"the record cannot be dropped at the end", shaped(1, 1).with(&Faults::saveFails, 1.0), End::kDisk, 1000, 0},
   };
   for (const Case& c : cases) {
     Simulation sim(1, c.faults);
