@@ -416,6 +416,16 @@ TransferEngine::Commands TransferEngine::answered(int request, const Answer& ans
         finish(End::kComplete, std::string());
       }
     }
+  } else if (answer.status == 416 && !known_ && c.ranged && unsatisfiedSize(answer.contentRange) == c.position &&
+             map_.resized(c.position).complete()) {
+    // A body of untold length cut after its last byte: the retry asks from the file's
+    // end, and the server names that end as the size. Everything before it is on disk.
+    size_ = c.position;
+    known_ = true;
+    map_ = map_.resized(size_);
+    dirty_ = true;
+    closeRequest(c);
+    finish(End::kComplete, std::string());
   } else {
     const bool transient = RetrySchedule::transientStatus(answer.status);
     failed(c, transient ? Ended::kTransient : Ended::kFinal, answer.retryAfterMs,

@@ -54,6 +54,15 @@ bool parseContentRange(const std::string& text, ContentRange& range) {
   return true;
 }
 
+std::int64_t unsatisfiedSize(const std::string& text) {
+  static const std::string kUnsatisfied = "bytes */";
+  std::size_t at = kUnsatisfied.size();
+  std::int64_t size = -1;
+  if (text.compare(0, at, kUnsatisfied) != 0 || !digitsAt(text, at, size) || at != text.size())
+    return -1;
+  return size;
+}
+
 std::string rangeHeader(std::int64_t from) { return "Range: bytes=" + std::to_string(from) + "-\r\n"; }
 
 std::string rangeHeader(std::int64_t from, std::int64_t last) {

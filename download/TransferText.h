@@ -16,6 +16,8 @@ struct ContentRange {
   std::int64_t total = -1;
 };
 bool parseContentRange(const std::string& text, ContentRange& range);
+// The size a 416's "bytes */SIZE" names, or -1.
+std::int64_t unsatisfiedSize(const std::string& text);
 
 // "Range: bytes=N-\r\n", asking for everything from byte N on; with a last byte,
 // "Range: bytes=N-M\r\n".

@@ -62,6 +62,7 @@ struct Faults {
   bool announced = true;       // the caller knows the size
   bool lengthless = false;     // a 200 carries no Content-Length: the body's end tells the size
   bool ignoreRanges = false;   // every answer is a 200 of the whole file
+  bool cutLast = false;       // every 200 is cut right after its last byte
   int limit = 0;               // connections the server accepts at once (0: any)
   bool etag = true, lastModified = true;
   double cut = 0, shortBody = 0, longBody = 0, stall = 0, wrong206 = 0, portal = 0, busy = 0;
@@ -293,6 +294,12 @@ private:
       apply(engine_->answered(id, a, now_));
       return;
     }
+    if (q.askedFirst > 0 && q.askedFirst >= f_.size && !f_.ignoreRanges) {
+      a.status = 416;
+      a.contentRange = "bytes */" + std::to_string(f_.size);
+      apply(engine_->answered(id, a, now_));
+      return;
+    }
     q.accepted = true;
     q.version = v;
     if (chance(f_.portal) && f_.announced) {
@@ -329,6 +336,10 @@ private:
         q.how = Request::Break::kStall;
       if (q.how != Request::Break::kNone)
         q.breakAt = between(q.next, q.end);
+      if (f_.cutLast && a.status == 200) {
+        q.how = Request::Break::kCut;
+        q.breakAt = q.end;
+      }
     }
     apply(engine_->answered(id, a, now_));
   }
@@ -573,6 +584,9 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
        End::kChangedTwice, 60000, 0},
       {"an empty body of unknown size", shaped(0, 1).with(&Faults::announced, false).with(&Faults::lengthless, true),
        End::kComplete, 1000, 0},
+      {"a body of untold length cut after its last byte",
+       shaped(1, 1).with(&Faults::announced, false).with(&Faults::lengthless, true).with(&Faults::cutLast, true),
+       End::kComplete, 5000, 0},
       // Done before its first record: the failure comes as the end drops ".parts".
       {"the record cannot be dropped at the end", shaped(1, 1).with(&Faults::saveFails, 1.0), End::kDisk, 1000, 0},
   };
