@@ -299,17 +299,11 @@ void OptionPage::applyTasks() {
 // Built only into trees with tests: the product carries no test hooks.
 #ifdef QX_TEST_HOOKS
 QxTextBox* OptionPageTestApi::pathBox(const OptionPage& page) { return page.pageImpl_->pathBox; }
-QxTextButton* OptionPageTestApi::nextButton(const OptionPage& page) {
-  return page.pageImpl_->nextButton;
-}
-QxTextField* OptionPageTestApi::warningLabel(const OptionPage& page) {
-  return page.pageImpl_->warningLabel;
-}
-QxTextField* OptionPageTestApi::neededLabel(const OptionPage& page) {
-  return page.pageImpl_->neededLabel;
-}
-QxTextField* OptionPageTestApi::availableLabel(const OptionPage& page) {
-  return page.pageImpl_->availableLabel;
+std::string OptionPageTestApi::status(const OptionPage& page) {
+  const OptionPage::Impl& d = *page.pageImpl_;
+  const std::string warning = d.warningLabel->isVisible() ? d.warningLabel->text() + " | " : "";
+  return d.neededLabel->text() + " | " + d.availableLabel->text() + " | " + warning + "next " +
+         std::to_string(d.nextButton->state());
 }
 std::vector<QxCheckBox*> OptionPageTestApi::optionBoxes(const OptionPage& page) {
   return page.pageImpl_->optionBoxes;

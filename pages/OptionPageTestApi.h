@@ -8,16 +8,13 @@
 class OptionPage;
 class QxCheckBox;
 class QxTextBox;
-class QxTextButton;
-class QxTextField;
 
 class OptionPageTestApi {
 public:
   static QxTextBox* pathBox(const OptionPage& page);
-  static QxTextButton* nextButton(const OptionPage& page);
-  static QxTextField* warningLabel(const OptionPage& page);
-  static QxTextField* neededLabel(const OptionPage& page);
-  static QxTextField* availableLabel(const OptionPage& page);
+  // What the player reads and can press, as one line: "<needed> | <available>
+  // [| <warning>] | next <button state>", the warning only while it is shown.
+  static std::string status(const OptionPage& page);
   static std::vector<QxCheckBox*> optionBoxes(const OptionPage& page);
   // The bytes free to the caller on the volume of `root`; false when the query fails.
   // Null restores the system's answer.

@@ -7,8 +7,6 @@
 
 #include "gui/QxCheckBox.h"
 #include "gui/QxTextBox.h"
-#include "gui/QxTextButton.h"
-#include "gui/QxTextField.h"
 #include "pages/OptionPage.h"
 #include "pages/OptionPageTestApi.h"
 #include "tests/pages/PageTestSupport.h"
@@ -68,9 +66,8 @@ protected:
   }
 
   std::string installPath() const { return InstallManager::instance().getInstallPath(); }
-  int nextState() const { return Api::nextButton(*page)->state(); }
-  bool warningShown() const { return Api::warningLabel(*page)->isVisible(); }
-  std::string warning() const { return Api::warningLabel(*page)->text(); }
+  std::string status() const { return Api::status(*page); }
+  std::string applied(const std::string& before);
 
   Recorder controller;
   OptionPage* page = nullptr;
@@ -86,84 +83,73 @@ std::string missingDrive() {
 }
 
 TEST_F(OptionPageTest, FreeSpaceIsRoundedToHundredthsOfAGigabyte) {
-  const struct {
-    std::uint64_t bytes;
-    const char* label;
-  } cases[] = {{kGiB * 123451 / 10000, "可用磁盘空间：12.35 GB"},
-               {kGiB * 123449 / 10000, "可用磁盘空间：12.34 GB"},
-               {2 * kGiB, "可用磁盘空间：2 GB"},
-               {kGiB / 1000, "可用磁盘空间：0 GB"},
-               {kGiB * 4096, "可用磁盘空间：4096 GB"}};
+  const std::pair<std::uint64_t, const char*> cases[] = {{kGiB * 123451 / 10000, "12.35"},
+                                                         {kGiB * 123449 / 10000, "12.34"},
+                                                         {2 * kGiB, "2"},
+                                                         {kGiB / 1000, "0"},
+                                                         {kGiB * 4096, "4096"}};
   useConfig(configDocument(kOneTask));
   InstallManager::instance().setInstallPath("C:\\Games");
-  for (const auto& c : cases) {
-    g_free["C:"] = c.bytes;
-    // The label is made with the page; no window is needed for it.
+  for (const auto& [bytes, shown] : cases) {
+    g_free["C:"] = bytes;
+    // The labels are made with the page; no window is needed for them.
     OptionPage lone(&controller, 660, 480);
-    EXPECT_EQ(Api::availableLabel(lone)->text(), c.label) << c.bytes;
-    EXPECT_EQ(Api::neededLabel(lone)->text(), "所需磁盘空间：1000 MB");
+    EXPECT_EQ(Api::status(lone), "所需磁盘空间：1000 MB | 可用磁盘空间：" + std::string(shown) + " GB | next 0");
   }
 }
 
+// Each typed path in turn, with the free bytes on C: then: the install path afterwards and
+// what the page shows. A refused path keeps the last good one and the last free space.
 TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
   open(kOneTask);
   EXPECT_EQ(Api::pathBox(*page)->getText(), "C:\\Program Files\\vantorworlds");
-  const std::string absent = missingDrive();
-  g_free["D:\\"] = kGiB / 2;  // 512 MB: less than the 1000 MB needed
+  const std::string invalid = " | 该目录为无效路径，请重新选择其他路径 | next 3";
+  const std::string small = " | 可用磁盘空间不足，请重新选择其他路径 | next 3";
   const struct {
     std::string text;
-    const char* warning;  // null: no warning shown
-    std::string path;     // install path afterwards
+    std::int64_t freeOnC;  // -1: the query fails
+    std::string path;
+    std::string status;  // after the needed space
   } cases[] = {
-      {"C:", nullptr, "C:\\vantorworlds"},
-      {"C:\\Games", nullptr, "C:\\Games"},
-      {"C:/Games", "该目录为无效路径，请重新选择其他路径", "C:\\Games"},
-      {"C:\\Ga*mes", "该目录为无效路径，请重新选择其他路径", "C:\\Games"},
-      {"C:\\Ga|mes", "该目录为无效路径，请重新选择其他路径", "C:\\Games"},
-      {"Games", "该目录为无效路径，请重新选择其他路径", "C:\\Games"},
-      {absent + ":\\Games", "该目录为无效路径，请重新选择其他路径", "C:\\Games"},
-      {"C:\\游戏\\星海", nullptr, "C:\\游戏\\星海"},
-      {"C:\\Ga\"mes", "该目录为无效路径，请重新选择其他路径", "C:\\游戏\\星海"},
-      {"C:\\Games\\", nullptr, "C:\\Games"},
-      {"C:\\", nullptr, "C:\\"},
+      {"C:", 50 * kGiB, "C:\\vantorworlds", "可用磁盘空间：50GB | next 0"},
+      {"C:\\Games", 50 * kGiB, "C:\\Games", "可用磁盘空间：50GB | next 0"},
+      {"", 50 * kGiB, "C:\\Games", "可用磁盘空间：50GB | next 0"},  // an empty box changes nothing
+      {"C:/Games", 50 * kGiB, "C:\\Games", "可用磁盘空间：50GB" + invalid},
+      {"C:\\Ga*mes", 50 * kGiB, "C:\\Games", "可用磁盘空间：50GB" + invalid},
+      {"C:\\Ga|mes", 50 * kGiB, "C:\\Games", "可用磁盘空间：50GB" + invalid},
+      {"Games", 50 * kGiB, "C:\\Games", "可用磁盘空间：50GB" + invalid},
+      {missingDrive() + ":\\Games", 50 * kGiB, "C:\\Games", "可用磁盘空间：50GB" + invalid},
+      {"C:\\游戏\\星海", 50 * kGiB, "C:\\游戏\\星海", "可用磁盘空间：50GB | next 0"},
+      {"C:\\Ga\"mes", 50 * kGiB, "C:\\游戏\\星海", "可用磁盘空间：50GB" + invalid},
+      {"C:\\Games\\", 50 * kGiB, "C:\\Games", "可用磁盘空间：50GB | next 0"},
+      {"C:\\", 50 * kGiB, "C:\\", "可用磁盘空间：50GB | next 0"},
+      // Too little space warns but takes the path; a failed query counts as nothing free.
+      {"C:\\Small", kGiB / 2, "C:\\Small", "可用磁盘空间：0.5GB" + small},
+      {"C:\\Other", -1, "C:\\Other", "可用磁盘空间：0GB" + small},
+      {"C:\\Roomy", 2 * kGiB, "C:\\Roomy", "可用磁盘空间：2GB | next 0"},
   };
   for (const auto& c : cases) {
+    if (c.freeOnC < 0)
+      g_free.erase("C:\\");
+    else
+      g_free["C:\\"] = c.freeOnC;
     type(c.text);
     EXPECT_EQ(installPath(), c.path) << c.text;
-    EXPECT_EQ(warningShown(), c.warning != nullptr) << c.text;
-    if (c.warning) {
-      EXPECT_EQ(warning(), c.warning) << c.text;
-    }
-    EXPECT_EQ(nextState(), c.warning ? 3 : 0) << c.text;
-    EXPECT_EQ(Api::availableLabel(*page)->text(), "可用磁盘空间：50GB") << c.text;
+    EXPECT_EQ(status(), "所需磁盘空间：1000 MB | " + c.status) << c.text;
   }
 }
 
-// On a shown page (each costs seconds): too little space warns but takes the path, and the
-// path box's edit control hides with the page.
-TEST_F(OptionPageTest, TooLittleSpaceWarnsButTakesThePathAndTheEditHidesWithThePage) {
+// On a shown page (each costs seconds): a disabled "下一步" sends nothing, an enabled one
+// its command, and the path box's edit control hides with the page.
+TEST_F(OptionPageTest, NextButtonClicksAndTheEditHidesWithThePage) {
   open(kOneTask, "", true);
-  g_free["C:\\"] = kGiB / 2;
-  type("C:\\Small");
-  EXPECT_EQ(installPath(), "C:\\Small");
-  EXPECT_TRUE(warningShown());
-  EXPECT_EQ(warning(), "可用磁盘空间不足，请重新选择其他路径");
-  EXPECT_EQ(nextState(), 3);
-  EXPECT_EQ(Api::availableLabel(*page)->text(), "可用磁盘空间：0.5GB");
-
-  // A failed query counts as nothing free.
-  g_free.erase("C:\\");
-  type("C:\\Other");
-  EXPECT_EQ(warning(), "可用磁盘空间不足，请重新选择其他路径");
-  EXPECT_EQ(Api::availableLabel(*page)->text(), "可用磁盘空间：0GB");
-
-  // Room again: the warning goes and "下一步" works.
-  g_free["C:\\"] = 2 * kGiB;
-  type("C:\\Roomy");
-  EXPECT_FALSE(warningShown());
-  EXPECT_EQ(nextState(), 0);
+  type("C:/bad");
   click(563 + 40, 420 + 15);
-  EXPECT_EQ(controller.commands, std::vector<std::string>{"btnNext"});
+  click(473 + 40, 420 + 15);
+  EXPECT_EQ(controller.commands, std::vector<std::string>{"btnPrevious"});
+  type("C:\\Roomy");
+  click(563 + 40, 420 + 15);
+  EXPECT_EQ(controller.commands, (std::vector<std::string>{"btnPrevious", "btnNext"}));
 
   HWND edit = Api::pathBox(*page)->editWindow();
   EXPECT_TRUE(IsWindowVisible(edit));
@@ -173,56 +159,36 @@ TEST_F(OptionPageTest, TooLittleSpaceWarnsButTakesThePathAndTheEditHidesWithTheP
   EXPECT_TRUE(IsWindowVisible(edit));
 }
 
-TEST_F(OptionPageTest, DisabledNextSendsNothingAndAnEmptyBoxChangesNothing) {
-  open(kOneTask);
-  type("C:/bad");
-  ASSERT_EQ(nextState(), 3);
-  click(563 + 40, 420 + 15);
-  click(473 + 40, 420 + 15);
-  EXPECT_EQ(controller.commands, std::vector<std::string>{"btnPrevious"});
-  type("");
-  EXPECT_EQ(nextState(), 3);
-  EXPECT_EQ(installPath(), "C:\\Program Files\\vantorworlds");
+// The arguments the options and then the tasks add, after `before`.
+std::string OptionPageTest::applied(const std::string& before) {
+  InstallManager::instance().setExtraArguments(before);
+  page->applyOptions();
+  page->applyTasks();
+  return InstallManager::instance().getExtraArguments();
 }
 
 TEST_F(OptionPageTest, TaskListOptionArgumentsAndTheReset) {
   open(kFiveOptions);
-  InstallManager& manager = InstallManager::instance();
-  manager.setExtraArguments("-channel 7 ");
-  page->applyOptions();
-  EXPECT_EQ(manager.getExtraArguments(), "-channel 7 -autoupdate true -beta false ");
-  page->applyTasks();
   // "Task" is not "task": only exact types count.
-  EXPECT_EQ(manager.getExtraArguments(),
-            "-channel 7 -autoupdate true -beta false "
-            " /MERGETASKS=\"quicklaunchicon,!desktopicon,runafterinstall\"");
+  EXPECT_EQ(applied("-channel 7 "), "-channel 7 -autoupdate true -beta false "
+                                    " /MERGETASKS=\"quicklaunchicon,!desktopicon,runafterinstall\"");
 
   // The user's clicks decide, not the configuration.
   const std::vector<QxCheckBox*> boxes = Api::optionBoxes(*page);
-  click(boxes[0]->x() + 5, boxes[0]->y() + 5);
-  click(boxes[1]->x() + 5, boxes[1]->y() + 5);
-  click(boxes[3]->x() + 5, boxes[3]->y() + 5);
-  manager.setExtraArguments("");
-  page->applyOptions();
-  page->applyTasks();
-  EXPECT_EQ(manager.getExtraArguments(),
-            "-autoupdate true -beta true  /MERGETASKS=\"!quicklaunchicon,desktopicon,runafterinstall\"");
+  for (int box : {0, 1, 3})
+    click(boxes[box]->x() + 5, boxes[box]->y() + 5);
+  EXPECT_EQ(applied(""), "-autoupdate true -beta true  /MERGETASKS=\"!quicklaunchicon,desktopicon,runafterinstall\"");
   EXPECT_TRUE(controller.commands.empty()) << "option boxes talk to the page only";
 
   // The reset puts back what the configuration says, whatever was clicked.
   page->resetOptions();
-  manager.setExtraArguments("");
-  page->applyOptions();
-  page->applyTasks();
-  EXPECT_EQ(manager.getExtraArguments(),
-            "-autoupdate true -beta false  /MERGETASKS=\"quicklaunchicon,!desktopicon,runafterinstall\"");
+  EXPECT_EQ(applied(""), "-autoupdate true -beta false  /MERGETASKS=\"quicklaunchicon,!desktopicon,runafterinstall\"");
 }
 
 TEST_F(OptionPageTest, NoRunAfterInstallWhenConfiguredOff) {
   open(kOneTask, R"("runAfterInstall": false,)");
   Api::optionBoxes(*page)[0]->setChecked(false);
-  page->applyTasks();
-  EXPECT_EQ(InstallManager::instance().getExtraArguments(), " /MERGETASKS=\"!quicklaunchicon,!runafterinstall\"");
+  EXPECT_EQ(applied(""), " /MERGETASKS=\"!quicklaunchicon,!runafterinstall\"");
 }
 
 } // namespace
