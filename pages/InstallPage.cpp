@@ -313,17 +313,9 @@ void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
 // --- test view ---------------------------------------------------------------------------
 // Built only into trees with tests: the product carries no test hooks.
 #ifdef QX_TEST_HOOKS
-std::string InstallPageTestApi::upperText(const InstallPage& page) {
-  return page.pageImpl_->upperText->text();
-}
-std::string InstallPageTestApi::upperShadow(const InstallPage& page) {
-  return page.pageImpl_->upperShadow->text();
-}
-std::string InstallPageTestApi::lowerText(const InstallPage& page) {
-  return page.pageImpl_->lowerText->text();
-}
-std::string InstallPageTestApi::lowerShadow(const InstallPage& page) {
-  return page.pageImpl_->lowerShadow->text();
+std::string InstallPageTestApi::texts(const InstallPage& page) {
+  const auto& d = *page.pageImpl_;
+  return d.upperText->text() + "|" + d.upperShadow->text() + "|" + d.lowerText->text() + "|" + d.lowerShadow->text();
 }
 ProgressBar* InstallPageTestApi::progressBar(const InstallPage& page) {
   return page.pageImpl_->progressBar;

@@ -8,10 +8,8 @@ class ProgressBar;
 
 class InstallPageTestApi {
 public:
-  static std::string upperText(const InstallPage& page);
-  static std::string upperShadow(const InstallPage& page);
-  static std::string lowerText(const InstallPage& page);
-  static std::string lowerShadow(const InstallPage& page);
+  // The two lines of text, each followed by its shadow: "upper|shadow|lower|shadow".
+  static std::string texts(const InstallPage& page);
   static ProgressBar* progressBar(const InstallPage& page);
   static int carouselIndex(const InstallPage& page);
   static float fadeAngle(const InstallPage& page);
