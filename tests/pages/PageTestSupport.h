@@ -22,7 +22,7 @@
 
 namespace pages_test {
 
-// The shipped configuration's shape with test values; `options` is the JSON array body.
+// A configuration with the test's texts; `options` is the JSON array body, `extra` more keys.
 std::string configDocument(const std::string& options, const std::string& extra = "");
 // Makes the install manager read `document`; fails the test when it is not accepted.
 void useConfig(const std::string& document);

@@ -25,16 +25,7 @@ std::string configDocument(const std::string& options, const std::string& extra)
     "welcomeText": "欢迎安装星海奇遇记！",
     "installFolder": "vantorworlds",
     "userLicense": { "url": "https://127.0.0.1/license.html", "desc": "《星河游戏许可协议》" },
-    "silentInstall": false,
-    "runAfterInstall": true,
-    "installerInRes": false,
     "options": [)" + options + R"(],
-    "pics": [
-        { "name": "logo", "x": 13, "y": 16 },
-        { "name": "QxCharacter", "x": 95, "y": 134 }
-    ],
-    "carouselPics": ["pics/carousel1.jpg", "pics/carousel2.jpg"],
-    "carouselTime": 6000,
     )" + extra + R"(
     "neededSpace": 1000
   })";

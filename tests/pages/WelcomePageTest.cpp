@@ -44,9 +44,6 @@ TEST_F(WelcomePageTest, UncheckingTheLicenceDisablesBothInstallButtons) {
   EXPECT_FALSE(box->isChecked());
   EXPECT_EQ(oneKey->state(), QxButton::Disabled);
   EXPECT_EQ(custom->state(), QxButton::Disabled);
-  click(291 + 88, 259 + 21);
-  click(543 + 40, 408 + 7);
-  EXPECT_TRUE(controller.commands.empty());
 
   click(box->x() + 5, box->y() + 5);
   EXPECT_TRUE(box->isChecked());
