@@ -32,20 +32,17 @@ TEST(OutcomeReport, BodyIsJsonWithEveryField) {
   facts.bytes = 4096;
   facts.sourceBytes = {4000, 96};
   facts.codePage = 936;
-  Json::Value root;
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  facts.stage = "payload";
+  facts.route = "proxy";
   const std::string body = OutcomeReport::body(facts);
+  EXPECT_EQ(body, R"({"runId":"0123456789abcdef0123456789abcdef","installerVersion":"",)"
+                  R"("gameVersion":"1.2\"3\\\u000a","promoteChannel":"","outcome":"success","exitCode":0,"stage":"payload",)"
+                  R"("queryMs":0,"downloadMs":2000,"verifyMs":0,"payloadMs":0,"bytes":4096,"sourceBytes":[4000,96],)"
+                  R"("retries":0,"connections":0,"averageRate":2048,"route":"proxy","windowsVersion":"","codePage":936})");
+  Json::Value root;
+  std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
   ASSERT_TRUE(reader->parse(body.data(), body.data() + body.size(), &root, nullptr)) << body;
-  for (const char* key : {"runId", "installerVersion", "gameVersion", "promoteChannel", "outcome", "exitCode", "stage",
-                          "queryMs", "downloadMs", "verifyMs", "payloadMs", "bytes", "sourceBytes", "retries", "connections",
-                          "averageRate", "route", "windowsVersion", "codePage"})
-    EXPECT_TRUE(root.isMember(key)) << key;
-  EXPECT_EQ(root.size(), 19u);
-  EXPECT_EQ(root["sourceBytes"][1].asInt(), 96);
   EXPECT_EQ(root["gameVersion"].asString(), facts.gameVersion);
-  EXPECT_EQ(root["averageRate"].asInt(), 2048);
-  EXPECT_EQ(root["codePage"].asInt(), 936);
   const unsigned char random[16] = {0x00, 0x01, 0xfe, 0xff};
   EXPECT_EQ(OutcomeReport::runId(random), "0001feff000000000000000000000000");
 }
