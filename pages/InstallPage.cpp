@@ -313,12 +313,10 @@ void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
 // --- test view ---------------------------------------------------------------------------
 // Built only into trees with tests: the product carries no test hooks.
 #ifdef QX_TEST_HOOKS
-std::string InstallPageTestApi::texts(const InstallPage& page) {
+std::string InstallPageTestApi::shown(const InstallPage& page) {
   const auto& d = *page.pageImpl_;
-  return d.upperText->text() + "|" + d.upperShadow->text() + "|" + d.lowerText->text() + "|" + d.lowerShadow->text();
-}
-ProgressBar* InstallPageTestApi::progressBar(const InstallPage& page) {
-  return page.pageImpl_->progressBar;
+  return d.upperText->text() + "|" + d.upperShadow->text() + "|" + d.lowerText->text() + "|" + d.lowerShadow->text() +
+         "|" + std::to_string(d.progressBar->percent());
 }
 int InstallPageTestApi::carouselIndex(const InstallPage& page) {
   return page.pageImpl_->carouselIndex;

@@ -4,13 +4,11 @@
 #include <string>
 
 class InstallPage;
-class ProgressBar;
 
 class InstallPageTestApi {
 public:
-  // The two lines of text, each followed by its shadow: "upper|shadow|lower|shadow".
-  static std::string texts(const InstallPage& page);
-  static ProgressBar* progressBar(const InstallPage& page);
+  // What the page shows of the progress: "upper|shadow|lower|shadow|bar percent".
+  static std::string shown(const InstallPage& page);
   static int carouselIndex(const InstallPage& page);
   static float fadeAngle(const InstallPage& page);
   static bool switching(const InstallPage& page);

@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "gui/ImageCache.h"
-#include "gui/ProgressBar.h"
 #include "pages/InstallPage.h"
 #include "pages/InstallPageTestApi.h"
 #include "tests/pages/PageTestSupport.h"
@@ -54,8 +53,9 @@ protected:
         all.push_back(pixel(x, y));
     return all;
   }
-  void expectLines(const std::string& upper, const std::string& lower) {
-    EXPECT_EQ(Api::texts(*page), upper + "|" + upper + "|" + lower + "|" + lower);
+  // Both lines, each with its shadow, and the bar's percent.
+  void expectShown(const std::string& upper, const std::string& lower, int bar) {
+    EXPECT_EQ(Api::shown(*page), upper + "|" + upper + "|" + lower + "|" + lower + "|" + std::to_string(bar));
   }
 
   InstallPage* page = nullptr;
@@ -68,32 +68,34 @@ TEST_F(InstallPageTest, ReconnectingLineUntilBytesFlowAgain) {
   progress(1000000, 400000, 1000);
   page->setReconnecting(true);
   progress(1000000, 400000, 3000);
-  expectLines("正在为您下载游戏  40% ", "网络不稳定，正在重新连接…");
-  EXPECT_EQ(Api::progressBar(*page)->value(), 400000);
+  expectShown("正在为您下载游戏  40% ", "网络不稳定，正在重新连接…", 40);
   page->setReconnecting(false);
   progress(1000000, 500000, 5000);
-  const std::string texts = Api::texts(*page);
-  EXPECT_EQ(texts.rfind("正在为您下载游戏  50% |正在为您下载游戏  50% |游戏包体1.00M，速度", 0), 0u) << texts;
+  const std::string shown = Api::shown(*page);
+  EXPECT_EQ(shown.rfind("正在为您下载游戏  50% |正在为您下载游戏  50% |游戏包体1.00M，速度", 0), 0u) << shown;
 }
 
+// Each stage's lines for the counts given in it; the bar follows in every stage.
 TEST_F(InstallPageTest, VerifyingInstallingFailedAndIdleStages) {
-  InstallManager& manager = InstallManager::instance();
-  manager.setStage(3);
-  progress(100, 30, 1000);
-  manager.setStage(4);
-  progress(5368709120LL, 1073741824LL, 1005);
-  expectLines("正在校验安装包  20% ", "游戏包体0.00M，速度0K/s (V1.0.3)  ");
-  manager.setStage(5);
-  progress(100, 42, 1010);
-  expectLines("正在为您安装游戏  42% ", "");
-  EXPECT_EQ(Api::progressBar(*page)->value(), 42);
-  manager.setStage(0);
-  progress(100, 70, 1020);
-  expectLines("正在为您安装游戏  42% ", "");
-  EXPECT_EQ(Api::progressBar(*page)->value(), 70) << "the bar follows in every stage";
-  manager.setStage(2);
-  progress(100, 70, 1030);
-  expectLines("", "");
+  const struct {
+    int stage;
+    std::int64_t total, done;
+    const char* upper;
+    const char* lower;
+    int bar;
+  } cases[] = {
+      {3, 100, 30, "正在为您下载游戏  30% ", "游戏包体0.00M，速度0K/s (V1.0.3)  ", 30},
+      {4, 5368709120LL, 1073741824LL, "正在校验安装包  20% ", "游戏包体0.00M，速度0K/s (V1.0.3)  ", 20},
+      {5, 100, 42, "正在为您安装游戏  42% ", "", 42},
+      {0, 100, 70, "正在为您安装游戏  42% ", "", 70},
+      {2, 100, 70, "", "", 70},
+  };
+  unsigned now = 1000;
+  for (const auto& c : cases) {
+    InstallManager::instance().setStage(c.stage);
+    progress(c.total, c.done, now += 5);
+    expectShown(c.upper, c.lower, c.bar);
+  }
 }
 
 // The carousel against the frame behind it: pictures 0, 1, 2 (missing), 0 in turn, each
