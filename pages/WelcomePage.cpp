@@ -182,22 +182,16 @@ void WelcomePage::onPostPaint(HDC dc, int, int, int, int) {
 // --- test view ---------------------------------------------------------------------------
 // Built only into trees with tests: the product carries no test hooks.
 #ifdef QX_TEST_HOOKS
-QxTextButton* WelcomePageTestApi::oneKeyButton(const WelcomePage& page) {
-  return page.pageImpl_->oneKeyButton;
-}
-QxButton* WelcomePageTestApi::customButton(const WelcomePage& page) {
-  return page.pageImpl_->customButton;
-}
 QxCheckBox* WelcomePageTestApi::licenceBox(const WelcomePage& page) {
   return page.pageImpl_->licenceBox;
 }
 QxHyperlink* WelcomePageTestApi::licenceLink(const WelcomePage& page) {
   return page.pageImpl_->licenceLink;
 }
-bool WelcomePageTestApi::headlineSize(const WelcomePage& page, int& width, int& height) {
-  const auto& headline = page.pageImpl_->headline;
-  width = headline ? static_cast<int>(headline->GetWidth()) : 0;
-  height = headline ? static_cast<int>(headline->GetHeight()) : 0;
-  return headline != nullptr;
+std::string WelcomePageTestApi::status(const WelcomePage& page) {
+  const WelcomePage::Impl& d = *page.pageImpl_;
+  return "licence " + std::to_string(d.licenceBox->isChecked()) + " | one-key " +
+         std::to_string(d.oneKeyButton->state()) + " | custom " + std::to_string(d.customButton->state()) +
+         (d.headline && d.headline->GetWidth() > 0 ? " | headline" : " | no headline");
 }
 #endif

@@ -1,17 +1,16 @@
 #pragma once
-// Test-only view of a welcome page's widgets and headline bitmap.
-class QxButton;
+// Test-only view of a welcome page: what the licence line governs, and its widgets to click.
+#include <string>
+
 class QxCheckBox;
 class QxHyperlink;
-class QxTextButton;
 class WelcomePage;
 
 class WelcomePageTestApi {
 public:
-  static QxTextButton* oneKeyButton(const WelcomePage& page);
-  static QxButton* customButton(const WelcomePage& page);
   static QxCheckBox* licenceBox(const WelcomePage& page);
   static QxHyperlink* licenceLink(const WelcomePage& page);
-  // The headline bitmap's size; false before the first paint made it.
-  static bool headlineSize(const WelcomePage& page, int& width, int& height);
+  // "licence <checked> | one-key <button state> | custom <button state> | <headline>", the
+  // headline being "headline" once a paint made a bitmap with width and "no headline" otherwise.
+  static std::string status(const WelcomePage& page);
 };
