@@ -139,18 +139,9 @@ TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
   }
 }
 
-// On a shown page (each costs seconds): a disabled "下一步" sends nothing, an enabled one
-// its command, and the path box's edit control hides with the page.
-TEST_F(OptionPageTest, NextButtonClicksAndTheEditHidesWithThePage) {
+// On a shown page (it costs seconds): the path box's edit control hides with the page.
+TEST_F(OptionPageTest, TheEditHidesWithThePage) {
   open(kOneTask, "", true);
-  type("C:/bad");
-  click(563 + 40, 420 + 15);
-  click(473 + 40, 420 + 15);
-  EXPECT_EQ(controller.commands, std::vector<std::string>{"btnPrevious"});
-  type("C:\\Roomy");
-  click(563 + 40, 420 + 15);
-  EXPECT_EQ(controller.commands, (std::vector<std::string>{"btnPrevious", "btnNext"}));
-
   HWND edit = Api::pathBox(*page)->editWindow();
   EXPECT_TRUE(IsWindowVisible(edit));
   page->setVisible(false);
