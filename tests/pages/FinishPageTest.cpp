@@ -39,9 +39,8 @@ TEST_F(FinishPageTest, StartsTheGameInItsFolderAndQuitsWithZero) {
   EXPECT_EQ(pump.quitCode, 0);
   const std::string record = waitForFile(game + "\\started.txt", 15000);
   ASSERT_FALSE(record.empty()) << "the game did not start";
-  const size_t first = record.find('\n'), second = record.find('\n', first + 1);
-  EXPECT_EQ(record.substr(0, first), game + "\\Vantor.exe");
-  EXPECT_EQ(record.substr(first + 1, second - first - 1), game);
+  // The program, then the folder it was started in.
+  EXPECT_EQ(record.substr(0, record.find('\n', record.find('\n') + 1)), game + "\\Vantor.exe\n" + game);
   EXPECT_FALSE(qxtest::fileExists(folder + "\\started.txt")) << "the decoy ran";
 }
 
