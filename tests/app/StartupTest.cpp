@@ -52,9 +52,4 @@ TEST(Startup, WithoutAdministratorRightsTheElevatedCopysCodeIsTheExitCode) {
   setElevationSeams(nullptr, nullptr);
 }
 
-TEST(Startup, WineCountsAsElevated) {
-  // The whole suite relies on it: otherwise every start would re-launch itself.
-  EXPECT_TRUE(isProcessElevated());
-}
-
 } // namespace
