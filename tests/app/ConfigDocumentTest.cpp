@@ -143,17 +143,6 @@ TEST(ConfigDocument, ListGoesOnPastEveryFailure) {
                                             "userLicense.desc"}));
 }
 
-TEST(ConfigDocument, EarlierOptionsStayWhenALaterOneFails) {
-  const Outcome o = read(R"({"neededSpace": 1, "options": [
-      {"name": "a", "desc": "A", "checked": false, "type": "task"},
-      {"name": "b", "desc": "B", "checked": true}]})");
-  EXPECT_FALSE(o.ok);
-  EXPECT_EQ(o.error, "IMOptions.type");
-  ASSERT_EQ(o.config.options.size(), 1u);
-  EXPECT_EQ(o.config.options[0].name, "a");
-  EXPECT_FALSE(o.config.options[0].checked);
-}
-
 TEST(ConfigDocument, PicturesAsAnObjectAreIgnoredAndLaterEntriesReplaceEarlier) {
   Outcome o = read(R"({"pics": {"logo": {"x": 1}}, )" + kValidTail + "}");
   ASSERT_TRUE(o.ok) << o.error;
