@@ -26,10 +26,8 @@ std::string registryInstallPath() {
 }
 
 void setRegistryInstallPath(const std::string& path) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
-  RegSetValueExA(key, "installPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()), static_cast<DWORD>(path.size() + 1));
-  RegCloseKey(key);
+  ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "installPath", REG_SZ, path.c_str(), DWORD(path.size() + 1)),
+            ERROR_SUCCESS);
 }
 
 void removeRegistryInstallPath() { RegDeleteKeyA(HKEY_CURRENT_USER, kKey); }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -23,35 +22,30 @@ TEST(ProgramResources, VersionInformationAsExplorerReadsIt) {
   std::vector<char> info(size);
   ASSERT_TRUE(GetFileVersionInfoW(kInstaller.c_str(), 0, size, info.data()));
 
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, DWORD(MAKELONG(2, 1)));
-  EXPECT_EQ(fixed->dwFileVersionLS, DWORD(MAKELONG(4, 3)));
-  EXPECT_EQ(fixed->dwProductVersionMS, DWORD(MAKELONG(2, 1)));
-  EXPECT_EQ(fixed->dwProductVersionLS, DWORD(MAKELONG(4, 3)));
-  EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+  // A value of the block by its path; null when it has none.
+  auto value = [&](const std::wstring& path) -> const void* {
+    void* found = nullptr;
+    UINT length = 0;
+    return VerQueryValueW(info.data(), path.c_str(), &found, &length) && length ? found : nullptr;
+  };
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value(L"\\"));
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ((std::vector<DWORD>{fixed->dwFileVersionMS, fixed->dwFileVersionLS, fixed->dwProductVersionMS,
+                                fixed->dwProductVersionLS, fixed->dwFileType}),
+            (std::vector<DWORD>{MAKELONG(2, 1), MAKELONG(4, 3), MAKELONG(2, 1), MAKELONG(4, 3), VFT_APP}));
 
   // Explorer takes the string table that the first translation names.
-  WORD* translation = nullptr;
-  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                             &length));
-  ASSERT_GE(length, 4u);
-  EXPECT_EQ(translation[0], 0x0804);
-  EXPECT_EQ(translation[1], 1200);
-  auto text = [&](const wchar_t* key) {
-    wchar_t query[64];
-    swprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1], key);
-    wchar_t* value = nullptr;
-    UINT units = 0;
-    if (!VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&value), &units))
-      return std::wstring(L"(missing)");
-    return std::wstring(value);
-  };
-  EXPECT_EQ(text(L"ProductName"), L"星海奇遇记");
-  EXPECT_EQ(text(L"FileDescription"), L"星海奇遇记安装");
-  EXPECT_EQ(text(L"FileVersion"), L"1.2.3.4");
-  EXPECT_EQ(text(L"ProductVersion"), L"1.2.3.4");
+  const auto* translation = static_cast<const WORD*>(value(L"\\VarFileInfo\\Translation"));
+  ASSERT_NE(translation, nullptr);
+  EXPECT_EQ(std::make_pair(translation[0], translation[1]), std::make_pair(WORD(0x0804), WORD(1200)));
+  const std::pair<const wchar_t*, const wchar_t*> texts[] = {{L"ProductName", L"星海奇遇记"},
+                                                             {L"FileDescription", L"星海奇遇记安装"},
+                                                             {L"FileVersion", L"1.2.3.4"},
+                                                             {L"ProductVersion", L"1.2.3.4"}};
+  for (const auto& [key, expected] : texts) {
+    const auto* text = static_cast<const wchar_t*>(value(std::wstring(L"\\StringFileInfo\\080404b0\\") + key));
+    EXPECT_EQ(std::wstring(text ? text : L"(missing)"), expected) << key;
+  }
 }
 
 // Explorer shows the first icon group and the window class loads this one by number: the
@@ -106,9 +100,7 @@ TEST(ProgramResources, ManifestAsInvokerWithCommonControls6) {
   ASSERT_NE(controls, nullptr);
   wchar_t loaded[MAX_PATH] = {};
   GetModuleFileNameW(controls, loaded, MAX_PATH);
-  std::wstring folder = loaded;
-  for (wchar_t& c : folder)
-    c = towlower(c);
+  const std::wstring folder = CharLowerW(loaded);
   EXPECT_NE(folder.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6.0."), std::wstring::npos)
       << folder;
   FreeLibrary(controls);
