@@ -125,26 +125,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const std::string title = argumentAfter("-notify_wnd");
   HWND target = title.empty() ? nullptr : FindWindowA(nullptr, title.c_str());
   const int rate = std::atoi(environment("QX_PAYLOAD_RATE", "0").c_str());
-  if (rate > 0) {
-    // Paced by the clock, not by Sleep, whose granularity is far coarser than the rate.
-    LARGE_INTEGER frequency, start, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    for (int done = 1; done <= steps;) {
-      QueryPerformanceCounter(&now);
-      const long long due = (now.QuadPart - start.QuadPart) * rate / frequency.QuadPart + 1;
-      for (; done <= steps && done <= due; ++done) {
-        if (target)
-          PostMessageA(target, 6365, static_cast<WPARAM>(done), static_cast<LPARAM>(steps));
-      }
-      Sleep(1);
-    }
-  } else {
-    for (int done = 1; done <= steps; ++done) {
-      if (target)
-        PostMessageA(target, 6365, static_cast<WPARAM>(done), static_cast<LPARAM>(steps));
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  for (int done = 1; done <= steps; ++done) {
+    if (target)
+      PostMessageA(target, 6365, static_cast<WPARAM>(done), static_cast<LPARAM>(steps));
+    if (rate <= 0) {
       Sleep(static_cast<DWORD>(delay));
+      continue;
     }
+    // Paced by the clock, not by Sleep, whose granularity is far coarser than the rate:
+    // behind time, the next message goes at once.
+    while (done < steps && QueryPerformanceCounter(&now) &&
+           (now.QuadPart - start.QuadPart) * rate / frequency.QuadPart + 1 <= done)
+      Sleep(1);
   }
   Sleep(static_cast<DWORD>(std::atoi(environment("QX_PAYLOAD_HOLD", "0").c_str())));
   return std::atoi(environment("QX_PAYLOAD_EXIT", "0").c_str());
