@@ -13,7 +13,6 @@
 #include "gui/QxGUISPWnd.h"
 #include "gui/QxGUISPWndTestApi.h"
 #include "tests/gui/Canvas.h"
-#include "tests/gui/ScreenTools.h"
 
 namespace {
 
