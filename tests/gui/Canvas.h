@@ -45,17 +45,10 @@ public:
     return true;
   }
   void onDestroy() override { ++destroys; }
-  bool preTranslateMessage(MSG* msg) override {
-    if (msg->message != swallow) return false;
-    swallowed.push_back(*msg);
-    return true;
-  }
 
   std::vector<Input> mouse;
   std::vector<Input> keys;
   int destroys = 0;
-  UINT swallow = 0;
-  std::vector<MSG> swallowed;
 
 private:
   std::function<void(Canvas&)> build_;

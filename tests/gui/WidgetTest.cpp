@@ -306,17 +306,19 @@ TEST_F(WidgetTest, GeometryAndVisibilityReachTheWindowOnlyForTheRoot) {
 
 namespace {
 
+// Writes the walk into the journal; refuses to enter the widget named `skip`.
 struct WalkRecorder : QxWidgetVEIterator {
-  std::vector<std::string> steps;
-  std::string skip;
+  WalkRecorder(Journal& journal, std::string skip = "") : journal(journal), skip(std::move(skip)) {}
   bool enter(QxWidget* w) override {
-    steps.push_back("enter " + w->name());
+    journal.add("enter " + w->name());
     return w->name() != skip;
   }
-  void leave(QxWidget* w) override { steps.push_back("leave " + w->name()); }
+  void leave(QxWidget* w) override { journal.add("leave " + w->name()); }
   void visitItem(const DrawItem& item, int x, int y) override {
-    steps.push_back(item.name + "@" + std::to_string(x) + "," + std::to_string(y));
+    journal.add(item.name + "@" + std::to_string(x) + "," + std::to_string(y));
   }
+  Journal& journal;
+  const std::string skip;
 };
 
 } // namespace
@@ -327,14 +329,12 @@ TEST_F(WidgetTest, AcceptWalksVisibleWidgetsInPaintingOrderWithWindowOrigins) {
   b->addImage("b2", 5, 5);
   c->addImage("c1", 0, 0);
   a->setVisible(false);
-  WalkRecorder walk;
+  WalkRecorder walk(journal), skipping(journal, "b");
   root->accept(&walk, 0, 0);
-  EXPECT_EQ(walk.steps, (Lines{"enter root", "bg@0,0", "enter b", "b1@50,50", "b2@50,50",
-                               "enter c", "c1@70,80", "leave c", "leave b", "leave root"}));
-  walk.steps.clear();
-  walk.skip = "b";
-  root->accept(&walk, 0, 0);
-  EXPECT_EQ(walk.steps, (Lines{"enter root", "bg@0,0", "enter b", "leave root"}));
+  EXPECT_EQ(journal.take(), (Lines{"enter root", "bg@0,0", "enter b", "b1@50,50", "b2@50,50", "enter c", "c1@70,80",
+                                   "leave c", "leave b", "leave root"}));
+  root->accept(&skipping, 0, 0);
+  EXPECT_EQ(journal.take(), (Lines{"enter root", "bg@0,0", "enter b", "leave root"}));
 }
 
 TEST(DrawListTest, NineGridCutsSourceAndDestinationIntoCells) {
