@@ -28,18 +28,17 @@ using qxtest::pumpUntil;
 
 using Recorder = qxtest::ActionRecorder;
 
-// The run's message-box watcher (GuiTestMain.cpp); it answers IDCANCEL unless a test
-// asks for another answer.
+// The run's message-box watcher (GuiTestMain.cpp); it answers IDCANCEL, which changes
+// nothing.
 extern qxtest::DialogWatcher* g_dialogs;
 
-// Sets the answer for the boxes of one test and reports the boxes answered since.
-class ExpectBoxes {
+// Reports the boxes answered since it was made.
+class BoxesSince {
 public:
-  explicit ExpectBoxes(int answer) : start_(g_dialogs->boxes().size()) { g_dialogs->setAnswer(answer); }
-  ~ExpectBoxes() { g_dialogs->setAnswer(IDCANCEL); }
-  std::vector<qxtest::DialogWatcher::Box> boxes() const {
-    auto all = g_dialogs->boxes();
-    return std::vector<qxtest::DialogWatcher::Box>(all.begin() + static_cast<long>(start_), all.end());
+  BoxesSince() : start_(g_dialogs->boxes().size()) {}
+  qxtest::Boxes boxes() const {
+    const qxtest::Boxes all = g_dialogs->boxes();
+    return qxtest::Boxes(all.begin() + static_cast<long>(start_), all.end());
   }
 
 private:

@@ -41,8 +41,7 @@ TEST_F(TextBoxTest, EditControlFollowsTheBoxAndItsPage) {
   RECT r{};
   GetWindowRect(edit, &r);
   MapWindowPoints(HWND_DESKTOP, hwnd, reinterpret_cast<POINT*>(&r), 2);
-  EXPECT_EQ(r.left, 10 + 131 + 7);
-  EXPECT_EQ(r.top, 20 + 189 + 7);
+  EXPECT_EQ((std::vector<LONG>{r.left, r.top}), (std::vector<LONG>{10 + 131 + 7, 20 + 189 + 7}));
 
   // A second attach keeps the one control.
   box->refresh();
