@@ -92,8 +92,7 @@ TEST_F(WindowTest, DpiChangeTakesTheSuggestedRectangleInsideTheWorkAreaAndScales
     root->mouse.clear();
     SendMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(MulDiv(150, row.dpi, 96), MulDiv(60, row.dpi, 96)));
     ASSERT_EQ(root->mouse.size(), 1u) << row.dpi;
-    EXPECT_EQ(root->mouse[0].x, 150) << row.dpi;
-    EXPECT_EQ(root->mouse[0].y, 60) << row.dpi;
+    EXPECT_EQ((std::vector<int>{root->mouse[0].x, root->mouse[0].y}), (std::vector<int>{150, 60})) << row.dpi;
   }
 }
 
