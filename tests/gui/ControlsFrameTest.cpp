@@ -41,7 +41,7 @@ TEST(FramePlacementTest, CascadesFromTheFirstAndStartsOverAfterIt) {
   const POINT c = windowOrigin(third->hwnd());
   EXPECT_EQ((std::vector<LONG>{c.x, c.y}), (std::vector<LONG>{at[0].x, at[0].y}));
   delete third;
-  pump(10);
+  qxtest::dropQueued();
 }
 
 using FrameWidgetTest = SharedFrameTest;
@@ -89,7 +89,7 @@ TEST_F(FrameWidgetTest, DisabledCloseNeitherClosesNorAsks) {
   frame->requestClose();
   SendMessageA(hwnd, WM_CLOSE, 0, 0);
   SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  ASSERT_TRUE(qxtest::settle());
+  ASSERT_TRUE(settle());
   EXPECT_TRUE(watcher.boxes().empty());
   EXPECT_TRUE(IsWindow(hwnd));
   EXPECT_EQ(TopLevelRegistry::instance().queuedCount(), 0u);
@@ -111,7 +111,7 @@ TEST(FrameCloseTest, TheSystemsCloseGestureAsksAndMinimiseMinimises) {
   click(hwnd, 590, 8);
   EXPECT_TRUE(pumpUntil([&] { return frame->isMinimized(); }, 3000));
   frame.reset();
-  pump(10);
+  qxtest::dropQueued();
 }
 
 TEST_F(FrameWidgetTest, ProgressBarFillsFromTheLeftWithoutOverflow) {

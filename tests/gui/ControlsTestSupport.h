@@ -22,8 +22,10 @@
 
 namespace controls_test {
 
-// A destroyed test window posts WM_QUIT; the shared pump keeps it rather than dispatching.
-using qxtest::pump;
+// Waits until what was posted before it was handled, instead of pumping for a fixed time.
+// A destroyed test window posts WM_QUIT, which outlasts that wait and would end the next
+// message box at once: after a window goes, the queue is dropped (qxtest::dropQueued).
+using qxtest::settle;
 using qxtest::pumpUntil;
 
 using Recorder = qxtest::ActionRecorder;
@@ -65,13 +67,13 @@ protected:
   static void SetUpTestSuite() {
     shared() = new StandardWidget("控件测试");
     shared()->createWindow();
-    pump(20);
+    settle();
   }
 
   static void TearDownTestSuite() {
     delete shared();
     shared() = nullptr;
-    pump(10);
+    qxtest::dropQueued();
   }
 
   void SetUp() override {
@@ -87,7 +89,7 @@ protected:
     while (frame->childCount() > baseChildren)
       frame->removeChild(frame->child(frame->childCount() - 1)).reset();
     frame->update();
-    pump(10);
+    settle();
   }
 
   StandardWidget* frame = nullptr;

@@ -21,7 +21,7 @@ protected:
     page = new Panel(0, 660, 480);
     frame->addChild(page);
     box = new QxTextBox(page, "D:\\游戏\\Vantor");
-    pump(20);
+    settle();
   }
 
   Panel* page = nullptr;
