@@ -63,16 +63,17 @@ TEST_F(ButtonTest, AlphaHitTestIgnoresTransparentPixels) {
   auto* b = add(new QxButton("glyph", "res/btmin.png", 100, 200, 32, 19, 3));
   Recorder recorder;
   b->setAction("glyph", &recorder);
-  EXPECT_FALSE(b->hitTest(2, 2));
-  EXPECT_TRUE(b->hitTest(16, 10));
+  // A transparent pixel, the glyph, and two points beside the button.
+  const auto hits = [&] {
+    return std::vector<bool>{b->hitTest(2, 2), b->hitTest(16, 10), b->hitTest(32, 2), b->hitTest(-1, 2)};
+  };
+  EXPECT_EQ(hits(), (std::vector<bool>{false, true, false, false}));
   click(hwnd, 102, 202);
   EXPECT_TRUE(recorder.commands.empty());
   EXPECT_EQ(b->state(), 0);
 
   b->setAlphaHitTest(false);
-  EXPECT_TRUE(b->hitTest(2, 2));
-  EXPECT_FALSE(b->hitTest(32, 2));
-  EXPECT_FALSE(b->hitTest(-1, 2));
+  EXPECT_EQ(hits(), (std::vector<bool>{true, true, false, false}));
   click(hwnd, 102, 202);
   EXPECT_EQ(recorder.commands, std::vector<std::string>{"glyph"});
 }

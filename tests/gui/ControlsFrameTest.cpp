@@ -3,6 +3,8 @@
 // progress bar's fill and the step indicator's labels.
 #include "tests/gui/ControlsTestSupport.h"
 
+#include <memory>
+
 #include "gui/ImageCache.h"
 #include "gui/Panel.h"
 #include "gui/ProgressBar.h"
@@ -10,8 +12,6 @@
 #include "gui/QxTextField.h"
 #include "gui/StepsPanel.h"
 #include "gui/TopLevelRegistry.h"
-
-#include <memory>
 
 using namespace controls_test;
 

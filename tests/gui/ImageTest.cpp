@@ -9,7 +9,6 @@
 #include "gui/ImageCache.h"
 #include "gui/PathTextEffect.h"
 #include "gui/QxGUISPWnd.h"
-#include "gui/QxGUISPWndTestApi.h"
 #include "tests/gui/Canvas.h"
 #include "tests/support/TestFiles.h"
 
@@ -151,7 +150,8 @@ TEST(PathTextEffectTest, InkSpacingAndColour) {
   for (int x = 0; x < int(image.GetWidth()); ++x) {
     Gdiplus::Color c;
     bool ink = false;
-    for (int y = 0; y < int(image.GetHeight()) && !ink; ++y) ink = image.GetPixel(x, y, &c) == Gdiplus::Ok && c.GetA() > 60;
+    for (int y = 0; y < int(image.GetHeight()) && !ink; ++y)
+      ink = image.GetPixel(x, y, &c) == Gdiplus::Ok && c.GetA() > 60;
     if (ink && (runs.empty() || runs.back().second != x - 1))
       runs.push_back({x, x});
     else if (ink)

@@ -47,7 +47,8 @@ TEST(TextSizeCacheTest, FullCacheDropsTheLeastRecentlyUsedEntry) {
   cache.insert(key("new"), 7, 7);
   EXPECT_EQ(cache.size(), 1000u);
   const auto kept = [&](const char* text) { return cache.find(key(text), w, h); };
-  EXPECT_EQ((std::vector<bool>{kept("0"), kept("1"), kept("2"), kept("new")}), (std::vector<bool>{true, false, true, true}));
+  EXPECT_EQ((std::vector<bool>{kept("0"), kept("1"), kept("2"), kept("new")}),
+            (std::vector<bool>{true, false, true, true}));
   EXPECT_EQ(w, 7);
   // Storing a known key again replaces its size without growing.
   cache.insert(key("2"), 99, 1);

@@ -41,7 +41,9 @@ public:
     journal_.add("repaint " + rect(x, y, width, height) + " of " + widget->name());
   }
   void clientToScreen(int&, int&) override {}
-  void setWindowBounds(int x, int y, int width, int height) override { journal_.add("window at " + rect(x, y, width, height)); }
+  void setWindowBounds(int x, int y, int width, int height) override {
+    journal_.add("window at " + rect(x, y, width, height));
+  }
   bool getImageSize(const std::string&, int& width, int& height) override {
     width = height = 0;
     return false;
@@ -165,16 +167,12 @@ TEST_F(WidgetTest, MouseGoesToTheTopmostVisibleHitChildInItsCoordinates) {
 
 TEST_F(WidgetTest, HoverSendsLeaveThenEnterOnceEach) {
   a->logMoves = b->logMoves = c->logMoves = root->logMoves = false;
-  move(20, 20);
-  move(25, 25);
-  EXPECT_EQ(journal.take(), (Lines{"a enter 10,10"}));
-  EXPECT_EQ(QxWidget::hoveredWidget(), a);
-  move(140, 140);
-  move(145, 145);
-  EXPECT_EQ(journal.take(), (Lines{"a leave 0,0", "b enter 90,90"}));
+  for (auto [x, y] : {std::pair{20, 20}, {25, 25}, {140, 140}, {145, 145}}) move(x, y);
   EXPECT_EQ(QxWidget::hoveredWidget(), b);
-  // The window reports that the mouse left it.
-  EXPECT_EQ(send(QxWidget::MouseLeave, 0, 0).at(0), "b leave 0,0");
+  // The window reports that the mouse left it: the hovered widget hears of it, then the root.
+  root->dispatchMouse(QxWidget::MouseLeave, 0, 0, 0);
+  EXPECT_EQ(journal.take(),
+            (Lines{"a enter 10,10", "a leave 0,0", "b enter 90,90", "b leave 0,0", "root leave 0,0"}));
   EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
 }
 
@@ -255,7 +253,8 @@ TEST_F(WidgetTest, ChildDeletedDirectlyLeavesItsParentAndAParentDeletesItsDescen
   EXPECT_EQ(send(QxWidget::LeftDown, 20, 20).back(), "root ldown 20,20");
   delete root;
   root = nullptr;
-  EXPECT_EQ(journal.take(), (Lines{"root deleted", "b refresh", "b deleted", "c refresh", "c deleted", "window detached"}));
+  EXPECT_EQ(journal.take(),
+            (Lines{"root deleted", "b refresh", "b deleted", "c refresh", "c deleted", "window detached"}));
   EXPECT_EQ(provider.root, nullptr);
   SetUp();
 }
