@@ -858,11 +858,6 @@ void QxGUISPWnd::releaseCapture() {
 }
 
 #ifdef QX_TEST_HOOKS
-void QxGUISPWndTestApi::backBufferSize(const QxGUISPWnd& wnd, int& width, int& height) {
-  width = wnd.impl_->backWidth;
-  height = wnd.impl_->backHeight;
-}
-
 std::uint32_t QxGUISPWndTestApi::backBufferPixel(const QxGUISPWnd& wnd, int x, int y) {
   const auto& impl = *wnd.impl_;
   if (!impl.bits || x < 0 || y < 0 || x >= impl.backWidth || y >= impl.backHeight) return 0;

@@ -44,26 +44,11 @@ public:
     keys.push_back({type, int(wParam), 0});
     return true;
   }
-  int windowHitTest(int, int) override { return hitCode; }
-  bool onClose() override {
-    ++closes;
-    return allowClose;
-  }
   void onDestroy() override { ++destroys; }
-  bool preTranslateMessage(MSG* msg) override {
-    if (msg->message != swallow) return false;
-    swallowed.push_back(*msg);
-    return true;
-  }
 
   std::vector<Input> mouse;
   std::vector<Input> keys;
-  int hitCode = HTCLIENT;
-  bool allowClose = true;
-  int closes = 0;
   int destroys = 0;
-  UINT swallow = 0;
-  std::vector<MSG> swallowed;
 
 private:
   std::function<void(Canvas&)> build_;

@@ -22,24 +22,25 @@
 
 namespace controls_test {
 
-// A destroyed test window posts WM_QUIT; the shared pump keeps it rather than dispatching.
-using qxtest::pump;
+// Waits until what was posted before it was handled, instead of pumping for a fixed time.
+// A destroyed test window posts WM_QUIT, which outlasts that wait and would end the next
+// message box at once: after a window goes, the queue is dropped (qxtest::dropQueued).
+using qxtest::settle;
 using qxtest::pumpUntil;
 
 using Recorder = qxtest::ActionRecorder;
 
-// The run's message-box watcher (GuiTestMain.cpp); it answers IDCANCEL unless a test
-// asks for another answer.
+// The run's message-box watcher (GuiTestMain.cpp); it answers IDCANCEL, which changes
+// nothing.
 extern qxtest::DialogWatcher* g_dialogs;
 
-// Sets the answer for the boxes of one test and reports the boxes answered since.
-class ExpectBoxes {
+// Reports the boxes answered since it was made.
+class BoxesSince {
 public:
-  explicit ExpectBoxes(int answer) : start_(g_dialogs->boxes().size()) { g_dialogs->setAnswer(answer); }
-  ~ExpectBoxes() { g_dialogs->setAnswer(IDCANCEL); }
-  std::vector<qxtest::DialogWatcher::Box> boxes() const {
-    auto all = g_dialogs->boxes();
-    return std::vector<qxtest::DialogWatcher::Box>(all.begin() + static_cast<long>(start_), all.end());
+  BoxesSince() : start_(g_dialogs->boxes().size()) {}
+  qxtest::Boxes boxes() const {
+    const qxtest::Boxes all = g_dialogs->boxes();
+    return qxtest::Boxes(all.begin() + static_cast<long>(start_), all.end());
   }
 
 private:
@@ -66,13 +67,13 @@ protected:
   static void SetUpTestSuite() {
     shared() = new StandardWidget("控件测试");
     shared()->createWindow();
-    pump(20);
+    settle();
   }
 
   static void TearDownTestSuite() {
     delete shared();
     shared() = nullptr;
-    pump(10);
+    qxtest::dropQueued();
   }
 
   void SetUp() override {
@@ -88,7 +89,7 @@ protected:
     while (frame->childCount() > baseChildren)
       frame->removeChild(frame->child(frame->childCount() - 1)).reset();
     frame->update();
-    pump(10);
+    settle();
   }
 
   StandardWidget* frame = nullptr;

@@ -30,14 +30,15 @@ private:
   Log& log_;
 };
 
-// Listeners are called in address order; this allocates them in one array so the order
-// is known.
+// Three listeners of `event`, which calls its listeners in address order: sorted by
+// address, so the order is known.
 struct Listeners {
-  explicit Listeners(Log& log) {
+  Listeners(Log& log, Event& event) {
     for (int i = 0; i < 3; ++i)
       slots.emplace_back(std::make_unique<Recorder>(std::string(1, char('a' + i)), log));
     std::sort(slots.begin(), slots.end(),
               [](const auto& x, const auto& y) { return x.get() < y.get(); });
+    for (auto& r : slots) event.connect(r.get());
   }
   std::vector<std::unique_ptr<Recorder>> slots;
 };
@@ -65,8 +66,7 @@ TEST(EventTest, DeliversNameTypeAndArgumentsOnceToEachListener) {
 TEST(EventTest, ListenerDestroyedByAnotherIsNotCalledLaterInTheSameRaise) {
   Log log;
   Event event("e");
-  Listeners l(log);
-  for (auto& r : l.slots) event.connect(r.get());
+  Listeners l(log, event);
   const Log kept{l.slots[0]->tag + " e t 0 0", l.slots[1]->tag + " e t 0 0"};
   // The first listener (lowest address) destroys the last one.
   l.slots[0]->action = [&] { l.slots[2].reset(); };
@@ -97,9 +97,8 @@ TEST(EventTest, DestroyingTheEventDetachesListenersButDestroyingAListenerDoesNot
 
 TEST(EventTest, EventDestroyedByItsOwnListenerEndsTheRaise) {
   Log log;
-  Listeners l(log);
   auto event = std::make_unique<Event>("e");
-  for (auto& r : l.slots) event->connect(r.get());
+  Listeners l(log, *event);
   l.slots[0]->action = [&] { event.reset(); };
   event->raise("t");
   EXPECT_EQ(log.size(), 1u);
@@ -109,9 +108,8 @@ TEST(EventTest, EventDestroyedByItsOwnListenerEndsTheRaise) {
 
 TEST(EventTest, NestedRaiseKeepsTheOuterRaiseConsistent) {
   Log log;
-  Listeners l(log);
   Event event("e");
-  for (auto& r : l.slots) event.connect(r.get());
+  Listeners l(log, event);
   Recorder extra("x", log);
   int depth = 0;
   // The middle listener connects a listener and raises again once; the outer raise must

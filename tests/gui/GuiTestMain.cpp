@@ -1,6 +1,5 @@
 // Entry point of the toolkit tests: one window class registration and one message-box
-// watcher for the whole run; control tests that expect a box set its answer and count its
-// boxes (ControlsTestSupport.h).
+// watcher for the whole run, whose boxes the control tests count (ControlsTestSupport.h).
 #include <gtest/gtest.h>
 
 #ifdef _WIN32

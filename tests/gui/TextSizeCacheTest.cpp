@@ -1,6 +1,8 @@
 // The text size cache: exact keys and least-recently-used eviction.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "gui/TextSizeCache.h"
 
 namespace {
@@ -22,8 +24,7 @@ TEST(TextSizeCacheTest, EveryKeyFieldTellsEntriesApart) {
   cache.insert(key("abc"), 30, 12);
   int w = 0, h = 0;
   ASSERT_TRUE(cache.find(key("abc"), w, h));
-  EXPECT_EQ(w, 30);
-  EXPECT_EQ(h, 12);
+  EXPECT_EQ((std::vector<int>{w, h}), (std::vector<int>{30, 12}));
   std::vector<TextSizeCache::Key> others(7, key("abc"));
   others[0].bold = true;
   others[1].centred = true;
@@ -45,10 +46,9 @@ TEST(TextSizeCacheTest, FullCacheDropsTheLeastRecentlyUsedEntry) {
   ASSERT_TRUE(cache.find(key("0"), w, h));
   cache.insert(key("new"), 7, 7);
   EXPECT_EQ(cache.size(), 1000u);
-  EXPECT_TRUE(cache.find(key("0"), w, h));
-  EXPECT_FALSE(cache.find(key("1"), w, h));
-  EXPECT_TRUE(cache.find(key("2"), w, h));
-  EXPECT_TRUE(cache.find(key("new"), w, h));
+  const auto kept = [&](const char* text) { return cache.find(key(text), w, h); };
+  EXPECT_EQ((std::vector<bool>{kept("0"), kept("1"), kept("2"), kept("new")}),
+            (std::vector<bool>{true, false, true, true}));
   EXPECT_EQ(w, 7);
   // Storing a known key again replaces its size without growing.
   cache.insert(key("2"), 99, 1);

@@ -9,15 +9,56 @@
 
 #include "gui/QxWidget.h"
 #include "gui/QxWidgetVEIterator.h"
-#include "tests/gui/FakeProvider.h"
+#include "gui/QxGUIServiceProvider.h"
+#include "gui/QxWidgetTestApi.h"
 
 namespace {
 
-// Records every mouse, key and life-cycle call into a shared journal.
+// Records every mouse, key and life-cycle call of the tree, and every request the tree
+// makes of its window, as lines of one journal.
 struct Journal {
   std::vector<std::string> lines;
   void add(const std::string& line) { lines.push_back(line); }
   std::vector<std::string> take() { return std::exchange(lines, {}); }
+};
+
+std::string rect(int x, int y, int width, int height) {
+  return std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Stands in for the native window that hosts a tree.
+class JournalProvider : public QxGUIServiceProvider {
+public:
+  explicit JournalProvider(Journal& journal) : journal_(journal) {}
+  void host(QxWidget* widget) { QxWidgetTestApi::host(widget, this); }
+
+  void setRoot(QxWidget* widget) override { root = widget; }
+  void detachRoot() override {
+    root = nullptr;
+    journal_.add("window detached");
+  }
+  void invalidateRect(int x, int y, int width, int height, QxWidget* widget) override {
+    journal_.add("repaint " + rect(x, y, width, height) + " of " + widget->name());
+  }
+  void clientToScreen(int&, int&) override {}
+  void setWindowBounds(int x, int y, int width, int height) override {
+    journal_.add("window at " + rect(x, y, width, height));
+  }
+  bool getImageSize(const std::string&, int& width, int& height) override {
+    width = height = 0;
+    return false;
+  }
+  std::uint32_t getPixel(const std::string&, int, int) override { return 0xFFFFFFFFu; }
+  void showWindow(bool visible) override { journal_.add(visible ? "window shown" : "window hidden"); }
+  void measureText(const std::string&, const std::string&, int, bool, bool, bool, int&, int&) override {}
+  void setCursor(const char*) override {}
+  void setCapture(QxWidget* widget) override { journal_.add("capture " + widget->name()); }
+  void releaseCapture() override { journal_.add("release"); }
+
+  QxWidget* root = nullptr;
+
+private:
+  Journal& journal_;
 };
 
 const char* mouseName(int type) {
@@ -74,13 +115,22 @@ protected:
   }
   void TearDown() override {
     delete root;
-    EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
-    EXPECT_EQ(QxWidget::capturedWidget(), nullptr);
+    EXPECT_EQ((std::vector<QxWidget*>{QxWidget::hoveredWidget(), QxWidget::capturedWidget()}),
+              (std::vector<QxWidget*>{nullptr, nullptr}));
   }
   void move(int x, int y) { root->dispatchMouse(QxWidget::MouseMove, x, y, 0); }
+  // What one event at the root made the tree log.
+  std::vector<std::string> send(int type, int x, int y) {
+    root->dispatchMouse(type, x, y, 0);
+    return journal.take();
+  }
+  // The hovered, the captured and the focused widget.
+  std::vector<QxWidget*> holders() const {
+    return {QxWidget::hoveredWidget(), QxWidget::capturedWidget(), root->getFocus()};
+  }
 
   Journal journal;
-  qxtest::FakeProvider provider;
+  JournalProvider provider{journal};
   Probe* root = nullptr;
   Probe* a = nullptr;
   Probe* b = nullptr;
@@ -89,63 +139,57 @@ protected:
 
 using Lines = std::vector<std::string>;
 
+// The names of a widget's children, in order.
+Lines children(const QxWidget* w) {
+  Lines names;
+  for (int i = 0; i < w->childCount(); ++i) names.push_back(w->child(i)->name());
+  return names;
+}
+
 } // namespace
 
 TEST_F(WidgetTest, MouseGoesToTheTopmostVisibleHitChildInItsCoordinates) {
   // (60, 60) is inside both a and b; b is later, so on top.
-  root->dispatchMouse(QxWidget::LeftDown, 60, 60, 1);
-  EXPECT_EQ(journal.take(), (Lines{"b ldown 10,10"}));
-  root->dispatchMouse(QxWidget::LeftDown, 75, 85, 1);
-  EXPECT_EQ(journal.take(), (Lines{"c ldown 5,5"}));
+  EXPECT_EQ(send(QxWidget::LeftDown, 60, 60), (Lines{"b ldown 10,10"}));
+  EXPECT_EQ(send(QxWidget::LeftDown, 75, 85), (Lines{"c ldown 5,5"}));
   b->setVisible(false);
-  root->dispatchMouse(QxWidget::LeftDown, 75, 85, 1);
-  EXPECT_EQ(journal.take(), (Lines{"a ldown 65,75"}));
+  EXPECT_EQ(send(QxWidget::LeftDown, 75, 85), (Lines{"a ldown 65,75"}));
   a->setMouseEnabled(false);
-  root->dispatchMouse(QxWidget::LeftDown, 75, 85, 1);
-  EXPECT_EQ(journal.take(), (Lines{"root ldown 75,85"}));
+  EXPECT_EQ(send(QxWidget::LeftDown, 75, 85), (Lines{"root ldown 75,85"}));
   b->setVisible(true);
   // A child that does not consume lets the event fall through to the next candidate.
   c->consume = false;
   b->consume = false;
-  root->dispatchMouse(QxWidget::RightUp, 75, 85, 0);
-  EXPECT_EQ(journal.take(), (Lines{"c rup 5,5", "b rup 25,35", "root rup 75,85"}));
+  EXPECT_EQ(send(QxWidget::RightUp, 75, 85), (Lines{"c rup 5,5", "b rup 25,35", "root rup 75,85"}));
   EXPECT_EQ(root->childAt(75, 85), c);
   EXPECT_EQ(root->childAt(300, 200), root);
 }
 
 TEST_F(WidgetTest, HoverSendsLeaveThenEnterOnceEach) {
   a->logMoves = b->logMoves = c->logMoves = root->logMoves = false;
-  move(20, 20);
-  move(25, 25);
-  EXPECT_EQ(journal.take(), (Lines{"a enter 10,10"}));
-  EXPECT_EQ(QxWidget::hoveredWidget(), a);
-  move(140, 140);
-  move(145, 145);
-  EXPECT_EQ(journal.take(), (Lines{"a leave 0,0", "b enter 90,90"}));
+  for (auto [x, y] : {std::pair{20, 20}, {25, 25}, {140, 140}, {145, 145}}) move(x, y);
   EXPECT_EQ(QxWidget::hoveredWidget(), b);
-  // The window reports that the mouse left it.
+  // The window reports that the mouse left it: the hovered widget hears of it, then the root.
   root->dispatchMouse(QxWidget::MouseLeave, 0, 0, 0);
-  EXPECT_EQ(journal.take().at(0), "b leave 0,0");
+  EXPECT_EQ(journal.take(),
+            (Lines{"a enter 10,10", "a leave 0,0", "b enter 90,90", "b leave 0,0", "root leave 0,0"}));
   EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
 }
 
 TEST_F(WidgetTest, CapturedWidgetGetsEverythingInItsOwnCoordinates) {
   EXPECT_EQ(c->captureMouse(), nullptr);
-  EXPECT_EQ(provider.captures, (std::vector<QxWidget*>{c}));
   // Far outside c, and over a.
   root->dispatchMouse(QxWidget::LeftUp, 20, 20, 0);
   root->dispatchMouse(QxWidget::MouseMove, 390, 290, 0);
-  EXPECT_EQ(journal.take(), (Lines{"c lup -50,-60", "c move 320,210", "c enter 320,210"}));
   c->releaseMouse();
-  EXPECT_EQ(provider.releases, 1);
+  EXPECT_EQ(journal.take(), (Lines{"capture c", "c lup -50,-60", "c move 320,210", "c enter 320,210", "release"}));
   EXPECT_EQ(QxWidget::capturedWidget(), nullptr);
-  root->dispatchMouse(QxWidget::LeftUp, 20, 20, 0);
-  EXPECT_EQ(journal.take().back(), "a lup 10,10");
+  EXPECT_EQ(send(QxWidget::LeftUp, 20, 20).back(), "a lup 10,10");
   // The root holding the capture routes as without it.
   root->captureMouse();
   root->dispatchMouse(QxWidget::LeftDown, 75, 85, 0);
   root->dispatchMouse(QxWidget::LeftDown, 399, 299, 0);
-  EXPECT_EQ(journal.take(), (Lines{"c ldown 5,5", "root ldown 399,299"}));
+  EXPECT_EQ(journal.take(), (Lines{"capture root", "c ldown 5,5", "root ldown 399,299"}));
   root->releaseMouse();
 }
 
@@ -154,12 +198,9 @@ TEST_F(WidgetTest, DestroyedWidgetLeavesNoCaptureHoverOrFocusBehind) {
   move(75, 85);
   c->captureMouse();
   c->setFocus();
-  EXPECT_EQ(QxWidget::hoveredWidget(), c);
-  EXPECT_EQ(root->getFocus(), c);
+  EXPECT_EQ(holders(), (std::vector<QxWidget*>{c, c, c}));
   b->removeChild(c).reset();
-  EXPECT_EQ(QxWidget::hoveredWidget(), nullptr);
-  EXPECT_EQ(QxWidget::capturedWidget(), nullptr);
-  EXPECT_EQ(root->getFocus(), nullptr);
+  EXPECT_EQ(holders(), (std::vector<QxWidget*>{nullptr, nullptr, nullptr}));
   c = nullptr;
   // A focused grandchild of a removed subtree: the old root's focus must not dangle.
   auto* d = new Probe("d", journal, 0, 0, 10, 10);
@@ -184,17 +225,15 @@ TEST_F(WidgetTest, FocusMovesAndKeysGoToTheFocusedWidget) {
 
 TEST_F(WidgetTest, InsertChildReordersWithoutRefreshAndReparentsWithRefresh) {
   root->insertChild(b, 0);
-  EXPECT_EQ(root->child(0), b);
-  EXPECT_EQ(root->child(1), a);
+  EXPECT_EQ(children(root), (Lines{"b", "a"}));
   EXPECT_TRUE(journal.take().empty());
   root->insertChild(b, 99);
-  EXPECT_EQ(root->child(1), b);
+  EXPECT_EQ(children(root), (Lines{"a", "b"}));
   a->setFocus();
   b->insertChild(a, 0);
   EXPECT_EQ(journal.take(), (Lines{"a refresh"}));
-  EXPECT_EQ(root->childCount(), 1);
-  EXPECT_EQ(b->child(0), a);
-  EXPECT_EQ(b->child(1), c);
+  EXPECT_EQ(children(root), (Lines{"b"}));
+  EXPECT_EQ(children(b), (Lines{"a", "c"}));
   EXPECT_EQ(a->parent(), b);
   EXPECT_EQ(root->getFocus(), nullptr) << "a re-parented widget loses the focus";
   a->setFocus();
@@ -210,85 +249,75 @@ TEST_F(WidgetTest, InsertChildReordersWithoutRefreshAndReparentsWithRefresh) {
 
 TEST_F(WidgetTest, ChildDeletedDirectlyLeavesItsParentAndAParentDeletesItsDescendants) {
   delete a;
-  ASSERT_EQ(root->childCount(), 1);
-  EXPECT_EQ(root->child(0), b);
-  root->dispatchMouse(QxWidget::LeftDown, 20, 20, 0);
-  EXPECT_EQ(journal.take().back(), "root ldown 20,20");
+  EXPECT_EQ(children(root), (Lines{"b"}));
+  EXPECT_EQ(send(QxWidget::LeftDown, 20, 20).back(), "root ldown 20,20");
   delete root;
   root = nullptr;
-  EXPECT_EQ(journal.take(), (Lines{"root deleted", "b refresh", "b deleted", "c refresh", "c deleted"}));
-  EXPECT_EQ(provider.detaches, 1);
+  EXPECT_EQ(journal.take(),
+            (Lines{"root deleted", "b refresh", "b deleted", "c refresh", "c deleted", "window detached"}));
   EXPECT_EQ(provider.root, nullptr);
   SetUp();
 }
 
+// Each row places a widget and updates it; c sits in b, which is at (50,50). The second
+// row's rectangle spans the old (20,30)-(60,70) and the new (45,5)-(85,45); the root
+// subtracts its own (screen) position, and only its own bounds reach the window.
 TEST_F(WidgetTest, UpdateOfAMovedWidgetRepaintsOldAndNewPlaceInOneRectangle) {
-  // Each row places a widget and updates it; c sits in b, which is at (50,50). The second
-  // row's rectangle spans the old (20,30)-(60,70) and the new (45,5)-(85,45); the root
-  // subtracts its own (screen) position.
   const struct {
     QxWidget* w;
     int x, y, width, height;
-    std::vector<int> dirty;
-  } rows[] = {{c, 20, 30, 40, 40, {70, 80, 40, 40}},   {c, 45, 5, 40, 40, {70, 55, 65, 65}},
-              {c, 45, 5, 0, 0, {95, 55, 40, 40}},      {root, 0, 0, 400, 300, {0, 0, 400, 300}},
-              {root, 300, 200, 400, 300, {-300, -200, 700, 500}}};
+    Lines requests;
+  } rows[] = {{c, 20, 30, 40, 40, {"repaint 70,80 40x40 of root"}},
+              {c, 45, 5, 40, 40, {"repaint 70,55 65x65 of root"}},
+              {c, 45, 5, 0, 0, {"repaint 95,55 40x40 of root"}},
+              {root, 0, 0, 400, 300, {"repaint 0,0 400x300 of root"}},
+              {root, 300, 200, 400, 300, {"window at 300,200 400x300", "repaint -300,-200 700x500 of root"}}};
   for (const auto& row : rows) {
     row.w->setBounds(row.x, row.y, row.width, row.height);
     row.w->update();
-    ASSERT_FALSE(provider.invalidations.empty());
-    const auto r = provider.invalidations.back();
-    EXPECT_EQ((std::vector<int>{r.x, r.y, r.width, r.height}), row.dirty) << row.w->name();
-    EXPECT_EQ(r.widget, root);
+    EXPECT_EQ(journal.take(), row.requests) << row.w->name();
   }
 }
 
 TEST_F(WidgetTest, UpdateWithoutAWindowDoesNothing) {
+  JournalProvider second(journal);  // outlives the tree it hosts
   auto* lone = new Probe("lone", journal, 1, 2, 3, 4);
   std::unique_ptr<QxWidget> owner(new QxWidget("owner"));
   owner->addChild(lone);
   lone->update();
-  EXPECT_TRUE(provider.invalidations.empty());
   // The painted bounds were left alone: once hosted, the first update covers only now.
   owner->setBounds(0, 0, 50, 50);
-  qxtest::FakeProvider second;
   second.host(owner.get());
   lone->setBounds(10, 10, 3, 4);
   lone->update();
-  ASSERT_EQ(second.invalidations.size(), 1u);
-  EXPECT_EQ(second.invalidations[0].x, 10);
-  EXPECT_EQ(second.invalidations[0].width, 3);
+  EXPECT_EQ(journal.take(), (Lines{"lone refresh", "repaint 10,10 3x4 of owner"}));
 }
 
+// A child's geometry and visibility stay in the tree, and neither repaints without update().
 TEST_F(WidgetTest, GeometryAndVisibilityReachTheWindowOnlyForTheRoot) {
   a->setBounds(1, 2, 3, 4);
   a->setVisible(false);
-  EXPECT_TRUE(provider.windowBounds.empty());
-  EXPECT_TRUE(provider.shown.empty());
   root->setBounds(0, 0, 400, 300);  // unchanged
-  EXPECT_TRUE(provider.windowBounds.empty());
   root->setBounds(5, 6, 7, 8);
   root->setVisible(false);
-  ASSERT_EQ(provider.windowBounds.size(), 1u);
-  EXPECT_EQ(provider.windowBounds[0].x, 5);
-  EXPECT_EQ(provider.windowBounds[0].height, 8);
-  EXPECT_EQ(provider.shown, (std::vector<bool>{false}));
-  EXPECT_TRUE(provider.invalidations.empty()) << "no repaint without update()";
+  EXPECT_EQ(journal.take(), (Lines{"window at 5,6 7x8", "window hidden"}));
 }
 
 namespace {
 
+// Writes the walk into the journal; refuses to enter the widget named `skip`.
 struct WalkRecorder : QxWidgetVEIterator {
-  std::vector<std::string> steps;
-  std::string skip;
+  WalkRecorder(Journal& journal, std::string skip = "") : journal(journal), skip(std::move(skip)) {}
   bool enter(QxWidget* w) override {
-    steps.push_back("enter " + w->name());
+    journal.add("enter " + w->name());
     return w->name() != skip;
   }
-  void leave(QxWidget* w) override { steps.push_back("leave " + w->name()); }
+  void leave(QxWidget* w) override { journal.add("leave " + w->name()); }
   void visitItem(const DrawItem& item, int x, int y) override {
-    steps.push_back(item.name + "@" + std::to_string(x) + "," + std::to_string(y));
+    journal.add(item.name + "@" + std::to_string(x) + "," + std::to_string(y));
   }
+  Journal& journal;
+  const std::string skip;
 };
 
 } // namespace
@@ -299,14 +328,12 @@ TEST_F(WidgetTest, AcceptWalksVisibleWidgetsInPaintingOrderWithWindowOrigins) {
   b->addImage("b2", 5, 5);
   c->addImage("c1", 0, 0);
   a->setVisible(false);
-  WalkRecorder walk;
+  WalkRecorder walk(journal), skipping(journal, "b");
   root->accept(&walk, 0, 0);
-  EXPECT_EQ(walk.steps, (Lines{"enter root", "bg@0,0", "enter b", "b1@50,50", "b2@50,50",
-                               "enter c", "c1@70,80", "leave c", "leave b", "leave root"}));
-  walk.steps.clear();
-  walk.skip = "b";
-  root->accept(&walk, 0, 0);
-  EXPECT_EQ(walk.steps, (Lines{"enter root", "bg@0,0", "enter b", "leave root"}));
+  EXPECT_EQ(journal.take(), (Lines{"enter root", "bg@0,0", "enter b", "b1@50,50", "b2@50,50", "enter c", "c1@70,80",
+                                   "leave c", "leave b", "leave root"}));
+  root->accept(&skipping, 0, 0);
+  EXPECT_EQ(journal.take(), (Lines{"enter root", "bg@0,0", "enter b", "leave root"}));
 }
 
 TEST(DrawListTest, NineGridCutsSourceAndDestinationIntoCells) {

@@ -1,10 +1,12 @@
-// The native window host under Wine: back buffer, message translation, text measurement
-// and the message loop.
+// The native window host under Wine: back buffer, message translation, text measurement,
+// the colour key and tooltips, and the message loop.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <memory>
+#include <utility>
 
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWnd.h"
@@ -12,7 +14,6 @@
 #include "gui/QxPopUp.h"
 #include "gui/TopLevelRegistry.h"
 #include "tests/gui/Canvas.h"
-#include "tests/gui/ScreenTools.h"
 
 using qxtest::Canvas;
 using WindowTest = qxtest::CanvasTest;
@@ -20,15 +21,12 @@ using WindowTest = qxtest::CanvasTest;
 TEST_F(WindowTest, WindowAndBackBufferFollowTheRootsBounds) {
   open(0, 0, 200, 100);
   root->setBounds(40, 30, 640, 480);
-  int w = 0, h = 0;
-  QxGUISPWndTestApi::backBufferSize(*wnd, w, h);
-  EXPECT_GE(w, 640);
-  EXPECT_GE(h, 480);
   RECT r{};
   GetWindowRect(wnd->hwnd(), &r);
   EXPECT_EQ((std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top}),
             (std::vector<LONG>{40, 30, 640, 480}));
-  // The new size was painted at once: the root's fill reaches the bottom-right pixel.
+  // The back buffer grew and the new size was painted at once: the root's fill reaches the
+  // bottom-right pixel (the buffer reads 0 outside itself).
   EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 639, 479) & 0xFFFFFFu, 0xFFFFFFu);
 }
 
@@ -57,14 +55,13 @@ TEST_F(WindowTest, ButtonWheelMoveLeaveAndKeyMessagesReachTheTree) {
     }
     EXPECT_EQ(QxWidget::hoveredWidget(), row.type == QxWidget::MouseLeave ? nullptr : root) << row.message;
   }
-  SendMessageA(hwnd, WM_KEYDOWN, VK_RETURN, 0);
-  SendMessageA(hwnd, WM_CHAR, 'q', 0);
-  SendMessageA(hwnd, WM_KEYUP, VK_RETURN, 0);
-  ASSERT_EQ(root->keys.size(), 3u);
-  EXPECT_EQ(root->keys[0].type, QxWidget::KeyDown);
-  EXPECT_EQ(root->keys[1].type, QxWidget::KeyChar);
-  EXPECT_EQ(root->keys[1].x, 'q');
-  EXPECT_EQ(root->keys[2].type, QxWidget::KeyUp);
+  std::vector<std::pair<int, int>> keys;
+  for (auto [message, key] : {std::pair{WM_KEYDOWN, VK_RETURN}, {WM_CHAR, 'q'}, {WM_KEYUP, VK_RETURN}}) {
+    SendMessageA(hwnd, UINT(message), WPARAM(key), 0);
+    keys.push_back({root->keys.back().type, root->keys.back().x});
+  }
+  EXPECT_EQ(keys, (std::vector<std::pair<int, int>>{{QxWidget::KeyDown, VK_RETURN}, {QxWidget::KeyChar, 'q'},
+                                                    {QxWidget::KeyUp, VK_RETURN}}));
 }
 
 // Moved to a monitor of another scale: the window takes the suggested rectangle, moved
@@ -95,74 +92,43 @@ TEST_F(WindowTest, DpiChangeTakesTheSuggestedRectangleInsideTheWorkAreaAndScales
     root->mouse.clear();
     SendMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(MulDiv(150, row.dpi, 96), MulDiv(60, row.dpi, 96)));
     ASSERT_EQ(root->mouse.size(), 1u) << row.dpi;
-    EXPECT_EQ(root->mouse[0].x, 150) << row.dpi;
-    EXPECT_EQ(root->mouse[0].y, 60) << row.dpi;
+    EXPECT_EQ((std::vector<int>{root->mouse[0].x, root->mouse[0].y}), (std::vector<int>{150, 60})) << row.dpi;
   }
-}
-
-TEST_F(WindowTest, HitTestCloseAndNonClientMessages) {
-  open(0, 0, 200, 100);
-  HWND hwnd = wnd->hwnd();
-  root->hitCode = HTCAPTION;
-  EXPECT_EQ(SendMessageA(hwnd, WM_NCHITTEST, 0, MAKELPARAM(5, 5)), HTCAPTION);
-  root->hitCode = HTTRANSPARENT;
-  EXPECT_EQ(SendMessageA(hwnd, WM_NCHITTEST, 0, MAKELPARAM(5, 5)), HTTRANSPARENT);
-  EXPECT_EQ(SendMessageA(hwnd, WM_ERASEBKGND, 0, 0), 1);
-  EXPECT_EQ(SendMessageA(hwnd, WM_NCACTIVATE, 0, 0), 1);
-  root->allowClose = false;
-  SendMessageA(hwnd, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(IsWindow(hwnd));
-  EXPECT_EQ(root->destroys, 0);
-  root->allowClose = true;
-  SendMessageA(hwnd, WM_CLOSE, 0, 0);
-  EXPECT_FALSE(IsWindow(hwnd));
-  EXPECT_EQ(root->closes, 2);
-  EXPECT_EQ(root->destroys, 1);
-  MSG quit{};
-  EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 TEST_F(WindowTest, CursorQueryHandledByAnyNamedCursorKeepsTheClassCursorAway) {
   open(0, 0, 200, 100);
   HWND hwnd = wnd->hwnd();
-  HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
-  HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
-  // No cursor name: the default processing sets the class cursor.
-  SetCursor(wait);
-  SendMessageA(hwnd, WM_SETCURSOR, WPARAM(hwnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-  EXPECT_EQ(GetCursor(), arrow);
-  root->setCursor("hand");
-  SendMessageA(hwnd, WM_SETCURSOR, WPARAM(hwnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-  EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, IDC_HAND));
-  // An unknown name changes nothing but still counts as handled.
-  root->setCursor("bogus");
-  SetCursor(wait);
-  SendMessageA(hwnd, WM_SETCURSOR, WPARAM(hwnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-  EXPECT_EQ(GetCursor(), wait);
+  // Without a cursor name the default processing sets the class cursor; an unknown name
+  // changes nothing but still counts as handled. Each row starts from the wait cursor.
+  const struct {
+    const char* name;
+    LPCSTR shown;
+  } rows[] = {{nullptr, IDC_ARROW}, {"hand", IDC_HAND}, {"bogus", IDC_WAIT}};
+  for (const auto& row : rows) {
+    if (row.name) root->setCursor(row.name);
+    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    SendMessageA(hwnd, WM_SETCURSOR, WPARAM(hwnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, row.shown)) << (row.name ? row.name : "no name");
+  }
 }
 
+// Bold is another key of the cache of measurements (whose own keys TextSizeCacheTest
+// checks); wrapping within the width limit grows the height.
 TEST_F(WindowTest, SecondMeasurementWithTheSameArgumentsCreatesNoFont) {
   open(0, 0, 200, 100);
   const int before = QxGUISPWndTestApi::textMeasurements();
-  int w = 300, h = 40;
-  wnd->measureText("measure me", "Tahoma", 14, false, false, true, w, h);
-  EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 1);
-  EXPECT_GT(w, 20);
-  EXPECT_LT(w, 300);
-  EXPECT_GT(h, 5);
-  int w2 = 300, h2 = 40, w3 = 300, h3 = 40, w4 = 300, h4 = 40;
-  wnd->measureText("measure me", "Tahoma", 14, false, false, true, w2, h2);
-  EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 1);
-  EXPECT_EQ((std::vector<int>{w2, h2}), (std::vector<int>{w, h}));
-  // Bold is another key, and so is another text.
-  wnd->measureText("measure me", "Tahoma", 14, true, false, true, w3, h3);
-  EXPECT_EQ(QxGUISPWndTestApi::textMeasurements(), before + 2);
-  wnd->measureText("measure me measure me", "Tahoma", 14, false, false, true, w4, h4);
-  EXPECT_GT(w4, w);
-  // Word wrapping within the width limit grows the height.
-  int ww = 40, wh = 400;
-  wnd->measureText("several words to wrap here", "Tahoma", 14, false, false, false, ww, wh);
-  EXPECT_GT(wh, h);
+  const auto measure = [&](const char* text, bool bold, bool singleLine, int w) {
+    int h = singleLine ? 40 : 400;
+    wnd->measureText(text, "Tahoma", 14, bold, false, singleLine, w, h);
+    return std::vector<int>{w, h, QxGUISPWndTestApi::textMeasurements() - before};
+  };
+  const std::vector<int> first = measure("measure me", false, true, 300);
+  EXPECT_TRUE(first[0] > 20 && first[0] < 300 && first[1] > 5) << first[0] << "x" << first[1];
+  EXPECT_EQ(measure("measure me", false, true, 300), first);
+  EXPECT_EQ(measure("measure me", true, true, 300)[2], 2);
+  EXPECT_GT(measure("measure me measure me", false, true, 300)[0], first[0]);
+  EXPECT_GT(measure("several words to wrap here", false, false, 40)[1], first[1]);
 }
 
 namespace {
@@ -174,24 +140,6 @@ void CALLBACK safetyQuit(HWND, UINT, UINT_PTR id, DWORD) {
 
 } // namespace
 
-TEST_F(WindowTest, LoopOffersChildWindowMessagesToTheTopLevelObjectAndReturnsTheQuitCode) {
-  open(0, 0, 200, 100);
-  // A plain child window of a system class.
-  HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, wnd->hwnd(), nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
-  ASSERT_TRUE(child);
-  root->swallow = WM_USER + 5;
-  PostMessageA(child, WM_USER + 5, 1, 2);
-  PostMessageA(child, WM_USER + 6, 3, 4);
-  PostQuitMessage(7);
-  UINT_PTR guard = SetTimer(nullptr, 0, 5000, safetyQuit);
-  EXPECT_EQ(runMessageLoop(), 7);
-  KillTimer(nullptr, guard);
-  ASSERT_EQ(root->swallowed.size(), 1u);
-  EXPECT_EQ(root->swallowed[0].hwnd, child);
-  EXPECT_EQ(root->swallowed[0].wParam, 1u);
-}
-
 TEST_F(WindowTest, DestroyingTheWindowObjectEndsTheMessageLoop) {
   open(0, 0, 200, 100);
   HWND hwnd = wnd->hwnd();
@@ -199,6 +147,7 @@ TEST_F(WindowTest, DestroyingTheWindowObjectEndsTheMessageLoop) {
   EXPECT_FALSE(IsWindow(hwnd));
   EXPECT_EQ(root->provider(), nullptr);
   EXPECT_EQ(root->destroys, 0) << "only the base window procedure answers by then";
+  // A guard ends the loop with 99 if nothing ends it within five seconds.
   UINT_PTR guard = SetTimer(nullptr, 0, 5000, safetyQuit);
   EXPECT_EQ(runMessageLoop(), 0);
   KillTimer(nullptr, guard);
@@ -223,21 +172,72 @@ TEST_F(WindowTest, RepaintRequestsDuringARepaintAreDropped) {
   EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 50, 25) & 0xFFFFFFu, 0xFF0000u);
 }
 
+// The window gives the system the colour key its painters use (pixels in it are
+// see-through, and the mouse passes them to the window below), and its rounded corners
+// are cut in that key: the outermost pixels are, the edges' middles are not.
+TEST_F(WindowTest, RoundCornersAreCutInTheSystemsColourKey) {
+  open(0, 0, 200, 100);
+  COLORREF key = 0;
+  DWORD flags = 0;
+  ASSERT_TRUE(GetLayeredWindowAttributes(wnd->hwnd(), &key, nullptr, &flags));
+  EXPECT_EQ(flags, DWORD(LWA_COLORKEY));
+  const std::uint32_t cut = RGB(GetBValue(key), GetGValue(key), GetRValue(key)), white = 0xFFFFFF;
+  wnd->setRoundCorners();
+  const struct {
+    int x, y;
+    std::uint32_t rgb;
+  } rows[] = {{0, 0, cut}, {1, 1, cut}, {199, 0, cut}, {199, 99, cut}, {10, 10, white}, {100, 1, white}};
+  for (const auto& p : rows) EXPECT_EQ(px(p.x, p.y), p.rgb) << p.x << "," << p.y;
+}
+
+TEST_F(WindowTest, HoveredWidgetRegistersItsToolTipWithTheWindow) {
+  open(0, 0, 200, 100);
+  auto* tipped = new Canvas("tipped", 120, 20, 40, 30);
+  tipped->setToolTip("hello tip");
+  root->addChild(tipped);
+  root->dispatchMouse(QxWidget::MouseMove, 130, 30, 0);
+  HWND tip = wnd->tooltipWindow();
+  ASSERT_EQ(SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 1);
+  TOOLINFOA info{};
+  info.cbSize = sizeof(info);
+  char text[80] = {};
+  info.lpszText = text;
+  ASSERT_TRUE(SendMessageA(tip, TTM_ENUMTOOLSA, 0, LPARAM(&info)));
+  EXPECT_STREQ(text, "hello tip");
+  EXPECT_EQ((std::vector<LONG>{info.rect.left, info.rect.top, info.rect.right, info.rect.bottom}),
+            (std::vector<LONG>{120, 20, 160, 50}));
+  root->dispatchMouse(QxWidget::MouseMove, 10, 10, 0);
+  EXPECT_EQ(SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 0) << "withdrawn on leave";
+}
+
 namespace {
 
-class CountedPopUp : public QxPopUp {
-public:
-  CountedPopUp(int& deletions) : QxPopUp("popup"), deletions_(deletions) {
+struct CountedPopUp : QxPopUp {
+  explicit CountedPopUp(int& deletions) : QxPopUp("popup"), deletions(deletions) {
     setBounds(0, 0, 80, 40);
     setVisible(false);
   }
-  ~CountedPopUp() override { ++deletions_; }
-
-private:
-  int& deletions_;
+  ~CountedPopUp() override { ++deletions; }
+  int& deletions;
 };
 
 } // namespace
+
+// At the program's end every group goes, and a top-level that closes itself while being
+// deleted is not queued again.
+TEST(TopLevelRegistryTest, DestroyAllDeletesEveryGroupAndSelfClosingDoesNotRequeue) {
+  struct SelfClosing : CountedPopUp {
+    using CountedPopUp::CountedPopUp;
+    ~SelfClosing() override { close(); }
+  };
+  TopLevelRegistry& registry = TopLevelRegistry::instance();
+  int deletions = 0;
+  registry.adopt(0, new SelfClosing(deletions));
+  registry.adopt(1, new CountedPopUp(deletions));
+  registry.destroyAll();
+  EXPECT_EQ(deletions, 2);
+  EXPECT_EQ(registry.queuedCount(), 0u);
+}
 
 TEST(PopUpWindowTest, ClosedPopUpIsHiddenAtOnceAndDeletedAtTheNextPurge) {
   int deletions = 0;
