@@ -41,6 +41,10 @@ constexpr UINT kDownloadProgressMessage = 6366;
 constexpr UINT kDownloadDoneMessage = 6367;
 // Progress is painted at most this often and at least this often while it flows.
 constexpr DWORD kProgressPeriodMs = 25;
+// The download's progress, as the check's: a bar that moves a pixel or two and a speed to
+// read need no more, and every paint costs the window's thread, the Wine server and the
+// display a share of the two cores that the transfer and its digest keep busy.
+constexpr DWORD kDownloadPaintMs = 100;
 // The query starts from this message, posted by the click after its repaint: the window
 // answers what came in meanwhile between the two.
 constexpr UINT kBeginFlowMessage = WM_APP + 69;
@@ -525,8 +529,10 @@ void Updater::Impl::showDownloadProgress() {
   progressReconnecting = downloader->reconnecting();
   // The downloader's own messages come at the pace of the data, and the queue empties
   // between them: the page follows from the timer, so it never delays an answer.
-  if (!progressTimer.isActive())
-    progressTimer.start(16);
+  if (!progressTimer.isActive()) {
+    const DWORD since = GetTickCount() - progressPaintedAt;
+    progressTimer.start(since >= kDownloadPaintMs ? 16 : std::max<DWORD>(16, kDownloadPaintMs - since));
+  }
 }
 
 // The payload may post its progress as fast as it likes: a flood keeps the queue from

@@ -1,8 +1,10 @@
 // window_probe.exe <title prefix> <seconds> [stop file]: how long the window whose title
 // starts with the prefix takes to answer a message, sampled every 20 ms while it lives
-// (or for the given time, or until the stop file appears). Prints "samples N median_ms M
-// p99_ms P max_ms X", then a line "slow T D" for each answer slower than 50 ms (D ms, T ms after
-// the first sample), and ends with 0, or 1 when the window never appeared.
+// (or for the given time, or until the stop file appears). Prints "first_ms F" (the first
+// sample's time on the performance counter, to match a trace of the installer with),
+// "samples N median_ms M p99_ms P max_ms X", then a line "slow T D" for each answer slower
+// than 50 ms (D ms, T ms after the first sample), and ends with 0, or 1 when the window
+// never appeared.
 #include <windows.h>
 
 #include <algorithm>
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
   std::vector<double> samples;
   std::vector<std::pair<double, double>> slow;
   const double first = nowMs();
+  std::printf("first_ms %.1f\n", first);
   while (nowMs() < end && IsWindow(s.found) && !stopped()) {
     const double before = nowMs();
     DWORD_PTR result = 0;

@@ -126,6 +126,7 @@ def web(run, mib, tools, complete_on_disk=False):
     print("probe_median_ms=%s" % m.group(2))
     print("probe_p99_ms=%s" % m.group(3))
     print("probe_max_ms=%s" % m.group(4))
+    print("probe_first_ms=%s" % (re.findall(r"first_ms (\S+)", out) or ["?"])[0])
     print("probe_slow=%s" % " ".join("%s@%s" % (d, t) for t, d in re.findall(r"slow (\S+) (\S+)", out)))
 
 
