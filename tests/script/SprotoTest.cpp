@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "script/SprotoSchema.h"
 #include "tests/script/LuaTestState.h"
@@ -186,55 +186,46 @@ TEST_F(SprotoTest, PacksZeroRuns) {
 
 // ---- bundles ----
 
-// A data item: its length in 4 bytes, then its bytes.
-std::string sized(const std::string& bytes) {
-  const uint32_t n = uint32_t(bytes.size());
-  return std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + bytes;
-}
-
-// Builds sproto structures by hand, to make bundles the compiler never would.
-struct Struct {
-  std::vector<uint16_t> entries;
-  std::string data;
-
-  Struct& value(int v) { entries.push_back(uint16_t((v + 1) * 2)); return *this; }
-  Struct& skip(int gap) { entries.push_back(uint16_t(2 * gap - 1)); return *this; }
-  Struct& item(const std::string& bytes) {
-    entries.push_back(0);
-    data += sized(bytes);
-    return *this;
+// Bundles the compiler never makes, encoded by the codec with the bundle's own schema;
+// `loose` and `flat` put data where the rules want none.
+class SprotoBundle : public SprotoTest {
+protected:
+  void SetUp() override {
+    SprotoTest::SetUp();
+    ASSERT_EQ("", lua.eval(R"(
+      meta = core.newproto(parser.parse [[
+        .field { name 0 : string  buildin 1 : integer  type 2 : integer  tag 3 : integer
+                 array 4 : boolean  key 5 : integer  extra 6 : integer }
+        .type { name 0 : string  fields 1 : *field }
+        .protocol { name 0 : string  tag 1 : integer  request 2 : integer }
+        .group { type 0 : *type  protocol 1 : *protocol  extra 2 : string }
+        .loose { a 0 : string  b 1 : string  c 2 : string  d 3 : integer }
+        .looseType { name 0 : string  fields 1 : *loose }
+        .looseFields { type 0 : *looseType }
+        .looseTypes { type 0 : *loose }
+        .flat { a 0 : integer }
+      ]])
+      function bundle(t, kind) return core.encode(core.querytype(meta, kind or "group"), t) end
+      function reads(b)
+        local s = core.newproto(b)
+        if s then core.deleteproto(s) end
+        return tostring(s ~= nil)
+      end
+      -- A group of one type "T" with these fields.
+      function fields(...) return {type = {{name = "T", fields = {...}}}} end
+      good = fields({name = "a", buildin = 0, tag = 0}).type[1]
+      return "")"));
   }
-  std::string bytes() const {
-    std::string out{char(entries.size()), char(entries.size() >> 8)};
-    for (uint16_t e : entries)
-      out += std::string{char(e), char(e >> 8)};
-    return out + data;
+  void TearDown() override {
+    lua.eval("core.deleteproto(meta) return ''");
+    SprotoTest::TearDown();
   }
 };
 
-std::string items(const std::vector<std::string>& list) {
-  std::string out;
-  for (const std::string& s : list)
-    out += sized(s);
-  return out;
-}
-
-std::string field(const char* name, int buildin, int tag) {
-  return Struct().item(name).value(buildin).skip(1).value(tag).bytes();
-}
-
-std::string type(const char* name, const std::vector<std::string>& fields) {
-  return Struct().item(name).item(items(fields)).bytes();
-}
-
-bool reads(const std::string& bundle) {
-  return sproto::Schema::fromBundle(bundle.data(), bundle.size()) != nullptr;
-}
-
-TEST(SprotoBundle, ReadsWellFormedBundles) {
-  const std::string t = type("T", {field("a", 0, 0), field("b", 2, 3)});
-  const std::string proto = Struct().item("p").value(4).value(0).bytes();
-  const std::string bundle = Struct().item(items({t})).item(items({proto})).bytes();
+TEST_F(SprotoBundle, ReadsWellFormedBundles) {
+  const std::string bundle = lua.eval(R"(return bundle{
+    type = {{name = "T", fields = {{name = "a", buildin = 0, tag = 0}, {name = "b", buildin = 2, tag = 3}}}},
+    protocol = {{name = "p", tag = 4, request = 0}}})");
   auto s = sproto::Schema::fromBundle(bundle.data(), bundle.size());
   ASSERT_TRUE(s);
   const sproto::Type* tt = s->findType("T");
@@ -248,45 +239,34 @@ TEST(SprotoBundle, ReadsWellFormedBundles) {
   EXPECT_EQ(tt, s->findProtocol("p")->request);
   EXPECT_FALSE(s->findProtocol(3));
   // A type without fields has only its name.
-  EXPECT_TRUE(reads(Struct().item(items({Struct().item("E").bytes()})).bytes()));
+  EXPECT_EQ("true", lua.eval("return reads(bundle{type = {{name = 'E'}}})"));
 }
 
-TEST(SprotoBundle, RejectsBrokenRules) {
-  const std::string good = type("T", {field("a", 0, 0)});
-  auto group = [](const std::vector<std::string>& types) {
-    return Struct().item(items(types)).bytes();
+TEST_F(SprotoBundle, RejectsBrokenRules) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"good", "{type = {good}}"},
+      {"buildin 3", "fields({name = 'a', buildin = 3, tag = 0})"},
+      {"fields out of tag order", "fields({name = 'a', buildin = 0, tag = 2}, {name = 'b', buildin = 0, tag = 1})"},
+      {"same tag twice", "fields({name = 'a', buildin = 0, tag = 1}, {name = 'b', buildin = 0, tag = 1})"},
+      {"type index out of range", "fields({name = 'a', type = 1, tag = 0})"},
+      {"type and buildin together", "fields({name = 'a', buildin = 0, type = 0, tag = 0})"},
+      {"no tag", "fields({name = 'a', buildin = 0})"},
+      {"no name", "fields({buildin = 0, tag = 0})"},
+      {"member beyond tag 5", "fields({name = 'a', buildin = 0, tag = 0, array = true, key = 0, extra = 0})"},
+      {"key without array", "fields({name = 'a', buildin = 0, tag = 0, key = 0})"},
+      {"number as data item", "fields({a = 'a', b = 'x', d = 0}), 'looseFields'"},
+      {"three group entries", "{type = {good}, extra = ''}"},
+      {"group entry in place", "{a = 1}, 'flat'"},
+      {"type with three entries", "{type = {{a = 'T', b = '', c = ''}}}, 'looseTypes'"},
+      {"type with skip", "{type = {{b = ''}}}, 'looseTypes'"},
+      {"protocols out of order", "{type = {good}, protocol = {{name = 'p', tag = 2}, {name = 'q', tag = 1}}}"},
+      {"protocol without tag", "{type = {good}, protocol = {{name = 'p'}}}"},
+      {"protocol request out of range", "{type = {good}, protocol = {{name = 'p', tag = 1, request = 5}}}"},
   };
-  ASSERT_TRUE(reads(group({good})));
-  const std::pair<const char*, std::string> cases[] = {
-      {"buildin 3", group({type("T", {field("a", 3, 0)})})},
-      {"fields out of tag order", group({type("T", {field("a", 0, 2), field("b", 0, 1)})})},
-      {"same tag twice", group({type("T", {field("a", 0, 1), field("b", 0, 1)})})},
-      {"type index out of range",
-       group({type("T", {Struct().item("a").skip(1).value(1).value(0).bytes()})})},
-      {"type and buildin together",
-       group({type("T", {Struct().item("a").value(0).value(0).value(0).bytes()})})},
-      {"no tag", group({type("T", {Struct().item("a").value(0).bytes()})})},
-      {"no name", group({type("T", {Struct().skip(1).value(0).skip(1).value(0).bytes()})})},
-      {"number as data item", group({type("T", {Struct().item("a").item("x").skip(1).value(0).bytes()})})},
-      {"member beyond tag 5",
-       group({type("T", {Struct().item("a").value(0).skip(1).value(0).value(1).value(0).value(0).bytes()})})},
-      {"key without array",
-       group({type("T", {Struct().item("a").value(0).skip(1).value(0).skip(1).value(0).bytes()})})},
-      {"three group entries", Struct().item(items({good})).item("").item("").bytes()},
-      {"group entry in place", Struct().value(1).bytes()},
-      {"type with three entries", group({Struct().item("T").item("").item("").bytes()})},
-      {"type with skip", group({Struct().skip(1).item("").bytes()})},
-      {"truncated", group({good}).substr(0, group({good}).size() - 1)},
-      {"protocols out of order",
-       Struct().item(items({good}))
-           .item(items({Struct().item("p").value(2).bytes(), Struct().item("q").value(1).bytes()}))
-           .bytes()},
-      {"protocol without tag", Struct().item(items({good})).item(items({Struct().item("p").bytes()})).bytes()},
-      {"protocol request out of range",
-       Struct().item(items({good})).item(items({Struct().item("p").value(1).value(5).bytes()})).bytes()},
-  };
-  for (const auto& c : cases)
-    EXPECT_FALSE(reads(c.second)) << c.first;
+  for (const auto& [rule, args] : cases)
+    EXPECT_EQ(std::string(rule) == "good" ? "true" : "false", lua.eval(std::string("return reads(bundle(") + args + "))"))
+        << rule;
+  EXPECT_EQ("false", lua.eval("return reads(bundle{type = {good}}:sub(1, -2))")) << "truncated";
 }
 
 } // namespace
