@@ -19,24 +19,23 @@
 
 namespace qxtest {
 
+using Lines = std::vector<std::string>;
+
 // Runs a chunk in the host's interpreter; one string result, or "ERROR: message".
 inline std::string runLua(const std::string& chunk) { return eval(LuaScript::instance().state(), chunk); }
 
-struct NotifyCopy {
-  std::string text;  // "kind|url|md5|size|version"
-  EventArg length = 0;
-};
-
-// Connected to the host's "LuaScript" event for its lifetime.
+// Connected to the host's "LuaScript" event for its lifetime: each record as
+// "kind|url|md5|size|version".
 class NotifyRecorder : public EventListener {
 public:
   NotifyRecorder() { LuaScript::instance().event().connect(this); }
-  std::vector<NotifyCopy> records;
+  Lines records;
   void onEvent(const char* eventName, const char* type, EventArg arg1, EventArg arg2) override {
     if (std::strcmp(eventName, "LuaScript") != 0 || std::strcmp(type, "EVENT_NOTIFY") != 0)
       return;
     const auto* r = reinterpret_cast<const NotifyRecord*>(arg1);
-    records.push_back({std::string(r->kind) + "|" + r->url + "|" + r->md5 + "|" + r->size + "|" + r->version, arg2});
+    records.push_back(std::string(r->kind) + "|" + r->url + "|" + r->md5 + "|" + r->size + "|" + r->version);
+    EXPECT_EQ(sizeof(NotifyRecord), arg2) << "the record's length";
   }
 };
 
@@ -45,7 +44,7 @@ class LogCapture {
 public:
   LogCapture() { LuaScriptTestApi::setLogHook([this](const std::string& line) { lines.push_back(line); }); }
   ~LogCapture() { LuaScriptTestApi::setLogHook(nullptr); }
-  std::vector<std::string> lines;
+  Lines lines;
   // Lines holding `text`.
   int count(const std::string& text) const {
     int n = 0;
