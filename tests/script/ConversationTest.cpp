@@ -28,7 +28,8 @@ protected:
       GTEST_SKIP() << "QX_DEVSERVER is not set; it names the native development update "
                       "server (<native build>/tools/devserver/devserver)";
     LuaScriptTestApi::reset();
-    LuaScriptTestApi::setQueryTimeout(queryTimeoutMs);
+    // The host's limit for a query that hears nothing.
+    LuaScriptTestApi::setQueryTimeout(8000);
     LuaScript::instance().setUpdateServer("127.0.0.1");
   }
   void TearDown() override {
@@ -65,8 +66,6 @@ protected:
   // Exactly one result, the empty one of a failed query.
   void expectEmptyResult() const { EXPECT_EQ(qxtest::Lines{"installer||||"}, recorder.records) << log.all(); }
 
-  // The host's limit for a query that hears nothing.
-  unsigned queryTimeoutMs = 8000;
   qxtest::NotifyRecorder recorder;
   qxtest::LogCapture log;
   std::string serverFolder;  // the development update server's, once started
@@ -134,16 +133,12 @@ struct Failure {
   unsigned limitMs = 0;  // the host's limit for a silent query; 0: the usual one
 };
 
-class FailureTest : public ConversationTest, public ::testing::WithParamInterface<Failure> {
-protected:
-  FailureTest() {
-    if (GetParam().limitMs)
-      queryTimeoutMs = GetParam().limitMs;
-  }
-};
+class FailureTest : public ConversationTest, public ::testing::WithParamInterface<Failure> {};
 
 TEST_P(FailureTest, GivesTheEmptyResultOnce) {
   const Failure& f = GetParam();
+  if (f.limitMs)
+    LuaScriptTestApi::setQueryTimeout(f.limitMs);
   query(f.arguments, f.waitMs);
   expectEmptyResult();
   if (f.times > 0) {
