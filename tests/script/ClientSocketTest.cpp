@@ -3,10 +3,9 @@
 
 #include <memory>
 #include <string>
-#include <utility>
 
+#include "script/LuaScriptTestApi.h"
 #include "script/SocketNodeTestApi.h"
-#include "tests/script/LuaScriptTestApi.h"
 #include "tests/script/ScriptTestSupport.h"
 
 namespace {
@@ -59,16 +58,12 @@ TEST_F(ClientSocketTest, SplitsSeveralPacketsOfOneSegment) {
 // No lookup result or a refused connection gives the handle 0; bad arguments are script
 // errors.
 TEST_F(ClientSocketTest, ConnectFailsWithoutAPeer) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"connect('no-such-host.invalid', 8901)", "0"},
-      {"connect('', 8901)", "0"},
-      {"connect('127.0.0.1', " + std::to_string(qxtest::closedPort()) + ")", "0"},
-      {"connect({}, 2)", "ERROR: bad argument #1 to 'connect' (string expected, got table)"},
-      {"connect('h', 1.5)", "ERROR: bad argument #2 to 'connect' (number has no integer representation)"},
-      {"close('x')", "ERROR: bad argument #1 to 'close' (number expected, got string)"},
-  };
-  for (const auto& [call, result] : cases)
-    EXPECT_EQ(result, runLua("return tostring(clientsocket." + call + ")")) << call;
+  for (const std::string& peer : {std::string("'no-such-host.invalid', 8901"), std::string("'', 8901"),
+                                   "'127.0.0.1', " + std::to_string(qxtest::closedPort())})
+    EXPECT_EQ("0", runLua("return tostring(clientsocket.connect(" + peer + "))")) << peer;
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.connect({}, 2)").find("string expected"));
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.connect('h', 1.5)").find("number has no integer representation"));
+  EXPECT_NE(std::string::npos, runLua("return clientsocket.close('x')").find("number expected"));
 }
 
 TEST_F(ClientSocketTest, ConnectGivesUpAfterThreeSeconds) {

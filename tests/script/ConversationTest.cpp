@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/script/LuaScriptTestApi.h"
+#include "script/LuaScriptTestApi.h"
 #include "tests/script/ScriptTestSupport.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TimerWitness.h"

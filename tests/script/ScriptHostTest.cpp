@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "script/LuaScript.h"
+#include "script/LuaScriptTestApi.h"
 #include "script/SocketDelayResumer.h"
-#include "tests/script/LuaScriptTestApi.h"
 #include "tests/script/ScriptTestSupport.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TimerWitness.h"
