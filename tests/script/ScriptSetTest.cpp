@@ -24,7 +24,7 @@ protected:
   qxtest::LuaTestState lua;
 };
 
-TEST_F(ScriptSetTest, CompilerResolvesNamesAndKeys) {
+TEST_F(ScriptSetTest, CompilerResolvesNamesAndReportsErrors) {
   // Nested types first, then the enclosing scopes, then the top level.
   EXPECT_EQ("7 9 x", lua.eval(R"(
     local sp = sproto.parse [[
@@ -39,9 +39,7 @@ TEST_F(ScriptSetTest, CompilerResolvesNamesAndKeys) {
     local t = sp:decode("Outer", sp:encode("Outer", {m = {a = {w = 7}, b = {{k = "x"}}}}))
     local u = sp:decode("Inner", sp:encode("Inner", {v = 9}))
     return t.m.a.w .. " " .. u.v .. " " .. t.m.b.x.k)"));
-}
-
-TEST_F(ScriptSetTest, CompilerReportsErrors) {
+  // Its errors, with the line and the name of the text.
   const std::pair<const char*, const char*> cases[] = {
       {".A { a 0 : integer\n a 1 : integer }", "redefine a in type A"},
       {".A { a 0 : integer\n b 0 : integer }", "redefine tag 0 in type A"},
@@ -54,11 +52,8 @@ TEST_F(ScriptSetTest, CompilerReportsErrors) {
       {".K { n 0 : integer }\n.A { a 0 : *K(m) }", "Invalid map index :m"},
       {".A { a 0 : integer }\n\n# note\n.B { b : integer }", "syntax error at [=text] line (4)"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(std::string("ERROR: ") + c.second,
-              lua.eval(std::string("return parser.parse([[") + c.first + "]])"))
-        << c.first;
-  }
+  for (const auto& [text, error] : cases)
+    EXPECT_EQ(std::string("ERROR: ") + error, lua.eval(std::string("return parser.parse([[") + text + "]])")) << text;
   EXPECT_EQ("ERROR: syntax error at [mine] line (1)", lua.eval("return parser.parse('.A {', 'mine')"));
 }
 

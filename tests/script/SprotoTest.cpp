@@ -49,45 +49,36 @@ protected:
   qxtest::LuaTestState lua;
 };
 
-struct EncodeCase {
-  const char* type;
-  const char* table;
-  const char* bytes;
-};
-
 TEST_F(SprotoTest, EncodesExactBytes) {
-  const EncodeCase cases[] = {
-      {"Ints", "{}", "00 00"},
-      {"Ints", "{a = 0}", "01 00 02 00"},
-      {"Ints", "{a = 32766}", "01 00 FE FF"},
-      {"Ints", "{a = 32767}", "01 00 00 00 04 00 00 00 FF 7F 00 00"},
-      {"Ints", "{a = -1}", "01 00 00 00 04 00 00 00 FF FF FF FF"},
-      {"Ints", "{a = 2^31 // 1}", "01 00 00 00 08 00 00 00 00 00 00 80 00 00 00 00"},
-      {"Ints", "{a = -2^31 // 1}", "01 00 00 00 04 00 00 00 00 00 00 80"},
-      {"Ints", "{a = 3.0}", "01 00 08 00"},
-      {"Gap", "{e = 1}", "02 00 09 00 04 00"},
-      {"Gap", "{a = 1, e = 1}", "03 00 04 00 07 00 04 00"},
-      {"Str", "{s = ''}", "01 00 00 00 00 00 00 00"},
-      {"Str", "{}", "00 00"},
-      {"Str", "{s = 12}", "01 00 00 00 02 00 00 00 31 32"},
-      {"Arr", "{v = {1, 2^40 // 1}}",
-       "01 00 00 00 11 00 00 00 08 01 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00"},
-      {"Arr", "{v = {1, -2}}", "01 00 00 00 09 00 00 00 04 01 00 00 00 FE FF FF FF"},
-      {"Arr", "{v = {}}", "00 00"},
-      {"Flags", "{b = {true, false}, t = true}", "02 00 00 00 04 00 02 00 00 00 01 00"},
-      {"Flags", "{t = false}", "02 00 01 00 02 00"},
-      {"Box", "{one = {id = 1}}", "02 00 03 00 00 00 04 00 00 00 01 00 04 00"},
-      {"Box", "{names = {'a', ''}}",
-       "02 00 05 00 00 00 09 00 00 00 01 00 00 00 61 00 00 00 00"},
-      {"Box", "{items = {{id = 1, name = 'a'}, {id = 2, name = 'b'}}, byid = {{id = 3, name = 'x'}}}",
+  const std::pair<const char*, const char*> cases[] = {
+      {"'Ints', {}", "00 00"},
+      {"'Ints', {a = 0}", "01 00 02 00"},
+      {"'Ints', {a = 32766}", "01 00 FE FF"},
+      {"'Ints', {a = 32767}", "01 00 00 00 04 00 00 00 FF 7F 00 00"},
+      {"'Ints', {a = -1}", "01 00 00 00 04 00 00 00 FF FF FF FF"},
+      {"'Ints', {a = 2^31 // 1}", "01 00 00 00 08 00 00 00 00 00 00 80 00 00 00 00"},
+      {"'Ints', {a = -2^31 // 1}", "01 00 00 00 04 00 00 00 00 00 00 80"},
+      {"'Ints', {a = 3.0}", "01 00 08 00"},
+      {"'Gap', {e = 1}", "02 00 09 00 04 00"},
+      {"'Gap', {a = 1, e = 1}", "03 00 04 00 07 00 04 00"},
+      {"'Str', {s = ''}", "01 00 00 00 00 00 00 00"},
+      {"'Str', {}", "00 00"},
+      {"'Str', {s = 12}", "01 00 00 00 02 00 00 00 31 32"},
+      {"'Arr', {v = {1, 2^40 // 1}}", "01 00 00 00 11 00 00 00 08 01 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00"},
+      {"'Arr', {v = {1, -2}}", "01 00 00 00 09 00 00 00 04 01 00 00 00 FE FF FF FF"},
+      {"'Arr', {v = {}}", "00 00"},
+      {"'Flags', {b = {true, false}, t = true}", "02 00 00 00 04 00 02 00 00 00 01 00"},
+      {"'Flags', {t = false}", "02 00 01 00 02 00"},
+      {"'Box', {one = {id = 1}}", "02 00 03 00 00 00 04 00 00 00 01 00 04 00"},
+      {"'Box', {names = {'a', ''}}", "02 00 05 00 00 00 09 00 00 00 01 00 00 00 61 00 00 00 00"},
+      {"'Box', {items = {{id = 1, name = 'a'}, {id = 2, name = 'b'}}, byid = {{id = 3, name = 'x'}}}",
        "02 00 00 00 00 00 1E 00 00 00 0B 00 00 00 02 00 04 00 00 00 01 00 00 00 61 0B 00 00 00 02 00 06 "
        "00 00 00 01 00 00 00 62 0F 00 00 00 0B 00 00 00 02 00 08 00 00 00 01 00 00 00 78"},
   };
-  for (const EncodeCase& c : cases) {
-    const std::string call = std::string("('") + c.type + "', " + c.table + ")";
-    EXPECT_EQ(c.bytes, lua.eval("return enc" + call)) << call;
+  for (const auto& [args, bytes] : cases) {
+    EXPECT_EQ(bytes, lua.eval(std::string("return enc(") + args + ")")) << args;
     // What the bytes decode to encodes to the same bytes.
-    EXPECT_EQ(c.bytes, lua.eval("return again" + call)) << call;
+    EXPECT_EQ(bytes, lua.eval(std::string("return again(") + args + ")")) << args;
   }
 }
 
@@ -179,12 +170,12 @@ TEST_F(SprotoTest, PacksZeroRuns) {
       {"'123456781234567'", "FF 01 31 32 33 34 35 36 37 38 31 32 33 34 35 36 37 00"},
       {"'1234567812345'", "FF 00 31 32 33 34 35 36 37 38 1F 31 32 33 34 35"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.second, lua.eval(std::string("return hex(core.pack(") + c.first + "))")) << c.first;
+  for (const auto& [bytes, packed] : cases) {
+    EXPECT_EQ(packed, lua.eval(std::string("return hex(core.pack(") + bytes + "))")) << bytes;
     // And back, with zeros up to whole groups of 8.
-    EXPECT_EQ("true", lua.eval(std::string("local s = ") + c.first +
+    EXPECT_EQ("true", lua.eval(std::string("local s = ") + bytes +
                                " return tostring(core.unpack(core.pack(s)) == s .. string.rep('\\0', -#s % 8))"))
-        << c.first;
+        << bytes;
   }
   // Runs close after 256 groups.
   EXPECT_EQ("FF FF 2048 FF 00 2060", lua.eval(R"(
