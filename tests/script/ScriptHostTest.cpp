@@ -36,9 +36,10 @@ protected:
 // Preloaded modules first, then the resources by the module's name, and nothing else.
 TEST_F(ScriptHostTest, FindsModulesByPreloadThenResourceName) {
   EXPECT_EQ("true", runLua(R"(
-    return tostring(require "sproto.core" == package.loaded["sproto.core"] and require "sproto.core" == _G["sproto.core"]
-      and require "lpeg" == lpeg and require "cjson" == cjson and require "clientsocket" == clientsocket
-      and require "app" == app and require "string" == string and require "_G" == _G))"));
+    return tostring(require "sproto.core" == package.loaded["sproto.core"]
+      and require "sproto.core" == _G["sproto.core"] and require "lpeg" == lpeg and require "cjson" == cjson
+      and require "clientsocket" == clientsocket and require "app" == app and require "string" == string
+      and require "_G" == _G))"));
   EXPECT_EQ("2 pre module x", runLua(R"(
     package.preload.pre = function() return "pre" end
     return #package.searchers .. " " .. require "pre" .. " " .. package.searchers[2]("x")())"));
@@ -91,9 +92,8 @@ TEST_F(ScriptHostTest, OffersNoWayOutOfTheInterpreter) {
   for (const char* call : {"os.execute('echo x')", "io.open('x.txt', 'w')", "os.remove('x.txt')", "os.getenv('PATH')",
                            "package.loadlib('x.dll', '*')", "package.searchpath('x', '?.lua')", "dofile('x.lua')",
                            "loadfile('x.lua')", "debug.getinfo(1)", "require 'io'", "require 'debug'",
-                           "assert(load(string.dump(function() end)))"}) {
+                           "assert(load(string.dump(function() end)))"})
     EXPECT_EQ(0u, runLua(std::string(call) + " return 'ran'").rfind("ERROR: ", 0)) << call;
-  }
   EXPECT_EQ("number number 5 nil", runLua(R"(
     return type(os.time()) .. " " .. type(os.clock()) .. " " .. load("return x", "c", "b", {x = 5})() ..
       " " .. tostring(load("return x")()))"));

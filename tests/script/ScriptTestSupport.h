@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -47,10 +48,8 @@ public:
   Lines lines;
   // Lines holding `text`.
   int count(const std::string& text) const {
-    int n = 0;
-    for (const std::string& l : lines)
-      n += l.find(text) != std::string::npos;
-    return n;
+    return int(std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.find(text) != std::string::npos; }));
   }
   bool contains(const std::string& text) const { return count(text) > 0; }
   std::string all() const { return ::testing::PrintToString(lines); }
