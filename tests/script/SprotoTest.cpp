@@ -18,6 +18,7 @@ protected:
       sp = core.newproto(parser.parse [[
         .Ints { a 0 : integer }
         .Gap { a 0 : integer  e 5 : integer }
+        .Split { a 0 : integer  d 3 : integer }
         .Str { s 0 : string }
         .Arr { v 0 : *integer }
         .Flags { b 0 : *boolean  t 1 : boolean }
@@ -61,6 +62,8 @@ TEST_F(SprotoTest, EncodesExactBytes) {
       {"'Ints', {a = 3.0}", "01 00 08 00"},
       {"'Gap', {e = 1}", "02 00 09 00 04 00"},
       {"'Gap', {a = 1, e = 1}", "03 00 04 00 07 00 04 00"},
+      // Two fields whose tags span one more than their count are found by tag, not by place.
+      {"'Split', {d = 4}", "02 00 05 00 0A 00"},
       {"'Str', {s = ''}", "01 00 00 00 00 00 00 00"},
       {"'Str', {}", "00 00"},
       {"'Str', {s = 12}", "01 00 00 00 02 00 00 00 31 32"},
