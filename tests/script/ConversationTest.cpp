@@ -35,7 +35,6 @@ protected:
     if (!serverFolder.empty())
       qxtest::writeFile(serverFolder + "/stop", "stop\n");
     LuaScriptTestApi::reset();
-    LuaScriptTestApi::setQueryTimeout(60000);
   }
 
   // Runs the query against a server started with `arguments` (or against `port`); waits

@@ -43,9 +43,7 @@ protected:
       return "")"));
   }
 
-  void TearDown() override {
-    lua.eval("core.deleteproto(sp) return ''");
-  }
+  void TearDown() override { lua.eval("core.deleteproto(sp) return ''"); }
 
   qxtest::LuaTestState lua;
 };
