@@ -16,6 +16,7 @@
 #include "gui/TimerTable.h"
 #include "script/ClientSocketModule.h"
 #include "script/LuaSandbox.h"
+#include "script/LuaScriptTestApi.h"
 #include "script/NotifyRecord.h"
 #include "script/SocketDelayResumer.h"
 #include "script/SprotoCoreModule.h"
@@ -278,18 +279,19 @@ void LuaScript::resumeMainCoroutine() {
 }
 
 #ifdef QX_TEST_HOOKS
-void LuaScript::reset() {
+void LuaScriptTestApi::reset() {
+  LuaScript::Impl& impl = *LuaScript::instance().impl_;
   SocketDelayResumer::instance().cancel();
-  impl_->watchdog.stop();
-  lua_close(impl_->L);
-  impl_->openState();
-  impl_->resultRaised = false;
-  impl_->failedByHost = false;
+  impl.watchdog.stop();
+  lua_close(impl.L);
+  impl.openState();
+  impl.resultRaised = false;
+  impl.failedByHost = false;
 }
 
-void LuaScript::setQueryTimeout(unsigned milliseconds) { impl_->timeoutMs = milliseconds; }
+void LuaScriptTestApi::setQueryTimeout(unsigned milliseconds) { LuaScript::instance().impl_->timeoutMs = milliseconds; }
 
-void LuaScript::setLogHook(std::function<void(const std::string&)> hook) { g_logHook = std::move(hook); }
+void LuaScriptTestApi::setLogHook(std::function<void(const std::string&)> hook) { g_logHook = std::move(hook); }
 #endif
 
 void LuaScript::log(const std::string& text) {

@@ -5,7 +5,6 @@
 // the event "LuaScript" on which the update query's single result is raised as
 // "EVENT_NOTIFY" with a NotifyRecord. One per process, created on first use, kept until
 // the process ends. UI thread only.
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,12 +52,6 @@ private:
   LuaScript();
   // app.notify: raises the script's result.
   static int luaNotify(lua_State* L);
-#ifdef QX_TEST_HOOKS
-  // For tests: a fresh interpreter and query, a shorter time limit, a log watcher.
-  void reset();
-  void setQueryTimeout(unsigned milliseconds);
-  static void setLogHook(std::function<void(const std::string&)> hook);
-#endif
 
   std::unique_ptr<Impl> impl_;
 };

@@ -21,11 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool stuck = false;
   while (stream.size() - at >= 2) {
     const size_t len = size_t(uint8_t(stream[at])) << 8 | uint8_t(stream[at + 1]);
-    if (len > size_t(qx::PacketSplitter::kMaxPayload)) {
-      stuck = true;
-      break;
-    }
-    if (stream.size() - at < len + 2)
+    stuck = len > size_t(qx::PacketSplitter::kMaxPayload);
+    if (stuck || stream.size() - at < len + 2)
       break;
     expected.push_back(stream.substr(at + 2, len));
     at += len + 2;
@@ -45,12 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     splitter.received(int(n), [&](const char* payload, int len) { got.emplace_back(payload, size_t(len)); });
     fed += n;
   }
-  if (got != expected)
-    std::abort();
   // Only a packet that can never complete leaves the splitter without room.
-  if (splitter.room() == 0 && !stuck)
-    std::abort();
-  if (splitter.buffered() != int(fed - at) && !stuck)
+  if (got != expected || (!stuck && (splitter.room() == 0 || splitter.buffered() != int(fed - at))))
     std::abort();
   return 0;
 }

@@ -38,31 +38,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int gaps = 0;
     for (size_t i = 0; i < type.fields.size(); ++i) {
       const sproto::Field& f = type.fields[i];
-      if (i > 0 && f.tag <= type.fields[i - 1].tag)
+      if ((i > 0 && f.tag <= type.fields[i - 1].tag) || (f.kind == sproto::kStruct && !f.structType) ||
+          type.findField(f.tag) != &f)
         std::abort();
-      if (i > 0 && f.tag > type.fields[i - 1].tag + 1)
-        ++gaps;
-      if (f.kind == sproto::kStruct && !f.structType)
-        std::abort();
-      if (type.findField(f.tag) != &f)
-        std::abort();
+      gaps += i > 0 && f.tag > type.fields[i - 1].tag + 1;
     }
     if (type.maxn < int(type.fields.size()) + gaps)
       std::abort();
     // An empty value of every type, then the input itself read as that type.
     std::vector<uint8_t> buffer(4096);
     const int n = sproto::encode(type, buffer.data(), int(buffer.size()), encodeNothing, nullptr);
-    if (n >= 0) {
-      int depth = 0;
-      if (sproto::decode(type, buffer.data(), n, decodeAnything, &depth) != n)
-        std::abort();
-    }
     int depth = 0;
+    if (n >= 0 && sproto::decode(type, buffer.data(), n, decodeAnything, &depth) != n)
+      std::abort();
+    depth = 0;
     sproto::decode(type, data, int(size), decodeAnything, &depth);
   }
-  for (const sproto::Protocol& p : schema->protocols()) {
+  for (const sproto::Protocol& p : schema->protocols())
     if (schema->findProtocol(p.tag) == nullptr)
       std::abort();
-  }
   return 0;
 }

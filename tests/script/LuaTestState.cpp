@@ -17,9 +17,9 @@ LuaTestState::LuaTestState() : L_(luaL_newstate()) {
   luaL_requiref(L_, "lpeg", luaopen_lpeg, 1);
   luaL_requiref(L_, "cjson", luaopen_cjson, 1);
   lua_settop(L_, 0);
-  eval("package.path = [[" + std::string(QX_SOURCE_DIR) + "/resources/scripts/?.lua]] return ''");
-  // The bytes of a string as hex, for exact comparisons.
-  eval("function hex(s) return (s:gsub('.', function(c) return string.format('%02X ', c:byte()) end)"
+  // The script set on the path; the bytes of a string as hex, for exact comparisons.
+  eval("package.path = [[" + std::string(QX_SOURCE_DIR) + "/resources/scripts/?.lua]] "
+       "function hex(s) return (s:gsub('.', function(c) return string.format('%02X ', c:byte()) end)"
        ":gsub(' $', '')) end return ''");
 }
 
@@ -35,11 +35,8 @@ std::string eval(lua_State* L, const std::string& chunk) {
     const char* msg = lua_tostring(L, -1);
     std::string m = msg ? msg : "(no message)";
     // Errors raised for a chunk carry its position ("test:3: "); tests compare the text.
-    if (m.compare(0, 5, "test:") == 0) {
-      const size_t end = m.find(": ", 5);
-      if (end != std::string::npos)
-        m.erase(0, end + 2);
-    }
+    if (m.rfind("test:", 0) == 0 && m.find(": ", 5) != std::string::npos)
+      m.erase(0, m.find(": ", 5) + 2);
     out = "ERROR: " + m;
   } else {
     size_t n = 0;

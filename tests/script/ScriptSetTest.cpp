@@ -16,12 +16,15 @@ protected:
       parser = require "sprotoparser"
       sproto = require "sproto"
       proto = require "proto"
+      client = sproto.new(proto.s2c):host "package"
+      send = client:attach(sproto.new(proto.c2s))
+      server = sproto.new(proto.c2s):host "package"
       return "")"));
   }
   qxtest::LuaTestState lua;
 };
 
-TEST_F(ScriptSetTest, CompilerResolvesNamesAndKeys) {
+TEST_F(ScriptSetTest, CompilerResolvesNamesAndReportsErrors) {
   // Nested types first, then the enclosing scopes, then the top level.
   EXPECT_EQ("7 9 x", lua.eval(R"(
     local sp = sproto.parse [[
@@ -36,9 +39,7 @@ TEST_F(ScriptSetTest, CompilerResolvesNamesAndKeys) {
     local t = sp:decode("Outer", sp:encode("Outer", {m = {a = {w = 7}, b = {{k = "x"}}}}))
     local u = sp:decode("Inner", sp:encode("Inner", {v = 9}))
     return t.m.a.w .. " " .. u.v .. " " .. t.m.b.x.k)"));
-}
-
-TEST_F(ScriptSetTest, CompilerReportsErrors) {
+  // Its errors, with the line and the name of the text.
   const std::pair<const char*, const char*> cases[] = {
       {".A { a 0 : integer\n a 1 : integer }", "redefine a in type A"},
       {".A { a 0 : integer\n b 0 : integer }", "redefine tag 0 in type A"},
@@ -51,53 +52,45 @@ TEST_F(ScriptSetTest, CompilerReportsErrors) {
       {".K { n 0 : integer }\n.A { a 0 : *K(m) }", "Invalid map index :m"},
       {".A { a 0 : integer }\n\n# note\n.B { b : integer }", "syntax error at [=text] line (4)"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(std::string("ERROR: ") + c.second,
-              lua.eval(std::string("return parser.parse([[") + c.first + "]])"))
-        << c.first;
-  }
+  for (const auto& [text, error] : cases)
+    EXPECT_EQ(std::string("ERROR: ") + error, lua.eval(std::string("return parser.parse([[") + text + "]])")) << text;
   EXPECT_EQ("ERROR: syntax error at [mine] line (1)", lua.eval("return parser.parse('.A {', 'mine')"));
 }
 
+// Each row: a chunk and the string it returns, or "ERROR: message"; rows run in order.
 TEST_F(ScriptSetTest, HostBuildsAndDispatchesMessages) {
-  // The heartbeat with session 1: header type 2, session 1, no body.
-  EXPECT_EQ("15 02 06 04", lua.eval(R"(
-    client = sproto.new(proto.s2c):host "package"
-    send = client:attach(sproto.new(proto.c2s))
-    return hex(send("heartbeat", nil, 1)))"));
-  // The query with session 2, packed: header type 1 session 2, then phone_plat 2,
-  // "1.0.0.1" twice and "test". The server side of the same schema answers; the client
-  // matches sessions.
-  EXPECT_EQ("55 02 04 06 04 01 06 F1 07 31 2E 30 2E 8F 30 2E 31 07 31 7F 2E 30 2E 30 2E 31 04 3C 74 65 73 74|"
-            "REQUEST get_update_info 2 1.0.0.1 test|RESPONSE 2 4 nil|RESPONSE 1 nil", lua.eval(R"(
-    local server = sproto.new(proto.c2s):host "package"
-    local msg = send("get_update_info", {phone_plat = 2, client_version = "1.0.0.1",
-      res_version = "1.0.0.1", login_channel = "test"}, 2)
-    local kind, name, req, respond = server:dispatch(msg)
-    local first = table.concat({kind, name, req.phone_plat, req.client_version, req.login_channel}, " ")
-    local k2, s2, r2 = client:dispatch(respond({error_code = 4}))
-    local k3, s3, r3 = client:dispatch(server:dispatch(send("heartbeat", nil, 1)) and
-      select(4, server:dispatch(send("heartbeat", nil, 1)))())
-    return hex(msg) .. "|" .. first .. "|" .. k2 .. " " .. s2 .. " " .. r2.error_code .. " " .. tostring(r2.attach_msg)
-      .. "|" .. k3 .. " " .. s3 .. " " .. tostring(r3))"));
-  EXPECT_EQ("ERROR: Unknown session", lua.eval(R"(
-    local server = sproto.new(proto.c2s):host "package"
-    local _, _, _, respond = server:dispatch(send("get_update_info", {}, 9))
-    client:dispatch(respond({}))
-    return client:dispatch(respond({})))"));
-  EXPECT_EQ("ERROR: session not found",
-            lua.eval("return client:dispatch(core.pack(core.encode(client.__package, {})))"));
-  // The client's schema has no server requests.
-  EXPECT_EQ("ERROR: 3 not found",
-            lua.eval("return client:dispatch(core.pack(core.encode(client.__package, {type = 3})))"));
-  EXPECT_EQ("ERROR: nope not found", lua.eval("return send('nope')"));
-  EXPECT_EQ("ERROR: type not found", lua.eval("return sproto.new(proto.c2s):encode('nope', {})"));
-  EXPECT_NE(std::string::npos, lua.eval("return sproto.new(parser.parse '.x { }'):host()")
-                                  .find("type package not found"));
-  EXPECT_EQ("ERROR: Invalid type", lua.eval("return sproto.new(proto.c2s):default('unit_test', 'X')"));
-  EXPECT_EQ("0 ", lua.eval(R"(
-    local d = sproto.new(proto.c2s):default("get_update_info", "RESPONSE")
-    return d.error_code .. " " .. d.attach_msg)"));
+  const std::pair<const char*, const char*> rows[] = {
+      // The heartbeat with session 1: header type 2, session 1, no body.
+      {"return hex(send('heartbeat', nil, 1))", "15 02 06 04"},
+      // The query with session 2, packed: header type 1 session 2, then phone_plat 2,
+      // "1.0.0.1" twice and "test".
+      {"query = send('get_update_info', {phone_plat = 2, client_version = '1.0.0.1', res_version = '1.0.0.1', "
+       "login_channel = 'test'}, 2) return hex(query)",
+       "55 02 04 06 04 01 06 F1 07 31 2E 30 2E 8F 30 2E 31 07 31 7F 2E 30 2E 30 2E 31 04 3C 74 65 73 74"},
+      // The server side of the same schema reads it and answers; the client matches sessions.
+      {"local kind, name, req, respond = server:dispatch(query) answer = respond "
+       "return table.concat({kind, name, req.phone_plat, req.client_version, req.login_channel}, ' ')",
+       "REQUEST get_update_info 2 1.0.0.1 test"},
+      {"local k, s, r = client:dispatch(answer({error_code = 4})) "
+       "return k .. s .. r.error_code .. tostring(r.attach_msg)", "RESPONSE24nil"},
+      {"local k, s, r = client:dispatch(select(4, server:dispatch(send('heartbeat', nil, 1)))()) "
+       "return k .. s .. tostring(r)", "RESPONSE1nil"},
+      // An answered session is forgotten.
+      {"return client:dispatch(answer({}))", "ERROR: Unknown session"},
+      {"return client:dispatch(core.pack(core.encode(client.__package, {})))", "ERROR: session not found"},
+      // The client's schema has no server requests.
+      {"return client:dispatch(core.pack(core.encode(client.__package, {type = 3})))", "ERROR: 3 not found"},
+      {"return send('nope')", "ERROR: nope not found"},
+      {"return sproto.new(proto.c2s):encode('nope', {})", "ERROR: type not found"},
+      // Without its position in the script set.
+      {"return (select(2, pcall(sproto.host, sproto.new(parser.parse '.x { }'))):gsub('^.*: ', ''))",
+       "type package not found"},
+      {"return sproto.new(proto.c2s):default('unit_test', 'X')", "ERROR: Invalid type"},
+      {"local d = sproto.new(proto.c2s):default('get_update_info', 'RESPONSE') return d.error_code .. d.attach_msg",
+       "0"},
+  };
+  for (const auto& [chunk, result] : rows)
+    EXPECT_EQ(result, lua.eval(chunk)) << chunk;
 }
 
 } // namespace

@@ -6,37 +6,37 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "gui/EventListener.h"
 #include "script/LuaScript.h"
+#include "script/LuaScriptTestApi.h"
 #include "script/NotifyRecord.h"
-#include "tests/script/LuaScriptTestApi.h"
 #include "tests/script/LuaTestState.h"
 #include "tests/support/MessagePump.h"
 
 namespace qxtest {
 
+using Lines = std::vector<std::string>;
+
 // Runs a chunk in the host's interpreter; one string result, or "ERROR: message".
 inline std::string runLua(const std::string& chunk) { return eval(LuaScript::instance().state(), chunk); }
 
-struct NotifyCopy {
-  std::string text;  // "kind|url|md5|size|version"
-  EventArg length = 0;
-};
-
-// Connected to the host's "LuaScript" event for its lifetime.
+// Connected to the host's "LuaScript" event for its lifetime: each record as
+// "kind|url|md5|size|version".
 class NotifyRecorder : public EventListener {
 public:
   NotifyRecorder() { LuaScript::instance().event().connect(this); }
-  std::vector<NotifyCopy> records;
+  Lines records;
   void onEvent(const char* eventName, const char* type, EventArg arg1, EventArg arg2) override {
     if (std::strcmp(eventName, "LuaScript") != 0 || std::strcmp(type, "EVENT_NOTIFY") != 0)
       return;
     const auto* r = reinterpret_cast<const NotifyRecord*>(arg1);
-    records.push_back({std::string(r->kind) + "|" + r->url + "|" + r->md5 + "|" + r->size + "|" + r->version, arg2});
+    records.push_back(std::string(r->kind) + "|" + r->url + "|" + r->md5 + "|" + r->size + "|" + r->version);
+    EXPECT_EQ(sizeof(NotifyRecord), arg2) << "the record's length";
   }
 };
 
@@ -45,13 +45,11 @@ class LogCapture {
 public:
   LogCapture() { LuaScriptTestApi::setLogHook([this](const std::string& line) { lines.push_back(line); }); }
   ~LogCapture() { LuaScriptTestApi::setLogHook(nullptr); }
-  std::vector<std::string> lines;
+  Lines lines;
   // Lines holding `text`.
   int count(const std::string& text) const {
-    int n = 0;
-    for (const std::string& l : lines)
-      n += l.find(text) != std::string::npos;
-    return n;
+    return int(std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.find(text) != std::string::npos; }));
   }
   bool contains(const std::string& text) const { return count(text) > 0; }
   std::string all() const { return ::testing::PrintToString(lines); }
@@ -63,11 +61,9 @@ public:
 class LoopbackPeer {
 public:
   explicit LoopbackPeer(int backlog = 4) {
-    static const bool started = [] {
-      WSADATA data;
-      return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    (void)started;
+    // Counted by the system: each peer starts Windows Sockets once more.
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
     listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
