@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -335,10 +336,8 @@ TEST(AsyncWinHttpPost, ProgressUnitsAndEndMessage) {
   ASSERT_TRUE(qxtest::settle());
   ASSERT_EQ(g_posted.size(), std::size(cases));
   for (size_t i = 0; i < g_posted.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(g_posted[i].message, cases[i].posted.message);
-    EXPECT_EQ(g_posted[i].wParam, cases[i].posted.wParam);
-    EXPECT_EQ(g_posted[i].lParam, cases[i].posted.lParam);
+    const Posted &got = g_posted[i], &want = cases[i].posted;
+    EXPECT_EQ(std::tie(got.message, got.wParam, got.lParam), std::tie(want.message, want.wParam, want.lParam)) << i;
   }
 }
 

@@ -89,32 +89,23 @@ TEST_F(SystemProxyTest, FixedProxyCarriesTheDownloadExceptForBypassedHosts) {
   EXPECT_EQ(proxied("/package.bin"), before + 1);
 }
 
-TEST_F(SystemProxyTest, ConfigurationScriptIsAskedForEachUrl) {
-  g_settings.scriptUrl = wide(qxtest::env("QX_HTTP_BASE")) + L"/proxy.pac";
-  g_settings.proxy = L"127.0.0.1:1";  // only when the script does not answer
-  SystemProxy choice(testSettings);
-  const SystemProxy::Route route = choice.routeFor(proxiedUrl);
-  EXPECT_EQ(route.kind, Kind::kProxy);
-  EXPECT_EQ(route.proxy, proxy);
-  EXPECT_EQ(choice.routeFor(wide(qxtest::env("QX_HTTP_BASE")) + L"/package.bin").kind, Kind::kDirect);
-}
-
-TEST_F(SystemProxyTest, WithoutAnAnswerTheFixedProxyElseTheSessionsOwnSettingServes) {
-  SystemProxy nothingSet(testSettings);
-  EXPECT_EQ(nothingSet.routeFor(proxiedUrl).kind, Kind::kSystem);
-
-  // Nothing to detect on this network, and a script that is not there.
-  g_settings.autoDetect = true;
-  g_settings.scriptUrl = wide(qxtest::env("QX_HTTP_BASE")) + L"/no-such.pac";
-  SystemProxy unanswered(testSettings);
-  EXPECT_EQ(unanswered.routeFor(proxiedUrl).kind, Kind::kSystem);
-  g_settings.proxy = proxy;
-  SystemProxy fixedAfterAll(testSettings);
-  EXPECT_EQ(fixedAfterAll.routeFor(proxiedUrl).proxy, proxy);
-
-  g_readable = false;
-  SystemProxy unreadable(testSettings);
-  EXPECT_EQ(unreadable.routeFor(proxiedUrl).kind, Kind::kSystem);
+// A configuration script is asked for each address, the fixed proxy serving only when it
+// does not answer; without an answer (nothing set, nothing to detect on this network, a
+// script that is not there, settings that cannot be read) the session's own setting serves.
+TEST_F(SystemProxyTest, ScriptElseFixedProxyElseTheSessionsOwnSetting) {
+  const std::wstring base = wide(qxtest::env("QX_HTTP_BASE"));
+  const auto route = [](const SystemProxy::UserSettings& settings, const std::wstring& url, bool readable = true) {
+    g_settings = settings;
+    g_readable = readable;
+    return SystemProxy(testSettings).routeFor(url);
+  };
+  const SystemProxy::UserSettings script{false, base + L"/proxy.pac", L"127.0.0.1:1", L""};
+  EXPECT_EQ(route(script, proxiedUrl).proxy, proxy);
+  EXPECT_EQ(route(script, base + L"/package.bin").kind, Kind::kDirect);
+  EXPECT_EQ(route({}, proxiedUrl).kind, Kind::kSystem);
+  EXPECT_EQ(route({true, base + L"/no-such.pac", L"", L""}, proxiedUrl).kind, Kind::kSystem);
+  EXPECT_EQ(route({true, base + L"/no-such.pac", proxy, L""}, proxiedUrl).proxy, proxy);
+  EXPECT_EQ(route({false, L"", proxy, L""}, proxiedUrl, false).kind, Kind::kSystem);
 }
 
 TEST_F(SystemProxyTest, AProxyThatCannotBeReachedGivesWayToADirectConnection) {
