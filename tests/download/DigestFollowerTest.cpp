@@ -31,11 +31,6 @@ bool eventually(F done) {
 
 class DigestFollowerTest : public testing::Test {
 protected:
-  void SetUp() override {
-    path_ = qxtest::scratchFolder("follower") + "/package.bin";
-    wide_ = std::wstring(path_.begin(), path_.end());
-  }
-
   static void onReady(void* context) { ++static_cast<DigestFollowerTest*>(context)->readyCalls_; }
 
   void start(std::int64_t onDisk, std::int64_t size) { follower_.start(wide_, onDisk, size, &onReady, this); }
@@ -49,8 +44,8 @@ protected:
     return eventually([&] { return follower_.ready(); });
   }
 
-  std::string path_;
-  std::wstring wide_;
+  const std::string path_ = qxtest::scratchFolder("follower") + "/package.bin";
+  const std::wstring wide_{path_.begin(), path_.end()};
   std::atomic<int> readyCalls_{0};
   DigestFollower follower_;
 };
