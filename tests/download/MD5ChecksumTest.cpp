@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,12 +16,6 @@
 #include <future>
 
 namespace {
-
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
 
 struct RfcCase {
   const char* input;
@@ -131,7 +124,7 @@ TEST(MD5Checksum, RandomFilesMatchMd5sum) {
   int checked = 0;
   for (std::string digest, name; sums >> digest >> name; ++checked) {
     CMD5Checksum md5;
-    EXPECT_EQ(md5.digestFile(qxtest::hostPath(dir + "/" + name)), upper(digest)) << name;
+    EXPECT_EQ(md5.digestFile(qxtest::hostPath(dir + "/" + name)), digest) << name;
   }
   EXPECT_GE(checked, 12);
 }

@@ -16,7 +16,8 @@ for size in 1 55 56 63 64 65 $((4 * mib - 1)) $((4 * mib)) $((4 * mib + 1)) $((8
 done
 # Past 512 MiB the low word of the bit count wraps: sparse zeros cost no disk.
 truncate -s $((512 * mib + 3)) "$dir/zeros.bin" || exit 1
-(cd "$dir" && md5sum random-*.bin zeros.bin >SUMS) || exit 1
+# In uppercase, as CMD5Checksum gives them.
+(cd "$dir" && md5sum random-*.bin zeros.bin | sed 's/^[0-9a-f]*/\U&/' >SUMS) || exit 1
 # Past 4 GiB a 32-bit size wraps: a sparse file costs no disk.
 truncate -s $((4 * 1024 * mib)) "$dir/sparse-4g.bin" && printf 'tail bytes' >>"$dir/sparse-4g.bin" || exit 1
 export QX_MD5_CASES=$dir
