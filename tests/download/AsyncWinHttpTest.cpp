@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -106,8 +107,12 @@ protected:
   std::int64_t size() const { return static_cast<std::int64_t>(source_.size()); }
   std::string infoText() const { return std::to_string(source_.size()) + sourceMd5_; }
 
-  // A partial target of n source bytes with the side file of this package.
+  // A partial target of n source bytes with the side file of this package; npos: neither.
   void leavePartial(size_t n) {
+    DeleteFileA(target_.c_str());
+    DeleteFileA((target_ + ".info").c_str());
+    if (n == std::string::npos)
+      return;
     ASSERT_TRUE(qxtest::writeFile(target_, source_.substr(0, n)));
     ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
   }
@@ -183,117 +188,84 @@ protected:
     }
   }
 
-  void expectComplete(const Outcome& out) {
+  TestWindow window_;
+  std::string base_, odd_, source_, sourceMd5_, target_;
+};
+
+// A complete target sends no request; a fresh download asks for no range; a matching side
+// file continues with a range, also from a server that sends no Content-Length (the
+// chunked body's end tells where it ends). An unannounced size is the simulation's.
+TEST_F(AsyncWinHttpTest, EachRequestAsksForWhatIsMissing) {
+  const struct {
+    size_t partial;  // npos: no target, no side file
+    std::string url;
+    const char* log;
+    Lines lines;
+  } cases[] = {
+      {source_.size(), base_ + "/package.bin", kNginx, {}},
+      {std::string::npos, base_ + "/package.bin", kNginx, {"/package.bin \"-\" 200"}},
+      {1234567, base_ + "/package.bin", kNginx, {"/package.bin \"bytes=1234567-\" 206"}},
+      {1234567, odd_ + "/chunked/package.bin", kOdd, {"/chunked/package.bin bytes=1234567-"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url + " after " + std::to_string(c.partial));
+    leavePartial(c.partial);
+    Outcome out;
+    EXPECT_EQ(requests(c.log, c.lines.size(), [&] { out = runPackage(c.url); }), c.lines);
     expectWellFormed(out, size());
     EXPECT_FALSE(out.failed) << std::string(out.failureText.begin(), out.failureText.end());
     EXPECT_EQ(ended(out.posted), std::make_pair(size(), size()));
     EXPECT_TRUE(qxtest::readFile(target_) == source_) << "target differs from the source";
     EXPECT_EQ(out.digest, qxtest::digestOf(source_)) << "the digest that followed the file";
     EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
+    EXPECT_EQ(out.sent, !c.lines.empty());
+    EXPECT_EQ(out.posted.size() == 2, c.lines.empty()) << "the end at once, then the digest; else progress first";
   }
+}
 
-  static void expectFailedWithNothing(const Outcome& out) {
+// An answer no retry changes, or a disk that refuses a step, ends the transfer at once
+// with the call and its error, never complete, and leaves the file and its side file as
+// they were: a missing file, an address WinHTTP cannot read (no request at all), a write
+// to a full disk (with-servers.sh links the target to the Linux device that refuses every
+// write with ENOSPC) and a flush (refused through PackageFile's hook). Which statuses are
+// final is RetrySchedule's; wrong answers (a portal's page, a wrong range) are the
+// simulation's.
+TEST_F(AsyncWinHttpTest, RefusedAnswerOrDiskStepEndsAtOnce) {
+  static const wchar_t* refused;
+  PackageFile::setStepHook([](const wchar_t* call) { return !refused || std::wcscmp(call, refused) != 0; });
+  const struct {
+    std::string url, target;
+    size_t partial;
+    const wchar_t* refused;
+    const wchar_t* text;
+  } cases[] = {
+      {base_ + "/missing.bin", target_, 4096, nullptr, L"WinHttpQueryHeaders: HTTP status 404"},
+      {"not a url", target_, 0, nullptr, L"WinHttpCrackURL failed with error 12006"},
+      {base_ + "/package.bin", qxtest::hostPath(qxtest::env("QX_FULL_TARGET")), 0, nullptr,
+       L"WriteFile failed with error 112"},
+      {base_ + "/package.bin", target_, 0, L"FlushFileBuffers", L"FlushFileBuffers failed with error 29"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url + " to " + c.target);
+    target_ = c.target;
+    refused = c.refused;
+    if (c.partial)
+      leavePartial(c.partial);
+    else
+      ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
+    const Outcome out = runPackage(c.url);
+    EXPECT_EQ(out.sent, c.url != "not a url");
     expectWellFormed(out, -1);
     EXPECT_TRUE(out.failed);
     EXPECT_EQ(ended(out.posted).first, 0);
     // The digest may have followed every byte by then; it is not reported.
     EXPECT_EQ(out.posted.back().message, AsyncWinHttp::kDoneMessage) << "no digest";
-  }
-
-  TestWindow window_;
-  std::string base_, odd_, source_, sourceMd5_, target_;
-};
-
-// The complete target sends no request: the one the server logs is the fresh download's
-// that follows it, which asks for no range and writes the side file.
-TEST_F(AsyncWinHttpTest, CompleteTargetSendsNoRequestAndAFreshDownloadNoRange) {
-  leavePartial(source_.size());
-  Outcome complete, fresh;
-  EXPECT_EQ(requests(kNginx, 1, [&] {
-              complete = runPackage(base_ + "/package.bin");
-              DeleteFileA(target_.c_str());
-              DeleteFileA((target_ + ".info").c_str());
-              fresh = runPackage(base_ + "/package.bin");
-            }),
-            Lines{"/package.bin \"-\" 200"});
-  EXPECT_FALSE(complete.sent);
-  expectComplete(complete);
-  EXPECT_EQ(complete.posted.size(), 2u) << "the end at once, then the digest";
-  EXPECT_TRUE(fresh.sent);
-  expectComplete(fresh);
-  EXPECT_GT(fresh.posted.size(), 2u) << "progress before the end";
-}
-
-// A matching side file continues with a range, also from a server that sends no
-// Content-Length (the chunked body's end tells where it ends). An unannounced size is
-// the simulation's.
-TEST_F(AsyncWinHttpTest, MatchingSideFileContinuesWithRange) {
-  const struct {
-    std::string url;
-    const char* log;
-    std::string line;
-  } cases[] = {
-      {base_ + "/package.bin", kNginx, "/package.bin \"bytes=1234567-\" 206"},
-      {odd_ + "/chunked/package.bin", kOdd, "/chunked/package.bin bytes=1234567-"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.url);
-    leavePartial(1234567);
-    Outcome out;
-    EXPECT_EQ(requests(c.log, 1, [&] { out = runPackage(c.url); }), Lines{c.line});
-    expectComplete(out);
-  }
-}
-
-// An answer no retry changes fails at once, with one request, and leaves the file and
-// its side file as they were: a portal's page for a range request, a missing file, and
-// an address WinHTTP cannot read (no request at all). Which statuses are final is
-// RetrySchedule's; other wrong answers are the simulation's.
-TEST_F(AsyncWinHttpTest, RefusedAnswerFailsAtOnceAndLeavesTheFile) {
-  const struct {
-    std::string url;
-    size_t partial;
-    const wchar_t* text;
-  } cases[] = {
-      {odd_ + "/portal/package.bin", 4096, L"WinHttpQueryHeaders: HTTP status 200 of 47 bytes for a range request"},
-      {base_ + "/missing.bin", 0, L"WinHttpQueryHeaders: HTTP status 404"},
-      {"not a url", 0, L"WinHttpCrackURL failed with error 12006"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.url);
-    leavePartial(c.partial);
-    const Outcome out = runPackage(c.url);
-    EXPECT_EQ(out.sent, c.url != "not a url");
-    expectFailedWithNothing(out);
-    EXPECT_EQ(out.posted.size(), 1u) << "the end alone: no progress, no wait to try again";
     EXPECT_EQ(out.failureText, c.text);
-    EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, c.partial));
     EXPECT_EQ(qxtest::readFile(target_ + ".info"), infoText());
-  }
-}
-
-// The disk's refusals end the transfer with the call and its error, never complete: a
-// write to a full disk (with-servers.sh links the target to the Linux device that
-// refuses every write with ENOSPC) and a flush (refused through PackageFile's hook).
-TEST_F(AsyncWinHttpTest, DiskFaultsEndTheTransfer) {
-  static const wchar_t* refused;
-  PackageFile::setStepHook([](const wchar_t* call) { return !refused || std::wcscmp(call, refused) != 0; });
-  const struct {
-    std::string target;
-    const wchar_t* refused;
-    const wchar_t* text;
-  } cases[] = {
-      {qxtest::hostPath(qxtest::env("QX_FULL_TARGET")), nullptr, L"WriteFile failed with error 112"},
-      {target_, L"FlushFileBuffers", L"FlushFileBuffers failed with error 29"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.target);
-    target_ = c.target;
-    refused = c.refused;
-    ASSERT_TRUE(qxtest::writeFile(target_ + ".info", infoText()));
-    const Outcome out = runPackage(base_ + "/package.bin");
-    expectFailedWithNothing(out);
-    EXPECT_EQ(out.failureText, c.text);
+    if (c.partial) {
+      EXPECT_EQ(out.posted.size(), 1u) << "the end alone: no progress, no wait to try again";
+      EXPECT_TRUE(qxtest::readFile(target_) == source_.substr(0, c.partial));
+    }
   }
 }
 
@@ -364,10 +336,8 @@ TEST(AsyncWinHttpPost, ProgressUnitsAndEndMessage) {
   ASSERT_TRUE(qxtest::settle());
   ASSERT_EQ(g_posted.size(), std::size(cases));
   for (size_t i = 0; i < g_posted.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(g_posted[i].message, cases[i].posted.message);
-    EXPECT_EQ(g_posted[i].wParam, cases[i].posted.wParam);
-    EXPECT_EQ(g_posted[i].lParam, cases[i].posted.lParam);
+    const Posted &got = g_posted[i], &want = cases[i].posted;
+    EXPECT_EQ(std::tie(got.message, got.wParam, got.lParam), std::tie(want.message, want.wParam, want.lParam)) << i;
   }
 }
 

@@ -8,23 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <future>
-#include <sstream>
-#include <vector>
 
 namespace {
-
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
 
 struct RfcCase {
   const char* input;
@@ -123,7 +114,8 @@ TEST(MD5Checksum, FileShorterThanItsSizeEndsAtTheEmptyRead) {
 }
 
 // Files from md5sum-cases.sh: lengths around the padding and one and two 4 MiB chunks,
-// and larger ones.
+// larger ones, and zeros past 512 MiB, where the low word of the bit count carries into
+// the high word.
 TEST(MD5Checksum, RandomFilesMatchMd5sum) {
   const std::string dir = qxtest::env("QX_MD5_CASES");
   if (dir.empty()) GTEST_SKIP() << "run through md5sum-cases.sh";
@@ -132,9 +124,9 @@ TEST(MD5Checksum, RandomFilesMatchMd5sum) {
   int checked = 0;
   for (std::string digest, name; sums >> digest >> name; ++checked) {
     CMD5Checksum md5;
-    EXPECT_EQ(md5.digestFile(qxtest::hostPath(dir + "/" + name)), upper(digest)) << name;
+    EXPECT_EQ(md5.digestFile(qxtest::hostPath(dir + "/" + name)), digest) << name;
   }
-  EXPECT_GE(checked, 11);
+  EXPECT_GE(checked, 12);
 }
 
 // The reader behind every digest takes sizes and positions past 4 GiB whole.
@@ -149,25 +141,6 @@ TEST(MD5Checksum, ReaderSizeAndPositionPast4GiB) {
   char tail[16] = {};
   EXPECT_EQ(file.read(tail, sizeof tail), 10u);
   EXPECT_EQ(std::string(tail), "tail bytes");
-}
-
-// More than 2^32 bits: the low word of the bit count carries into the high word.
-TEST(MD5Checksum, BitCountCarriesPast512MiB) {
-  const std::string reference = qxtest::env("QX_MD5_ZEROS");
-  if (reference.empty()) GTEST_SKIP() << "run through md5sum-cases.sh";
-  std::istringstream fields(reference);
-  size_t size = 0;
-  std::string digest;
-  fields >> size >> digest;
-  ASSERT_GT(size, size_t(512) << 20);
-  const std::vector<char> zeros(1 << 20, 0);
-  CMD5Checksum md5;
-  for (size_t left = size; left > 0;) {
-    const size_t n = std::min(left, zeros.size());
-    md5.update(zeros.data(), n);
-    left -= n;
-  }
-  EXPECT_EQ(CMD5Checksum::toHex(md5.finish()), upper(digest));
 }
 
 } // namespace

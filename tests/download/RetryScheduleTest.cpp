@@ -15,51 +15,41 @@ struct FakeTime {
   RetrySchedule schedule{[this] { return nowMs; }, [this] { return random; }};
 };
 
-using Delays = std::vector<std::optional<std::int64_t>>;
+// Failures in a row on one schedule, each after `laterMs` (and a new byte when
+// `progressed`), with its random draw and Retry-After (-1: none), and the delay it gives.
+struct Failure {
+  std::optional<std::int64_t> delay;
+  double random = 0.5;
+  std::int64_t retryAfter = -1;
+  std::int64_t laterMs = 0;
+  bool progressed = false;
+};
 
-Delays failures(RetrySchedule& schedule, int count) {
-  Delays out;
-  for (int i = 0; i < count; ++i) out.push_back(schedule.failed());
-  return out;
-}
-
-TEST(RetrySchedule, DoublesFromOneSecondToTheCapAndGivesUpAfterEightAttemptsWithoutProgress) {
-  FakeTime t;
-  EXPECT_EQ(failures(t.schedule, 8),
-            (Delays{1000, 2000, 4000, 8000, 16000, 30000, 30000, std::nullopt}));
-}
-
-TEST(RetrySchedule, JitterStaysWithinAQuarterEitherWay) {
-  FakeTime t;
-  t.random = 0.0;
-  EXPECT_EQ(t.schedule.failed(), 750);
-  t.random = 0.999999;
-  EXPECT_EQ(t.schedule.failed(), 2500);
-  for (int i = 0; i < 3; ++i) t.schedule.failed();
-  t.random = 0.0;
-  EXPECT_EQ(t.schedule.failed(), 22500);  // the cap varies too
-}
-
-TEST(RetrySchedule, TenMinutesWithoutANewByteSpendTheBudget) {
-  FakeTime t;
-  t.nowMs += RetrySchedule::kTimeWithoutProgressMs - 1;
-  EXPECT_EQ(t.schedule.failed(), 1000);
-  t.nowMs += 1;
-  EXPECT_EQ(t.schedule.failed(), std::nullopt);
-
-  FakeTime u;
-  u.nowMs += 9 * 60000;
-  u.schedule.progressed();
-  u.nowMs += 9 * 60000;  // 18 minutes from the start, 9 from the last byte
-  EXPECT_EQ(u.schedule.failed(), 1000);
-}
-
-TEST(RetrySchedule, RetryAfterIsAFloorUpToFiveMinutes) {
-  FakeTime t;
-  EXPECT_EQ(t.schedule.failed(2000), 2000);
-  EXPECT_EQ(t.schedule.failed(0), 2000);        // the backoff still applies
-  EXPECT_EQ(t.schedule.failed(3600000), 300000);
-  EXPECT_EQ(t.schedule.failed(-5), 8000);
+TEST(RetrySchedule, BackoffJitterRetryAfterAndTheBudget) {
+  const std::int64_t budget = RetrySchedule::kTimeWithoutProgressMs;
+  const std::vector<Failure> schedules[] = {
+      // Doubles from a second to the cap; gives up after eight attempts without progress.
+      {{1000}, {2000}, {4000}, {8000}, {16000}, {30000}, {30000}, {std::nullopt}},
+      // Jitter stays within a quarter either way, also on the cap.
+      {{750, 0.0}, {2500, 0.999999}, {4000}, {8000}, {16000}, {22500, 0.0}},
+      // Retry-After is a floor up to five minutes; the backoff still applies.
+      {{2000, 0.5, 2000}, {2000, 0.5, 0}, {300000, 0.5, 3600000}, {8000, 0.5, -5}},
+      // Ten minutes without a new byte spend the budget.
+      {{1000, 0.5, -1, budget - 1}, {std::nullopt, 0.5, -1, 1}},
+      // 18 minutes from the start, 9 from the last byte.
+      {{1000, 0.5, -1, 9 * 60000, true}, {2000, 0.5, -1, 9 * 60000}},
+  };
+  for (const auto& failures : schedules) {
+    FakeTime t;
+    for (const Failure& f : failures) {
+      SCOPED_TRACE(testing::Message() << (&failures - schedules) << "/" << (&f - failures.data()));
+      t.nowMs += f.laterMs;
+      if (f.progressed)
+        t.schedule.progressed();
+      t.random = f.random;
+      EXPECT_EQ(f.retryAfter == -1 ? t.schedule.failed() : t.schedule.failed(f.retryAfter), f.delay);
+    }
+  }
 }
 
 TEST(RetrySchedule, TimeoutsThrottlingAndServerErrorsAreTransientOtherClientErrorsFinal) {

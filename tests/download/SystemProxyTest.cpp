@@ -23,21 +23,18 @@ bool testSettings(SystemProxy::UserSettings& settings) {
 
 std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// The status of one synchronous GET on a session set up as the downloader sets up its
-// own, after reading the whole body; 0 when no answer came.
-DWORD fetch(const SystemProxy::Route& route, const std::wstring& url) {
+// The status of one synchronous GET of the package from the package server's second
+// address, on a session set up as the downloader sets up its own, after reading the whole
+// body; 0 when no answer came.
+DWORD fetch(const SystemProxy::Route& route) {
+  const std::string base = qxtest::env("QX_PROXIED_BASE");
+  const auto port = static_cast<INTERNET_PORT>(std::stoi(base.substr(base.rfind(':') + 1)));
   DWORD status = 0;
   HINTERNET session = SystemProxy::openSession(L"proxy test", 0, route);
   EXPECT_NE(session, nullptr);
-  wchar_t host[256] = {};
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = 256;
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
   HINTERNET connection = nullptr, request = nullptr;
-  if (WinHttpCrackUrl(url.c_str(), 0, 0, &parts) && (connection = WinHttpConnect(session, host, parts.nPort, 0)) &&
-      (request = WinHttpOpenRequest(connection, L"GET", parts.lpszUrlPath, nullptr, WINHTTP_NO_REFERER,
+  if ((connection = WinHttpConnect(session, L"127.0.0.2", port, 0)) &&
+      (request = WinHttpOpenRequest(connection, L"GET", L"/package.bin", nullptr, WINHTTP_NO_REFERER,
                                     WINHTTP_DEFAULT_ACCEPT_TYPES, 0)) &&
       WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
       WinHttpReceiveResponse(request, nullptr)) {
@@ -83,51 +80,42 @@ TEST_F(SystemProxyTest, FixedProxyCarriesTheDownloadExceptForBypassedHosts) {
   EXPECT_EQ(route.proxy, proxy);
   EXPECT_EQ(route.bypass, g_settings.bypass);
   const int before = proxied("/package.bin");
-  EXPECT_EQ(fetch(route, proxiedUrl), 200u);
+  EXPECT_EQ(fetch(route), 200u);
   EXPECT_EQ(proxied("/package.bin"), before + 1);
 
   g_settings.bypass = L"127.0.0.2";
   SystemProxy bypassing(testSettings);
-  EXPECT_EQ(fetch(bypassing.routeFor(proxiedUrl), proxiedUrl), 200u);
+  EXPECT_EQ(fetch(bypassing.routeFor(proxiedUrl)), 200u);
   EXPECT_EQ(proxied("/package.bin"), before + 1);
 }
 
-TEST_F(SystemProxyTest, ConfigurationScriptIsAskedForEachUrl) {
-  g_settings.scriptUrl = wide(qxtest::env("QX_HTTP_BASE")) + L"/proxy.pac";
-  g_settings.proxy = L"127.0.0.1:1";  // only when the script does not answer
-  SystemProxy choice(testSettings);
-  const SystemProxy::Route route = choice.routeFor(proxiedUrl);
-  EXPECT_EQ(route.kind, Kind::kProxy);
-  EXPECT_EQ(route.proxy, proxy);
-  EXPECT_EQ(choice.routeFor(wide(qxtest::env("QX_HTTP_BASE")) + L"/package.bin").kind, Kind::kDirect);
-}
-
-TEST_F(SystemProxyTest, WithoutAnAnswerTheFixedProxyElseTheSessionsOwnSettingServes) {
-  SystemProxy nothingSet(testSettings);
-  EXPECT_EQ(nothingSet.routeFor(proxiedUrl).kind, Kind::kSystem);
-
-  // Nothing to detect on this network, and a script that is not there.
-  g_settings.autoDetect = true;
-  g_settings.scriptUrl = wide(qxtest::env("QX_HTTP_BASE")) + L"/no-such.pac";
-  SystemProxy unanswered(testSettings);
-  EXPECT_EQ(unanswered.routeFor(proxiedUrl).kind, Kind::kSystem);
-  g_settings.proxy = proxy;
-  SystemProxy fixedAfterAll(testSettings);
-  EXPECT_EQ(fixedAfterAll.routeFor(proxiedUrl).proxy, proxy);
-
-  g_readable = false;
-  SystemProxy unreadable(testSettings);
-  EXPECT_EQ(unreadable.routeFor(proxiedUrl).kind, Kind::kSystem);
+// A configuration script is asked for each address, the fixed proxy serving only when it
+// does not answer; without an answer (nothing set, nothing to detect on this network, a
+// script that is not there, settings that cannot be read) the session's own setting serves.
+TEST_F(SystemProxyTest, ScriptElseFixedProxyElseTheSessionsOwnSetting) {
+  const std::wstring base = wide(qxtest::env("QX_HTTP_BASE"));
+  const auto route = [](const SystemProxy::UserSettings& settings, const std::wstring& url, bool readable = true) {
+    g_settings = settings;
+    g_readable = readable;
+    return SystemProxy(testSettings).routeFor(url);
+  };
+  const SystemProxy::UserSettings script{false, base + L"/proxy.pac", L"127.0.0.1:1", L""};
+  EXPECT_EQ(route(script, proxiedUrl).proxy, proxy);
+  EXPECT_EQ(route(script, base + L"/package.bin").kind, Kind::kDirect);
+  EXPECT_EQ(route({}, proxiedUrl).kind, Kind::kSystem);
+  EXPECT_EQ(route({true, base + L"/no-such.pac", L"", L""}, proxiedUrl).kind, Kind::kSystem);
+  EXPECT_EQ(route({true, base + L"/no-such.pac", proxy, L""}, proxiedUrl).proxy, proxy);
+  EXPECT_EQ(route({false, L"", proxy, L""}, proxiedUrl, false).kind, Kind::kSystem);
 }
 
 TEST_F(SystemProxyTest, AProxyThatCannotBeReachedGivesWayToADirectConnection) {
   g_settings.proxy = L"127.0.0.1:" + wide(qxtest::env("QX_CLOSED_PORT"));
   SystemProxy choice(testSettings);
-  EXPECT_EQ(fetch(choice.routeFor(proxiedUrl), proxiedUrl), 0u);
+  EXPECT_EQ(fetch(choice.routeFor(proxiedUrl)), 0u);
   choice.proxyUnreachable();
   const SystemProxy::Route route = choice.routeFor(proxiedUrl);
   EXPECT_EQ(route.kind, Kind::kDirect);
-  EXPECT_EQ(fetch(route, proxiedUrl), 200u);
+  EXPECT_EQ(fetch(route), 200u);
 }
 
 // A request that finds the proxy unreachable while the route is being resolved (here,

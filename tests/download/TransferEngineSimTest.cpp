@@ -2,7 +2,8 @@
 // fault schedules: cuts, resets, stalls, outages, 503 with Retry-After, a connection
 // limit, a 200 to a range, a 206 of another range, bodies longer or shorter than asked,
 // a captive portal's page, a file changed on the server, failed flushes and saves, and
-// kills at any instant continued by a fresh engine from what the disk and ".parts" kept.
+// kills at any instant continued by a fresh engine from what the disk and ".parts" kept;
+// and copies of the package on hosts of their own, fast, slow, dead, busy or of another file.
 // Invariants are checked after every step; a failing schedule prints its seed.
 //   QX_SIM_SCHEDULES=N  runs N schedules (default 2000)
 //   QX_SIM_SEED=S       replays schedule S alone
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <tuple>
 
@@ -55,6 +57,17 @@ private:
 using Spans = std::vector<std::pair<std::int64_t, std::int64_t>>;
 using Times = std::vector<std::int64_t>;
 
+// A copy of the package on a host of its own: bytes per ms and connection (0: it refuses
+// every connection), connections it serves at once (0: any; more are answered 503), and
+// whether it holds another file of the same size.
+struct Copy {
+  std::int64_t perConnection;
+  int limit = 0;
+  bool otherFile = false;
+};
+using Copies = std::vector<Copy>;
+constexpr int kOtherFile = 9;  // the other file's validators name this version
+
 // One schedule's faults, drawn from its seed or named.
 struct Faults {
   std::int64_t size = 0;
@@ -72,10 +85,12 @@ struct Faults {
   Times kills;
   std::int64_t perConnection = 4000;  // bytes per ms
   std::int64_t link = 32000;
+  std::int64_t step = 50;  // ms between turns of the body bytes and the disk
   // Shaped as nginx does: each answer may send a second's worth at once (at the link's
   // speed), and its allowance grows by a second's worth at each turn of the clock's second.
   bool burst = false;
   bool mild = false;  // only kills and at most one change: must complete
+  Copies copies;      // the announced copy first; empty: it alone, of perConnection and limit
 
   template <typename T>
   Faults with(T Faults::*field, T value) const {
@@ -138,7 +153,11 @@ int versionOf(const std::string& validator) {
 
 class Simulation {
 public:
-  Simulation(std::uint64_t seed, Faults faults) : seed_(seed), f_(std::move(faults)), r_(seed ^ 0x5EED) {}
+  Simulation(std::uint64_t seed, Faults faults) : seed_(seed), f_(std::move(faults)), r_(seed ^ 0x5EED) {
+    if (f_.copies.empty())
+      f_.copies.push_back({f_.perConnection, f_.limit});
+    mostServed_.assign(f_.copies.size(), 0);
+  }
 
   // Runs the schedule to its end; "" when every invariant held, else what broke.
   std::string run();
@@ -146,10 +165,14 @@ public:
   std::int64_t elapsed() const { return now_; }
   // Connections running on average while bytes flowed.
   double meanConnections() const { return flowTime_ ? static_cast<double>(connectionTime_) / flowTime_ : 0; }
+  // The bytes the engine counts per copy, and the most requests each copy served at once.
+  std::vector<std::int64_t> bytesPerCopy() const { return engine_->sources().bytes(); }
+  const std::vector<int>& mostServed() const { return mostServed_; }
 
 private:
   struct Request {
     int id;
+    int copy;
     std::int64_t answerAt;
     bool answered = false;
     bool accepted = false;  // counts against the server's limit
@@ -189,6 +212,8 @@ private:
     settings.md5 = kMd5;
     settings.connections = f_.connections;
     settings.seed = seed_;
+    for (std::size_t i = 0; f_.copies.size() > 1 && i < f_.copies.size(); ++i)
+      settings.sources.push_back("copy" + std::to_string(i) + ".example");
     if (trace_)
       settings.note = [this](const Engine::Note& n) { std::fprintf(stderr, "%8lld %s\n", now(), n.text.c_str()); };
     settings.onDisk = recordMap_;
@@ -246,6 +271,7 @@ private:
   void open(const Engine::Command& command) {
     Request q;
     q.id = command.request;
+    q.copy = command.source;
     q.answerAt = now_ + between(5, 80);
     const std::string& h = command.headers;
     const std::size_t range = h.find("Range: bytes=");
@@ -277,18 +303,21 @@ private:
     q.answered = true;
     q.answeredAt = now_;
     Engine::Answer a;
-    const int v = version();
+    const Copy& copy = f_.copies[q.copy];
+    const int v = copy.otherFile ? kOtherFile : version();
     a.etag = f_.etag ? etagOf(v) : "";
     a.lastModified = f_.lastModified ? modifiedOf(v) : "";
-    const auto accepted = std::count_if(requests_.begin(), requests_.end(), [](const Request& r) { return r.accepted; });
+    const int accepted = static_cast<int>(
+        std::count_if(requests_.begin(), requests_.end(), [&](const Request& r) { return r.accepted && r.copy == q.copy; }));
     const int id = q.id;
-    if (inOutage()) {
+    if (inOutage() || copy.perConnection == 0) {
       requests_.erase(find(id));
-      apply(engine_->ended(id, chance(0.5) ? Engine::Ended::kUnreachable : Engine::Ended::kTransient, "refused", now_));
+      apply(engine_->ended(id, copy.perConnection == 0 || chance(0.5) ? Engine::Ended::kUnreachable : Engine::Ended::kTransient,
+                           "refused", now_));
       return;
     }
-    if ((f_.limit > 0 && accepted >= f_.limit) || chance(f_.busy)) {
-      refusals_ += f_.limit > 0 && accepted >= f_.limit;
+    if ((copy.limit > 0 && accepted >= copy.limit) || chance(f_.busy)) {
+      refusals_ += copy.limit > 0 && accepted >= copy.limit;
       a.status = 503;
       a.retryAfterMs = 1000;
       apply(engine_->answered(id, a, now_));
@@ -301,7 +330,9 @@ private:
       return;
     }
     q.accepted = true;
-    q.version = v;
+    mostServed_[q.copy] = std::max(mostServed_[q.copy], accepted + 1);
+    // The other file's bytes belong to no version of the package.
+    q.version = copy.otherFile ? kGarbage : v;
     if (chance(f_.portal) && f_.announced) {
       a = Engine::Answer();
       a.status = 200;
@@ -413,7 +444,13 @@ private:
           return "the engine counts bytes " + std::to_string(held.first) + "-" + std::to_string(held.end) +
                  " that the file does not hold";
       // Counted at the server too: a request the engine forgot without closing stays open.
-      if (engine_->running() > std::min(f_.connections, 8) || requests_.size() > static_cast<std::size_t>(f_.connections))
+      // Each host allows the connections asked for, all of them together at most eight.
+      std::vector<int> onCopy(f_.copies.size());
+      for (const Request& q : requests_)
+        if (++onCopy[q.copy] > f_.connections)
+          return "more connections to one host than allowed: " + std::to_string(onCopy[q.copy]);
+      const auto most = std::min<std::size_t>(f_.connections * f_.copies.size(), Engine::kMaxConnections);
+      if (static_cast<std::size_t>(engine_->running()) > most || requests_.size() > most)
         return "more connections than allowed: " + std::to_string(requests_.size());
     }
     // Each run after a kill knows nothing of the server's limit and may find it again.
@@ -445,6 +482,7 @@ private:
   std::int64_t lastProgress_ = 0;
   std::int64_t refetched_ = 0;
   int refusals_ = 0;
+  std::vector<int> mostServed_;
   std::size_t nextKill_ = 0;
   std::int64_t connectionTime_ = 0, flowTime_ = 0;
   std::string broken_;
@@ -454,7 +492,6 @@ private:
 std::string Simulation::run() {
   std::sort(f_.kills.begin(), f_.kills.end());
   startEngine();
-  constexpr std::int64_t kStep = 50;
   constexpr std::int64_t kHorizon = 4 * 3600 * 1000;
   while (!ended_) {
     // The next moment anything happens: the engine's wake, an answer, a step of the body
@@ -471,7 +508,7 @@ std::string Simulation::run() {
         flowing = true;
     }
     if (flowing || !ops_.empty())
-      soonest(now_ + kStep);
+      soonest(now_ + f_.step);
     for (std::int64_t at : f_.changes)
       if (at > now_)
         soonest(at);
@@ -499,8 +536,7 @@ std::string Simulation::run() {
     }
     // The body bytes of this step, the link shared among the flowing requests.
     const auto flowingCount = std::count_if(requests_.begin(), requests_.end(), [](auto& q) { return q.answered; });
-    const std::int64_t lineShare = f_.link / std::max<std::int64_t>(flowingCount, 1) * std::min<std::int64_t>(step, kStep);
-    const std::int64_t share = std::min(f_.perConnection * std::min<std::int64_t>(step, kStep), lineShare);
+    const std::int64_t lineShare = f_.link / std::max<std::int64_t>(flowingCount, 1) * std::min<std::int64_t>(step, f_.step);
     const std::vector<Request> before = requests_;
     for (const Request& was : before) {
       const int id = was.id;
@@ -512,8 +548,9 @@ std::string Simulation::run() {
           answer(*q);
       } else if (!inOutage()) {
         // An outage stalls what runs.
-        deliver(id, f_.burst ? std::min(lineShare, f_.perConnection * 1000 * (now_ / 1000 - q->answeredAt / 1000 + 1) - q->sent)
-                             : share);
+        const std::int64_t speed = f_.copies[q->copy].perConnection;
+        deliver(id, f_.burst ? std::min(lineShare, speed * 1000 * (now_ / 1000 - q->answeredAt / 1000 + 1) - q->sent)
+                             : std::min(speed * std::min<std::int64_t>(step, f_.step), lineShare));
       }
     }
     if (!ended_)
@@ -533,9 +570,19 @@ std::string Simulation::run() {
   return check();
 }
 
+using End = Engine::End;
+
+// A server shaping each connection to 4 MB/s on a wide line.
+Faults shaped(std::int64_t mib, int connections) {
+  Faults f;
+  f.size = mib << 20;
+  f.connections = connections;
+  f.link = 1000000;
+  return f;
+}
+
 // Faults the installer met, one schedule each, with what must come of them.
 TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
-  using End = Engine::End;
   struct Case {
     const char* name;
     Faults faults;
@@ -543,14 +590,6 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
     std::int64_t mostMs;       // the download takes no longer than this
     double fewestConnections;  // on average while bytes flow
     double mostConnections = Engine::kMaxConnections;
-  };
-  // A server shaping each connection to 4 MB/s on a wide line.
-  auto shaped = [](std::int64_t mib, int connections) {
-    Faults f;
-    f.size = mib << 20;
-    f.connections = connections;
-    f.link = 1000000;
-    return f;
   };
   // nginx shaping each connection to 4 MiB/s, which lets each answer send a segment in
   // one burst, and a client that takes `client` bytes per ms.
@@ -598,6 +637,41 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
     EXPECT_GE(sim.meanConnections(), c.fewestConnections) << c.name;
     EXPECT_LE(sim.meanConnections(), c.mostConnections) << c.name;
   }
+}
+
+// A fast copy, a dead one, one four times slower and one of another file of the same
+// size: whichever is announced, the fast copy carries most of the file, nothing of the
+// other file mixes in, and it ends hardly later than from the fast copy alone. Without
+// the announced file's validator another file of the same size cannot be told apart
+// before the digest: that case is the digest's.
+TEST(TransferEngineSimulation, FastCopyCarriesTheFileAndTheOtherFileNeverMixesIn) {
+  const Copy fast{4000}, dead{0}, slow{1000}, other{4000, 0, true};
+  const Faults base = shaped(96, 4).with(&Faults::step, std::int64_t{10});
+  Simulation alone(1, base);
+  ASSERT_EQ(alone.run(), "");
+  const struct {
+    Copies copies;
+    std::size_t fast;
+  } cases[] = {{{fast, dead, slow, other}, 0}, {{dead, slow, fast}, 2}, {{slow, other, dead, fast}, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fast);
+    Simulation sim(1, base.with(&Faults::copies, c.copies));
+    EXPECT_EQ(sim.run(), "");
+    ASSERT_EQ(sim.end(), End::kComplete);
+    const auto bytes = sim.bytesPerCopy();
+    EXPECT_EQ(std::accumulate(bytes.begin(), bytes.end(), std::int64_t{0}), 96 << 20);
+    EXPECT_GT(bytes[c.fast], (96 << 20) * 2 / 3);
+    EXPECT_LE(sim.elapsed(), alone.elapsed() * 6 / 5);
+  }
+}
+
+// A copy that answers 503 beyond two connections lowers its own host's ceiling only: the
+// other copy still gets its four.
+TEST(TransferEngineSimulation, BusyAnswersLowerOnlyTheirHostsCeiling) {
+  Simulation sim(1, shaped(96, 4).with(&Faults::copies, Copies{{4000, 2}, {2000}}));
+  EXPECT_EQ(sim.run(), "");
+  EXPECT_EQ(sim.end(), End::kComplete);
+  EXPECT_EQ(sim.mostServed(), (std::vector<int>{2, 4}));
 }
 
 std::uint64_t fromEnvironment(const char* name, std::uint64_t otherwise) {

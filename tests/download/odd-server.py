@@ -2,7 +2,6 @@
 """HTTP answers nginx does not give, for the downloader tests. Serves files of ROOT:
 
   /chunked/NAME     chunked transfer without Content-Length (Range honoured, 206)
-  /portal/NAME      always 200 with a short HTML page, as a captive portal does
   /slow/NAME        64 KiB at once, then 4 KiB every 50 ms
 
 Usage: odd-server.py ROOT PORTFILE LOGFILE. Binds a free loopback port, writes it to
@@ -30,44 +29,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with log_lock, open(LOGFILE, "a") as log:
             log.write("%s %s\n" % (self.path, self.headers.get("Range", "-")))
 
-    def range_start(self):
-        match = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", ""))
-        return int(match.group(1)) if match else None
-
-    def file_bytes(self, name):
-        # A name may go down into ROOT's folders, never up.
-        path = os.path.join(ROOT, *[p for p in name.split("/") if p not in ("", ".", "..")])
-        with open(path, "rb") as f:
-            return f.read()
-
-    def send(self, code, body, headers=()):
-        self.send_response(code)
-        for key, value in headers:
-            self.send_header(key, value)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
     def do_GET(self):
         self.log_request_line()
-        parts = self.path.strip("/").split("/")
+        kind, _, name = self.path.strip("/").partition("/")
         try:
-            kind = parts[0]
-            if kind == "chunked":
-                self.chunked(self.file_bytes(parts[1]))
-            elif kind == "portal":
-                self.send(200, b"<html><body>Please sign in first.</body></html>", [("Content-Type", "text/html")])
-            elif kind == "slow":
-                self.slow(self.file_bytes(parts[1]))
-            else:
-                self.send(404, b"not here")
+            with open(os.path.join(ROOT, os.path.basename(name)), "rb") as f:
+                data = f.read()
+            if kind not in ("chunked", "slow"):
+                raise FileNotFoundError(kind)
+        except OSError:
+            body = b"no such file"
+            self.send_response(404)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        try:
+            getattr(self, kind)(data)
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True
-        except OSError:
-            self.send(404, b"no such file")
 
     def chunked(self, data):
-        start = self.range_start()
+        match = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", ""))
+        start = int(match.group(1)) if match else None
         code = 200
         if start is not None:
             code, data = 206, data[start:]
