@@ -38,11 +38,6 @@ PAGES = {
 }
 
 
-def probe(run, *args, timeout=60):
-    exe = os.path.join(run.build, "tests", "support", "accessible_probe.exe")
-    return run.wine(exe, *args, timeout=timeout)
-
-
 def expect_page(run, page):
     """Waits for the page's first item, then compares the whole tree with the tables."""
     first = PAGES[page][0]
@@ -63,7 +58,8 @@ def expect_page(run, page):
 
 
 def press(run, name):
-    check(probe(run, "press", TITLE, name).returncode == 0, "accDoDefaultAction on %r failed" % name)
+    probe = os.path.join(run.build, "tests", "support", "accessible_probe.exe")
+    check(run.wine(probe, "press", TITLE, name, timeout=60).returncode == 0, "accDoDefaultAction on %r failed" % name)
 
 
 def accessible_pages(run):

@@ -353,7 +353,7 @@ class Run:
             return []
         return [w for w in ids if self.window_title(w).startswith(title)]
 
-    def find_window(self, title=TITLE, seconds=60):
+    def find_window(self, title=TITLE, seconds=120):
         """The first visible window of that title, once it is drawn and stays where it
         is: its message loop runs then, so input sent to it from now on is handled."""
         def found():

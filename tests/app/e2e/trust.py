@@ -9,6 +9,7 @@ so each case is one installer process from its start to its exit code.
 import os
 import shutil
 import sys
+from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
@@ -34,11 +35,6 @@ def silent_run(run, env, expect, boxes, folder=None):
                      boxes=boxes, ran=expect == 0)
 
 
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def requests(log):
     return open(log).read().splitlines()
 
@@ -49,11 +45,11 @@ def signers(run):
     update server announces, so only the signature check stands in the way."""
     run.start_dialog_watch()
     env = scenarios.payload_env(run)
-    payload = read_bytes(os.path.join(run.build, "tools", "payload", "payload.exe"))
-    altered = bytearray(read_bytes(signing(run, "signed-listed.exe")))
+    payload = Path(run.build, "tools", "payload", "payload.exe").read_bytes()
+    altered = bytearray(Path(signing(run, "signed-listed.exe")).read_bytes())
     altered[5000] ^= 0x01  # inside the signed code, not the signature
     cases = [
-        ("signed by a certificate the build does not list", read_bytes(signing(run, "signed-unlisted.exe")), False),
+        ("signed by a certificate the build does not list", Path(signing(run, "signed-unlisted.exe")).read_bytes(), False),
         ("unsigned, left complete by an earlier run", payload, True),
         ("signed by the listed certificate, then one byte changed", bytes(altered), False),
     ]
@@ -109,7 +105,7 @@ def https_and_planted_dll(run):
     check(out.returncode == 0, "trusting the test CA failed: %r" % out.stdout)
     run.stack.callback(lambda: run.wine(trust_root, "remove", ca, timeout=60))
 
-    served = scenarios.serve_package(run, content=read_bytes(signing(run, "signed-listed.exe")),
+    served = scenarios.serve_package(run, content=Path(signing(run, "signed-listed.exe")).read_bytes(),
                                      tls=(signing(run, "server.crt"), signing(run, "server.key")))
     downloads = os.path.join(run.folder, "downloads")
     os.makedirs(downloads)
