@@ -67,12 +67,10 @@ std::string line(IAccessible* acc, LONG id) {
   acc->get_accState(child(id), &state);
   LONG x = 0, y = 0, w = 0, h = 0;
   acc->accLocation(&x, &y, &w, &h, child(id));
-  char numbers[3][64];
-  std::snprintf(numbers[0], 64, "%ld", role.lVal);
-  std::snprintf(numbers[1], 64, "0x%lx", state.lVal);
-  std::snprintf(numbers[2], 64, "%ld,%ld,%ld,%ld", x, y, w, h);
-  return std::string(numbers[0]) + "\t" + text(acc, id) + "\t" + numbers[1] + "\t" + text(acc, id, true) + "\t" +
-         numbers[2] + "\n";
+  char out[4096];
+  std::snprintf(out, sizeof out, "%ld\t%s\t0x%lx\t%s\t%ld,%ld,%ld,%ld\n", role.lVal, text(acc, id).c_str(), state.lVal,
+                text(acc, id, true).c_str(), x, y, w, h);
+  return out;
 }
 
 LONG childNamed(IAccessible* acc, const std::wstring& name) {

@@ -75,7 +75,9 @@ class Proxy:
     # ---- the listener ---------------------------------------------------------------
     def run(self):
         a = self.args
-        listener = self.bind(a.listen)
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(a.listen)
         port = listener.getsockname()[1]
         if a.port_file:
             with open(a.port_file + ".tmp", "w") as f:
@@ -93,13 +95,6 @@ class Proxy:
                 self.connections += 1
                 number = self.connections
             threading.Thread(target=self.serve, args=(client, number), daemon=True).start()
-
-    @staticmethod
-    def bind(where):
-        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        listener.bind(where)
-        return listener
 
     # ---- one connection ---------------------------------------------------------------
     def serve(self, client, number):
@@ -121,7 +116,7 @@ class Proxy:
                     order = self.requests
                 self.log_request(number, head)
                 if order <= a.answer_503:
-                    self.answer(client, number, "answer-503")
+                    self.answer_503(client, number)
                     return
                 if order <= a.answer_503 + a.close_before_headers:
                     log.write(number, "closed-before-headers")
@@ -135,12 +130,8 @@ class Proxy:
         except OSError:
             pass
         finally:
-            for s in (client, server):
-                if s is not None:
-                    try:
-                        s.close()
-                    except OSError:
-                        pass
+            for s in filter(None, (client, server)):
+                s.close()
 
     def read_head(self, client):
         data = b""
@@ -161,11 +152,11 @@ class Proxy:
                 span = line.split(":", 1)[1].strip().replace(" ", "")
         self.log.write(number, "request", "%s %s %s" % (words[0], words[1], span))
 
-    def answer(self, client, number, event):
+    def answer_503(self, client, number):
         body = b"<html>busy, try again</html>"
         head = ("HTTP/1.1 503 Service Unavailable\r\nRetry-After: %s\r\nContent-Type: text/html\r\n"
                 "Content-Length: %d\r\nConnection: close\r\n\r\n" % (self.args.retry_after, len(body)))
-        self.log.write(number, event)
+        self.log.write(number, "answer-503")
         client.sendall(head.encode() + body)
         client.shutdown(socket.SHUT_WR)
 

@@ -38,26 +38,11 @@ PAGES = {
 }
 
 
-def probe(run, *args, timeout=60):
-    exe = os.path.join(run.build, "tests", "support", "accessible_probe.exe")
-    return run.wine(exe, *args, timeout=timeout)
-
-
-def tree(run):
-    """[(role, name, state, value, (x, y, w, h))] of the client area's children."""
-    out = probe(run, "tree", TITLE)
-    rows = []
-    for line in out.stdout.decode("utf-8", "replace").splitlines():
-        role, name, state, value, rect = line.split("\t")
-        rows.append((int(role), name, int(state, 16), value, tuple(int(n) for n in rect.split(","))))
-    return rows
-
-
 def expect_page(run, page):
     """Waits for the page's first item, then compares the whole tree with the tables."""
     first = PAGES[page][0]
     rows = wait_for(lambda: (lambda rows: rows if any(r[0] == first[0] and r[1].startswith(first[1]) for r in rows)
-                             else None)(tree(run)), 30, "the %s page in the accessible tree" % page)
+                             else None)(run.accessible_tree()), 30, "the %s page in the accessible tree" % page)
     run.report.append("%s page: %s" % (page, rows))
     (client, items), (ox, oy) = (rows[0], rows[1:]), run.window_origin()
     check(client[0] == CLIENT and client[4][:2] == (ox, oy), "the client area %r at %r" % (client, (ox, oy)))
@@ -73,7 +58,8 @@ def expect_page(run, page):
 
 
 def press(run, name):
-    check(probe(run, "press", TITLE, name).returncode == 0, "accDoDefaultAction on %r failed" % name)
+    probe = os.path.join(run.build, "tests", "support", "accessible_probe.exe")
+    check(run.wine(probe, "press", TITLE, name, timeout=60).returncode == 0, "accDoDefaultAction on %r failed" % name)
 
 
 def accessible_pages(run):

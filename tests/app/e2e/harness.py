@@ -61,20 +61,16 @@ class Run:
         self.stack.close()
         # The installer's own logs of this run are kept beside its screenshots, in place of
         # an earlier run's.
-        try:
+        with contextlib.suppress(Failure, OSError):
             for stale in glob.glob(os.path.join(self.screens, self.name + "-*_install_*.log")):
                 os.remove(stale)
             for path in installer_logs(self, since=self.started):
                 shutil.copyfile(path, os.path.join(self.screens, "%s-%s" % (self.name, os.path.basename(path))))
-        except (Failure, OSError):
-            pass
         # The next test's window opens where this one's did: a pointer left over its
         # buttons would start them hovered.
-        if os.environ.get("DISPLAY"):
-            try:
+        with contextlib.suppress(OSError, subprocess.SubprocessError):
+            if os.environ.get("DISPLAY"):
                 self.xdotool("mousemove", "0", "0")
-            except (OSError, subprocess.SubprocessError):
-                pass
         return False
 
     # --- Windows side -----------------------------------------------------------------
@@ -167,9 +163,8 @@ class Run:
         def stop():
             self.kill_installer(name)
             # Gone before the next scenario looks for a window of the same title.
-            deadline = time.time() + 10
-            while self.installer_processes(name) and time.time() < deadline:
-                time.sleep(0.1)
+            with contextlib.suppress(Failure):
+                wait_for(lambda: not self.installer_processes(name), 10, "the killed installer to go")
         self.stack.callback(stop)
         return self.installer
 
@@ -179,10 +174,8 @@ class Run:
             self.installer.kill()
             self.installer.wait(10)
         for pid in self.installer_processes(name):
-            try:
+            with contextlib.suppress(OSError):
                 os.kill(int(pid), signal.SIGKILL)
-            except OSError:
-                pass
 
     def installer_processes(self, name):
         """Processes of this run's Wine prefix whose command line names `name` (copies the
@@ -360,7 +353,7 @@ class Run:
             return []
         return [w for w in ids if self.window_title(w).startswith(title)]
 
-    def find_window(self, title=TITLE, seconds=60):
+    def find_window(self, title=TITLE, seconds=120):
         """The first visible window of that title, once it is drawn and stays where it
         is: its message loop runs then, so input sent to it from now on is handled."""
         def found():
@@ -428,9 +421,10 @@ class Run:
             self.screenshot(hover_shot)
         self.xdotool("click", "1")
 
-    def key(self, name):
+    def key(self, *names):
+        """Keys pressed and released one after the other on the window."""
         self.xdotool("windowactivate", "--sync", self.window)
-        self.xdotool("key", "--window", self.window, name)
+        self.xdotool("key", "--window", self.window, *names)
 
     def type_text(self, text):
         self.xdotool("type", "--delay", "30", text)
@@ -440,23 +434,32 @@ class Run:
         subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=30)
         return path
 
-    def window_shot(self, label, width=660, height=480):
-        """The window's rectangle of the screen as a PNG file."""
+    def grab(self, rect, *to):
+        """The window's rectangle `rect` (at 96 dpi, taken at the display's scale) of the
+        screen, written as ImageMagick's `to` says; what it wrote to standard output."""
         ox, oy = self.window_origin()
-        width, height = round(width * self.scale), round(height * self.scale)
+        x, y, width, height = (round(v * self.scale) for v in rect)
+        return subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, ox + x, oy + y),
+                               "+repage"] + list(to), capture_output=True, timeout=30).stdout
+
+    def window_shot(self, label):
+        """The window as a PNG file."""
         path = os.path.join(self.screens, "%s-window-%s.png" % (self.name, label))
-        subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, ox, oy), "+repage", path],
-                       capture_output=True, timeout=30)
+        self.grab(WINDOW, path)
         return path
 
-    def region(self, x, y, width, height):
-        """The window's pixels in a rectangle (at 96 dpi, taken at the display's scale), as a
-        list of (r, g, b)."""
-        ox, oy = self.window_origin()
-        x, y, width, height = (round(v * self.scale) for v in (x, y, width, height))
-        out = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, ox + x, oy + y),
-                              "-depth", "8", "rgb:-"], capture_output=True, timeout=30).stdout
+    def region(self, *rect):
+        """The window's pixels in a rectangle, as a list of (r, g, b)."""
+        out = self.grab(rect, "-depth", "8", "rgb:-")
         return [tuple(out[i:i + 3]) for i in range(0, len(out) - 2, 3)]
+
+    def accessible_tree(self):
+        """[(role, name, state, value, (x, y, w, h))] of the window's client area, then its
+        children, as a screen reader has them (tests/support/accessible_probe.exe)."""
+        out = self.wine(os.path.join(self.build, "tests", "support", "accessible_probe.exe"), "tree", TITLE, timeout=60)
+        rows = [line.split("\t") for line in out.stdout.decode("utf-8", "replace").splitlines()]
+        return [(int(role), name, int(state, 16), value, tuple(int(n) for n in rect.split(",")))
+                for role, name, state, value, rect in rows]
 
     def count_red(self, x, y, width, height):
         return sum(1 for r, g, b in self.region(x, y, width, height) if r - max(g, b) > 80)

@@ -10,7 +10,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import check, main, wait_for  # noqa: E402
-from run import (DEFAULT_PATH, REFUSED, digest, finish_and_start_game, fresh, installed, installer,  # noqa: E402
+from run import (DEFAULT_PATH, REFUSED, digest, finish_and_start_game, fresh, installed,  # noqa: E402
                  payload_env, press_one_key, race, read, serve_package, start)
 
 MARKER = "planted-dll-loaded.txt"
@@ -37,7 +37,8 @@ def put(path, text):
 def planted_cache(run):
     """A download folder a standard user made beforehand, writable by everyone, holding
     the genuine package, its side file and a DLL the package would load: none of it is
-    used, nothing in it changes, and the install succeeds from a folder made beside it."""
+    used, nothing in it changes, and the install succeeds from a folder made beside it.
+    (A complete package in a folder only its owner may write is used: payload_failure.)"""
     clean(run)
     served = serve_package(run)
     planted = run.drive_c("vantorsetup")
@@ -63,18 +64,6 @@ def planted_cache(run):
     control = run.windows_path(os.path.join(run.folder, "control"))
     run.wine(os.path.join(planted, "setup.exe"), "-installPath", control, env=dict(run.env, **env))
     check(os.path.exists(os.path.join(planted, MARKER)), "control: the package did not load the DLL beside it")
-
-    # The same folder as only its owner may write: the complete package in it is the
-    # installer's own, checked through the handle that starts it, with nothing downloaded.
-    for name in (MARKER, "winhttp.dll"):
-        os.remove(os.path.join(planted, name))
-    os.chmod(planted, 0o755)
-    os.remove(os.path.join(run.folder, "www", "pkg", "setup.exe"))
-    os.remove(run.record)
-    run.start_installer(installer(run, "kept-installer.exe"), "/verysilent", env_extra=payload_env(run))
-    check(run.installer_exit(60) == 0 and read(run.record).startswith('"C:\\vantorsetup\\setup.exe" '),
-          "the kept package did not run (boxes %r)" % run.dialogs())
-    check(not os.path.exists(planted), "the kept package stayed after the install")
 
 
 def held_package(run):
@@ -149,26 +138,7 @@ def game_by_player_copy(run):
           % (game_parent, elevated, restarted))
 
 
-def branded_embedded(run):
-    """brand.exe records the digest of the package it embeds: the branded installer finds
-    the extracted package as recorded and runs it."""
-    clean(run)
-    folder = os.path.join(run.folder, "branding")
-    os.makedirs(folder)
-    shutil.copyfile(os.path.join(run.build, "tests", "app", "e2e_embedded", "CONFIG.JSON"),
-                    os.path.join(folder, "CONFIG.JSON"))
-    shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(folder, "SETUP.EXE"))
-    exe = os.path.join(run.folder, "%s-installer.exe" % run.name)
-    result = run.wine(os.path.join(run.build, "brand.exe"), os.path.join(run.build, "installer.exe"),
-                      run.windows_path(folder), run.windows_path(exe))
-    check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
-    run.start_installer(exe, "/verysilent", env_extra=payload_env(run))
-    code = run.installer_exit(90)
-    check(code == 0 and os.path.exists(run.record), "the branded installer ended with %s (boxes %r)"
-          % (code, run.dialogs()))
-
-
-SCENARIOS = {f.__name__: f for f in (planted_cache, held_package, game_by_player_copy, branded_embedded)}
+SCENARIOS = {f.__name__: f for f in (planted_cache, held_package, game_by_player_copy)}
 
 if __name__ == "__main__":
     sys.exit(main(SCENARIOS))

@@ -35,6 +35,7 @@ BROWSE = (449 + 44, 187 + 15)
 FAILED = ("出错", "安装失败，请检查安装包是否完整后重新安装。")
 NETWORK = ("出错了", "网络出现了问题！请再试一次。")
 ASK_CLOSE = "真的要退出安装吗？"
+PACKAGE = ("vantorsetup", "setup.exe")
 # What file_race.exe may not do to a file the installer holds (error 32), and may.
 REFUSED = {"write": "32", "rename": "32", "delete": "32", "read": "0"}
 TYPED = r"C:\Keys\Vantor"
@@ -397,10 +398,16 @@ def start(run, args=(), env=None, **made):
     return exe
 
 
-def silent(run, *args, env=None, seconds=120, expect=None, **made):
+def silent(run, *args, env=None, seconds=120, expect=None, boxes=None, ran=None, **made):
     """One /verysilent run to its end, which never shows the installer's window; its exit
-    code, which must be `expect` when that is given."""
-    start(run, ["/verysilent", *args], env if env is not None else payload_env(run), **made)
+    code, which must be `expect` when that is given, as the message boxes it showed must be
+    `boxes` and whether the payload ran `ran`. After a run that ended well neither the
+    package nor a side file of it stays."""
+    env = env if env is not None else payload_env(run)
+    if os.path.exists(run.record):
+        os.remove(run.record)
+    before = len(run.dialogs())
+    start(run, ["/verysilent", *args], env, **made)
     shown = []
     try:
         wait_for(lambda: shown.extend(run.visible_windows()) or run.installer.poll() is not None, seconds,
@@ -411,7 +418,12 @@ def silent(run, *args, env=None, seconds=120, expect=None, **made):
         raise Failure("%s; its log ends:\n%s" % (failure, "\n".join(tail)))
     check(not shown, "a silent run showed its window")
     code = run.installer_exit(5)
-    check(expect in (None, code), "the silent run ended with %s, not %s (boxes %r)" % (code, expect, run.dialogs()))
+    seen = run.dialogs()[before:]
+    check(expect in (None, code) and boxes in (None, seen), "the silent run ended with %s and boxes %r, not %s and %r"
+          % (code, seen, expect, boxes))
+    check(ran in (None, os.path.exists(run.record)), "the payload ran: %s" % os.path.exists(run.record))
+    check(code != 0 or not any(os.path.exists(run.drive_c(*PACKAGE) + end) for end in ("", ".info", ".parts")),
+          "the package or a side file stayed")
     return code
 
 
@@ -424,15 +436,6 @@ def type_path(run, text):
     run.xdotool("key", "End", "shift+Home", "BackSpace")
     run.type_text(text)
     run.steady(field, other_than=before, seconds=20)
-
-
-def open_option_page(run, steps=3):
-    """A clean machine, the peers, and an installer showing its option page."""
-    fresh(run)
-    serve_package(run)
-    start(run, env=payload_env(run, steps=steps))
-    run.find_window()
-    run.click_to(*CUSTOM)
 
 
 def idle(run, what):
@@ -453,10 +456,37 @@ def idle(run, what):
 
 
 def custom_typed(run):
-    """The option page with the mouse: an invalid path and one without room warn, and
+    """The option page with the mouse: the folder browser's choice fills the path box, and
+    the Enter that closed it does nothing; an invalid path and one without room warn, and
     "下一步" does nothing then; "上一步" resets the options. Then the keyboard alone, from
     the welcome page to the game started by the finish button."""
-    open_option_page(run, steps=5)
+    fresh(run)
+    serve_package(run)
+    start(run, env=payload_env(run, steps=5))
+    run.find_window()
+    run.click_to(*CUSTOM)
+    run.click(*BROWSE)
+    browser = run.find_window("选择文件夹", 20)
+    # Desktop → My Computer → its first drive, C:; each key once the last one shows.
+    def look():
+        return subprocess.run(["import", "-window", browser, "-depth", "8", "rgb:-"], capture_output=True,
+                              timeout=30).stdout
+    looks = [look()]
+    wait_for(lambda: looks.append(look()) or looks[-1] == looks[-2], 20, "the folder browser to be drawn")
+    for key in ("End", "Right", "Down"):
+        before = looks[-1]
+        run.xdotool("key", "--window", browser, key)
+        wait_for(lambda: looks.append(look()) or looks[-1] == looks[-2] != before, 20,
+                 "the folder browser to answer %s" % key)
+    run.screenshot("browser")
+    # A real key on the focused browser: its key-up lands on the installer once the
+    # browser has closed, and must not start the install.
+    run.xdotool("key", "Return")
+    wait_for(lambda: not run.visible_windows("选择文件夹"), 10, "the folder browser to close")
+    run.find_window()
+    idle(run, "the Enter that closed the folder browser started the install")
+    tree = run.accessible_tree()
+    check([r[3] for r in tree if r[0] == 0x2A] == [r"C:\vantorworlds"], "the path box after browsing: %r" % tree)
     run.screenshot("option")
     check(run.count_red(*WARNING) == 0, "a warning shows before anything was typed")
     run.mount_drive_t("8m")
@@ -479,26 +509,19 @@ def custom_typed(run):
     # rests on an empty spot. Nothing is focused: Shift+Tab wraps to "自定义安装".
     ox, oy = run.window_origin()
     run.xdotool("mousemove", str(ox + 330), str(oy + 380))
-    run.key("shift+Tab")
-    run.key("space")
+    run.key("shift+Tab", "space")
     wait_for(lambda: run.region(PATH_BOX[0], PATH_BOX[1], 1, 1) == [(255, 255, 255)], 20, "the option page")
     wait_for(lambda: run.region(*OPTION_RECT) == checked, 20, "previous to have reset the options")
     # The path box, the browse button, the option box.
-    run.key("Tab")
-    for key in ("End", "shift+Home", "BackSpace"):
-        run.key(key)
+    run.key("Tab", "End", "shift+Home", "BackSpace")
     box = (PATH_BOX[0] - 140, PATH_BOX[1] - 8, 280, 16)
     empty = run.region(*box)
     run.type_text(TYPED)
     wait_for(lambda: run.region(*box) != empty, 10, "the typed path in the box")
-    run.key("Tab")
-    run.key("Tab")
-    run.key("space")
+    run.key("Tab", "Tab", "space")
     wait_for(lambda: run.region(*OPTION_RECT) != checked, 10, "Space to untick the option box")
     # "上一步", then "下一步", pressed with Enter.
-    run.key("Tab")
-    run.key("Tab")
-    run.key("Return")
+    run.key("Tab", "Tab", "Return")
     expect_told(run, TYPED, tasks="!quicklaunchicon,runafterinstall")
     wait_for(lambda: run.registry_install_path(), 30, "the install to complete")
     check(run.registry_install_path() == TYPED, "registry %r" % run.registry_install_path())
@@ -506,41 +529,12 @@ def custom_typed(run):
     # The install page has nothing to focus and Enter does nothing there: Tab and Enter
     # are repeated until the finish page takes them and its button ends the installer.
     def finished():
-        run.key("Tab")
-        run.key("Return")
+        run.key("Tab", "Return")
         return run.installer.poll() is not None
     wait_for(finished, 60, "Tab and Enter to press the finish button")
     check(run.installer.returncode == 0, "the finish button ended with %s" % run.installer.returncode)
     wait_for(lambda: os.path.exists(run.drive_c("Keys", "Vantor", "started.txt")), 20, "the game to start")
     check(run.dialogs() == [], "unexpected message boxes: %r" % run.dialogs())
-
-
-def custom_browsed(run):
-    open_option_page(run)
-    run.click(*BROWSE)
-    browser = run.find_window("选择文件夹", 20)
-    # Desktop → My Computer → its first drive, C:; each key once the last one shows.
-    def look():
-        return subprocess.run(["import", "-window", browser, "-depth", "8", "rgb:-"], capture_output=True,
-                              timeout=30).stdout
-    looks = [look()]
-    wait_for(lambda: looks.append(look()) or looks[-1] == looks[-2], 20, "the folder browser to be drawn")
-    for key in ("End", "Right", "Down"):
-        before = looks[-1]
-        run.xdotool("key", "--window", browser, key)
-        wait_for(lambda: looks.append(look()) or looks[-1] == looks[-2] != before, 20,
-                 "the folder browser to answer %s" % key)
-    run.screenshot("browser")
-    # A real key on the focused browser: its key-up lands on the installer once the
-    # browser has closed, and must not start the install.
-    run.xdotool("key", "Return")
-    wait_for(lambda: not run.visible_windows("选择文件夹"), 10, "the folder browser to close")
-    run.find_window()
-    run.screenshot("after-browser")
-    idle(run, "the Enter that closed the folder browser started the install")
-    run.key("Return")
-    expect_told(run, r"C:\vantorworlds")
-    wait_for(lambda: run.registry_install_path(), 30, "the install to complete")
 
 
 def licence_and_close(run):
@@ -587,14 +581,6 @@ def press_one_key(run):
     run.click(*ONE_KEY)
 
 
-def expect_box_and_exit(run, caption, text_start, code, seconds=90):
-    box = run.wait_for_dialog(seconds)
-    check(box[0] == caption and box[1].startswith(text_start), "message box %r" % (box,))
-    exit_code = run.installer_exit(30)
-    check(exit_code == code, "exit code %s, expected %s" % (exit_code, code))
-    return box
-
-
 def expect_restart(run):
     exe_name = "%s-installer.exe" % run.name
     wait_for(lambda: run.installer.poll() is not None, 30, "the installer to restart itself")
@@ -612,14 +598,33 @@ def damaged_kept_nothing(run, url, digest):
 
 
 def failed_install_keeps_package(run, url, digest):
-    """The verified package stays, so the next attempt installs it without asking."""
+    """The verified package stays, in a folder only its owner may write, so the next attempt
+    installs it from there without asking."""
     check(run.registry_install_path() is None, "the registry value was written for a failed install")
-    package = run.drive_c("vantorsetup", "setup.exe")
+    package = run.drive_c(*PACKAGE)
     check(os.path.exists(package) and os.path.exists(package + ".info"), "the verified package was not kept")
     asked = open(run.nginx_log).read().splitlines()
     silent(run, seconds=60, expect=0)
     check(open(run.nginx_log).read().splitlines() == asked, "the kept package was asked for again")
-    check(not os.path.exists(package), "the package stayed after the install")
+    check(read(run.record).startswith('"C:\\vantorsetup\\setup.exe" '), "the kept package ran as %r" % read(run.record))
+
+
+def embedded_by_brand(run, url, digest):
+    """brand.exe records the digest of the package it embeds: the branding that lacked its
+    package, given it, installs from it."""
+    folder = os.path.join(run.folder, "branding")
+    os.makedirs(folder)
+    shutil.copyfile(os.path.join(run.build, "tests", "app", "e2e_embedded", "CONFIG.JSON"),
+                    os.path.join(folder, "CONFIG.JSON"))
+    shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(folder, "SETUP.EXE"))
+    exe = os.path.join(run.folder, "%s-branded.exe" % run.name)
+    result = run.wine(os.path.join(run.build, "brand.exe"), os.path.join(run.build, "installer.exe"),
+                      run.windows_path(folder), run.windows_path(exe))
+    check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
+    run.start_installer(exe, "/verysilent", env_extra=payload_env(run))
+    code = run.installer_exit(90)
+    check(code == 0 and os.path.exists(run.record), "the branded installer ended with %s (boxes %r)"
+          % (code, run.dialogs()))
 
 
 def answered_once(run, url, digest):
@@ -642,7 +647,7 @@ BOXES = {
                               "the payload could not be started", None),
     "payload_failure": (dict(), {}, 7, FAILED, 103, "the payload failed with exit code 7", failed_install_keeps_package),
     "extraction_failure": (None, dict(variant="installer_e2e_no_package.exe"), 0, ("提示", "无法提取安装包"), 101,
-                           "the embedded package could not be written", None),
+                           "the embedded package could not be written", embedded_by_brand),
 }
 
 
@@ -660,11 +665,11 @@ def box_scenario(name):
             url, digest = shown.url, shown.digest
         start(run, env=payload_env(run, exit_code=exit_code), **variant)
         press_one_key(run)
-        if code is None:
-            seen = run.wait_for_dialog(30)
-            check(seen == box, "message box %r" % (seen,))
-        else:
-            expect_box_and_exit(run, box[0], box[1], code)
+        seen = run.wait_for_dialog(90)
+        check(seen[0] == box[0] and seen[1].startswith(box[1]), "message box %r" % (seen,))
+        if code is not None:
+            ended = run.installer_exit(30)
+            check(ended == code, "exit code %s, expected %s" % (ended, code))
         check(cause in end_line(run), "the log ends with %r" % end_line(run))
         if then:
             then(run, url, digest)
@@ -762,11 +767,23 @@ def slow_update_server_name(run):
 
 def english_windows(run):
     """Under an English Windows (code page 1252) the installer reads as under a Chinese
-    one: its title, its pages and its message boxes."""
+    one: its title, its pages and its message boxes. Under the Chinese one it is started
+    twice at once: one copy says so and ends with 104, the other runs on and takes input."""
     fresh(run)
     pages = {}
     for locale in ("zh_CN.UTF-8", "en_US.UTF-8"):
-        start(run, env={"QX_WINE_LOCALE": locale})
+        env = {"QX_WINE_LOCALE": locale}
+        exe = start(run, env=env)
+        if locale == "zh_CN.UTF-8":
+            copies = (run.installer, subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe],
+                                                      env=dict(run.env, **env), stdout=subprocess.DEVNULL,
+                                                      stderr=subprocess.DEVNULL))
+            box = run.wait_for_dialog(60)
+            check(box == ("提示", "游戏已经启动了！"), "message box %r" % (box,))
+            wait_for(lambda: any(p.poll() is not None for p in copies), 30, "one of the two to end")
+            ended = [p.poll() for p in copies if p.poll() is not None]
+            check(ended == [104], "exit codes %r" % [p.poll() for p in copies])
+            run.installer = [p for p in copies if p.poll() is None][0]
         run.xdotool("mousemove", "0", "0")
         run.find_window()
         check(run.window_title(run.window) == TITLE, "title %r" % run.window_title(run.window))
@@ -793,12 +810,12 @@ def english_windows(run):
     broken = installer(run, "%s-broken.exe" % run.name, "installer_broken_config.exe")
     run.start_installer(broken, env_extra={"QX_WINE_LOCALE": "en_US.UTF-8"})
     check(run.installer_exit(60) == 100, "the broken configuration did not end with 100")
-    expected = [("提示", ASK_CLOSE)] * 2 + [("错误", "读取carcouselPics出错。")]
+    expected = [("提示", "游戏已经启动了！")] + [("提示", ASK_CLOSE)] * 2 + [("错误", "读取carcouselPics出错。")]
     check(run.dialogs() == expected, "message boxes %r" % run.dialogs())
 
 
 SCENARIOS = {f.__name__: f for f in (
-    branded_one_key, custom_typed, custom_browsed, licence_and_close, restart_keeps_arguments, slow_update_server_name,
+    branded_one_key, custom_typed, licence_and_close, restart_keeps_arguments, slow_update_server_name,
     english_windows)}
 SCENARIOS.update({name: box_scenario(name) for name in BOXES})
 

@@ -9,14 +9,14 @@ so each case is one installer process from its start to its exit code.
 import os
 import shutil
 import sys
+from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as scenarios  # noqa: E402
-from harness import check, main  # noqa: E402
+from harness import Failure, check, main  # noqa: E402
 
 REFUSED = ("出错了", "安装包的数字签名无效，已停止安装。请从官方网站重新下载安装程序。")
 NETWORK = scenarios.NETWORK
-PACKAGE = ("vantorsetup", "setup.exe")
 MARKER = "planted-dll-loaded.txt"
 # Windows looks beside a program first for any DLL outside its known list; Wine by
 # default takes its own, unless told to search as Windows does.
@@ -27,19 +27,12 @@ def signing(run, *name):
     return os.path.join(run.build, "tests", "app", "trust", *name)
 
 
-def silent_run(run, env, folder=None):
+def silent_run(run, env, expect, boxes, folder=None):
     """One silent install of a copy of the build pinned to the "listed" test certificate,
-    in `folder`: its exit code and the message boxes it showed."""
-    before = len(run.dialogs())
-    if os.path.exists(run.record):
-        os.remove(run.record)
-    code = scenarios.silent(run, env=env, seconds=90, variant="installer_e2e_pinned.exe", folder=folder)
-    return code, run.dialogs()[before:]
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
+    in `folder`, that must end with `expect` and show `boxes` (the payload runs if it ends
+    well)."""
+    scenarios.silent(run, env=env, seconds=90, variant="installer_e2e_pinned.exe", folder=folder, expect=expect,
+                     boxes=boxes, ran=expect == 0)
 
 
 def requests(log):
@@ -52,15 +45,15 @@ def signers(run):
     update server announces, so only the signature check stands in the way."""
     run.start_dialog_watch()
     env = scenarios.payload_env(run)
-    payload = read_bytes(os.path.join(run.build, "tools", "payload", "payload.exe"))
-    altered = bytearray(read_bytes(signing(run, "signed-listed.exe")))
+    payload = Path(run.build, "tools", "payload", "payload.exe").read_bytes()
+    altered = bytearray(Path(signing(run, "signed-listed.exe")).read_bytes())
     altered[5000] ^= 0x01  # inside the signed code, not the signature
     cases = [
-        ("signed by a certificate the build does not list", read_bytes(signing(run, "signed-unlisted.exe")), False),
+        ("signed by a certificate the build does not list", Path(signing(run, "signed-unlisted.exe")).read_bytes(), False),
         ("unsigned, left complete by an earlier run", payload, True),
         ("signed by the listed certificate, then one byte changed", bytes(altered), False),
     ]
-    package = run.drive_c(*PACKAGE)
+    package = run.drive_c(*scenarios.PACKAGE)
     served = None
     for what, data, left_by_earlier_run in cases:
         run.clean_machine()
@@ -75,12 +68,12 @@ def signers(run):
                 f.write(data)
             with open(package + ".info", "w") as f:
                 f.write("%d%s" % (len(data), digest))
-        code, boxes = silent_run(run, env)
-        check(code == 105, "%s: exit code %s (boxes %r)" % (what, code, boxes))
-        check(boxes == [REFUSED], "%s: message boxes %r" % (what, boxes))
+        try:
+            silent_run(run, env, 105, [REFUSED])
+        except Failure as failure:
+            raise Failure("%s: %s" % (what, failure))
         check(not os.path.exists(package) and not os.path.exists(package + ".info"),
               "%s: the package or its side file was kept" % what)
-        check(not os.path.exists(run.record), "%s: the package ran" % what)
         asked = requests(served.log)
         check(len(asked) == (0 if left_by_earlier_run else 1), "%s: requests to the server %r" % (what, asked))
     check(run.registry_install_path() is None, "a registry value after refused packages")
@@ -112,17 +105,14 @@ def https_and_planted_dll(run):
     check(out.returncode == 0, "trusting the test CA failed: %r" % out.stdout)
     run.stack.callback(lambda: run.wine(trust_root, "remove", ca, timeout=60))
 
-    served = scenarios.serve_package(run, content=read_bytes(signing(run, "signed-listed.exe")),
+    served = scenarios.serve_package(run, content=Path(signing(run, "signed-listed.exe")).read_bytes(),
                                      tls=(signing(run, "server.crt"), signing(run, "server.key")))
     downloads = os.path.join(run.folder, "downloads")
     os.makedirs(downloads)
     shutil.copyfile(planted, os.path.join(downloads, "winhttp.dll"))
     env.update(scenarios.payload_env(run))
 
-    code, boxes = silent_run(run, env, downloads)
-    check(code == 0, "the install over HTTPS ended with %s (boxes %r)" % (code, boxes))
-    check(boxes == [], "message boxes %r" % boxes)
-    check(os.path.exists(run.record), "the payload did not run")
+    silent_run(run, env, 0, [], downloads)
     check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
     check(not os.path.exists(os.path.join(downloads, MARKER)), "the installer loaded the planted DLL")
     asked = requests(served.log)
@@ -131,9 +121,7 @@ def https_and_planted_dll(run):
     out = run.wine(trust_root, "remove", ca, timeout=60)
     check(out.returncode == 0, "forgetting the test CA failed: %r" % out.stdout)
     run.clean_machine()
-    code, boxes = silent_run(run, env, downloads)
-    check(code == 1 and boxes == [NETWORK], "untrusted server: exit code %s, boxes %r" % (code, boxes))
-    check(not os.path.exists(run.record), "the payload ran after an untrusted download")
+    silent_run(run, env, 1, [NETWORK], downloads)
     check(len(requests(served.log)) == 1, "a request got through the untrusted connection")
 
 
