@@ -5,7 +5,8 @@ With a build naming mirrors m (127.0.0.1:8911/m/) and n (:8912/n/), the package 
 on m while n holds another file of the same size and the announced file's ETag: the digest
 fails and the package comes again from the announced address alone, and the install
 succeeds. Which copy carries how much and how fast, a dead announced host included, is
-TransferEngineSourcesTest's (and the mirrors benchmark's).
+the transfer simulation's (FastCopyCarriesTheFileAndTheOtherFileNeverMixesIn) and the
+mirrors benchmark's.
 """
 import os
 import shutil
