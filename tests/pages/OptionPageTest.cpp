@@ -129,17 +129,6 @@ TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
   }
 }
 
-// On a shown page (it costs seconds): the path box's edit control hides with the page.
-TEST_F(OptionPageTest, TheEditHidesWithThePage) {
-  open(kOneTask, "", true);
-  HWND edit = Api::pathBox(*page)->editWindow();
-  EXPECT_TRUE(IsWindowVisible(edit));
-  page->setVisible(false);
-  EXPECT_FALSE(IsWindowVisible(edit));
-  page->setVisible(true);
-  EXPECT_TRUE(IsWindowVisible(edit));
-}
-
 // The arguments the options and then the tasks add, after `before`.
 std::string OptionPageTest::applied(const std::string& before) {
   InstallManager::instance().setExtraArguments(before);
@@ -166,8 +155,16 @@ TEST_F(OptionPageTest, TaskListOptionArgumentsAndTheReset) {
   EXPECT_EQ(applied(""), "-autoupdate true -beta false  /MERGETASKS=\"quicklaunchicon,!desktopicon,runafterinstall\"");
 }
 
-TEST_F(OptionPageTest, NoRunAfterInstallWhenConfiguredOff) {
-  open(kOneTask, R"("runAfterInstall": false,)");
+// On a shown page (it costs seconds): the path box's edit control hides with the page.
+// Its document turns "runafterinstall" off.
+TEST_F(OptionPageTest, TheEditHidesWithThePageAndNoRunAfterInstallWhenConfiguredOff) {
+  open(kOneTask, R"("runAfterInstall": false,)", true);
+  HWND edit = Api::pathBox(*page)->editWindow();
+  EXPECT_TRUE(IsWindowVisible(edit));
+  page->setVisible(false);
+  EXPECT_FALSE(IsWindowVisible(edit));
+  page->setVisible(true);
+  EXPECT_TRUE(IsWindowVisible(edit));
   Api::optionBoxes(*page)[0]->setChecked(false);
   EXPECT_EQ(applied(""), " /MERGETASKS=\"!quicklaunchicon,!runafterinstall\"");
 }
