@@ -91,12 +91,19 @@ TEST_F(InstallManagerTest, RegistryValueIsUsedWithoutATrailingBackslash) {
   }
 }
 
-TEST_F(InstallManagerTest, DefaultPathOnTheDriveWithTheMostFreeSpace) {
+// The default on the drive with the most free space, until a caller's path replaces it; a
+// path chosen later leaves the default as it is.
+TEST_F(InstallManagerTest, DefaultPathOnTheDriveWithTheMostFreeSpaceOrTheCallers) {
   qxtest::DriveTable probe({{'C', kGiB * 3 / 2}, {'G', 40 * kGiB}});
   InstallManager::setDriveProbe(&probe);
   reread();
   EXPECT_EQ(manager().getDefaultInstallPath(), "G:\\Program Files\\vantorworlds");
   EXPECT_EQ(manager().getInstallPath(), manager().getDefaultInstallPath());
+  manager().overridePaths("F:\\x");
+  EXPECT_EQ(manager().getDefaultInstallPath(), "F:\\x");
+  manager().setInstallPath("F:\\y");
+  EXPECT_EQ(manager().getDefaultInstallPath(), "F:\\x");
+  EXPECT_EQ(manager().getInstallPath(), "F:\\y");
 }
 
 // A broken document's label reaches the player's box: e2e_english_windows.
@@ -110,15 +117,6 @@ TEST_F(InstallManagerTest, MissingAndEmptyDocument) {
   g_document.clear();
   ASSERT_TRUE(manager().readConfig(error));
   EXPECT_EQ(manager().getConfig().carouselCount, 1);
-}
-
-TEST_F(InstallManagerTest, PathOverrides) {
-  reread();
-  manager().overridePaths("F:\\x");
-  EXPECT_EQ(manager().getDefaultInstallPath(), "F:\\x");
-  manager().setInstallPath("F:\\y");
-  EXPECT_EQ(manager().getDefaultInstallPath(), "F:\\x");
-  EXPECT_EQ(manager().getInstallPath(), "F:\\y");
 }
 
 // The embedded payload goes where only administrators may write, a new folder each time.
