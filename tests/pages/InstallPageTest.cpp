@@ -2,7 +2,6 @@
 // and the carousel's cross-fade. The figures themselves are tested natively.
 #include <windows.h>
 
-#include <cmath>
 
 #include "gui/ImageCache.h"
 #include "pages/InstallPage.h"

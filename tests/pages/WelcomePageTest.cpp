@@ -2,7 +2,6 @@
 // buttons (it starts checked), the commands reaching the controller and the licence link.
 #include <windows.h>
 
-#include <filesystem>
 #include <regex>
 
 #include "gui/QxCheckBox.h"
@@ -10,7 +9,6 @@
 #include "pages/WelcomePage.h"
 #include "pages/WelcomePageTestApi.h"
 #include "tests/pages/PageTestSupport.h"
-#include "tests/support/TestFiles.h"
 
 using namespace pages_test;
 
