@@ -23,9 +23,9 @@ TEST(LogLine, RotationDeletesOnlyThisProductsOlderLogs) {
   const std::vector<std::string> expected = {"Game_install_20260102_120000.log", "Game_install_20260101_120000.log",
                                              "Game_install_20250101_000000.log"};
   EXPECT_EQ(LogLine::toDelete("Game", names, "Game_install_20260107_120000.log", 5), expected);
-  EXPECT_EQ(LogLine::toDelete("Game", names, "Game_install_20250101_000000.log", 5).size(), 3u);
-  EXPECT_EQ(LogLine::toDelete("Game", names, "Game_install_20250101_000000.log", 5).back(),
-            "Game_install_20260101_120000.log");
+  EXPECT_EQ(LogLine::toDelete("Game", names, "Game_install_20250101_000000.log", 5),
+            (std::vector<std::string>{"Game_install_20260103_120000.log", "Game_install_20260102_120000.log",
+                                      "Game_install_20260101_120000.log"}));
 }
 
 // The queue's two limits: a full queue and a spent budget drop the line and count it;

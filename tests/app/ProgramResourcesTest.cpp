@@ -50,8 +50,7 @@ TEST(ProgramResources, VersionInformationAsExplorerReadsIt) {
 
 // Explorer shows the first icon group and the window class loads this one by number: the
 // two agree when it is the only one. That its images are the branding's, byte for byte, is
-// brand_matches_the_build's (the build's against the branding tool's, which BrandIcon
-// holds against the file).
+// brand_matches_the_build's (the branding tool's against the resource compiler's).
 TEST(ProgramResources, OneIconGroupTheWindowClassLoads) {
   HMODULE module = LoadLibraryExW(kInstaller.c_str(), nullptr,
                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);

@@ -5,7 +5,6 @@
 
 #include "pages/FinishPage.h"
 #include "tests/pages/PageTestSupport.h"
-#include "tests/support/TestFiles.h"
 
 using namespace pages_test;
 

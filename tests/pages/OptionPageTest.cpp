@@ -82,27 +82,14 @@ std::string missingDrive() {
   return "Y";
 }
 
-TEST_F(OptionPageTest, FreeSpaceIsRoundedToHundredthsOfAGigabyte) {
-  const std::pair<std::uint64_t, const char*> cases[] = {{kGiB * 123451 / 10000, "12.35"},
-                                                         {kGiB * 123449 / 10000, "12.34"},
-                                                         {2 * kGiB, "2"},
-                                                         {kGiB / 1000, "0"},
-                                                         {kGiB * 4096, "4096"}};
-  useConfig(configDocument(kOneTask));
-  InstallManager::instance().setInstallPath("C:\\Games");
-  for (const auto& [bytes, shown] : cases) {
-    g_free["C:"] = bytes;
-    // The labels are made with the page; no window is needed for them.
-    OptionPage lone(&controller, 660, 480);
-    EXPECT_EQ(Api::status(lone), "所需磁盘空间：1000 MB | 可用磁盘空间：" + std::string(shown) + " GB | next 0");
-  }
-}
-
 // Each typed path in turn, with the free bytes on C: then: the install path afterwards and
 // what the page shows. A refused path keeps the last good one and the last free space.
+// Free space is rounded to hundredths of a gigabyte.
 TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
   open(kOneTask);
   EXPECT_EQ(Api::pathBox(*page)->getText(), "C:\\Program Files\\vantorworlds");
+  // The labels made with the page, before anything was typed.
+  EXPECT_EQ(status(), "所需磁盘空间：1000 MB | 可用磁盘空间：50 GB | next 0");
   const std::string invalid = " | 该目录为无效路径，请重新选择其他路径 | next 3";
   const std::string small = " | 可用磁盘空间不足，请重新选择其他路径 | next 3";
   const struct {
@@ -127,6 +114,9 @@ TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
       {"C:\\Small", kGiB / 2, "C:\\Small", "可用磁盘空间：0.5GB" + small},
       {"C:\\Other", -1, "C:\\Other", "可用磁盘空间：0GB" + small},
       {"C:\\Roomy", 2 * kGiB, "C:\\Roomy", "可用磁盘空间：2GB | next 0"},
+      {"C:\\Up", kGiB * 123451 / 10000, "C:\\Up", "可用磁盘空间：12.35GB | next 0"},
+      {"C:\\Down", kGiB * 123449 / 10000, "C:\\Down", "可用磁盘空间：12.34GB | next 0"},
+      {"C:\\Huge", kGiB * 4096, "C:\\Huge", "可用磁盘空间：4096GB | next 0"},
   };
   for (const auto& c : cases) {
     if (c.freeOnC < 0)
@@ -137,17 +127,6 @@ TEST_F(OptionPageTest, PathCheckWarnsAndGovernsTheNextButton) {
     EXPECT_EQ(installPath(), c.path) << c.text;
     EXPECT_EQ(status(), "所需磁盘空间：1000 MB | " + c.status) << c.text;
   }
-}
-
-// On a shown page (it costs seconds): the path box's edit control hides with the page.
-TEST_F(OptionPageTest, TheEditHidesWithThePage) {
-  open(kOneTask, "", true);
-  HWND edit = Api::pathBox(*page)->editWindow();
-  EXPECT_TRUE(IsWindowVisible(edit));
-  page->setVisible(false);
-  EXPECT_FALSE(IsWindowVisible(edit));
-  page->setVisible(true);
-  EXPECT_TRUE(IsWindowVisible(edit));
 }
 
 // The arguments the options and then the tasks add, after `before`.
@@ -176,8 +155,16 @@ TEST_F(OptionPageTest, TaskListOptionArgumentsAndTheReset) {
   EXPECT_EQ(applied(""), "-autoupdate true -beta false  /MERGETASKS=\"quicklaunchicon,!desktopicon,runafterinstall\"");
 }
 
-TEST_F(OptionPageTest, NoRunAfterInstallWhenConfiguredOff) {
-  open(kOneTask, R"("runAfterInstall": false,)");
+// On a shown page (it costs seconds): the path box's edit control hides with the page.
+// Its document turns "runafterinstall" off.
+TEST_F(OptionPageTest, TheEditHidesWithThePageAndNoRunAfterInstallWhenConfiguredOff) {
+  open(kOneTask, R"("runAfterInstall": false,)", true);
+  HWND edit = Api::pathBox(*page)->editWindow();
+  EXPECT_TRUE(IsWindowVisible(edit));
+  page->setVisible(false);
+  EXPECT_FALSE(IsWindowVisible(edit));
+  page->setVisible(true);
+  EXPECT_TRUE(IsWindowVisible(edit));
   Api::optionBoxes(*page)[0]->setChecked(false);
   EXPECT_EQ(applied(""), " /MERGETASKS=\"!quicklaunchicon,!runafterinstall\"");
 }

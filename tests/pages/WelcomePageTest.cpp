@@ -2,7 +2,6 @@
 // buttons (it starts checked), the commands reaching the controller and the licence link.
 #include <windows.h>
 
-#include <filesystem>
 #include <regex>
 
 #include "gui/QxCheckBox.h"
@@ -10,7 +9,6 @@
 #include "pages/WelcomePage.h"
 #include "pages/WelcomePageTestApi.h"
 #include "tests/pages/PageTestSupport.h"
-#include "tests/support/TestFiles.h"
 
 using namespace pages_test;
 
@@ -44,19 +42,16 @@ TEST_F(WelcomePageTest, UncheckingTheLicenceDisablesBothInstallButtons) {
   EXPECT_EQ(controller.commands, (std::vector<std::string>{"btnOneKeyInstall", "btnCustomInstall"}));
 }
 
-TEST_F(WelcomePageTest, EmptyWelcomeTextMakesNoHeadline) {
-  useConfig(R"({ "options": [], "neededSpace": 10, "welcomeText": "" })");
-  open();
-  EXPECT_EQ(Api::status(*page), "licence 1 | one-key 0 | custom 0 | no headline");
-}
-
-TEST_F(WelcomePageTest, LicenceLinkOpensTheConfiguredAddress) {
+TEST_F(WelcomePageTest, LicenceLinkOpensTheConfiguredAddressAndNoTextNoHeadline) {
   const std::string folder = windowsPath(qxtest::scratchFolder("pages-licence"));
   const std::string program = folder + "\\licence.exe";
   ASSERT_TRUE(CopyFileA(windowsPath(QX_FAKE_GAME).c_str(), program.c_str(), FALSE));
   const std::string url = std::regex_replace(program, std::regex(R"(\\)"), R"(\\)");
-  useConfig(R"({ "options": [], "neededSpace": 10, "userLicense": { "url": ")" + url + R"(", "desc": "许可协议" } })");
+  useConfig(R"({ "options": [], "neededSpace": 10, "welcomeText": "",
+                  "userLicense": { "url": ")" + url + R"(", "desc": "许可协议" } })");
   open();
+  // An empty welcome text makes no headline.
+  EXPECT_EQ(Api::status(*page), "licence 1 | one-key 0 | custom 0 | no headline");
   QxHyperlink* link = Api::licenceLink(*page);
   click(link->x() + 3, link->y() + 3);
   const std::string record = waitForFile(folder + "\\started.txt", 15000);

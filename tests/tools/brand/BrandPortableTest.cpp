@@ -54,24 +54,13 @@ TEST(BrandVersion, ReadAsGivenPaddedOrRefused) {
   EXPECT_EQ(unnamed.name, "QxGames");
 }
 
-TEST(BrandIcon, SplitAsTheResourceCompilerDoesOrRefused) {
+// The images and group the file makes are brand_matches_the_build's, held byte for byte
+// against the resource compiler's; here the files it must refuse.
+TEST(BrandIcon, BrokenIconFilesAreRefused) {
   const std::string ico = qxtest::readFile(std::string(QX_SOURCE_DIR) + "/resources/ICON.ICO");
   IconResources made;
   std::string wrong;
   ASSERT_TRUE(splitIconFile(ico, made, wrong)) << wrong;
-  ASSERT_EQ(made.icons.size(), 5u);
-  ASSERT_EQ(made.group.size(), 6u + 5 * 14);
-  for (unsigned i = 0; i < 5; ++i) {
-    const char* entry = ico.data() + 6 + 16 * i;
-    std::uint32_t size = 0, offset = 0;
-    std::memcpy(&size, entry + 8, 4);
-    std::memcpy(&offset, entry + 12, 4);
-    EXPECT_EQ(made.icons[i], ico.substr(offset, size));
-    // The group entry: the file's first twelve bytes, then the icon's number.
-    EXPECT_EQ(made.group.substr(6 + 14 * i, 12), std::string(entry, 12));
-    EXPECT_EQ(made.group[6 + 14 * i + 12], char(i + 1));
-  }
-
   std::string truncated = ico.substr(0, ico.size() - 10);
   std::string noImages = ico.substr(0, 6);
   noImages[4] = 0;
