@@ -13,16 +13,7 @@ using namespace controls_test;
 
 namespace {
 
-class ButtonTest : public SharedFrameTest {
-protected:
-  // Adds a button to the frame at (x, y); the frame owns it.
-  template <typename T>
-  T* add(T* widget) {
-    frame->addChild(widget);
-    widget->update();
-    return widget;
-  }
-};
+using ButtonTest = SharedFrameTest;
 
 // Records the command and what `read` tells at each click.
 struct AtClick : QxActionListener {

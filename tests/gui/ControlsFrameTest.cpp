@@ -47,8 +47,7 @@ TEST(FramePlacementTest, CascadesFromTheFirstAndStartsOverAfterIt) {
 using FrameWidgetTest = SharedFrameTest;
 
 TEST_F(FrameWidgetTest, CaptionDragsOnlyWhereNoChildLiesAndTheBorderKeepsTheSystemsCursor) {
-  auto* page = new Panel(0, 660, 480);
-  frame->addChild(page);
+  auto* page = add(new Panel(0, 660, 480));
   auto* button = new QxButton("pageButton", "res/btn.png", 300, 50, 89, 30, 3);
   page->addChild(button);
   button->setAlphaHitTest(false);
@@ -115,8 +114,7 @@ TEST(FrameCloseTest, TheSystemsCloseGestureAsksAndMinimiseMinimises) {
 }
 
 TEST_F(FrameWidgetTest, ProgressBarFillsFromTheLeftWithoutOverflow) {
-  auto* bar = new ProgressBar(431);
-  frame->addChild(bar);
+  auto* bar = add(new ProgressBar(431));
 
   auto barWidth = [&] {
     auto s = itemsOfKind(*bar, DrawItem::ImageSection);
@@ -141,8 +139,7 @@ TEST_F(FrameWidgetTest, ProgressBarFillsFromTheLeftWithoutOverflow) {
 
 TEST_F(FrameWidgetTest, OneStepLabelIsBoldAndMovesWithTheStep) {
   const std::string steps[3] = {"欢迎", "下载安装", "完成"};
-  auto* panel = new StepsPanel(steps, 660);
-  frame->addChild(panel);
+  auto* panel = add(new StepsPanel(steps, 660));
   auto bold = [&] {
     std::vector<int> out;
     for (int i = 0; i < 3; ++i)
