@@ -1,6 +1,6 @@
 #pragma once
 // A root widget for window tests: its paint() runs a given builder of the draw list, and
-// it records the mouse events and window calls it receives. CanvasTest hosts one
+// it records the mouse and key events and window calls it receives. CanvasTest hosts one
 // in a window of its own.
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/QxGUISPWnd.h"
@@ -40,9 +41,14 @@ public:
     if (type != MouseEnter && type != CursorQuery) mouse.push_back({type, x, y});
     return QxWidget::onMouse(type, x, y, keys);
   }
+  bool onKey(int type, WPARAM wParam, LPARAM) override {
+    keys.push_back({type, int(wParam)});
+    return true;
+  }
   void onDestroy() override { ++destroys; }
 
   std::vector<Input> mouse;
+  std::vector<std::pair<int, int>> keys;  // type and key
   int destroys = 0;
 
 private:

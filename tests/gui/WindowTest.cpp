@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <utility>
 
 #include "gui/MessageLoop.h"
 #include "gui/QxGUISPWnd.h"
@@ -29,9 +30,8 @@ TEST_F(WindowTest, WindowAndBackBufferFollowTheRootsBounds) {
   EXPECT_EQ(QxGUISPWndTestApi::backBufferPixel(*wnd, 639, 479) & 0xFFFFFFu, 0xFFFFFFu);
 }
 
-// The leave ends the hover, and a move after it starts a new one. (Key messages reaching
-// the tree are KeyboardTest's: its Tab moves the focus, its key release clicks.)
-TEST_F(WindowTest, ButtonWheelMoveAndLeaveMessagesReachTheTree) {
+// The leave ends the hover, and a move after it starts a new one.
+TEST_F(WindowTest, ButtonWheelMoveLeaveAndKeyMessagesReachTheTree) {
   open(0, 0, 200, 100);
   HWND hwnd = wnd->hwnd();
   const struct {
@@ -55,6 +55,10 @@ TEST_F(WindowTest, ButtonWheelMoveAndLeaveMessagesReachTheTree) {
     }
     EXPECT_EQ(QxWidget::hoveredWidget(), row.type == QxWidget::MouseLeave ? nullptr : root) << row.message;
   }
+  // With nothing focused, keys go to the root.
+  for (UINT message : {WM_KEYDOWN, WM_CHAR, WM_KEYUP}) SendMessageA(hwnd, message, 'q', 0);
+  EXPECT_EQ(root->keys,
+            (std::vector<std::pair<int, int>>{{QxWidget::KeyDown, 'q'}, {QxWidget::KeyChar, 'q'}, {QxWidget::KeyUp, 'q'}}));
 }
 
 // Moved to a monitor of another scale: the window takes the suggested rectangle, moved
