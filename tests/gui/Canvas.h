@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/QxGUISPWnd.h"
@@ -41,13 +42,13 @@ public:
     return QxWidget::onMouse(type, x, y, keys);
   }
   bool onKey(int type, WPARAM wParam, LPARAM) override {
-    keys.push_back({type, int(wParam), 0});
+    keys.push_back({type, int(wParam)});
     return true;
   }
   void onDestroy() override { ++destroys; }
 
   std::vector<Input> mouse;
-  std::vector<Input> keys;
+  std::vector<std::pair<int, int>> keys;  // type and key
   int destroys = 0;
 
 private:

@@ -47,8 +47,7 @@ TEST(FramePlacementTest, CascadesFromTheFirstAndStartsOverAfterIt) {
 using FrameWidgetTest = SharedFrameTest;
 
 TEST_F(FrameWidgetTest, CaptionDragsOnlyWhereNoChildLiesAndTheBorderKeepsTheSystemsCursor) {
-  auto* page = new Panel(0, 660, 480);
-  frame->addChild(page);
+  auto* page = add(new Panel(0, 660, 480));
   auto* button = new QxButton("pageButton", "res/btn.png", 300, 50, 89, 30, 3);
   page->addChild(button);
   button->setAlphaHitTest(false);
@@ -100,23 +99,18 @@ TEST_F(FrameWidgetTest, DisabledCloseNeitherClosesNorAsks) {
 
 // The system's close gesture asks the question the close button asks (whose Cancel and OK
 // e2e_licence_and_close answers), and the minimise button minimises.
-TEST(FrameCloseTest, TheSystemsCloseGestureAsksAndMinimiseMinimises) {
-  auto frame = std::make_unique<StandardWidget>("closing");
-  frame->createWindow();
-  HWND hwnd = frame->hwnd();
+TEST_F(FrameWidgetTest, TheSystemsCloseGestureAsksAndMinimiseMinimises) {
   BoxesSince watcher;
   SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(watcher.boxes(), (qxtest::Boxes{{"提示", "真的要退出安装吗？"}}));
   EXPECT_TRUE(IsWindowVisible(hwnd)) << "Cancel keeps the window";
   click(hwnd, 590, 8);
   EXPECT_TRUE(pumpUntil([&] { return frame->isMinimized(); }, 3000));
-  frame.reset();
-  qxtest::dropQueued();
+  ShowWindow(hwnd, SW_RESTORE);  // for the tests after this one
 }
 
 TEST_F(FrameWidgetTest, ProgressBarFillsFromTheLeftWithoutOverflow) {
-  auto* bar = new ProgressBar(431);
-  frame->addChild(bar);
+  auto* bar = add(new ProgressBar(431));
 
   auto barWidth = [&] {
     auto s = itemsOfKind(*bar, DrawItem::ImageSection);
@@ -141,8 +135,7 @@ TEST_F(FrameWidgetTest, ProgressBarFillsFromTheLeftWithoutOverflow) {
 
 TEST_F(FrameWidgetTest, OneStepLabelIsBoldAndMovesWithTheStep) {
   const std::string steps[3] = {"欢迎", "下载安装", "完成"};
-  auto* panel = new StepsPanel(steps, 660);
-  frame->addChild(panel);
+  auto* panel = add(new StepsPanel(steps, 660));
   auto bold = [&] {
     std::vector<int> out;
     for (int i = 0; i < 3; ++i)

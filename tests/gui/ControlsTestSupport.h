@@ -48,7 +48,6 @@ private:
 };
 
 using qxtest::click;
-using qxtest::moveTo;
 using qxtest::point;
 
 // The widget's items of one kind, in list order.
@@ -90,6 +89,14 @@ protected:
       frame->removeChild(frame->child(frame->childCount() - 1)).reset();
     frame->update();
     settle();
+  }
+
+  // Adds a widget to the frame, which owns it, and has it drawn.
+  template <typename T>
+  T* add(T* widget) {
+    frame->addChild(widget);
+    widget->update();
+    return widget;
   }
 
   StandardWidget* frame = nullptr;

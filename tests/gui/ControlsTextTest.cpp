@@ -18,8 +18,7 @@ class TextBoxTest : public SharedFrameTest {
 protected:
   void SetUp() override {
     SharedFrameTest::SetUp();
-    page = new Panel(0, 660, 480);
-    frame->addChild(page);
+    page = add(new Panel(0, 660, 480));
     box = new QxTextBox(page, "D:\\游戏\\Vantor");
     settle();
   }
@@ -73,18 +72,9 @@ TEST_F(TextBoxTest, ClickOnTheFrameFocusesTheEditControl) {
   EXPECT_EQ(GetFocus(), edit);
 }
 
-TEST(TextBoxWithoutWindowTest, DrawsItsFrameButHasNoEditControl) {
-  Panel page(0, 660, 480);
-  auto* box = new QxTextBox(&page, "abc");
-  EXPECT_EQ(box->editWindow(), nullptr);
-  EXPECT_EQ(box->getText(), "");
-  box->setText("ignored");
-  EXPECT_EQ(box->getText(), "");
-}
-
 using TextFieldTest = SharedFrameTest;
 
-TEST_F(TextFieldTest, SizesItselfOnlyWhenAskedAndRestylesOnlyItsTextItem) {
+TEST_F(TextFieldTest, SizesItselfOnlyWhenAsked) {
   auto* field = new QxTextField("所需磁盘空间：1000 MB", 131, 229, 0, 20, 12, 0x999999,
                                 DrawItem::AlignLeft, DrawItem::AlignTop, "simsun");
   frame->addChild(field);
@@ -105,13 +95,4 @@ TEST_F(TextFieldTest, SizesItselfOnlyWhenAskedAndRestylesOnlyItsTextItem) {
 
   field->setText("x", false, false);
   EXPECT_EQ(field->width(), 0);
-
-  // Of a fill and the text, only the text turns bold and back.
-  field->addFill(0x123456, 0, 0, 1, 1);
-  for (bool bold : {true, false}) {
-    field->setFontStyle(bold);
-    ASSERT_EQ(field->items().size(), 2u);
-    EXPECT_EQ(field->items()[0].kind, DrawItem::Fill);
-    EXPECT_EQ(field->items()[1].bold, bold);
-  }
 }

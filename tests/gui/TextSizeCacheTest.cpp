@@ -7,14 +7,8 @@
 
 namespace {
 
-TextSizeCache::Key key(const std::string& text, int widthLimit = 100) {
-  TextSizeCache::Key k;
-  k.text = text;
-  k.face = "SimSun";
-  k.size = 12;
-  k.widthLimit = widthLimit;
-  k.heightLimit = 20;
-  return k;
+TextSizeCache::Key key(const std::string& text) {
+  return TextSizeCache::Key{false, false, false, 12, 100, 20, "SimSun", text};
 }
 
 } // namespace
