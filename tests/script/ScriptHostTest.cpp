@@ -179,19 +179,6 @@ TEST_F(ScriptHostTest, RunCallsWhatTheMainScriptReturns) {
 
 // ---- clientsocket ----
 
-TEST_F(ClientSocketTest, SplitsSeveralPacketsOfOneSegment) {
-  qxtest::LoopbackPeer peer;
-  ASSERT_TRUE(connectTo(peer));
-  const std::string big(300, 'z');
-  ASSERT_TRUE(peer.sendRaw(std::string("\0\1a\0\0\0\2bc\x01\x2c", 11) + big));
-  const char* const take = "got = got or {} for p in function() return clientsocket.recv(h) end do "
-                           "got[#got + 1] = p end return tostring(#got >= 4)";
-  EXPECT_TRUE(qxtest::pumpUntil([&] { return runLua(take) == "true"; }, 2000));
-  EXPECT_EQ("a||bc|" + big, runLua("return table.concat(got, '|')"));
-  // Then the queue is empty: recv returns nothing at all.
-  EXPECT_EQ("0", runLua("return tostring(select('#', clientsocket.recv(h)))"));
-}
-
 // No lookup result or a refused connection (to a peer's port, closed again at the end of
 // the statement) gives the handle 0; bad arguments are script errors.
 TEST_F(ClientSocketTest, ConnectFailsWithoutAPeer) {
