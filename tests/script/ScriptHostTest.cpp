@@ -4,10 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <io.h>
-
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -17,7 +13,6 @@
 #include "script/SocketDelayResumer.h"
 #include "script/SocketNodeTestApi.h"
 #include "tests/script/ScriptTestSupport.h"
-#include "tests/support/TestFiles.h"
 #include "tests/support/TimerWitness.h"
 
 namespace {
@@ -110,23 +105,15 @@ TEST_F(ScriptHostTest, OffersNoWayOutOfTheInterpreter) {
 }
 
 TEST_F(ScriptHostTest, PrintWritesEverythingButLogsWhatFits) {
-  const std::string out = qxtest::scratchFolder("print") + "/stdout.txt";
-  std::fflush(stdout);
-  const int saved = _dup(1);
-  const int fd = _open(out.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0644);
-  ASSERT_GE(fd, 0);
-  _dup2(fd, 1);
+  ::testing::internal::CaptureStdout();
   const std::string result = runLua(R"(
     print(string.rep("a", 6000), string.rep("b", 6000), "c")
     print(1, nil, true)
     return "")");
-  std::fflush(stdout);
-  _dup2(saved, 1);
-  _close(fd);
-  _close(saved);
+  const std::string out = ::testing::internal::GetCapturedStdout();
   ASSERT_EQ("", result);
   const std::string a(6000, 'a'), b(6000, 'b');
-  EXPECT_EQ(a + "\t" + b + "\tc\n1\tnil\ttrue\n", qxtest::readFile(out));
+  EXPECT_EQ(a + "\t" + b + "\tc\n1\tnil\ttrue\n", out);
   // The second argument does not fit whole beside the first and is left out.
   EXPECT_EQ((Lines{"[lua] " + a + "\t\tc\n", "[lua] 1\tnil\ttrue\n"}), log.lines);
   EXPECT_EQ("'tostring' must return a string to 'print'", runLua(R"(
