@@ -111,8 +111,4 @@ private:
   }
 };
 
-// A port on 127.0.0.1 that nothing listens on: the peer's listener is closed again at
-// the end of the statement.
-inline int closedPort() { return LoopbackPeer().port(); }
-
 } // namespace qxtest
