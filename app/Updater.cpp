@@ -48,6 +48,11 @@ constexpr DWORD kDownloadPaintMs = 100;
 // The query starts from this message, posted by the click after its repaint: the window
 // answers what came in meanwhile between the two.
 constexpr UINT kBeginFlowMessage = WM_APP + 69;
+// The cache folder and the download start from this message, posted by the query's answer:
+// the window answers between the script's step and the disk's work.
+constexpr UINT kPrepareDownloadMessage = WM_APP + 70;
+// And the transfer starts from this one, posted once the folder and the free space are right.
+constexpr UINT kStartDownloadMessage = WM_APP + 71;
 // Room left on the download drive beyond the package, for the system and the install.
 constexpr std::int64_t kSpareBytes = 64ll << 20;
 
@@ -114,6 +119,9 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   // After a wrong digest with bytes from mirrors: the one more try asks the announced
   // address alone.
   bool announcedOnly = false;
+  // The query's answer is taken and its download is being prepared: a second answer is
+  // left alone, as it was once the download had started.
+  bool answerTaken = false;
   std::wstring packageMd5;
   std::int64_t packageSize = 0;
   std::wstring packagePath;
@@ -141,6 +149,7 @@ struct Updater::Impl : public QxActionListener, public EventListener {
   void silentStart();
   void showInstallPage(int mode);
   void onNotify(const NotifyRecord& record);
+  void prepareDownload();
   std::string targetInstallPath();
   bool enoughSpaceFor(const std::wstring& folder, std::int64_t missing);
   void showDownloadProgress();
@@ -292,7 +301,7 @@ void Updater::Impl::onEvent(const char* eventName, const char* type, EventArg ar
     MessageBoxW(window(), L"无法提取安装包", L"提示", MB_ICONERROR);
     PostMessageA(window(), WM_QUIT, 101, 0);
   } else if (source == "LuaScript" && kind == "EVENT_NOTIFY") {
-    if (manager().stage() == 1 && arg1)
+    if (manager().stage() == 1 && !answerTaken && arg1)
       onNotify(*reinterpret_cast<const NotifyRecord*>(arg1));
   } else if (source == "progressTimer" && kind == "timeout") {
     paintProgress();
@@ -340,7 +349,12 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   SupportLog::writef("query", "answer after %lld ms: version %s, url %s, size %s, digest %s",
                      static_cast<long long>(SupportLog::facts().queryMs), text(record.version).c_str(), url.c_str(),
                      text(record.size).c_str(), md5.c_str());
+  answerTaken = true;
+  if (!PostMessageA(window(), kPrepareDownloadMessage, 0, 0))
+    prepareDownload();
+}
 
+void Updater::Impl::prepareDownload() {
   // The package goes to the drive it will be installed on, into a folder that only
   // administrators may write; a drive that keeps no ACLs cannot have one, so there it goes
   // to the system's data folder.
@@ -362,7 +376,7 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
   }
   packagePath = folder + L"setup.exe";
   // Only a folder of the installer's own may hold a part to continue; a fresh one is empty.
-  const std::int64_t onDisk = reused ? AsyncWinHttp::continuableBytes(packagePath, packageSize, md5) : 0;
+  const std::int64_t onDisk = reused ? AsyncWinHttp::continuableBytes(packagePath, packageSize, announcedMd5) : 0;
   // Checked before anything is written: a full drive would otherwise fail the download
   // as a network problem, again at every start.
   SupportLog::writef("download", "cache folder %s%s, %lld bytes of the package already there",
@@ -390,7 +404,8 @@ void Updater::Impl::onNotify(const NotifyRecord& record) {
     }
   }
 
-  startDownload();
+  if (!PostMessageA(window(), kStartDownloadMessage, 0, 0))
+    startDownload();
 }
 
 void Updater::Impl::startDownload() {
@@ -457,6 +472,14 @@ LRESULT Updater::onWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
     break;
   case kBeginFlowMessage:
     impl.beginFlow();
+    break;
+  case kStartDownloadMessage:
+    if (InstallManager::instance().stage() == 1 && impl.answerTaken && !impl.downloader)
+      impl.startDownload();
+    break;
+  case kPrepareDownloadMessage:
+    if (InstallManager::instance().stage() == 1 && impl.answerTaken)
+      impl.prepareDownload();
     break;
   case AsyncWinHttp::kDigestMessage:
     if (InstallManager::instance().stage() == 4 && !impl.signatureCheck)

@@ -283,6 +283,14 @@ void InstallPage::setReconnecting(bool reconnecting) { pageImpl_->reconnecting =
 
 // --- carousel painting -------------------------------------------------------------------
 
+// The first picture is decoded with the window, not by the page's first paint: that comes
+// with the click, where its 10 ms or more under load would delay the window's answers.
+void InstallPage::onAttach(QxGUIServiceProvider* provider) {
+  Panel::onAttach(provider);
+  if (provider)
+    ImageCache::instance().getPicture(skin::kCarousel.name + std::to_string(pageImpl_->carouselIndex), provider->dpi());
+}
+
 void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
   Impl& d = *pageImpl_;
   const std::string name = skin::kCarousel.name + std::to_string(d.carouselIndex);

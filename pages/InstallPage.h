@@ -37,6 +37,7 @@ public:
 
   // QxWidget
   void onPrePaint(HDC dc, int x, int y, int width, int height) override;
+  void onAttach(QxGUIServiceProvider* provider) override;
 
 private:
   friend class InstallPageTestApi;
