@@ -49,25 +49,19 @@ LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A message-only window that receives the downloader's reports, as the installer's does.
-class TestWindow {
-public:
-  TestWindow() {
+// A message-only window that receives the downloader's reports, as the installer's does;
+// one for the whole program.
+HWND testWindow() {
+  static const HWND window = [] {
     WNDCLASSW wc{};
     wc.lpfnWndProc = testWindowProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"QxDownloadTestWindow";
     RegisterClassW(&wc);
-    window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                              nullptr);
-    g_posted.clear();
-  }
-  ~TestWindow() { DestroyWindow(window_); }
-  HWND handle() const { return window_; }
-
-private:
-  HWND window_ = nullptr;
-};
+    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  }();
+  return window;
+}
 
 struct Outcome {
   bool sent = false;
@@ -96,6 +90,7 @@ protected:
     base_ = qxtest::env("QX_HTTP_BASE");
     odd_ = qxtest::env("QX_ODD_BASE");
     if (base_.empty() || odd_.empty()) GTEST_SKIP() << "run through with-servers.sh";
+    g_posted.clear();
     source_ = qxtest::readFile(qxtest::hostPath(qxtest::env("QX_HTTP_ROOT") + "/package.bin"));
     ASSERT_GT(source_.size(), 3u << 20);
     sourceMd5_ = qxtest::digestOf(source_);
@@ -120,7 +115,7 @@ protected:
   // Starts the package's download from `url`, reporting to the test window.
   std::unique_ptr<AsyncWinHttp> start(const std::string& url, bool* sent = nullptr) {
     auto downloader = std::make_unique<AsyncWinHttp>();
-    EXPECT_TRUE(downloader->init(&AsyncWinHttp::postToWindow, window_.handle()));
+    EXPECT_TRUE(downloader->init(&AsyncWinHttp::postToWindow, testWindow()));
     const bool wasSent = downloader->download(widen(url), widen(target_), size(), sourceMd5_);
     if (sent) *sent = wasSent;
     return downloader;
@@ -188,7 +183,6 @@ protected:
     }
   }
 
-  TestWindow window_;
   std::string base_, odd_, source_, sourceMd5_, target_;
 };
 
@@ -318,7 +312,7 @@ TEST_F(AsyncWinHttpTest, TotalIsZeroUntilTheServerAnswers) {
 // The window's messages alone: progress in units of 1000 bytes above 1,000,000,000
 // bytes of total, the end's counts as they are.
 TEST(AsyncWinHttpPost, ProgressUnitsAndEndMessage) {
-  TestWindow window;
+  g_posted.clear();
   const struct {
     int status;
     std::int64_t downloaded, total;
@@ -332,7 +326,7 @@ TEST(AsyncWinHttpPost, ProgressUnitsAndEndMessage) {
       {2, 1500000000, 2000000000, {6367, 1500000000, 2000000000}},
       {2, 0, 3000000, {6367, 0, 3000000}},
   };
-  for (const auto& c : cases) AsyncWinHttp::postToWindow(window.handle(), nullptr, c.status, c.downloaded, c.total);
+  for (const auto& c : cases) AsyncWinHttp::postToWindow(testWindow(), nullptr, c.status, c.downloaded, c.total);
   ASSERT_TRUE(qxtest::settle());
   ASSERT_EQ(g_posted.size(), std::size(cases));
   for (size_t i = 0; i < g_posted.size(); ++i) {

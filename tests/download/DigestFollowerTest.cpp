@@ -40,10 +40,6 @@ protected:
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
 
-  bool waitReady() {
-    return eventually([&] { return follower_.ready(); });
-  }
-
   const std::string path_ = qxtest::scratchFolder("follower") + "/package.bin";
   const std::wstring wide_{path_.begin(), path_.end()};
   std::atomic<int> readyCalls_{0};
@@ -64,7 +60,7 @@ TEST_F(DigestFollowerTest, HashesThePrefixThenFollowsTheWriter) {
     EXPECT_FALSE(follower_.ready() && at < whole.size()) << "ready before the last byte";
     follower_.advance(static_cast<std::int64_t>(at));
   }
-  ASSERT_TRUE(waitReady());
+  ASSERT_TRUE(eventually([&] { return follower_.ready(); }));
   EXPECT_EQ(follower_.digest(), qxtest::digestOf(whole));
   EXPECT_EQ(follower_.hashed(), static_cast<std::int64_t>(whole.size()));
   EXPECT_EQ(readyCalls_, 1);
@@ -75,7 +71,7 @@ TEST_F(DigestFollowerTest, CompleteFileAndEmptyFile) {
   const std::string whole = pattern(5000000, 2);
   append(whole);
   start(static_cast<std::int64_t>(whole.size()), static_cast<std::int64_t>(whole.size()));
-  ASSERT_TRUE(waitReady());
+  ASSERT_TRUE(eventually([&] { return follower_.ready(); }));
   EXPECT_EQ(follower_.digest(), qxtest::digestOf(whole));
   EXPECT_EQ(std::remove(path_.c_str()), 0) << "the package must be free to delete once verified";
 
@@ -99,7 +95,7 @@ TEST_F(DigestFollowerTest, RestartForgetsWhatWasHashed) {
   EXPECT_EQ(follower_.hashed(), 0);
   append(whole);
   follower_.advance(static_cast<std::int64_t>(whole.size()));
-  ASSERT_TRUE(waitReady());
+  ASSERT_TRUE(eventually([&] { return follower_.ready(); }));
   EXPECT_EQ(follower_.digest(), qxtest::digestOf(whole));
   EXPECT_EQ(readyCalls_, 1);
 }
@@ -113,7 +109,7 @@ TEST_F(DigestFollowerTest, UnknownSizeWaitsForTheEnd) {
   EXPECT_TRUE(eventually([&] { return follower_.hashed() == static_cast<std::int64_t>(whole.size()); }));
   EXPECT_FALSE(follower_.ready());
   follower_.setSize(static_cast<std::int64_t>(whole.size()));
-  ASSERT_TRUE(waitReady());
+  ASSERT_TRUE(eventually([&] { return follower_.ready(); }));
   EXPECT_EQ(follower_.digest(), qxtest::digestOf(whole));
 }
 

@@ -76,9 +76,7 @@ TEST_F(SystemProxyTest, FixedProxyCarriesTheDownloadExceptForBypassedHosts) {
   g_settings.bypass = L"<local>;127.0.0.3";
   SystemProxy choice(testSettings);
   const SystemProxy::Route route = choice.routeFor(proxiedUrl);
-  EXPECT_EQ(route.kind, Kind::kProxy);
-  EXPECT_EQ(route.proxy, proxy);
-  EXPECT_EQ(route.bypass, g_settings.bypass);
+  EXPECT_TRUE(route == (SystemProxy::Route{Kind::kProxy, proxy, g_settings.bypass}));
   const int before = proxied("/package.bin");
   EXPECT_EQ(fetch(route), 200u);
   EXPECT_EQ(proxied("/package.bin"), before + 1);

@@ -590,12 +590,21 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
     std::int64_t mostMs;       // the download takes no longer than this
     double fewestConnections;  // on average while bytes flow
     double mostConnections = Engine::kMaxConnections;
+    int carrier = -1;              // the copy that must carry most of the file
+    std::vector<int> mostServed = {};  // the most requests each copy served at once, when told
   };
+  const double any = Engine::kMaxConnections;
   // nginx shaping each connection to 4 MiB/s, which lets each answer send a segment in
   // one burst, and a client that takes `client` bytes per ms.
   auto nginx = [&](std::int64_t client) {
     return shaped(48, 8).with(&Faults::burst, true).with(&Faults::perConnection, std::int64_t{4195}).with(&Faults::link, client);
   };
+  const Copy fast{4000}, dead{0}, slow{1000}, other{4000, 0, true};
+  const Faults copiesBase = shaped(96, 4).with(&Faults::step, std::int64_t{10});
+  auto withCopies = [&](Copies copies) { return copiesBase.with(&Faults::copies, copies); };
+  Simulation alone(1, copiesBase);
+  ASSERT_EQ(alone.run(), "");
+  const std::int64_t soon = alone.elapsed() * 6 / 5;
   const Case cases[] = {
       // Two connections per client, 503 with Retry-After to a third: two all along.
       {"a server that accepts two", shaped(48, 8).with(&Faults::limit, 2), End::kComplete, 8000, 1.8},
@@ -628,6 +637,18 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
        End::kComplete, 5000, 0},
       // Done before its first record: the failure comes as the end drops ".parts".
       {"the record cannot be dropped at the end", shaped(1, 1).with(&Faults::saveFails, 1.0), End::kDisk, 1000, 0},
+      // A fast copy, a dead one, one four times slower and one of another file of the same
+      // size: whichever is announced, the fast copy carries most of the file, nothing of the
+      // other file mixes in, and it ends hardly later than from the fast copy alone. Without
+      // the announced file's validator another file of the same size cannot be told apart
+      // before the digest: that case is the digest's.
+      {"the fast copy announced", withCopies({fast, dead, slow, other}), End::kComplete, soon, 0, any, 0},
+      {"the fast copy last", withCopies({dead, slow, fast}), End::kComplete, soon, 0, any, 2},
+      {"the fast copy after the other file", withCopies({slow, other, dead, fast}), End::kComplete, soon, 0, any, 3},
+      // A copy that answers 503 beyond two connections lowers its own host's ceiling only: the
+      // other copy still gets its four.
+      {"a busy copy beside a free one", shaped(96, 4).with(&Faults::copies, Copies{{4000, 2}, {2000}}),
+       End::kComplete, 60000, 0, any, -1, {2, 4}},
   };
   for (const Case& c : cases) {
     Simulation sim(1, c.faults);
@@ -636,42 +657,15 @@ TEST(TransferEngineSimulation, NamedFaultsEndAsTheyMust) {
     EXPECT_LE(sim.elapsed(), c.mostMs) << c.name;
     EXPECT_GE(sim.meanConnections(), c.fewestConnections) << c.name;
     EXPECT_LE(sim.meanConnections(), c.mostConnections) << c.name;
+    if (c.carrier >= 0) {
+      const auto bytes = sim.bytesPerCopy();
+      EXPECT_EQ(std::accumulate(bytes.begin(), bytes.end(), std::int64_t{0}), c.faults.size) << c.name;
+      EXPECT_GT(bytes[c.carrier], c.faults.size * 2 / 3) << c.name;
+    }
+    if (!c.mostServed.empty()) {
+      EXPECT_EQ(sim.mostServed(), c.mostServed) << c.name;
+    }
   }
-}
-
-// A fast copy, a dead one, one four times slower and one of another file of the same
-// size: whichever is announced, the fast copy carries most of the file, nothing of the
-// other file mixes in, and it ends hardly later than from the fast copy alone. Without
-// the announced file's validator another file of the same size cannot be told apart
-// before the digest: that case is the digest's.
-TEST(TransferEngineSimulation, FastCopyCarriesTheFileAndTheOtherFileNeverMixesIn) {
-  const Copy fast{4000}, dead{0}, slow{1000}, other{4000, 0, true};
-  const Faults base = shaped(96, 4).with(&Faults::step, std::int64_t{10});
-  Simulation alone(1, base);
-  ASSERT_EQ(alone.run(), "");
-  const struct {
-    Copies copies;
-    std::size_t fast;
-  } cases[] = {{{fast, dead, slow, other}, 0}, {{dead, slow, fast}, 2}, {{slow, other, dead, fast}, 3}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.fast);
-    Simulation sim(1, base.with(&Faults::copies, c.copies));
-    EXPECT_EQ(sim.run(), "");
-    ASSERT_EQ(sim.end(), End::kComplete);
-    const auto bytes = sim.bytesPerCopy();
-    EXPECT_EQ(std::accumulate(bytes.begin(), bytes.end(), std::int64_t{0}), 96 << 20);
-    EXPECT_GT(bytes[c.fast], (96 << 20) * 2 / 3);
-    EXPECT_LE(sim.elapsed(), alone.elapsed() * 6 / 5);
-  }
-}
-
-// A copy that answers 503 beyond two connections lowers its own host's ceiling only: the
-// other copy still gets its four.
-TEST(TransferEngineSimulation, BusyAnswersLowerOnlyTheirHostsCeiling) {
-  Simulation sim(1, shaped(96, 4).with(&Faults::copies, Copies{{4000, 2}, {2000}}));
-  EXPECT_EQ(sim.run(), "");
-  EXPECT_EQ(sim.end(), End::kComplete);
-  EXPECT_EQ(sim.mostServed(), (std::vector<int>{2, 4}));
 }
 
 std::uint64_t fromEnvironment(const char* name, std::uint64_t otherwise) {
