@@ -52,13 +52,9 @@ class Log:
             self.file.write((line + " " + details).rstrip() + "\n")
 
 
-def loopback(host):
-    return host == "localhost" or host.startswith("127.")
-
-
 def address(text):
     host, _, port = text.rpartition(":")
-    if not loopback(host):
+    if host != "localhost" and not host.startswith("127."):
         raise argparse.ArgumentTypeError("%s is not a loopback address" % text)
     return host, int(port)
 

@@ -306,13 +306,8 @@ class Run:
     @staticmethod
     def fault_events(log, event=None):
         """The relay's log as (seconds, connection, event, details), optionally one event only."""
-        events = []
-        for line in open(log).read().splitlines():
-            fields = line.split(" ", 3) + [""]
-            entry = (float(fields[0]), fields[1], fields[2], fields[3])
-            if event is None or entry[2] == event:
-                events.append(entry)
-        return events
+        lines = [line.split(" ", 3) + [""] for line in open(log).read().splitlines()]
+        return [(float(f[0]), f[1], f[2], f[3]) for f in lines if event is None or f[2] == event]
 
     def start_tinyproxy(self):
         """tinyproxy on 127.0.0.1 as the player's proxy. Returns its port and its log."""

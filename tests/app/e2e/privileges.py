@@ -50,8 +50,7 @@ def planted_cache(run):
     os.chmod(planted, 0o777)
     before = {name: digest(os.path.join(planted, name)) for name in os.listdir(planted)}
     # The package loads a DLL by name, searching its own folder first as Windows does.
-    env = payload_env(run)
-    env.update({"QX_PAYLOAD_LOAD": "winhttp.dll", "WINEDLLOVERRIDES": "winhttp=n,b"})
+    env = dict(payload_env(run), QX_PAYLOAD_LOAD="winhttp.dll", WINEDLLOVERRIDES="winhttp=n,b")
     start(run, env=env)
     press_one_key(run)
     wait_for(lambda: run.registry_install_path() == DEFAULT_PATH, 90, "the install to complete")
@@ -72,8 +71,7 @@ def held_package(run):
     in a folder under the system's data folder that others cannot even read."""
     clean(run)
     serve_package(run)
-    env = payload_env(run)
-    env.update({"QX_TEST_HOLD_FOLDER": run.windows_path(run.folder), "QX_TEST_DRIVES_WITHOUT_ACLS": "C"})
+    env = dict(payload_env(run), QX_TEST_HOLD_FOLDER=run.windows_path(run.folder), QX_TEST_DRIVES_WITHOUT_ACLS="C")
     held = os.path.join(run.folder, "held.txt")
     start(run, env=env)
     press_one_key(run)
@@ -107,9 +105,8 @@ def game_by_player_copy(run):
     os.symlink(elsewhere, installed(run, "Vantor_Data"))
     package = os.path.join(run.folder, "www", "pkg", "setup.exe")
     os.rename(package, package + ".later")
-    env = payload_env(run)
     parents = os.path.join(run.folder, "payload-parents.txt")
-    env.update({"QX_TEST_NOT_ELEVATED": "1", "QX_PAYLOAD_PARENTS": run.windows_path(parents)})
+    env = dict(payload_env(run), QX_TEST_NOT_ELEVATED="1", QX_PAYLOAD_PARENTS=run.windows_path(parents))
     name = os.path.basename(start(run, env=env))
     press_one_key(run)
     before = set(run.installer_processes(name))
