@@ -7,6 +7,7 @@ import os
 import re
 import shutil
 import sys
+from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import check, main, wait_for  # noqa: E402
@@ -29,11 +30,6 @@ def clean(run):
     run.stack.callback(unlink)
 
 
-def put(path, text):
-    with open(path, "w") as f:
-        f.write(text)
-
-
 def planted_cache(run):
     """A download folder a standard user made beforehand, writable by everyone, holding
     the genuine package, its side file and a DLL the package would load: none of it is
@@ -44,7 +40,7 @@ def planted_cache(run):
     planted = run.drive_c("vantorsetup")
     os.makedirs(planted)
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(planted, "setup.exe"))
-    put(os.path.join(planted, "setup.exe.info"), "%d%s" % (served.length, served.digest))
+    Path(planted, "setup.exe.info").write_text("%d%s" % (served.length, served.digest))
     shutil.copyfile(os.path.join(run.build, "tests", "support", "planted", "winhttp.dll"),
                     os.path.join(planted, "winhttp.dll"))
     os.chmod(planted, 0o777)
@@ -99,7 +95,7 @@ def game_by_player_copy(run):
     elsewhere = os.path.join(run.folder, "elsewhere")
     os.makedirs(os.path.join(elsewhere, "StreamingAssets"))
     victim = os.path.join(elsewhere, "setup.exe")
-    put(victim, "someone else's file")
+    Path(victim).write_text("someone else's file")
     os.symlink(elsewhere, run.drive_c("vantorsetup"))
     os.makedirs(installed(run))
     os.symlink(elsewhere, installed(run, "Vantor_Data"))

@@ -59,10 +59,8 @@ def signers(run):
         digest = served.digest
         if left_by_earlier_run:
             os.makedirs(os.path.dirname(package), exist_ok=True)
-            with open(package, "wb") as f:
-                f.write(data)
-            with open(package + ".info", "w") as f:
-                f.write("%d%s" % (len(data), digest))
+            Path(package).write_bytes(data)
+            Path(package + ".info").write_text("%d%s" % (len(data), digest))
         try:
             silent_run(run, env, 105, [REFUSED])
         except Failure as failure:
