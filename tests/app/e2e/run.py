@@ -302,6 +302,13 @@ def high_contrast(run, exe):
     run.window_shot("high-contrast")
 
 
+def brand(run, *args):
+    """brand.exe with `args`; fails with what it printed."""
+    result = run.wine(os.path.join(run.build, "brand.exe"), *args)
+    check(result.returncode == 0, "brand.exe %s: %d %r" % (" ".join(args), result.returncode,
+                                                          result.stdout.decode("gbk", "replace")))
+
+
 def branded_one_key(run):
     """The stock installer branded by brand.exe, its branding with an "@2x" background, on
     a display at 200 % and then at 150 % (a copy of the prefix with its LogPixels): it
@@ -326,19 +333,15 @@ def branded_one_key(run):
         display(run, SCALES[0])
     run.scale = SCALES[0] / 100
     run.stack.callback(display, run, SCALES[0])
-    brand = os.path.join(run.build, "brand.exe")
     folder = os.path.join(run.build, "tests", "tools", "brand", "branding")
     exe = os.path.join(run.folder, "vantor.branded_one_key.12345.dl.exe")
-    result = run.wine(brand, os.path.join(run.build, "installer.exe"), run.windows_path(folder), run.windows_path(exe))
-    check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
+    brand(run, os.path.join(run.build, "installer.exe"), run.windows_path(folder), run.windows_path(exe))
     report = []
     previews = {}
     for percent in (100, 150, 200):
         previews[percent] = os.path.join(run.folder, "previews-%d" % percent)
         scale = ("--scale", str(percent)) if percent != 100 else ()
-        result = run.wine(brand, "--preview", *scale, run.windows_path(folder), run.windows_path(previews[percent]))
-        check(result.returncode == 0, "brand.exe --preview at %d %%: %d %r"
-              % (percent, result.returncode, result.stdout.decode("gbk", "replace")))
+        brand(run, "--preview", *scale, run.windows_path(folder), run.windows_path(previews[percent]))
         for page in LIMITS:
             path = os.path.join(previews[percent], page + ".png")
             size = rgba(path)[0]
@@ -471,13 +474,10 @@ def custom_typed(run):
     def look():
         return subprocess.run(["import", "-window", browser, "-depth", "8", "rgb:-"], capture_output=True,
                               timeout=30).stdout
-    looks = [look()]
-    wait_for(lambda: looks.append(look()) or looks[-1] == looks[-2], 20, "the folder browser to be drawn")
+    shown = run.steady(look=look, seconds=20, what="the folder browser to be drawn")
     for key in ("End", "Right", "Down"):
-        before = looks[-1]
         run.xdotool("key", "--window", browser, key)
-        wait_for(lambda: looks.append(look()) or looks[-1] == looks[-2] != before, 20,
-                 "the folder browser to answer %s" % key)
+        shown = run.steady(other_than=shown, look=look, seconds=20, what="the folder browser to answer %s" % key)
     run.screenshot("browser")
     # A real key on the focused browser: its key-up lands on the installer once the
     # browser has closed, and must not start the install.
@@ -618,9 +618,7 @@ def embedded_by_brand(run, url, digest):
                     os.path.join(folder, "CONFIG.JSON"))
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(folder, "SETUP.EXE"))
     exe = os.path.join(run.folder, "%s-branded.exe" % run.name)
-    result = run.wine(os.path.join(run.build, "brand.exe"), os.path.join(run.build, "installer.exe"),
-                      run.windows_path(folder), run.windows_path(exe))
-    check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
+    brand(run, os.path.join(run.build, "installer.exe"), run.windows_path(folder), run.windows_path(exe))
     run.start_installer(exe, "/verysilent", env_extra=payload_env(run))
     code = run.installer_exit(90)
     check(code == 0 and os.path.exists(run.record), "the branded installer ended with %s (boxes %r)"
@@ -774,9 +772,7 @@ def english_windows(run):
         env = {"QX_WINE_LOCALE": locale}
         exe = start(run, env=env)
         if locale == "zh_CN.UTF-8":
-            copies = (run.installer, subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe],
-                                                      env=dict(run.env, **env), stdout=subprocess.DEVNULL,
-                                                      stderr=subprocess.DEVNULL))
+            copies = (run.installer, run.spawn(exe, env=dict(run.env, **env)))
             box = run.wait_for_dialog(60)
             check(box == ("提示", "游戏已经启动了！"), "message box %r" % (box,))
             wait_for(lambda: any(p.poll() is not None for p in copies), 30, "one of the two to end")
