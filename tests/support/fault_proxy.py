@@ -166,7 +166,11 @@ class Proxy:
                 data = client.recv(CHUNK)
                 if not data:
                     break
-                self.log_heads(number, data)
+                # Further requests on a kept-alive connection (GETs: a head is the whole request).
+                if data[:4] in (b"GET ", b"HEAD") and b"\r\n\r\n" in data:
+                    with self.lock:
+                        self.requests += 1
+                    self.log_request(number, data[:data.index(b"\r\n\r\n") + 4])
                 server.sendall(data)
             if server in ready:
                 data = server.recv(CHUNK)
@@ -185,16 +189,13 @@ class Proxy:
                 client.sendall(data)
                 sent += len(data)
                 if a.cut_every and sent >= a.cut_every:
-                    self.cut(client, number, sent)
+                    if a.cut_how == "reset":
+                        client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    else:
+                        client.shutdown(socket.SHUT_RDWR)
+                    self.log.write(number, "cut", str(sent))
                     return
         self.log.write(number, "done", str(sent))
-
-    def log_heads(self, number, data):
-        """Further requests on a kept-alive connection (GETs: a head is the whole request)."""
-        if data[:4] in (b"GET ", b"HEAD") and b"\r\n\r\n" in data:
-            with self.lock:
-                self.requests += 1
-            self.log_request(number, data[:data.index(b"\r\n\r\n") + 4])
 
     def begin_stall(self):
         with self.lock:
@@ -202,13 +203,6 @@ class Proxy:
                 return False
             self.stalled = True
             return True
-
-    def cut(self, client, number, sent):
-        if self.args.cut_how == "reset":
-            client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        else:
-            client.shutdown(socket.SHUT_RDWR)
-        self.log.write(number, "cut", str(sent))
 
 
 def main():

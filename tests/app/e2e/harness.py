@@ -198,13 +198,6 @@ class Run:
                 continue
         return pids
 
-    def start_notify_target(self, title, seconds=280):
-        """A window titled `title` of another program, logging the progress it receives."""
-        log = os.path.join(self.folder, "notify.txt")
-        self.stop_notify_target = self.start_helper("notify_target.exe", log, title, self.windows_path(log),
-                                                    str(seconds))
-        return log
-
     def installer_exit(self, seconds):
         """The installer's exit code, once the boxes it showed are logged."""
         try:
@@ -357,19 +350,13 @@ class Run:
             return ids[0] if ids else None
         self.window = wait_for(found, seconds, "the window %r" % title)
         if title == TITLE:
-            last = [None]
-
-            def placed_and_drawn():
+            def drawn_at():
                 try:
-                    now = (self.window_origin(), len(set(self.region(*WINDOW)[::97])) > 50)
+                    return self.window_origin() if len(set(self.region(*WINDOW)[::97])) > 50 else None
                 except KeyError:
                     # That window went away (a copy that restarted itself): the next one.
                     self.window = found() or self.window
-                    return False
-                settled = now[1] and now == last[0]
-                last[0] = now
-                return settled
-            wait_for(placed_and_drawn, seconds, "the window to be drawn where it stays")
+            self.steady(look=drawn_at, seconds=seconds, what="the window to be drawn where it stays")
         return self.window
 
     def steady(self, rect=WINDOW, other_than=None, seconds=30, look=None, what=None):

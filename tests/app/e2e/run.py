@@ -697,7 +697,9 @@ def restart_keeps_arguments(run):
     package = os.path.join(run.folder, "www", "pkg", "setup.exe")
     later = package + ".later"
     os.rename(package, later)
-    log = run.start_notify_target("QxParentProgram")
+    # A window of another program, logging the progress it receives.
+    log = os.path.join(run.folder, "notify.txt")
+    stop_parent = run.start_helper("notify_target.exe", log, "QxParentProgram", run.windows_path(log), "280")
     exe = start(run, args=["-notify_wnd", "QxParentProgram", "/path", "C:\\Restarted Games", "-channel", "a b"],
                 env=payload_env(run, steps=20, delay=20))
     before = digest(exe)
@@ -724,7 +726,7 @@ def restart_keeps_arguments(run):
     name = "%s-installer.exe" % run.name
     run.until(lambda: run.click(*FINISH), lambda: not run.installer_processes(name), "the finish button to end it")
     # Stopped, the parent program has taken every message the installer sent it.
-    run.stop_notify_target()
+    stop_parent()
     run.flush_dialogs()
     lines = open(log).read().split()
     pairs = [(int(lines[i]), int(lines[i + 1])) for i in range(0, len(lines) - 1, 2)]
