@@ -41,17 +41,6 @@ import time
 CHUNK = 256 * 1024
 
 
-class Log:
-    def __init__(self, path):
-        self.lock = threading.Lock()
-        self.file = open(path, "a", buffering=1)
-
-    def write(self, conn, event, details=""):
-        with self.lock:
-            line = "%.3f %s %s" % (time.time(), conn, event)
-            self.file.write((line + " " + details).rstrip() + "\n")
-
-
 def address(text):
     host, _, port = text.rpartition(":")
     if host != "localhost" and not host.startswith("127."):
@@ -62,11 +51,16 @@ def address(text):
 class Proxy:
     def __init__(self, args):
         self.args = args
-        self.log = Log(args.log)
+        self.file = open(args.log, "a", buffering=1)
         self.lock = threading.Lock()
         self.connections = 0        # sequence numbers
         self.requests = 0           # request heads seen, over all connections
         self.stalled = False        # the one stall has begun
+
+    def write(self, conn, event, details=""):
+        """One line of the log."""
+        with self.lock:
+            self.file.write(("%.3f %s %s %s" % (time.time(), conn, event, details)).rstrip() + "\n")
 
     # ---- the listener ---------------------------------------------------------------
     def run(self):
@@ -81,10 +75,10 @@ class Proxy:
             os.rename(a.port_file + ".tmp", a.port_file)
         # A bound socket that does not listen makes the kernel refuse connections.
         if a.refuse_seconds:
-            self.log.write("-", "refusing", "%g" % a.refuse_seconds)
+            self.write("-", "refusing", "%g" % a.refuse_seconds)
             time.sleep(a.refuse_seconds)
         listener.listen(64)
-        self.log.write("-", "listening", str(port))
+        self.write("-", "listening", str(port))
         while True:
             client, _ = listener.accept()
             with self.lock:
@@ -95,8 +89,7 @@ class Proxy:
     # ---- one connection ---------------------------------------------------------------
     def serve(self, client, number):
         a = self.args
-        log = self.log
-        log.write(number, "accept")
+        self.write(number, "accept")
         client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         server = None
         try:
@@ -115,7 +108,7 @@ class Proxy:
                     self.answer_503(client, number)
                     return
                 if order <= a.answer_503 + a.close_before_headers:
-                    log.write(number, "closed-before-headers")
+                    self.write(number, "closed-before-headers")
                     return
             server = socket.create_connection(a.target, timeout=10)
             server.settimeout(None)
@@ -146,13 +139,13 @@ class Proxy:
         for line in lines[1:]:
             if line.lower().startswith("range:"):
                 span = line.split(":", 1)[1].strip().replace(" ", "")
-        self.log.write(number, "request", "%s %s %s" % (words[0], words[1], span))
+        self.write(number, "request", "%s %s %s" % (words[0], words[1], span))
 
     def answer_503(self, client, number):
         body = b"<html>busy, try again</html>"
         head = ("HTTP/1.1 503 Service Unavailable\r\nRetry-After: %s\r\nContent-Type: text/html\r\n"
                 "Content-Length: %d\r\nConnection: close\r\n\r\n" % (self.args.retry_after, len(body)))
-        self.log.write(number, "answer-503")
+        self.write(number, "answer-503")
         client.sendall(head.encode() + body)
         client.shutdown(socket.SHUT_WR)
 
@@ -183,9 +176,9 @@ class Proxy:
                     client.sendall(data[:keep])
                     sent += keep
                     data = data[keep:]
-                    self.log.write(number, "stall-begin", str(sent))
+                    self.write(number, "stall-begin", str(sent))
                     time.sleep(a.stall_seconds)
-                    self.log.write(number, "stall-end")
+                    self.write(number, "stall-end")
                 client.sendall(data)
                 sent += len(data)
                 if a.cut_every and sent >= a.cut_every:
@@ -193,9 +186,9 @@ class Proxy:
                         client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                     else:
                         client.shutdown(socket.SHUT_RDWR)
-                    self.log.write(number, "cut", str(sent))
+                    self.write(number, "cut", str(sent))
                     return
-        self.log.write(number, "done", str(sent))
+        self.write(number, "done", str(sent))
 
     def begin_stall(self):
         with self.lock:
@@ -230,7 +223,7 @@ def main():
     def watchdog():
         while time.time() - started < args.max_seconds and os.getppid() == parent:
             time.sleep(0.5)
-        proxy.log.write("-", "end")
+        proxy.write("-", "end")
         os._exit(0)
     threading.Thread(target=watchdog, daemon=True).start()
     threading.Thread(target=proxy.run, daemon=True).start()
