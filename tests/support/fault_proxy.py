@@ -41,24 +41,9 @@ import time
 CHUNK = 256 * 1024
 
 
-class Log:
-    def __init__(self, path):
-        self.lock = threading.Lock()
-        self.file = open(path, "a", buffering=1)
-
-    def write(self, conn, event, details=""):
-        with self.lock:
-            line = "%.3f %s %s" % (time.time(), conn, event)
-            self.file.write((line + " " + details).rstrip() + "\n")
-
-
-def loopback(host):
-    return host == "localhost" or host.startswith("127.")
-
-
 def address(text):
     host, _, port = text.rpartition(":")
-    if not loopback(host):
+    if host != "localhost" and not host.startswith("127."):
         raise argparse.ArgumentTypeError("%s is not a loopback address" % text)
     return host, int(port)
 
@@ -66,11 +51,16 @@ def address(text):
 class Proxy:
     def __init__(self, args):
         self.args = args
-        self.log = Log(args.log)
+        self.file = open(args.log, "a", buffering=1)
         self.lock = threading.Lock()
         self.connections = 0        # sequence numbers
         self.requests = 0           # request heads seen, over all connections
         self.stalled = False        # the one stall has begun
+
+    def write(self, conn, event, details=""):
+        """One line of the log."""
+        with self.lock:
+            self.file.write(("%.3f %s %s %s" % (time.time(), conn, event, details)).rstrip() + "\n")
 
     # ---- the listener ---------------------------------------------------------------
     def run(self):
@@ -85,10 +75,10 @@ class Proxy:
             os.rename(a.port_file + ".tmp", a.port_file)
         # A bound socket that does not listen makes the kernel refuse connections.
         if a.refuse_seconds:
-            self.log.write("-", "refusing", "%g" % a.refuse_seconds)
+            self.write("-", "refusing", "%g" % a.refuse_seconds)
             time.sleep(a.refuse_seconds)
         listener.listen(64)
-        self.log.write("-", "listening", str(port))
+        self.write("-", "listening", str(port))
         while True:
             client, _ = listener.accept()
             with self.lock:
@@ -99,8 +89,7 @@ class Proxy:
     # ---- one connection ---------------------------------------------------------------
     def serve(self, client, number):
         a = self.args
-        log = self.log
-        log.write(number, "accept")
+        self.write(number, "accept")
         client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         server = None
         try:
@@ -119,7 +108,7 @@ class Proxy:
                     self.answer_503(client, number)
                     return
                 if order <= a.answer_503 + a.close_before_headers:
-                    log.write(number, "closed-before-headers")
+                    self.write(number, "closed-before-headers")
                     return
             server = socket.create_connection(a.target, timeout=10)
             server.settimeout(None)
@@ -150,13 +139,13 @@ class Proxy:
         for line in lines[1:]:
             if line.lower().startswith("range:"):
                 span = line.split(":", 1)[1].strip().replace(" ", "")
-        self.log.write(number, "request", "%s %s %s" % (words[0], words[1], span))
+        self.write(number, "request", "%s %s %s" % (words[0], words[1], span))
 
     def answer_503(self, client, number):
         body = b"<html>busy, try again</html>"
         head = ("HTTP/1.1 503 Service Unavailable\r\nRetry-After: %s\r\nContent-Type: text/html\r\n"
                 "Content-Length: %d\r\nConnection: close\r\n\r\n" % (self.args.retry_after, len(body)))
-        self.log.write(number, "answer-503")
+        self.write(number, "answer-503")
         client.sendall(head.encode() + body)
         client.shutdown(socket.SHUT_WR)
 
@@ -170,7 +159,11 @@ class Proxy:
                 data = client.recv(CHUNK)
                 if not data:
                     break
-                self.log_heads(number, data)
+                # Further requests on a kept-alive connection (GETs: a head is the whole request).
+                if data[:4] in (b"GET ", b"HEAD") and b"\r\n\r\n" in data:
+                    with self.lock:
+                        self.requests += 1
+                    self.log_request(number, data[:data.index(b"\r\n\r\n") + 4])
                 server.sendall(data)
             if server in ready:
                 data = server.recv(CHUNK)
@@ -183,22 +176,19 @@ class Proxy:
                     client.sendall(data[:keep])
                     sent += keep
                     data = data[keep:]
-                    self.log.write(number, "stall-begin", str(sent))
+                    self.write(number, "stall-begin", str(sent))
                     time.sleep(a.stall_seconds)
-                    self.log.write(number, "stall-end")
+                    self.write(number, "stall-end")
                 client.sendall(data)
                 sent += len(data)
                 if a.cut_every and sent >= a.cut_every:
-                    self.cut(client, number, sent)
+                    if a.cut_how == "reset":
+                        client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    else:
+                        client.shutdown(socket.SHUT_RDWR)
+                    self.write(number, "cut", str(sent))
                     return
-        self.log.write(number, "done", str(sent))
-
-    def log_heads(self, number, data):
-        """Further requests on a kept-alive connection (GETs: a head is the whole request)."""
-        if data[:4] in (b"GET ", b"HEAD") and b"\r\n\r\n" in data:
-            with self.lock:
-                self.requests += 1
-            self.log_request(number, data[:data.index(b"\r\n\r\n") + 4])
+        self.write(number, "done", str(sent))
 
     def begin_stall(self):
         with self.lock:
@@ -206,13 +196,6 @@ class Proxy:
                 return False
             self.stalled = True
             return True
-
-    def cut(self, client, number, sent):
-        if self.args.cut_how == "reset":
-            client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        else:
-            client.shutdown(socket.SHUT_RDWR)
-        self.log.write(number, "cut", str(sent))
 
 
 def main():
@@ -240,7 +223,7 @@ def main():
     def watchdog():
         while time.time() - started < args.max_seconds and os.getppid() == parent:
             time.sleep(0.5)
-        proxy.log.write("-", "end")
+        proxy.write("-", "end")
         os._exit(0)
     threading.Thread(target=watchdog, daemon=True).start()
     threading.Thread(target=proxy.run, daemon=True).start()

@@ -11,6 +11,7 @@ import re
 import signal
 import subprocess
 import sys
+from pathlib import Path
 from time import monotonic
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -65,7 +66,7 @@ def server_stopped(run):
     # 4, 8, 16, 30 and 30 s.
     check(waited > 6.8, "the run gave up %.1f s after the server went away" % waited)
     boxes = run.dialogs()
-    check(boxes and boxes[-1] == ("出错了", "网络出现了问题！请再试一次。"), "message boxes %r" % boxes)
+    check(boxes and boxes[-1] == scenarios.NETWORK, "message boxes %r" % boxes)
     check(0 < kept < length and os.path.exists(partial + ".info"),
           "partial file of %d bytes (package %d), side file %s" % (kept, length, os.path.exists(partial + ".info")))
     check(not os.path.exists(run.record), "the payload ran after an interrupted download")
@@ -105,17 +106,19 @@ def no_space(run):
 FOUR_GIB = 1 << 32
 
 
-def asked(lines, size):
-    """The ranges [first, end) of an access log's lines; the whole file for a line without Range."""
+def spans(headers, size):
+    """The ranges [first, end) that Range values ("bytes=A-B", or "-" without one) ask of a
+    file of `size` bytes."""
     ranges = []
-    for line in lines:
-        header = line.rsplit('"', 2)[1]
-        if header == "-":
-            ranges.append((0, size))
-            continue
-        first, _, last = header[len("bytes="):].partition("-")
+    for header in headers:
+        first, _, last = ("0-" if header == "-" else header[len("bytes="):]).partition("-")
         ranges.append((int(first), int(last) + 1 if last else size))
     return ranges
+
+
+def asked(lines, size):
+    """The ranges [first, end) of an access log's lines."""
+    return spans([line.rsplit('"', 2)[1] for line in lines], size)
 
 
 def past_4gib(run):
@@ -140,10 +143,8 @@ def past_4gib(run):
     with open(source, "rb") as src, open(partial, "wb") as dst:
         dst.write(src.read(os.path.getsize(os.path.join(run.build, "tools", "payload", "payload.exe"))))
         dst.truncate(size)
-    with open(partial + ".info", "w") as f:
-        f.write("%d%s" % (size, digest))
-    with open(partial + ".parts", "w") as f:
-        f.write("%d\n%s\n0-%d\nend\n" % (size, digest, kept - 1))
+    Path(partial + ".info").write_text("%d%s" % (size, digest))
+    Path(partial + ".parts").write_text("%d\n%s\n0-%d\nend\n" % (size, digest, kept - 1))
     logs = []
     nginx, log = run.nginx_on(port, "0")
     start(run, ["/verysilent"], payload_env(run))
@@ -183,11 +184,8 @@ MIB = 1 << 20
 
 def first_bytes(run, log):
     """The first byte each request asked for, in order (0 without Range)."""
-    starts = []
-    for _, _, _, details in run.fault_events(log, "request"):
-        span = details.split()[2]
-        starts.append(0 if span == "-" else int(span[len("bytes="):].split("-")[0]))
-    return starts
+    headers = [details.split()[2] for _, _, _, details in run.fault_events(log, "request")]
+    return [first for first, _ in spans(headers, 0)]
 
 
 def hear(run, what, fits, seconds=30):

@@ -105,9 +105,7 @@ class Run:
         for old in (log, log + ".stop"):
             if os.path.exists(old):
                 os.remove(old)
-        exe = os.path.join(self.build, "tests", "support", program)
-        process = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe] + list(args),
-                                   env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        process = self.spawn(os.path.join(self.build, "tests", "support", program), *args)
 
         def stop():
             open(log + ".stop", "w").close()
@@ -154,28 +152,31 @@ class Run:
 
     def start_installer(self, exe, *args, env_extra=None):
         """Starts the installer; at the end it and every copy it restarted are killed."""
-        env = dict(self.env)
-        env.update(env_extra or {})
-        self.installer = subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe] + list(args),
-                                          env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.installer = self.spawn(exe, *args, env=dict(self.env, **(env_extra or {})))
         name = os.path.basename(exe)
 
         def stop():
-            self.kill_installer(name)
             # Gone before the next scenario looks for a window of the same title.
             with contextlib.suppress(Failure):
-                wait_for(lambda: not self.installer_processes(name), 10, "the killed installer to go")
+                self.kill_installer(name, 10)
         self.stack.callback(stop)
         return self.installer
 
-    def kill_installer(self, name):
-        """Kills the installer started last and every copy of `name` it restarted, outright."""
+    def spawn(self, exe, *args, env=None):
+        """A Windows program started in the background, its output dropped."""
+        return subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe] + list(args), env=env or self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def kill_installer(self, name, seconds=20):
+        """Kills the installer started last and every copy of `name` it restarted, outright;
+        returns once they are gone."""
         if self.installer.poll() is None:
             self.installer.kill()
             self.installer.wait(10)
         for pid in self.installer_processes(name):
             with contextlib.suppress(OSError):
                 os.kill(int(pid), signal.SIGKILL)
+        wait_for(lambda: not self.installer_processes(name), seconds, "the killed installer to go")
 
     def installer_processes(self, name):
         """Processes of this run's Wine prefix whose command line names `name` (copies the
@@ -196,13 +197,6 @@ class Run:
             except OSError:
                 continue
         return pids
-
-    def start_notify_target(self, title, seconds=280):
-        """A window titled `title` of another program, logging the progress it receives."""
-        log = os.path.join(self.folder, "notify.txt")
-        self.stop_notify_target = self.start_helper("notify_target.exe", log, title, self.windows_path(log),
-                                                    str(seconds))
-        return log
 
     def installer_exit(self, seconds):
         """The installer's exit code, once the boxes it showed are logged."""
@@ -306,13 +300,8 @@ class Run:
     @staticmethod
     def fault_events(log, event=None):
         """The relay's log as (seconds, connection, event, details), optionally one event only."""
-        events = []
-        for line in open(log).read().splitlines():
-            fields = line.split(" ", 3) + [""]
-            entry = (float(fields[0]), fields[1], fields[2], fields[3])
-            if event is None or entry[2] == event:
-                events.append(entry)
-        return events
+        lines = [line.split(" ", 3) + [""] for line in open(log).read().splitlines()]
+        return [(float(f[0]), f[1], f[2], f[3]) for f in lines if event is None or f[2] == event]
 
     def start_tinyproxy(self):
         """tinyproxy on 127.0.0.1 as the player's proxy. Returns its port and its log."""
@@ -361,32 +350,27 @@ class Run:
             return ids[0] if ids else None
         self.window = wait_for(found, seconds, "the window %r" % title)
         if title == TITLE:
-            last = [None]
-
-            def placed_and_drawn():
+            def drawn_at():
                 try:
-                    now = (self.window_origin(), len(set(self.region(*WINDOW)[::97])) > 50)
+                    return self.window_origin() if len(set(self.region(*WINDOW)[::97])) > 50 else None
                 except KeyError:
                     # That window went away (a copy that restarted itself): the next one.
                     self.window = found() or self.window
-                    return False
-                settled = now[1] and now == last[0]
-                last[0] = now
-                return settled
-            wait_for(placed_and_drawn, seconds, "the window to be drawn where it stays")
+            self.steady(look=drawn_at, seconds=seconds, what="the window to be drawn where it stays")
         return self.window
 
-    def steady(self, rect=WINDOW, other_than=None, seconds=30):
-        """The pixels of `rect` once two looks a moment apart agree (and differ from
-        `other_than` when given): a page after the input that changes it was handled."""
+    def steady(self, rect=WINDOW, other_than=None, seconds=30, look=None, what=None):
+        """The pixels of `rect` (or what `look()` returns) once two looks a moment apart
+        agree (and differ from `other_than` when given): a page after the input that
+        changes it was handled."""
         last = [None]
 
         def settled():
-            now = self.region(*rect)
+            now = look() if look else self.region(*rect)
             done = now == last[0] and now != other_than
             last[0] = now
             return now if done else None
-        return wait_for(settled, seconds, "the window's %r to change and settle" % (rect,))
+        return wait_for(settled, seconds, what or "the window's %r to change and settle" % (rect,))
 
     def click_to(self, x, y, rect=WINDOW, seconds=30):
         """A click that changes what `rect` shows; returns once the change is drawn."""

@@ -7,6 +7,7 @@ import os
 import re
 import shutil
 import sys
+from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import check, main, wait_for  # noqa: E402
@@ -29,11 +30,6 @@ def clean(run):
     run.stack.callback(unlink)
 
 
-def put(path, text):
-    with open(path, "w") as f:
-        f.write(text)
-
-
 def planted_cache(run):
     """A download folder a standard user made beforehand, writable by everyone, holding
     the genuine package, its side file and a DLL the package would load: none of it is
@@ -44,14 +40,13 @@ def planted_cache(run):
     planted = run.drive_c("vantorsetup")
     os.makedirs(planted)
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(planted, "setup.exe"))
-    put(os.path.join(planted, "setup.exe.info"), "%d%s" % (served.length, served.digest))
+    Path(planted, "setup.exe.info").write_text("%d%s" % (served.length, served.digest))
     shutil.copyfile(os.path.join(run.build, "tests", "support", "planted", "winhttp.dll"),
                     os.path.join(planted, "winhttp.dll"))
     os.chmod(planted, 0o777)
     before = {name: digest(os.path.join(planted, name)) for name in os.listdir(planted)}
     # The package loads a DLL by name, searching its own folder first as Windows does.
-    env = payload_env(run)
-    env.update({"QX_PAYLOAD_LOAD": "winhttp.dll", "WINEDLLOVERRIDES": "winhttp=n,b"})
+    env = dict(payload_env(run), QX_PAYLOAD_LOAD="winhttp.dll", WINEDLLOVERRIDES="winhttp=n,b")
     start(run, env=env)
     press_one_key(run)
     wait_for(lambda: run.registry_install_path() == DEFAULT_PATH, 90, "the install to complete")
@@ -72,8 +67,7 @@ def held_package(run):
     in a folder under the system's data folder that others cannot even read."""
     clean(run)
     serve_package(run)
-    env = payload_env(run)
-    env.update({"QX_TEST_HOLD_FOLDER": run.windows_path(run.folder), "QX_TEST_DRIVES_WITHOUT_ACLS": "C"})
+    env = dict(payload_env(run), QX_TEST_HOLD_FOLDER=run.windows_path(run.folder), QX_TEST_DRIVES_WITHOUT_ACLS="C")
     held = os.path.join(run.folder, "held.txt")
     start(run, env=env)
     press_one_key(run)
@@ -101,15 +95,14 @@ def game_by_player_copy(run):
     elsewhere = os.path.join(run.folder, "elsewhere")
     os.makedirs(os.path.join(elsewhere, "StreamingAssets"))
     victim = os.path.join(elsewhere, "setup.exe")
-    put(victim, "someone else's file")
+    Path(victim).write_text("someone else's file")
     os.symlink(elsewhere, run.drive_c("vantorsetup"))
     os.makedirs(installed(run))
     os.symlink(elsewhere, installed(run, "Vantor_Data"))
     package = os.path.join(run.folder, "www", "pkg", "setup.exe")
     os.rename(package, package + ".later")
-    env = payload_env(run)
     parents = os.path.join(run.folder, "payload-parents.txt")
-    env.update({"QX_TEST_NOT_ELEVATED": "1", "QX_PAYLOAD_PARENTS": run.windows_path(parents)})
+    env = dict(payload_env(run), QX_TEST_NOT_ELEVATED="1", QX_PAYLOAD_PARENTS=run.windows_path(parents))
     name = os.path.basename(start(run, env=env))
     press_one_key(run)
     before = set(run.installer_processes(name))

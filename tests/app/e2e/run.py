@@ -302,6 +302,13 @@ def high_contrast(run, exe):
     run.window_shot("high-contrast")
 
 
+def brand(run, *args):
+    """brand.exe with `args`; fails with what it printed."""
+    result = run.wine(os.path.join(run.build, "brand.exe"), *args)
+    check(result.returncode == 0, "brand.exe %s: %d %r" % (" ".join(args), result.returncode,
+                                                          result.stdout.decode("gbk", "replace")))
+
+
 def branded_one_key(run):
     """The stock installer branded by brand.exe, its branding with an "@2x" background, on
     a display at 200 % and then at 150 % (a copy of the prefix with its LogPixels): it
@@ -326,19 +333,15 @@ def branded_one_key(run):
         display(run, SCALES[0])
     run.scale = SCALES[0] / 100
     run.stack.callback(display, run, SCALES[0])
-    brand = os.path.join(run.build, "brand.exe")
     folder = os.path.join(run.build, "tests", "tools", "brand", "branding")
     exe = os.path.join(run.folder, "vantor.branded_one_key.12345.dl.exe")
-    result = run.wine(brand, os.path.join(run.build, "installer.exe"), run.windows_path(folder), run.windows_path(exe))
-    check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
+    brand(run, os.path.join(run.build, "installer.exe"), run.windows_path(folder), run.windows_path(exe))
     report = []
     previews = {}
     for percent in (100, 150, 200):
         previews[percent] = os.path.join(run.folder, "previews-%d" % percent)
         scale = ("--scale", str(percent)) if percent != 100 else ()
-        result = run.wine(brand, "--preview", *scale, run.windows_path(folder), run.windows_path(previews[percent]))
-        check(result.returncode == 0, "brand.exe --preview at %d %%: %d %r"
-              % (percent, result.returncode, result.stdout.decode("gbk", "replace")))
+        brand(run, "--preview", *scale, run.windows_path(folder), run.windows_path(previews[percent]))
         for page in LIMITS:
             path = os.path.join(previews[percent], page + ".png")
             size = rgba(path)[0]
@@ -471,13 +474,10 @@ def custom_typed(run):
     def look():
         return subprocess.run(["import", "-window", browser, "-depth", "8", "rgb:-"], capture_output=True,
                               timeout=30).stdout
-    looks = [look()]
-    wait_for(lambda: looks.append(look()) or looks[-1] == looks[-2], 20, "the folder browser to be drawn")
+    shown = run.steady(look=look, seconds=20, what="the folder browser to be drawn")
     for key in ("End", "Right", "Down"):
-        before = looks[-1]
         run.xdotool("key", "--window", browser, key)
-        wait_for(lambda: looks.append(look()) or looks[-1] == looks[-2] != before, 20,
-                 "the folder browser to answer %s" % key)
+        shown = run.steady(other_than=shown, look=look, seconds=20, what="the folder browser to answer %s" % key)
     run.screenshot("browser")
     # A real key on the focused browser: its key-up lands on the installer once the
     # browser has closed, and must not start the install.
@@ -593,8 +593,8 @@ def damaged_kept_nothing(run, url, digest):
     box = run.dialogs()[0]
     check(("Hash expected = 0123456789abcdef0123456789abcdef" in box[1]) and digest in box[1] and url in box[1],
           "damaged text %r" % box[1])
-    check(not os.path.exists(run.drive_c("vantorsetup", "setup.exe")), "the damaged package was kept")
-    check(not os.path.exists(run.drive_c("vantorsetup", "setup.exe.info")), "its side file was kept")
+    check(not any(os.path.exists(run.drive_c(*PACKAGE) + end) for end in ("", ".info")),
+          "the damaged package or its side file was kept")
 
 
 def failed_install_keeps_package(run, url, digest):
@@ -618,9 +618,7 @@ def embedded_by_brand(run, url, digest):
                     os.path.join(folder, "CONFIG.JSON"))
     shutil.copyfile(os.path.join(run.build, "tools", "payload", "payload.exe"), os.path.join(folder, "SETUP.EXE"))
     exe = os.path.join(run.folder, "%s-branded.exe" % run.name)
-    result = run.wine(os.path.join(run.build, "brand.exe"), os.path.join(run.build, "installer.exe"),
-                      run.windows_path(folder), run.windows_path(exe))
-    check(result.returncode == 0, "brand.exe: %d %r" % (result.returncode, result.stdout.decode("gbk", "replace")))
+    brand(run, os.path.join(run.build, "installer.exe"), run.windows_path(folder), run.windows_path(exe))
     run.start_installer(exe, "/verysilent", env_extra=payload_env(run))
     code = run.installer_exit(90)
     check(code == 0 and os.path.exists(run.record), "the branded installer ended with %s (boxes %r)"
@@ -699,7 +697,9 @@ def restart_keeps_arguments(run):
     package = os.path.join(run.folder, "www", "pkg", "setup.exe")
     later = package + ".later"
     os.rename(package, later)
-    log = run.start_notify_target("QxParentProgram")
+    # A window of another program, logging the progress it receives.
+    log = os.path.join(run.folder, "notify.txt")
+    stop_parent = run.start_helper("notify_target.exe", log, "QxParentProgram", run.windows_path(log), "280")
     exe = start(run, args=["-notify_wnd", "QxParentProgram", "/path", "C:\\Restarted Games", "-channel", "a b"],
                 env=payload_env(run, steps=20, delay=20))
     before = digest(exe)
@@ -726,7 +726,7 @@ def restart_keeps_arguments(run):
     name = "%s-installer.exe" % run.name
     run.until(lambda: run.click(*FINISH), lambda: not run.installer_processes(name), "the finish button to end it")
     # Stopped, the parent program has taken every message the installer sent it.
-    run.stop_notify_target()
+    stop_parent()
     run.flush_dialogs()
     lines = open(log).read().split()
     pairs = [(int(lines[i]), int(lines[i + 1])) for i in range(0, len(lines) - 1, 2)]
@@ -744,8 +744,7 @@ def slow_update_server_name(run):
     check(resolver and os.path.exists(resolver), "QX_SLOW_RESOLVER does not name the slow resolver library")
     fresh(run)
     serve_package(run)
-    env = payload_env(run)
-    env.update({"LD_PRELOAD": resolver, "QX_SLOW_RESOLVE_NAMES": "127.0.0.1", "QX_SLOW_RESOLVE_MS": "15000"})
+    env = dict(payload_env(run), LD_PRELOAD=resolver, QX_SLOW_RESOLVE_NAMES="127.0.0.1", QX_SLOW_RESOLVE_MS="15000")
     start(run, env=env)
     run.find_window()
     carousel = (0, 40, 660, 300)
@@ -775,9 +774,7 @@ def english_windows(run):
         env = {"QX_WINE_LOCALE": locale}
         exe = start(run, env=env)
         if locale == "zh_CN.UTF-8":
-            copies = (run.installer, subprocess.Popen([os.path.join(SOURCE, "tools", "wine-run"), exe],
-                                                      env=dict(run.env, **env), stdout=subprocess.DEVNULL,
-                                                      stderr=subprocess.DEVNULL))
+            copies = (run.installer, run.spawn(exe, env=dict(run.env, **env)))
             box = run.wait_for_dialog(60)
             check(box == ("提示", "游戏已经启动了！"), "message box %r" % (box,))
             wait_for(lambda: any(p.poll() is not None for p in copies), 30, "one of the two to end")

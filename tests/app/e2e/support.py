@@ -19,9 +19,11 @@ REPORT_PORT = 8902
 STAGES = ("start", "config", "path", "query", "route", "download", "verify", "payload", "end")
 
 
-def reported_silent(run, expected_code, *args):
-    """A silent run of the build that reports to the collector."""
+def reported_silent(run, received, expected_code, *args):
+    """A silent run of the build that reports to the collector, and its report received."""
+    before = len(received())
     silent(run, *args, seconds=90, variant="installer_e2e_report.exe", expect=expected_code)
+    wait_for(lambda: len(received()) == before + 1, 10, "the run's report")
 
 
 def support_log(run):
@@ -37,7 +39,7 @@ def support_log(run):
     # The failure logs where /log says, and nothing in the temporary folder.
     chosen = os.path.join(run.folder, "chosen.log")
     query = run.start_update_server("--error-code", "4")
-    reported_silent(run, 1, "/log", run.windows_path(chosen))
+    reported_silent(run, received, 1, "/log", run.windows_path(chosen))
     query.terminate()
     query.wait(10)
     check(not installer_logs(run), "a log in the temporary folder despite /log: %r" % installer_logs(run))
@@ -45,18 +47,16 @@ def support_log(run):
     last = log_lines(chosen)[-1]
     check("[end] failure, exit code 1, stage query" in last and "the update server offered no package" in last,
           "the failed query's log ends with %r" % last)
-    wait_for(lambda: len(received()) == 1, 10, "the failure's report")
 
     # The update server gives the digest in capitals.
     serve_package(run, pad=1 << 20, md5=str.upper)
-    reported_silent(run, 0)
+    reported_silent(run, received, 0)
     check(run.registry_install_path() == DEFAULT_PATH and not os.path.exists(run.drive_c("vantorsetup")),
           "after the silent web install: registry %r, the download folder stayed: %s"
           % (run.registry_install_path(), os.path.exists(run.drive_c("vantorsetup"))))
     lines = log_lines(installer_logs(run)[-1])
     missing = [s for s in STAGES if not any(" [%s] " % s in line for line in lines)]
     check(not missing and "[end] success, exit code 0" in lines[-1], "stages %r missing, last line %r" % (missing, lines[-1]))
-    wait_for(lambda: len(received()) == 2, 10, "the success's report")
 
     failure, success = received()
     check((failure["outcome"], failure["stage"], failure["exitCode"]) == ("failure", "query", 1), "report %r" % failure)
@@ -70,17 +70,15 @@ def support_log(run):
 
     # /nolog: the same install, and no log written or grown.
     before = [(path, os.path.getsize(path)) for path in installer_logs(run)]
-    reported_silent(run, 0, "/nolog")
-    wait_for(lambda: len(received()) == 3, 10, "the /nolog run's report")
+    reported_silent(run, received, 0, "/nolog")
     after = [(path, os.path.getsize(path)) for path in installer_logs(run)]
     check(after == before, "with /nolog the logs went from %r to %r" % (before, after))
 
     # A temporary folder that cannot be written: the install goes on without its log.
     run.mount_tmpfs(temp, "ro,size=1m")
-    reported_silent(run, 0)
+    reported_silent(run, received, 0)
     check(os.path.exists(run.record) and not installer_logs(run), "with a read-only temporary folder: payload ran %s, logs %r"
           % (os.path.exists(run.record), installer_logs(run)))
-    wait_for(lambda: len(received()) == 4, 10, "the read-only run's report")
 
 
 if __name__ == "__main__":

@@ -35,9 +35,7 @@ def connected(port):
 def kill_installer(run, port):
     """Kills the running installer outright, as a power cut or the task manager would, and
     waits until nginx has let go of (and so logged) every request it had."""
-    name = os.path.basename(run.installer.args[1])
-    run.kill_installer(name)
-    wait_for(lambda: not run.installer_processes(name), 20, "the killed installer to go")
+    run.kill_installer(os.path.basename(run.installer.args[1]))
     wait_for(lambda: connected(port) == 0, 20, "nginx to close the killed run's connections")
 
 

@@ -16,7 +16,6 @@ import run as scenarios  # noqa: E402
 from harness import Failure, check, main  # noqa: E402
 
 REFUSED = ("出错了", "安装包的数字签名无效，已停止安装。请从官方网站重新下载安装程序。")
-NETWORK = scenarios.NETWORK
 MARKER = "planted-dll-loaded.txt"
 # Windows looks beside a program first for any DLL outside its known list; Wine by
 # default takes its own, unless told to search as Windows does.
@@ -33,10 +32,6 @@ def silent_run(run, env, expect, boxes, folder=None):
     well)."""
     scenarios.silent(run, env=env, seconds=90, variant="installer_e2e_pinned.exe", folder=folder, expect=expect,
                      boxes=boxes, ran=expect == 0)
-
-
-def requests(log):
-    return open(log).read().splitlines()
 
 
 def signers(run):
@@ -64,17 +59,15 @@ def signers(run):
         digest = served.digest
         if left_by_earlier_run:
             os.makedirs(os.path.dirname(package), exist_ok=True)
-            with open(package, "wb") as f:
-                f.write(data)
-            with open(package + ".info", "w") as f:
-                f.write("%d%s" % (len(data), digest))
+            Path(package).write_bytes(data)
+            Path(package + ".info").write_text("%d%s" % (len(data), digest))
         try:
             silent_run(run, env, 105, [REFUSED])
         except Failure as failure:
             raise Failure("%s: %s" % (what, failure))
         check(not os.path.exists(package) and not os.path.exists(package + ".info"),
               "%s: the package or its side file was kept" % what)
-        asked = requests(served.log)
+        asked = open(served.log).read().splitlines()
         check(len(asked) == (0 if left_by_earlier_run else 1), "%s: requests to the server %r" % (what, asked))
     check(run.registry_install_path() is None, "a registry value after refused packages")
 
@@ -115,14 +108,14 @@ def https_and_planted_dll(run):
     silent_run(run, env, 0, [], downloads)
     check(run.registry_install_path() == scenarios.DEFAULT_PATH, "registry %r" % run.registry_install_path())
     check(not os.path.exists(os.path.join(downloads, MARKER)), "the installer loaded the planted DLL")
-    asked = requests(served.log)
+    asked = open(served.log).read().splitlines()
     check(len(asked) == 1 and asked[0].startswith("/pkg/setup.exe "), "requests over HTTPS %r" % asked)
 
     out = run.wine(trust_root, "remove", ca, timeout=60)
     check(out.returncode == 0, "forgetting the test CA failed: %r" % out.stdout)
     run.clean_machine()
-    silent_run(run, env, 1, [NETWORK], downloads)
-    check(len(requests(served.log)) == 1, "a request got through the untrusted connection")
+    silent_run(run, env, 1, [scenarios.NETWORK], downloads)
+    check(len(open(served.log).read().splitlines()) == 1, "a request got through the untrusted connection")
 
 
 SCENARIOS = {
