@@ -191,6 +191,13 @@ Updater::Updater(const std::string& installName) : StandardWidget(installName + 
       ShowWindow(hwnd(), SW_HIDE);
   }
   createWindow();
+  if (!hwnd()) {
+    // Every report of the query, the download and the payload comes as a message to this
+    // window: without it the run would wait for them forever.
+    SupportLog::failure("start", "the installer's window could not be created");
+    finishRun(1);
+    ExitProcess(1);
+  }
   if (impl_->config.silentInstall)
     impl_->silentStart();
 }

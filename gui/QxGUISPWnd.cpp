@@ -25,6 +25,8 @@
 namespace {
 
 constexpr UINT kRedrawMessage = 0x16B2;
+// How often the frame's window is asked for before the frame goes without one.
+constexpr int kCreateAttempts = 5;
 #ifndef WM_DPICHANGED
 constexpr UINT WM_DPICHANGED = 0x02E0;
 #endif
@@ -563,9 +565,12 @@ QxGUISPWnd::QxGUISPWnd(HWND parentWindow, QxWidget* rootWidget, bool resizable, 
   impl_->scale = DisplayScale(DisplayScale::system());
   const RECT at = impl_->placement(rootWidget->x(), rootWidget->y(), rootWidget->width(),
                                    rootWidget->height());
-  CreateWindowExW(exStyle, L"SimpleWindow", gbkToWide(rootWidget->name()).c_str(), style, at.left,
-                  at.top, at.right - at.left, at.bottom - at.top, parentWindow,
-                  nullptr, moduleInstance(), static_cast<simpleGUI::Window*>(this));
+  // Under load the system may refuse a window now and then; a frame that is not there
+  // would take every message posted to it into the void, so it is asked for again.
+  for (int attempt = 0; !hwnd_ && attempt < kCreateAttempts; ++attempt)
+    CreateWindowExW(exStyle, L"SimpleWindow", gbkToWide(rootWidget->name()).c_str(), style, at.left,
+                    at.top, at.right - at.left, at.bottom - at.top, parentWindow,
+                    nullptr, moduleInstance(), static_cast<simpleGUI::Window*>(this));
   const int monitorDpi = DisplayScale::forWindow(hwnd_);
   impl_->accessible = std::make_unique<AccessibleFrame>(hwnd_, rootWidget);
   if (QxGUIServiceProvider* previous = rootWidget->provider()) previous->detachRoot();

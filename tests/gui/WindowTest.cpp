@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cwchar>
 #include <memory>
 #include <utility>
 
@@ -18,8 +19,27 @@
 using qxtest::Canvas;
 using WindowTest = qxtest::CanvasTest;
 
+// Refuses the next frame window (as Wine does now and then under load).
+int g_framesToRefuse = 0;
+LRESULT CALLBACK refuseFrame(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam);
+  if (code == HCBT_CREATEWND && g_framesToRefuse > 0 && HIWORD(create->lpcs->lpszClass) &&
+      std::wcscmp(create->lpcs->lpszClass, L"SimpleWindow") == 0) {
+    --g_framesToRefuse;
+    return 1;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// A frame whose first window was refused has one all the same: every message the
+// program posts to it would otherwise be lost.
 TEST_F(WindowTest, WindowAndBackBufferFollowTheRootsBounds) {
+  g_framesToRefuse = 1;
+  HHOOK hook = SetWindowsHookExW(WH_CBT, refuseFrame, nullptr, GetCurrentThreadId());
   open(0, 0, 200, 100);
+  UnhookWindowsHookEx(hook);
+  EXPECT_EQ(g_framesToRefuse, 0) << "no window was refused";
+  ASSERT_TRUE(IsWindow(wnd->hwnd()));
   root->setBounds(40, 30, 640, 480);
   RECT r{};
   GetWindowRect(wnd->hwnd(), &r);
