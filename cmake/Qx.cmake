@@ -6,11 +6,13 @@ function(qx_warnings target)
     $<$<COMPILE_LANGUAGE:CXX>:-Wno-cast-function-type>)
 endfunction()
 
-# qx_add_test(NAME n SOURCES ... [LIBS ...] [RC file.rc] [TIMEOUT s] [LABELS ...])
+# qx_add_test(NAME n SOURCES ... [LIBS ...] [RC file.rc] [TIMEOUT s] [LABELS ...] [SCRIPT s])
 # On the Windows builds the test runs under Wine through the cross-compiling emulator;
-# on the native build it runs directly (with the sanitizers).
+# on the native build it runs directly (with the sanitizers). With SCRIPT, the test is that
+# bash script beside the CMakeLists, given the program and the emulator: for what the
+# program needs prepared on the Linux side first (servers, reference files).
 function(qx_add_test)
-  cmake_parse_arguments(T "" "NAME;RC;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;RC;TIMEOUT;SCRIPT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -24,7 +26,12 @@ function(qx_add_test)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${T_NAME} PRIVATE
     QX_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QX_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+  if(T_SCRIPT)
+    add_test(NAME ${T_NAME} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/${T_SCRIPT} $<TARGET_FILE:${T_NAME}>
+                                    ${CMAKE_CROSSCOMPILING_EMULATOR})
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+  endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
 

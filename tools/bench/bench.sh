@@ -28,7 +28,7 @@ native=$(cd "${2:-$src/build/native}" && pwd) || exit 1
 i686=$(cd "${3:-$src/build/i686}" && pwd) || exit 1
 mib=${4:-1024}
 before=${5:+$(cd "$5" && pwd)}
-bench=$build/tests/download/download_bench.exe
+bench=$build/tools/bench/download_bench.exe
 for f in "$bench" "$build/tests/app/installer_e2e.exe" "$build/tests/app/installer_e2e_embedded.exe" \
          "$build/tools/bench/window_probe.exe" "$build/tools/bench/embed_payload.exe" \
          "$native/tools/devserver/devserver" "$i686/installer.exe" \

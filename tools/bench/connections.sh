@@ -16,7 +16,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$src/build/x86_64}" && pwd) || exit 1
-bench=$build/tests/download/download_bench.exe
+bench=$build/tools/bench/download_bench.exe
 [ -f "$bench" ] || { echo "no $bench: build it first" >&2; exit 1; }
 for tool in curl aria2c; do
   command -v "$tool" >/dev/null || { echo "no $tool: run tools/setup.sh" >&2; exit 1; }

@@ -12,7 +12,7 @@ src=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$src/build/x86_64}" && pwd) || exit 1
 mib=${2:-256}
 cut=$((16 << 20))
-bench=$build/tests/download/download_bench.exe
+bench=$build/tools/bench/download_bench.exe
 [ -f "$bench" ] || { echo "no $bench: build it first" >&2; exit 1; }
 . "$src/tests/download/servers-lib.sh"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
