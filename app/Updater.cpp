@@ -41,10 +41,11 @@ constexpr UINT kDownloadProgressMessage = 6366;
 constexpr UINT kDownloadDoneMessage = 6367;
 // Progress is painted at most this often and at least this often while it flows.
 constexpr DWORD kProgressPeriodMs = 25;
-// The download's progress, as the check's: a bar that moves a pixel or two and a speed to
-// read need no more, and every paint costs the window's thread, the Wine server and the
-// display a share of the two cores that the transfer and its digest keep busy.
-constexpr DWORD kDownloadPaintMs = 100;
+// The download's and the check's progress are painted at most this often: a bar that moves
+// a pixel or two and a speed to read need no more, and every paint costs the window's
+// thread, the Wine server and the display a share of the two cores that the transfer and
+// its digest keep busy.
+constexpr DWORD kTransferPaintMs = 100;
 // The query starts from this message, posted by the click after its repaint: the window
 // answers what came in meanwhile between the two.
 constexpr UINT kBeginFlowMessage = WM_APP + 69;
@@ -561,7 +562,7 @@ void Updater::Impl::showDownloadProgress() {
   // between them: the page follows from the timer, so it never delays an answer.
   if (!progressTimer.isActive()) {
     const DWORD since = GetTickCount() - progressPaintedAt;
-    progressTimer.start(since >= kDownloadPaintMs ? 16 : std::max<DWORD>(16, kDownloadPaintMs - since));
+    progressTimer.start(since >= kTransferPaintMs ? 16 : std::max<DWORD>(16, kTransferPaintMs - since));
   }
 }
 
@@ -615,7 +616,7 @@ void Updater::Impl::onDownloadDone() {
   // earlier run, or a disk slower than the line): the page shows how far it is.
   manager().setStage(4);
   installPage->setProgress(total, downloader->hashedBytes());
-  verifyTimer.start(100);
+  verifyTimer.start(kTransferPaintMs);
 }
 
 void Updater::Impl::checkDigest() {
