@@ -106,7 +106,7 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
   page->startCarousel(50);
   std::vector<int> shownIndices{Api::carouselIndex(*page)};
   bool sawPartial = false, sawFull = false;
-  const bool cycled = pump.untilEachMessage(
+  const bool cycled = pump.until(
       [&] {
         const int index = Api::carouselIndex(*page);
         if (index != shownIndices.back())
@@ -134,7 +134,7 @@ TEST_F(InstallPageTest, CarouselCrossFadesThroughThePictures) {
         }
         return shownIndices.size() >= 4;
       },
-      30000);
+      30000, qxtest::Pump::kEachMessage);
   ASSERT_TRUE(cycled) << "indices seen: " << shownIndices.size();
   EXPECT_EQ(shownIndices, (std::vector<int>{0, 1, 2, 0}));
   EXPECT_TRUE(sawFull);
@@ -157,21 +157,21 @@ TEST_F(InstallPageTest, FadeMovesWithTheClockNotTheFrames) {
   ASSERT_TRUE(qxtest::waitForTicks(pump, 16, 6));
   EXPECT_EQ(Api::fadeAngle(*page), 0.0f);
   g_fadeNow += 150;  // half of the fade in
-  ASSERT_TRUE(pump.untilEachMessage([&] { return Api::fadeAngle(*page) > 0.0f; }, 10000));
+  ASSERT_TRUE(pump.until([&] { return Api::fadeAngle(*page) > 0.0f; }, 10000, qxtest::Pump::kEachMessage));
   EXPECT_NEAR(Api::fadeAngle(*page), 1.5708f / 2, 0.01f);
   EXPECT_TRUE(Api::switching(*page));
   g_fadeNow += 5000;
-  ASSERT_TRUE(pump.untilEachMessage([&] { return !Api::switching(*page); }, 10000));
+  ASSERT_TRUE(pump.until([&] { return !Api::switching(*page); }, 10000, qxtest::Pump::kEachMessage));
   EXPECT_NEAR(Api::fadeAngle(*page), 1.5708f, 0.0001f);
 }
 
 TEST_F(InstallPageTest, WithoutConfiguredPicturesTheFirstOneStays) {
   useConfig(configDocument("", R"("carouselPics": [],)"));
   page->startCarousel(10);
-  ASSERT_TRUE(pump.untilEachMessage([&] { return !Api::switching(*page); }, 10000));
+  ASSERT_TRUE(pump.until([&] { return !Api::switching(*page); }, 10000, qxtest::Pump::kEachMessage));
   // Out, through zero, and in again.
-  ASSERT_TRUE(pump.untilEachMessage([&] { return Api::fadeAngle(*page) < 0.3f; }, 10000));
-  ASSERT_TRUE(pump.untilEachMessage([&] { return Api::fadeAngle(*page) > 1.0f; }, 10000));
+  ASSERT_TRUE(pump.until([&] { return Api::fadeAngle(*page) < 0.3f; }, 10000, qxtest::Pump::kEachMessage));
+  ASSERT_TRUE(pump.until([&] { return Api::fadeAngle(*page) > 1.0f; }, 10000, qxtest::Pump::kEachMessage));
   EXPECT_EQ(Api::carouselIndex(*page), 0) << "no pictures configured: the index stays";
   EXPECT_TRUE(Api::timersActive(*page));
 }

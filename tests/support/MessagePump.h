@@ -15,26 +15,20 @@ struct Pump {
   void runFor(DWORD ms);
   // Dispatches one queued message, or waits a millisecond when there is none.
   void step();
-  // Dispatches messages until `done()`; false when `timeoutMs` passed first.
-  template <typename F>
-  bool until(F done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > timeoutMs)
-        return false;
-      runFor(5);
-    }
-    return true;
-  }
-  // As `until`, but looks after every single message: a queue that never runs dry still
+  // Dispatches messages until `done()`; false when `timeoutMs` passed first. With
+  // `kEachMessage` it looks after every single message: a queue that never runs dry still
   // shows each intermediate state.
+  static constexpr bool kEachMessage = true;
   template <typename F>
-  bool untilEachMessage(F done, DWORD timeoutMs) {
+  bool until(F done, DWORD timeoutMs, bool eachMessage = false) {
     const DWORD start = GetTickCount();
     while (!done()) {
       if (GetTickCount() - start > timeoutMs)
         return false;
-      step();
+      if (eachMessage)
+        step();
+      else
+        runFor(5);
     }
     return true;
   }
