@@ -87,6 +87,8 @@ struct InstallPage::Impl : public QxActionListener, public EventListener {
   std::int64_t pendingTotal = 0, pendingDone = 0;
 
   bool fading() const { return switching && switchTimer.isActive(); }
+  // The image cache's name of the carousel's current picture.
+  std::string pictureName() const { return skin::kCarousel.name + std::to_string(carouselIndex); }
 
   void setUpper(const std::string& text) {
     setLine(upperShadow, text);
@@ -288,12 +290,12 @@ void InstallPage::setReconnecting(bool reconnecting) { pageImpl_->reconnecting =
 void InstallPage::onAttach(QxGUIServiceProvider* provider) {
   Panel::onAttach(provider);
   if (provider)
-    ImageCache::instance().getPicture(skin::kCarousel.name + std::to_string(pageImpl_->carouselIndex), provider->dpi());
+    ImageCache::instance().getPicture(pageImpl_->pictureName(), provider->dpi());
 }
 
 void InstallPage::onPrePaint(HDC dc, int x, int y, int width, int height) {
   Impl& d = *pageImpl_;
-  const std::string name = skin::kCarousel.name + std::to_string(d.carouselIndex);
+  const std::string name = d.pictureName();
   QxGUIServiceProvider* host = root()->provider();
   const DisplayScale scale(host ? host->dpi() : DisplayScale::kLayoutDpi);
   std::shared_ptr<LoadedPicture> picture = ImageCache::instance().getPicture(name, scale.dpi());
